@@ -1,0 +1,205 @@
+// Host XML layer: the element base of every generated element class and the file operations.
+#ifndef PGM_H_PGM_COMMON_XML_EXPORT_H
+#define PGM_H_PGM_COMMON_XML_EXPORT_H
+
+#include <string>
+#include <vector>
+
+#include "pgm_common_xml_enum.h"
+
+// Value-type codes.
+enum PGM_XML_TYPE : unsigned char {
+    PGM_XML_TYPE_CONTAINER = 0,
+    PGM_XML_TYPE_BOOL = 1,
+    PGM_XML_TYPE_INT = 2,
+    PGM_XML_TYPE_UCHAR = 3,
+    PGM_XML_TYPE_UINT = 4,
+    PGM_XML_TYPE_STRING = 5,
+    PGM_XML_TYPE_LONGLONG = 6,
+    PGM_XML_TYPE_ULONGLONG = 7,
+    PGM_XML_TYPE_DOUBLE = 8,
+    PGM_XML_TYPE_ENUM = 9,
+    PGM_XML_TYPE_ENUM_LIST = 10,
+    PGM_XML_TYPE_INVALID = 11
+};
+
+// Presence codes.
+enum PGM_XML_EXIST : unsigned char {
+    PGM_XML_EXIST_REQUIRED = 0,
+    PGM_XML_EXIST_OPTIONAL = 1,
+    PGM_XML_EXIST_NONE = 2,
+    PGM_XML_EXIST_INVALID = 3
+};
+
+// Document kinds understood by parse_xml.
+enum PGM_COMMON_XML_FILE_ENUM {
+    PGM_COMMON_XML_FILE_NONE = 0,
+    PGM_COMMON_XML_FILE_RESERVED = 1,
+    PGM_COMMON_XML_FILE_VORN_QSPI = 2,
+    PGM_COMMON_XML_FILE_VORN_SDMMC = 3
+};
+
+// "No upper bound" in a count declaration.
+constexpr unsigned int PGM_XML_COUNT_UNBOUNDED = 4294967295u;
+
+class PGM_COMMON_XML_ATTRIBUTE_INFO {
+public:
+    // Built-in names ("__if_continue__", "__if_skip__", "__hidden__") take no slot; every
+    // other attribute needs one. Internal errors: "name.size()", "ptr == NULL", "ptr != NULL".
+    PGM_COMMON_XML_ATTRIBUTE_INFO(const std::string& name, const std::string& second,
+                                  const std::string& default_value,
+                                  const std::string& allowed_values, unsigned char type,
+                                  unsigned char exist, void* ptr);
+
+    const std::string& get_name() const { return m_name; }
+    const std::string& get_default_value() const { return m_default_value; }
+    // "A|B|C", empty when free.
+    const std::string& get_allowed_values() const { return m_allowed_values; }
+    unsigned char get_type() const { return m_type; }
+    unsigned char get_exist() const { return m_exist; }
+    void* get_ptr() const { return m_ptr; }
+    // The text last stored (default, parsed or written).
+    const std::string& get_value_text() const { return m_value_text; }
+    bool is_set() const { return m_is_set; }
+
+    static bool is_builtin_name(const std::string& name);
+
+private:
+    friend class PGM_COMMON_XML_ELEMENT;
+    std::string m_name;
+    std::string m_second;
+    std::string m_default_value;
+    std::string m_allowed_values;
+    unsigned char m_type;
+    unsigned char m_exist;
+    void* m_ptr;
+    std::string m_value_text;
+    bool m_is_set = false;
+};
+
+class PGM_COMMON_XML_ELEMENT {
+public:
+    // Internal errors: "class_type != PGM_COMMON_XML_ENUM__INVALID__ && class_type <=
+    // PGM_COMMON_XML_ENUM__MAX__", "type < PGM_XML_TYPE_INVALID",
+    // "exist < PGM_XML_EXIST_INVALID". Appends the three built-in attributes.
+    PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM class_type, PGM_COMMON_XML_ENUM sub_class_type,
+                           unsigned char type, unsigned char exist,
+                           const std::string& default_value, const std::string& second,
+                           void* value_ptr);
+    // Deletes every child, then the element.
+    virtual ~PGM_COMMON_XML_ELEMENT();
+    PGM_COMMON_XML_ELEMENT(const PGM_COMMON_XML_ELEMENT&) = delete;
+    PGM_COMMON_XML_ELEMENT& operator=(const PGM_COMMON_XML_ELEMENT&) = delete;
+
+    // Derived classes declare their counts with check_count() and then call this, which
+    // checks the children against every declaration. False when a count is out of range.
+    virtual bool check_child_count();
+    // Empties the derived class's typed lists (children are not deleted).
+    virtual void clear_childs();
+    // Keeps the derived class's typed lists current; the base does nothing.
+    virtual void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool back);
+
+    PGM_COMMON_XML_ENUM get_class_type() const { return m_class_type; }
+    PGM_COMMON_XML_ENUM get_sub_class_type() const { return m_sub_class_type; }
+    unsigned char get_type() const { return m_type; }
+    unsigned char get_exist() const { return m_exist; }
+    const std::string& get_default_value() const { return m_default_value; }
+    // The tag written for this element.
+    const char* get_tag() const;
+
+    // Declares an attribute (after the base constructor, before init_check).
+    void add_attribute(const std::string& name, const std::string& default_value,
+                       const std::string& allowed_values, unsigned char type,
+                       unsigned char exist, void* ptr);
+    const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const {
+        return m_attributes;
+    }
+    const PGM_COMMON_XML_ATTRIBUTE_INFO* find_attribute(const std::string& name) const;
+
+    // Ends construction: stores the defaults into the value and attribute slots.
+    void init_check();
+
+    // Declares the allowed count of one child kind: {{n}} exactly n, {{lo},{hi}} a range,
+    // hi PGM_XML_COUNT_UNBOUNDED for no upper bound.
+    void check_count(PGM_COMMON_XML_ENUM kind, const std::vector<std::vector<unsigned int>>& counts);
+
+    // Appends `child` (or inserts it before `before`), takes ownership and calls
+    // group_child(child, false, true). Null children are ignored.
+    void add_child(PGM_COMMON_XML_ELEMENT* child, PGM_COMMON_XML_ELEMENT* before = nullptr);
+    // Detaches `child` without deleting it (group_child(child, true, true)); false if absent.
+    bool remove_child(PGM_COMMON_XML_ELEMENT* child);
+    // Children of one kind in document order; `direct` limits the search to the children
+    // themselves (false also searches deeper, depth first).
+    unsigned int get_child_count(PGM_COMMON_XML_ENUM kind, bool direct) const;
+    std::vector<PGM_COMMON_XML_ELEMENT*> get_childs(PGM_COMMON_XML_ENUM kind, bool direct) const;
+    const std::vector<PGM_COMMON_XML_ELEMENT*>& get_all_childs() const { return m_children; }
+    PGM_COMMON_XML_ELEMENT* get_parent() const { return m_parent; }
+
+    // Leaf values: the slot of a text leaf, the slot of an unsigned leaf.
+    void write_string(const std::string& text);
+    void write_value(unsigned int value);
+    // The value as text (what is written to, or was read from, the file).
+    const std::string& get_value_text() const { return m_value_text; }
+
+    void write_attribute_value(const std::string& name, unsigned int value);
+    void write_attribute_string(const std::string& name, const std::string& value);
+    void write_attribute_enum(const std::string& name, PGM_COMMON_XML_ENUM value);
+
+    // Line of the element in the file it was parsed from; 0 when built in memory.
+    int get_line() const { return m_line; }
+    void set_line(int line) { m_line = line; }
+
+    // Used by the parser: stores text read from a file into the value slot (false when it
+    // does not fit the value type) and into an attribute slot (false when not allowed).
+    bool read_value_text(const std::string& text);
+    bool read_attribute_text(const std::string& name, const std::string& text);
+
+private:
+    struct COUNT_RULE {
+        PGM_COMMON_XML_ENUM kind;
+        unsigned int min;
+        unsigned int max;
+    };
+
+    PGM_COMMON_XML_ENUM m_class_type;
+    PGM_COMMON_XML_ENUM m_sub_class_type;
+    unsigned char m_type;
+    unsigned char m_exist;
+    std::string m_default_value;
+    std::string m_second;
+    void* m_value_ptr;
+    std::string m_value_text;
+    std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> m_attributes;
+    std::vector<COUNT_RULE> m_count_rules;
+    std::vector<PGM_COMMON_XML_ELEMENT*> m_children;
+    PGM_COMMON_XML_ELEMENT* m_parent = nullptr;
+    int m_line = 0;
+};
+
+class PGM_COMMON_XML {
+public:
+    // Validates `xml_file` against the schema `xsd_file`. Returns true when valid; otherwise
+    // `error` (or `warning`) holds the reason, with line numbers where there are any. Never
+    // reads anything but the two files.
+    static bool check_xsd(const std::string& xml_file, const std::string& xsd_file,
+                          std::string& error, std::string& warning);
+    // Parses a document of `kind` into a tree of that format's element classes; the caller
+    // owns the root. Null when the file cannot be read, is not of that format or breaks a
+    // count rule (last_error() tells why). A file just validated by check_xsd and unchanged
+    // since is not read again.
+    static PGM_COMMON_XML_ELEMENT* parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
+                                             const std::string& xml_file,
+                                             const std::string& xsd_file, bool is_golden,
+                                             const std::string& reserved1,
+                                             const std::string& reserved2,
+                                             const std::string& reserved3);
+    // Writes the tree as UTF-8, indented, atomically (a temporary file in the same folder,
+    // renamed into place) with mode 0644. False when it cannot be written.
+    static bool write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& path);
+    // Serialises the tree to a string, as write_xml would write it.
+    static std::string write_xml_string(PGM_COMMON_XML_ELEMENT* root);
+    // The reason of the last failed parse_xml or write_xml.
+    static std::string last_error();
+};
+
+#endif
