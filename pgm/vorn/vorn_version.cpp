@@ -1,0 +1,3 @@
+#include "vorn_version.h"
+
+const char* vorn_version() { return "1.0.0"; }
