@@ -1,0 +1,113 @@
+#include "vorn_test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace vorn_test {
+
+TempDir::TempDir() {
+    std::string templ = (fs::temp_directory_path() / "vorn-test-XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_path = templ + "/";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only files behind; make everything writable first.
+    for (auto& entry : fs::recursive_directory_iterator(m_path, ec)) {
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(m_path, ec);
+}
+
+std::string TempDir::file(const std::string& relative) const {
+    fs::path p = fs::path(m_path) / relative;
+    fs::create_directories(p.parent_path());
+    return p.string();
+}
+
+void TempDir::write(const std::string& relative, const std::string& content) const {
+    std::ofstream out(file(relative), std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string TempDir::read(const std::string& relative) const {
+    std::ifstream in(fs::path(m_path) / relative, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool TempDir::exists(const std::string& relative) const {
+    return fs::exists(fs::path(m_path) / relative);
+}
+
+MessageCapture::MessageCapture() {
+    m_previous = msg_set_sink([this](const MSG_RECORD& r) { m_records.push_back(r); });
+}
+
+MessageCapture::~MessageCapture() { msg_set_sink(m_previous); }
+
+std::vector<MSG_RECORD> MessageCapture::messages() const {
+    std::vector<MSG_RECORD> out;
+    for (const auto& r : m_records)
+        if (r.severity != 'D') out.push_back(r);
+    return out;
+}
+
+std::vector<unsigned> MessageCapture::message_ids() const {
+    std::vector<unsigned> out;
+    for (const auto& r : m_records)
+        if (r.severity != 'D') out.push_back(r.id);
+    return out;
+}
+
+std::vector<std::string> MessageCapture::traces() const {
+    std::vector<std::string> out;
+    for (const auto& r : m_records)
+        if (r.severity == 'D') out.push_back(r.text);
+    return out;
+}
+
+bool MessageCapture::has_id(unsigned id) const {
+    for (const auto& r : m_records)
+        if (r.severity != 'D' && r.id == id) return true;
+    return false;
+}
+
+bool MessageCapture::has_trace(const std::string& text) const {
+    for (const auto& r : m_records)
+        if (r.severity == 'D' && r.text == text) return true;
+    return false;
+}
+
+ProgrammerDir::ProgrammerDir() {
+    cfg_clear_switches();
+    for (const char* sub : {"xml", "xsd", "dev"}) {
+        fs::path from = fs::path(VORN_TEST_DATA_DIR) / sub;
+        fs::path to = fs::path(m_dir.path()) / sub;
+        fs::create_directories(to);
+        if (fs::exists(from)) fs::copy(from, to, fs::copy_options::recursive);
+    }
+    PGM_COMMON::set_common_programmer(m_dir.path());
+}
+
+ProgrammerDir::~ProgrammerDir() {
+    PGM_COMMON::set_common_programmer("");
+    cfg_clear_switches();
+}
+
+std::string read_test_file(const std::string& name) {
+    std::ifstream in(std::string(VORN_TEST_FILES_DIR) + name, std::ios::binary);
+    if (!in) throw std::runtime_error("missing test file " + name);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace vorn_test

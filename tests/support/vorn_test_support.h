@@ -1,0 +1,78 @@
+// Fixtures shared by the test suites.
+#ifndef VORN_TEST_SUPPORT_H
+#define VORN_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "pgm_host.h"
+
+namespace vorn_test {
+
+// A fresh directory under the system temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // Absolute path ending with "/".
+    const std::string& path() const { return m_path; }
+    // path() + relative; parent folders are created.
+    std::string file(const std::string& relative) const;
+    void write(const std::string& relative, const std::string& content) const;
+    std::string read(const std::string& relative) const;
+    bool exists(const std::string& relative) const;
+
+private:
+    std::string m_path;
+};
+
+// Collects every message and trace posted while it lives, then restores the previous sink.
+class MessageCapture {
+public:
+    MessageCapture();
+    ~MessageCapture();
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+
+    const std::vector<MSG_RECORD>& records() const { return m_records; }
+    // Errors and warnings only (no traces).
+    std::vector<MSG_RECORD> messages() const;
+    std::vector<unsigned> message_ids() const;
+    std::vector<std::string> traces() const;
+    bool has_id(unsigned id) const;
+    bool has_trace(const std::string& text) const;
+    void clear() { m_records.clear(); }
+
+private:
+    std::vector<MSG_RECORD> m_records;
+    MSG_SINK m_previous;
+};
+
+// A temporary programmer directory holding a copy of the shipped data/ tree (xml/, xsd/,
+// dev/), made the host's programmer directory for its lifetime. Switch overrides are cleared
+// on entry and exit.
+class ProgrammerDir {
+public:
+    ProgrammerDir();
+    ~ProgrammerDir();
+    const std::string& path() const { return m_dir.path(); }
+    std::string xml_dir() const { return m_dir.path() + "xml/"; }
+    std::string file(const std::string& relative) const { return m_dir.file(relative); }
+    void write(const std::string& relative, const std::string& content) const {
+        m_dir.write(relative, content);
+    }
+    std::string read(const std::string& relative) const { return m_dir.read(relative); }
+    bool exists(const std::string& relative) const { return m_dir.exists(relative); }
+
+private:
+    TempDir m_dir;
+};
+
+// Text of a file in tests/files/.
+std::string read_test_file(const std::string& name);
+
+}  // namespace vorn_test
+
+#endif
