@@ -1,0 +1,152 @@
+// The family-independent database manager: maps, lookups, validation, saving and deleting.
+#ifndef VORN_MGR_H
+#define VORN_MGR_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "vorn_flash.h"
+
+// Per device family: whether it programs flash through the SDM flow, and the flash I/O
+// voltage it accepts.
+struct VORN_DEV_INFO {
+    bool use_sdm_mode = false;
+    std::string io_voltage;
+};
+
+// The two owned flows of a user template; its name is its key in the template map.
+struct VORN_USER_FLASH_TEMPLATE {
+    std::vector<VORN_OPERATION*> sdm_operation_list;
+    std::vector<VORN_OPERATION*> sfl_operation_list;
+};
+
+class VORN_MGR {
+public:
+    VORN_MGR();
+    virtual ~VORN_MGR();
+    VORN_MGR(const VORN_MGR&) = delete;
+    VORN_MGR& operator=(const VORN_MGR&) = delete;
+
+    virtual bool get_use_sdm_mode();
+    virtual DEV_FAMILY_ENUM get_active_device_family();
+    virtual void set_active_device_family(DEV_FAMILY_ENUM family);
+    virtual PGMIO_CONFIG_SCHEME get_active_config_mode();
+    virtual void set_active_config_mode(PGMIO_CONFIG_SCHEME scheme);
+    // A legacy name gives a new record each call (the previous legacy record is deleted);
+    // database records stay owned by the manager.
+    virtual VORN_FLASH* get_flash(std::string name, bool ignore_filter);
+    // First record in name order whose ID matches under `mask`.
+    virtual VORN_FLASH* get_flash_with_id(unsigned int id, unsigned int mask);
+    // First record in name order with that density in bytes.
+    virtual VORN_FLASH* get_flash_with_density(unsigned long long bytes);
+    virtual bool device_exist_in_db(std::string name, bool ignore_filter);
+    virtual bool device_is_legacy(std::string name, bool ignore_filter);
+    virtual bool is_new_device_supported();
+    virtual bool is_flash_operation_supported();
+    virtual bool is_flash_action_supported();
+    virtual bool is_parameter_valid(VORN_FLASH_PARAM param);
+    virtual bool is_parameter_valid(VORN_FLASH_PARAM param, std::string value, std::string* err);
+    virtual bool is_parameter_valid(VORN_FLASH_PARAM param, unsigned int value, std::string* err);
+    virtual bool is_parameter_compatible(VORN_FLASH_PARAM param, std::string value,
+                                         std::string* err);
+    // Saves `flash` (taking ownership) into the Zentro or the custom directory.
+    virtual bool update_db(VORN_FLASH* flash, std::string db_dir);
+    // Removes a device or user template from `db_dir`, rewriting the entries sharing its file.
+    virtual bool delete_db(std::string name, std::string db_dir);
+    virtual DEV_FAMILY_ENUM get_flash_family() = 0;
+    virtual std::vector<DEV_FAMILY_ENUM> get_device_family_list() = 0;
+    virtual std::vector<PGMIO_CONFIG_SCHEME> get_config_mode_list() = 0;
+    virtual std::vector<std::string> get_new_config_device_list(DEV_FAMILY_ENUM family,
+                                                                PGMIO_CONFIG_SCHEME scheme,
+                                                                bool ignore_filter) = 0;
+    virtual std::vector<std::string> get_legacy_config_device_list(DEV_FAMILY_ENUM family,
+                                                                   PGMIO_CONFIG_SCHEME scheme,
+                                                                   bool ignore_filter) = 0;
+    virtual std::vector<std::string> get_device_io_voltage_list() = 0;
+    virtual std::vector<std::string> get_device_density_list() = 0;
+    virtual std::vector<std::string> get_prog_flow_template_list() = 0;
+    virtual std::vector<std::string> get_user_template_list() = 0;
+    // A newly constructed manager of the same class; the caller owns it.
+    virtual VORN_MGR* get_new_instance() = 0;
+    // A new record that also becomes the current one (a legacy current record is deleted).
+    virtual VORN_FLASH* create_flash(std::string name) = 0;
+    virtual VORN_ACTION* create_action(VORN_ACT_TYPE type) = 0;
+    virtual VORN_OPERATION* create_operation(VORN_OP_TYPE type) = 0;
+    virtual std::vector<VORN_OPERATION*>* get_prog_flow_template_operation_list(
+        VORN_PROG_FLOW_TEMPLATE tpl, VORN_PROG_FLOW_TYPE type) = 0;
+    virtual std::vector<VORN_OPERATION*>* get_user_template_operation_list(
+        std::string& name, VORN_PROG_FLOW_TYPE type) = 0;
+    virtual bool get_operation_editable_permission(VORN_FLASH* flash) = 0;
+    virtual bool update_template_db(VORN_FLASH* flash, std::string db_dir) = 0;
+    virtual bool delete_template(std::string name) = 0;
+    virtual bool is_valid_name(std::string& name);
+    virtual bool is_golden_template_name(std::string& name);
+    virtual bool device_name_is_valid(std::string name, std::string* err);
+    virtual bool device_density_is_valid(std::string density, std::string* err);
+    virtual bool device_io_voltage_is_valid(std::string voltage, std::string* err);
+    virtual bool device_io_voltage_is_compatible(std::string voltage, std::string* err);
+    virtual bool write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string db_dir,
+                                                    std::map<std::string, std::string>* db_dir_map);
+    // A new document tree holding the listed devices; the caller owns it.
+    virtual PGM_COMMON_XML_ELEMENT* create_xml_object_with_flash_list(
+        std::vector<VORN_FLASH*> flash_list) = 0;
+    // Appends the listed user templates to `root`, creating the root when it is null.
+    virtual void create_user_template_with_template_list(PGM_COMMON_XML_ELEMENT*& root,
+                                                         std::vector<std::string> template_list) = 0;
+
+    // The tool-suite database directory: programmer directory + "xml/".
+    static std::string get_db_zentro_dir();
+    // The custom directory ("./" until set); shared by every manager of the process.
+    static std::string get_db_custom_dir();
+    static void set_db_custom_dir(std::string dir);
+    static bool save_custom_dir_to_ini(std::string dir, bool force);
+    static std::string get_custom_dir_from_ini();
+
+    // Space-separated bytes ("0x9F", "0x03 0x00 0xFF", "255") to a new[] array owned by the
+    // caller; null with size 0 and ok false when malformed. An empty text is an internal error.
+    static unsigned char* convert_data_list_string_to_byte_array(std::string data_string,
+                                                                 unsigned int* size, bool* ok);
+
+    // Read-only views of the maps, for hosts and tools that show where entries live.
+    const std::map<std::string, VORN_FLASH*>& get_flash_map() const { return m_flash_map; }
+    const std::map<std::string, std::string>& get_zentro_dir_map() const {
+        return m_zentro_dir_map;
+    }
+    const std::map<std::string, std::string>& get_custom_dir_map() const {
+        return m_custom_dir_map;
+    }
+    const std::map<std::string, std::string>& get_flash_db_active_dir_map() const {
+        return m_flash_db_active_dir_map;
+    }
+    const std::map<std::string, VORN_USER_FLASH_TEMPLATE*>& get_user_flash_template_map() const {
+        return m_user_flash_template_map;
+    }
+    const std::map<std::string, std::string>& get_template_db_dir_map() const {
+        return m_template_db_dir_map;
+    }
+    const std::map<DEV_FAMILY_ENUM, VORN_DEV_INFO>& get_dev_info_map() const {
+        return m_dev_info_map;
+    }
+    // The current record (the one the last lookup returned), or null.
+    VORN_FLASH* get_current_flash() const { return m_flash; }
+
+protected:
+    // Deletes m_flash when it is a legacy record (owned through m_flash only).
+    void release_legacy_flash();
+
+    DEV_FAMILY_ENUM m_active_device_family = DEV_FAMILY_NONE;
+    PGMIO_CONFIG_SCHEME m_active_config_mode = PGMIO_CONFIG_SCHEME_NONE;
+    bool m_use_sdm_mode = false;
+    bool m_skip_device_filtering = false;
+    VORN_FLASH* m_flash = nullptr;
+    std::map<std::string, VORN_FLASH*> m_flash_map;
+    std::map<DEV_FAMILY_ENUM, VORN_DEV_INFO> m_dev_info_map;
+    std::map<std::string, std::string> m_zentro_dir_map;
+    std::map<std::string, std::string> m_custom_dir_map;
+    std::map<std::string, std::string> m_flash_db_active_dir_map;
+    std::map<std::string, VORN_USER_FLASH_TEMPLATE*> m_user_flash_template_map;
+    std::map<std::string, std::string> m_template_db_dir_map;
+};
+
+#endif

@@ -1,0 +1,17 @@
+// Vocabulary of the QSPI family: choice lists and the default bus widths of actions.
+#ifndef VORN_QSPI_COMMON_H
+#define VORN_QSPI_COMMON_H
+
+#include "vorn_common.h"
+
+inline constexpr const char* VORN_QSPI_IO_VOLTAGE[2] = {"1.8V", "3.0V/3.3V"};
+
+inline constexpr const char* VORN_QSPI_DENSITY[12] = {"1Mb",   "2Mb",   "4Mb",    "8Mb",
+                                                      "16Mb",  "32Mb",  "64Mb",   "128Mb",
+                                                      "256Mb", "512Mb", "1024Mb", "2048Mb"};
+
+// Command-data (or command-address) and command-address-data bus widths.
+inline constexpr const char* VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_TWO = "1-1";
+inline constexpr const char* VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_THREE = "1-1-1";
+
+#endif
