@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Developer entry point: installs what is missing, builds, runs the tool or the tests.
+#   bash scripts/dev.sh run [vorn arguments...]   build and run vorn (default: vorn list)
+#   bash scripts/dev.sh test                       build and run the whole test suite,
+#                                                  plainly and under ASan/UBSan
+#   bash scripts/dev.sh deps                       only install the Debian packages
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+
+packages=(cmake ninja-build g++ libxml2-dev libfmt-dev libsimpleini-dev libcli11-dev
+          nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+
+deps() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}" >&2
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+build() {  # build <dir> [cmake options...]
+    local dir="$1"; shift
+    cmake -S "$here" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "${VORN_JOBS:-2}"
+}
+
+cmd="${1:-test}"
+[ $# -gt 0 ] && shift
+case "$cmd" in
+    deps)
+        deps ;;
+    run)
+        deps
+        build build/release -DCMAKE_BUILD_TYPE=Release -DVORN_BUILD_TESTS=OFF -DVORN_BUILD_BENCH=OFF
+        if [ $# -eq 0 ]; then set -- list; fi
+        exec build/release/tools/vorn/vorn "$@" ;;
+    test)
+        deps
+        build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR=ON
+        ctest --test-dir build/ci --output-on-failure -j "${VORN_JOBS:-2}"
+        build build/ci-asan -DCMAKE_BUILD_TYPE=Debug -DVORN_WERROR=ON -DVORN_SANITIZE=ON -DVORN_BUILD_BENCH=OFF
+        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            ctest --test-dir build/ci-asan --output-on-failure -j "${VORN_JOBS:-2}" ;;
+    *)
+        echo "usage: bash scripts/dev.sh {run [vorn args...]|test|deps}" >&2
+        exit 2 ;;
+esac
