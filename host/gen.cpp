@@ -1,0 +1,85 @@
+// String helpers and per-module memory bookkeeping.
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "gen_export.h"
+
+namespace {
+
+int lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
+int sign(int v) { return (v > 0) - (v < 0); }
+
+struct MEM_STATE {
+    std::mutex mutex;
+    std::map<std::string, int> modules;
+};
+
+// Leaked: libraries register from their own static constructors and destructors, in an
+// order we do not control.
+MEM_STATE& mem_state() {
+    static MEM_STATE* s = new MEM_STATE;
+    return *s;
+}
+
+}  // namespace
+
+int gen_strcmp(const char* a, const char* b) {
+    return sign(std::strcmp(a != nullptr ? a : "", b != nullptr ? b : ""));
+}
+
+int gen_strcmp(const std::string& a, const std::string& b) { return sign(a.compare(b)); }
+
+int gen_stricmp(const char* a, const char* b) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(a != nullptr ? a : "");
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(b != nullptr ? b : "");
+    while (*p != 0 && lower(*p) == lower(*q)) {
+        ++p;
+        ++q;
+    }
+    return sign(lower(*p) - lower(*q));
+}
+
+int gen_stricmp(const std::string& a, const std::string& b) {
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        int d = lower(static_cast<unsigned char>(a[i])) - lower(static_cast<unsigned char>(b[i]));
+        if (d != 0) return sign(d);
+    }
+    return sign(static_cast<int>(a.size() > b.size()) - static_cast<int>(a.size() < b.size()));
+}
+
+char* gen_strcpy(char* dst, size_t size, const char* src) {
+    if (dst == nullptr || size == 0) return dst;
+    size_t n = src != nullptr ? std::strlen(src) : 0;
+    if (n > size - 1) n = size - 1;
+    if (n > 0) std::memmove(dst, src, n);
+    dst[n] = '\0';
+    return dst;
+}
+
+void stl_toupper(std::string& text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
+MEM_INITIALIZER::MEM_INITIALIZER(const char* module) : m_module(module != nullptr ? module : "") {
+    MEM_STATE& s = mem_state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ++s.modules[m_module];
+}
+
+MEM_INITIALIZER::~MEM_INITIALIZER() {
+    MEM_STATE& s = mem_state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto it = s.modules.find(m_module);
+    if (it != s.modules.end() && --it->second <= 0) s.modules.erase(it);
+}
+
+int MEM_INITIALIZER::module_count(const std::string& module) {
+    MEM_STATE& s = mem_state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto it = s.modules.find(module);
+    return it != s.modules.end() ? it->second : 0;
+}

@@ -1,0 +1,46 @@
+#include "host_fault.h"
+
+#include <mutex>
+
+namespace HOST_FAULT {
+namespace {
+
+constexpr int OP_COUNT = WRITE_INI + 1;
+
+std::mutex& fault_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+int g_pending[OP_COUNT] = {};
+
+bool valid(OP op) { return op >= 0 && op < OP_COUNT; }
+
+}  // namespace
+
+void fail_next(OP op, int count) {
+    if (!valid(op) || count <= 0) return;
+    std::lock_guard<std::mutex> lock(fault_mutex());
+    g_pending[op] += count;
+}
+
+void clear() {
+    std::lock_guard<std::mutex> lock(fault_mutex());
+    for (int& n : g_pending) n = 0;
+}
+
+bool take(OP op) {
+    if (!valid(op)) return false;
+    std::lock_guard<std::mutex> lock(fault_mutex());
+    if (g_pending[op] == 0) return false;
+    --g_pending[op];
+    return true;
+}
+
+int pending(OP op) {
+    if (!valid(op)) return 0;
+    std::lock_guard<std::mutex> lock(fault_mutex());
+    return g_pending[op];
+}
+
+}  // namespace HOST_FAULT

@@ -1,0 +1,28 @@
+// Test seam: makes the next host file operations of a kind fail, since tests run as root and
+// permissions alone cannot make the file system refuse.
+#ifndef HOST_HOST_FAULT_H
+#define HOST_HOST_FAULT_H
+
+namespace HOST_FAULT {
+
+enum OP {
+    TOUCH,            // FIO_FILE_SYSTEM::touch fails
+    CHMOD,            // FIO_FILE_SYSTEM::chmod fails
+    REMOVE,           // FIO_FILE_SYSTEM::remove fails and the file stays
+    REMOVE_SURVIVES,  // FIO_FILE_SYSTEM::remove reports success but the file stays
+    WRITE_XML,        // PGM_COMMON_XML::write_xml fails without touching the target
+    WRITE_INI,        // cfg_write_user_ini_file fails without touching the file
+};
+
+// The next `count` calls of `op` fail (adds to what is already pending).
+void fail_next(OP op, int count = 1);
+// Drops every pending failure.
+void clear();
+// True, and one pending failure of `op` is used up, when `op` should fail now.
+bool take(OP op);
+// Failures of `op` still pending.
+int pending(OP op);
+
+}  // namespace HOST_FAULT
+
+#endif

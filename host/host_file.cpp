@@ -1,0 +1,118 @@
+#include "host_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace HOST_FILE {
+
+namespace {
+
+constexpr long long SETTLE_NS = 2000000000LL;  // coarser than any local file system's tick
+
+long long to_ns(const timespec& t) {
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+bool write_all(int fd, const std::string& content) {
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+STAMP stamp_of(const std::string& path) {
+    STAMP s;
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return s;
+    s.exists = true;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = st.st_size;
+    s.mtime_ns = to_ns(st.st_mtim);
+    s.ctime_ns = to_ns(st.st_ctim);
+    return s;
+}
+
+long long now_ns() {
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return to_ns(t);
+}
+
+bool is_settled(const STAMP& stamp, long long read_ns) {
+    if (!stamp.exists) return true;
+    long long newest = stamp.mtime_ns > stamp.ctime_ns ? stamp.mtime_ns : stamp.ctime_ns;
+    return read_ns - newest > SETTLE_NS;
+}
+
+bool read_file(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    if (in.bad()) return false;
+    out = s.str();
+    return true;
+}
+
+bool write_file_atomic(const std::string& path, const std::string& content, unsigned mode) {
+    if (path.empty() || path.back() == '/') return false;
+    fs::path target(path);
+    fs::path folder = target.parent_path();
+    std::error_code ec;
+    if (!folder.empty()) {
+        fs::create_directories(folder, ec);
+        if (!fs::is_directory(folder, ec)) return false;
+    }
+    std::string temp = (folder.empty() ? fs::path(".") : folder).string() + "/." +
+                       target.filename().string() + ".XXXXXX";
+    int fd = ::mkstemp(&temp[0]);
+    if (fd < 0) return false;
+    bool ok =
+        write_all(fd, content) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0 && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+std::string config_home() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && *xdg != '\0') {
+        std::string dir = xdg;
+        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+        return dir;
+    }
+    const char* home = std::getenv("HOME");
+    std::string dir;
+    if (home != nullptr && *home != '\0') {
+        dir = home;
+    } else {
+        struct passwd* pw = ::getpwuid(::getuid());
+        if (pw != nullptr && pw->pw_dir != nullptr) dir = pw->pw_dir;
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir.empty() ? std::string(".config") : dir + "/.config";
+}
+
+}  // namespace HOST_FILE
