@@ -41,6 +41,8 @@ private:
 
 // Wildcard enumeration of one directory ("*" and "?" in the file-name part). Names come back
 // in ascending byte order so that every load sees the same order; an empty name ends it.
+// Only files are listed, not folders; a missing folder lists nothing. `recursive` also lists
+// the files of subfolders, as paths relative to the pattern's folder.
 class FIO_FIND {
 public:
     FIO_FIND(const std::string& pattern, bool recursive);

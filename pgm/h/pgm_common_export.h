@@ -20,9 +20,11 @@ public:
     static bool compare_string(const std::string& a, const std::string& b, bool ignore_case);
 
     // A number from text: "0x" followed by hexadecimal digits, or decimal digits. With
-    // `strict` the whole text must be the number (no sign, no blanks, no trailing text) and
-    // must fit the result type. `ok`, when given, tells whether it could be read; the
-    // result is 0 when it could not.
+    // `strict` the whole text must be the number (no sign, no blanks, no trailing text).
+    // Without it, leading blanks and a "+" are skipped and text after the number is ignored
+    // when it starts with neither a letter, a digit nor "_" ("12 MB" reads 12, "12MB" and
+    // "0X10" fail). The value must fit the result type. `ok`, when given, tells whether it
+    // could be read; the result is 0 when it could not.
     static unsigned long long convert_string_to_qword(const std::string& text, bool strict,
                                                       bool* ok = nullptr);
     static unsigned int convert_string_to_dword(const std::string& text, bool strict,
@@ -31,8 +33,9 @@ public:
     // Hexadecimal digits (no prefix, no blanks) to bytes, most significant first; an odd
     // digit count reads as if a leading 0 were there ("A" is one byte 0x0A, "123" two bytes
     // 0x01 0x23). On entry `size` is the largest byte count accepted, on return the count.
-    // With `strict` any character that is not a hexadecimal digit fails. Returns a new[]
-    // array owned by the caller, or null on failure (size 0).
+    // With `strict` any character that is not a hexadecimal digit fails; without it reading
+    // stops at the first such character. No digits, or more bytes than `size`, fail. Returns a
+    // new[] array owned by the caller, or null on failure (size 0).
     static unsigned char* convert_hex_string_to_byte_array(const std::string& hex,
                                                            unsigned int& size, bool strict);
 };
