@@ -67,3 +67,688 @@ unsigned char* VORN_MGR::convert_data_list_string_to_byte_array(std::string data
     if (size) *size = static_cast<unsigned int>(tokens.size());
     return bytes.release();
 }
+
+// ---- helpers ------------------------------------------------------------------------------
+
+namespace {
+
+// The custom database directory of the process; shared by every manager, renewed ones too.
+std::string m_custom_db_dir;
+
+// Runs `undo` when the scope is left without dismiss(): an internal error thrown half-way
+// through an operation must leave the maps as they were.
+template <typename F>
+class SCOPE_UNDO {
+  public:
+    explicit SCOPE_UNDO(F undo) : m_undo(std::move(undo)) {}
+    ~SCOPE_UNDO() {
+        if (m_active) m_undo();
+    }
+    SCOPE_UNDO(const SCOPE_UNDO&) = delete;
+    SCOPE_UNDO& operator=(const SCOPE_UNDO&) = delete;
+    void dismiss() { m_active = false; }
+
+  private:
+    F m_undo;
+    bool m_active = true;
+};
+
+template <typename F>
+SCOPE_UNDO<F> make_undo(F undo) {
+    return SCOPE_UNDO<F>(std::move(undo));
+}
+
+// The user-facing sentence of a warning: its catalogue text with the value filled in. Built
+// from the catalogue rather than the posted message, which a suppression leaves empty.
+std::string warning_text(MSG_ID id, const std::string& value) {
+    const VORN_MSG_INFO* info = vorn_msg_find(id);
+    VORN_CHECK(info != nullptr, "vorn_msg_find(id)");
+    std::string text(info->format);
+    text.erase(text.rfind('/'));
+    static const std::string placeholder = "%1!s!";
+    size_t pos = text.find(placeholder);
+    if (pos != std::string::npos) text.replace(pos, placeholder.size(), value);
+    return text;
+}
+
+using WARNING_BUILDER = MSG_W* (*)(const std::string&);
+
+// The rejection protocol of every validator: with a text pointer, post the warning and
+// explain; without one, stay silent.
+bool reject(WARNING_BUILDER build, MSG_ID id, const std::string& value, std::string* err) {
+    if (err == nullptr) return false;
+    std::unique_ptr<MSG_W> msg(build(value));
+    msg->post();
+    *err = warning_text(id, value);
+    return false;
+}
+
+bool is_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool list_contains(const std::vector<std::string>& list, const std::string& value) {
+    for (const std::string& entry : list)
+        if (entry == value) return true;
+    return false;
+}
+
+std::string base_name(const std::string& path) {
+    size_t pos = path.find_last_of("/\\");
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+// Whether a recorded file is `target` (absolute). The name test spares the path arithmetic
+// for the thousands of entries that live elsewhere.
+bool is_same_file(const std::string& recorded, const std::string& target,
+                  const std::string& target_name) {
+    if (base_name(recorded) != target_name) return false;
+    return FIO_PATH(recorded).fullpath() == target;
+}
+
+// Picks the map of `db_dir`, which must be the Zentro or the custom directory (the Zentro
+// map when both are the same).
+std::map<std::string, std::string>* select_db_dir_map(
+    const std::string& db_dir, std::map<std::string, std::string>& zentro_map,
+    std::map<std::string, std::string>& custom_map, bool* is_zentro) {
+    FIO_PATH zentro_dir(VORN_MGR::get_db_zentro_dir());
+    FIO_PATH custom_dir(VORN_MGR::get_db_custom_dir());
+    msg_vdebug_impl(2, "db_dir.c_str() = %s", db_dir.c_str());
+    msg_vdebug_impl(2, "zentro_dir.full_directory().c_str() = %s",
+                    zentro_dir.full_directory().c_str());
+    msg_vdebug_impl(2, "custom_dir.full_directory().c_str() = %s",
+                    custom_dir.full_directory().c_str());
+    bool db_is_zentro_dir = gen_strcmp(db_dir, zentro_dir.full_directory()) == 0;
+    bool db_is_custom_dir = gen_strcmp(db_dir, custom_dir.full_directory()) == 0;
+    VORN_CHECK(db_is_zentro_dir || db_is_custom_dir, "db_is_zentro_dir || db_is_custom_dir");
+    *is_zentro = db_is_zentro_dir;
+    return db_is_zentro_dir ? &zentro_map : &custom_map;
+}
+
+void delete_user_template(VORN_USER_FLASH_TEMPLATE* tpl) {
+    if (tpl == nullptr) return;
+    for (auto it = tpl->sdm_operation_list.rbegin(); it != tpl->sdm_operation_list.rend(); ++it)
+        delete *it;
+    for (auto it = tpl->sfl_operation_list.rbegin(); it != tpl->sfl_operation_list.rend(); ++it)
+        delete *it;
+    delete tpl;
+}
+
+void post_failed_to_update_db(const std::string& db_dir) {
+    std::unique_ptr<MSG_W> msg(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
+    msg->post();
+}
+
+// Makes a file writable, removes it and checks that it is gone.
+bool remove_db_file(const std::string& file) {
+    if (!FIO_FILE_SYSTEM::chmod(file, 384)) return false;
+    if (!FIO_FILE_SYSTEM::remove(file)) return false;
+    return !FIO_FILE_SYSTEM::exists(file);
+}
+
+}  // namespace
+
+// ---- construction and state ---------------------------------------------------------------
+
+VORN_MGR::VORN_MGR() {
+    m_skip_device_filtering = cfg_is_on("pgm_vorn_skip_device_filtering", false);
+}
+
+VORN_MGR::~VORN_MGR() = default;
+
+bool VORN_MGR::get_use_sdm_mode() { return m_use_sdm_mode; }
+
+DEV_FAMILY_ENUM VORN_MGR::get_active_device_family() { return m_active_device_family; }
+
+void VORN_MGR::set_active_device_family(DEV_FAMILY_ENUM family) {
+    m_active_device_family = family;
+    m_use_sdm_mode = m_dev_info_map[family].use_sdm_mode;
+}
+
+PGMIO_CONFIG_SCHEME VORN_MGR::get_active_config_mode() { return m_active_config_mode; }
+
+void VORN_MGR::set_active_config_mode(PGMIO_CONFIG_SCHEME scheme) { m_active_config_mode = scheme; }
+
+bool VORN_MGR::is_new_device_supported() { return true; }
+
+bool VORN_MGR::is_flash_operation_supported() { return true; }
+
+bool VORN_MGR::is_flash_action_supported() { return true; }
+
+// ---- lookups ------------------------------------------------------------------------------
+
+void VORN_MGR::release_legacy_flash() {
+    if (m_flash == nullptr) return;
+    // A record the map holds is never ours to delete here, whatever its name.
+    auto iter = m_flash_map.find(m_flash->get_name());
+    if (iter != m_flash_map.end() && iter->second == m_flash) return;
+    if (!device_is_legacy(m_flash->get_name(), true)) return;
+    delete m_flash;
+    m_flash = nullptr;
+}
+
+bool VORN_MGR::flash_passes_filter(const std::string& name, bool ignore_filter) {
+    auto iter = m_flash_map.find(name);
+    if (iter == m_flash_map.end()) return false;
+    if (ignore_filter || m_skip_device_filtering) return true;
+    VORN_CHECK(iter->second, "m_flash");
+    return iter->second->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE) ==
+           m_dev_info_map[m_active_device_family].io_voltage;
+}
+
+bool VORN_MGR::device_is_legacy(std::string name, bool ignore_filter) {
+    if (name.empty()) return false;
+    return list_contains(
+        get_legacy_config_device_list(m_active_device_family, m_active_config_mode, ignore_filter),
+        name);
+}
+
+bool VORN_MGR::device_exist_in_db(std::string name, bool ignore_filter) {
+    if (name.empty()) return false;
+    // Legacy or database device: the map answer is cheap, the legacy list is not.
+    if (flash_passes_filter(name, ignore_filter)) return true;
+    return device_is_legacy(name, ignore_filter);
+}
+
+VORN_FLASH* VORN_MGR::get_flash(std::string name, bool ignore_filter) {
+    release_legacy_flash();
+    if (device_is_legacy(name, ignore_filter)) {
+        m_flash = create_flash(name);
+        return m_flash;
+    }
+    // Not legacy, so existing means present in the map and visible under the filter.
+    if (flash_passes_filter(name, ignore_filter)) {
+        auto iter = m_flash_map.find(name);
+        VORN_CHECK(iter != m_flash_map.end(), "iter != m_flash_map.end()");
+        VORN_CHECK(iter->second, "m_flash");
+        m_flash = iter->second;
+        return m_flash;
+    }
+    m_flash = nullptr;
+    return nullptr;
+}
+
+VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
+    release_legacy_flash();
+    m_flash = nullptr;
+    for (const auto& entry : m_flash_map) {
+        VORN_CHECK(entry.second, "m_flash");
+        unsigned int value =
+            entry.second->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
+        if (((value ^ id) & mask) == 0) {
+            m_flash = entry.second;
+            break;
+        }
+    }
+    return m_flash;
+}
+
+VORN_FLASH* VORN_MGR::get_flash_with_density(unsigned long long bytes) {
+    release_legacy_flash();
+    m_flash = nullptr;
+    for (const auto& entry : m_flash_map) {
+        VORN_CHECK(entry.second, "m_flash");
+        if (entry.second->get_density_in_bytes_qword() == bytes) {
+            m_flash = entry.second;
+            break;
+        }
+    }
+    return m_flash;
+}
+
+// ---- directories --------------------------------------------------------------------------
+
+std::string VORN_MGR::get_db_zentro_dir() {
+    std::string dir = PGM_COMMON::pgm_get_common_programmer() + "xml/";
+    PGM_COMMON::change_folder_slash(dir);
+    return dir;
+}
+
+std::string VORN_MGR::get_db_custom_dir() {
+    if (m_custom_db_dir.empty()) {
+        m_custom_db_dir = "./";
+        PGM_COMMON::change_folder_slash(m_custom_db_dir);
+    }
+    return m_custom_db_dir;
+}
+
+void VORN_MGR::set_db_custom_dir(std::string dir) {
+    if (!dir.empty()) {
+        dir += "/";
+        PGM_COMMON::change_folder_slash(dir);
+    }
+    m_custom_db_dir = dir;
+}
+
+bool VORN_MGR::save_custom_dir_to_ini(std::string dir, bool force) {
+    if (!force && (dir.empty() || !FIO_FILE_SYSTEM::exists(dir))) return false;
+    std::string path = dir + "/";
+    PGM_COMMON::change_folder_slash(path);
+    std::string current = cfg_get_user_ini_value(CFG_USER_INI_VORN_CUSTOM_DB_DIR);
+    if (gen_stricmp(path, current) == 0) return true;
+    if (!cfg_set_user_ini_value(CFG_USER_INI_VORN_CUSTOM_DB_DIR, path)) return false;
+    return cfg_write_user_ini_file();
+}
+
+std::string VORN_MGR::get_custom_dir_from_ini() {
+    std::string value = cfg_get_user_ini_value(CFG_USER_INI_VORN_CUSTOM_DB_DIR);
+    if (!value.empty()) {
+        value += "/";
+        PGM_COMMON::change_folder_slash(value);
+        return value;
+    }
+    value = "./";
+    PGM_COMMON::change_folder_slash(value);
+    return save_custom_dir_to_ini(value, false) ? value : std::string();
+}
+
+// ---- validation ---------------------------------------------------------------------------
+
+bool VORN_MGR::is_valid_name(std::string& name) {
+    if (name.empty() || name == "db") return false;
+    for (char c : name)
+        if (!is_name_char(c)) return false;
+    return true;
+}
+
+bool VORN_MGR::is_golden_template_name(std::string& name) {
+    for (const char* reserved : VORN_PROG_FLOW_TEMPLATE_NAME)
+        if (name == reserved) return true;
+    return false;
+}
+
+bool VORN_MGR::device_name_is_valid(std::string name, std::string* err) {
+    if (!is_valid_name(name))
+        return reject(MSG_VORN::W::INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, 20473,
+                      name, err);
+    if (is_golden_template_name(name))
+        return reject(MSG_VORN::W::INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE, 20474, name, err);
+    if (device_exist_in_db(name, true))
+        return reject(MSG_VORN::W::INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE, 20475, name,
+                      err);
+    return true;
+}
+
+bool VORN_MGR::device_density_is_valid(std::string density, std::string* err) {
+    if (density.empty() || !list_contains(get_device_density_list(), density))
+        return reject(MSG_VORN::W::INVALID_DEVICE_DENSITY, 20478, density, err);
+    return true;
+}
+
+bool VORN_MGR::device_io_voltage_is_valid(std::string voltage, std::string* err) {
+    if (voltage.empty() || !list_contains(get_device_io_voltage_list(), voltage))
+        return reject(MSG_VORN::W::INVALID_IO_VOLTAGE, 20476, voltage, err);
+    return true;
+}
+
+bool VORN_MGR::device_io_voltage_is_compatible(std::string voltage, std::string* err) {
+    // An invalid voltage is reported as incompatible, not as invalid.
+    if (device_io_voltage_is_valid(voltage, nullptr) &&
+        voltage == m_dev_info_map[m_active_device_family].io_voltage)
+        return true;
+    return reject(MSG_VORN::W::INCOMPATIBLE_IO_VOLTAGE, 20535, voltage, err);
+}
+
+namespace {
+
+using TEXT_VALIDATOR = bool (VORN_MGR::*)(std::string, std::string*);
+
+struct TEXT_RULE {
+    VORN_FLASH_PARAM param;
+    TEXT_VALIDATOR validator;
+};
+
+// The parameters the base judges; member pointers keep the family overrides in effect.
+const TEXT_RULE text_rules[] = {
+    {VORN_FLASH_PARAM_NAME, &VORN_MGR::device_name_is_valid},
+    {VORN_FLASH_PARAM_IO_VOLTAGE, &VORN_MGR::device_io_voltage_is_valid},
+    {VORN_FLASH_PARAM_DENSITY, &VORN_MGR::device_density_is_valid},
+};
+
+const TEXT_RULE* find_text_rule(VORN_FLASH_PARAM param) {
+    for (const TEXT_RULE& rule : text_rules)
+        if (rule.param == param) return &rule;
+    return nullptr;
+}
+
+[[noreturn]] void fail_unknown_parameter(VORN_FLASH_PARAM param) {
+    VORN_FAIL(TARVEN::fmt_sprintf("Unknown flash parameter: %d", static_cast<int>(param)));
+}
+
+}  // namespace
+
+bool VORN_MGR::is_parameter_valid(VORN_FLASH_PARAM param) {
+    return find_text_rule(param) != nullptr;
+}
+
+bool VORN_MGR::is_parameter_valid(VORN_FLASH_PARAM param, std::string value, std::string* err) {
+    const TEXT_RULE* rule = find_text_rule(param);
+    if (rule == nullptr) fail_unknown_parameter(param);
+    return (this->*(rule->validator))(std::move(value), err);
+}
+
+bool VORN_MGR::is_parameter_valid(VORN_FLASH_PARAM param, unsigned int, std::string*) {
+    fail_unknown_parameter(param);
+}
+
+bool VORN_MGR::is_parameter_compatible(VORN_FLASH_PARAM param, std::string value,
+                                       std::string* err) {
+    if (param != VORN_FLASH_PARAM_IO_VOLTAGE) fail_unknown_parameter(param);
+    return device_io_voltage_is_compatible(std::move(value), err);
+}
+
+// ---- saving and deleting ------------------------------------------------------------------
+
+bool VORN_MGR::update_db(VORN_FLASH* flash, std::string db_dir) {
+    VORN_CHECK(flash, "flash");
+    // Ownership is ours from here: a record that does not end up in the map is deleted, also
+    // when an internal error cuts the save short.
+    const std::string name = flash->get_name();
+    auto release_unsaved = make_undo([this, flash, &name]() {
+        auto iter = m_flash_map.find(name);
+        if (iter != m_flash_map.end() && iter->second == flash) return;
+        if (m_flash == flash) m_flash = nullptr;
+        delete flash;
+    });
+    VORN_CHECK(!db_dir.empty(), "!db_dir.empty()");
+    msg_vdebug_impl(2, "Entering VORN_MGR::update_db with flash device_name = %s", name.c_str());
+    bool is_zentro = false;
+    std::map<std::string, std::string>* db_dir_map =
+        select_db_dir_map(db_dir, m_zentro_dir_map, m_custom_dir_map, &is_zentro);
+
+    auto old_entry = db_dir_map->find(name);
+    if (old_entry == db_dir_map->end()) {
+        bool status = write_flash_xml_and_update_dir_map(flash, db_dir, db_dir_map);
+        if (status && !flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty())
+            status = update_template_db(flash, db_dir);
+        return status;
+    }
+
+    // Re-saving: a record the writer rejects must stop us before the old copy is gone.
+    { std::unique_ptr<PGM_COMMON_XML_ELEMENT> probe(create_xml_object_with_flash_list({flash})); }
+    const std::string old_file = old_entry->second;
+    auto old_active = m_flash_db_active_dir_map.find(name);
+    const bool had_active = old_active != m_flash_db_active_dir_map.end();
+    const std::string old_active_file = had_active ? old_active->second : std::string();
+    VORN_FLASH* const old_current = m_flash;
+
+    std::unique_ptr<VORN_FLASH> old_record;
+    if (!delete_db_entry(name, db_dir, &old_record)) return false;
+    VORN_FLASH* const restored = old_record.get();
+    // The caller may have handed back the very record the map held; the guard owns it now.
+    if (restored == flash) old_record.release();
+
+    if (!write_flash_xml_and_update_dir_map(flash, db_dir, db_dir_map)) {
+        if (restored != nullptr) {
+            // Put the old copy back, in memory and on disk; keep it only if the disk agrees.
+            (*db_dir_map)[name] = old_file;
+            if (had_active) m_flash_db_active_dir_map[name] = old_active_file;
+            m_flash_map[name] = restored;
+            if (rewrite_db_file(old_file, *db_dir_map)) {
+                old_record.release();
+                if (old_current == restored) m_flash = restored;
+            } else {
+                db_dir_map->erase(name);
+                m_flash_db_active_dir_map.erase(name);
+                m_flash_map.erase(name);
+            }
+        }
+        return false;
+    }
+    if (flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()) return true;
+    return update_template_db(flash, db_dir);
+}
+
+bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string db_dir,
+                                                  std::map<std::string, std::string>* db_dir_map) {
+    VORN_CHECK(flash, "flash");
+    VORN_CHECK(db_dir_map, "db_dir_map");
+    const std::string name = flash->get_name();
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(create_xml_object_with_flash_list({flash}));
+    const std::string file = db_dir + "pgm_flash_" + name + ".xml";
+
+    bool touched = false;
+    bool ready = true;
+    if (!FIO_FILE_SYSTEM::exists(file)) {
+        msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
+        ready = touched = FIO_FILE_SYSTEM::touch(file);
+    }
+    msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
+    if (ready) ready = remove_db_file(file);
+    if (ready) {
+        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
+        ready = PGM_COMMON_XML::write_xml(tree.get(), file);
+        if (ready) {
+            VORN_CHECK(FIO_FILE_SYSTEM::exists(file.c_str()),
+                       "FIO_FILE_SYSTEM::exists(file.c_str())");
+        }
+    }
+    if (!ready) {
+        // Leave no empty placeholder of ours behind.
+        if (touched && FIO_FILE_SYSTEM::exists(file)) FIO_FILE_SYSTEM::remove(file);
+        post_failed_to_update_db(db_dir);
+        return false;
+    }
+
+    msg_vdebug_impl(2, "Before: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
+    msg_vdebug_impl(2, "Before: m_flash_db_active_dir_map.size() = %d",
+                    static_cast<int>(m_flash_db_active_dir_map.size()));
+    msg_vdebug_impl(2, "Before: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
+    (*db_dir_map)[name] = file;
+    m_flash_db_active_dir_map[name] = file;
+    VORN_FLASH*& slot = m_flash_map[name];
+    if (slot != nullptr && slot != flash) {
+        // The record of another directory under the same name gives way to the saved one.
+        if (m_flash == slot) m_flash = nullptr;
+        delete slot;
+    }
+    slot = flash;
+    flash->set_db_dir(FIO_PATH(file).full_directory());
+    flash->set_flash_removable_permission(true);
+    msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
+    msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
+                    static_cast<int>(m_flash_db_active_dir_map.size()));
+    msg_vdebug_impl(2, "After: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
+    return true;
+}
+
+bool VORN_MGR::delete_db(std::string name, std::string db_dir) {
+    return delete_db_entry(name, db_dir, nullptr);
+}
+
+bool VORN_MGR::delete_db_entry(const std::string& device_name, const std::string& db_dir,
+                               std::unique_ptr<VORN_FLASH>* kept) {
+    VORN_CHECK(!device_name.empty(), "!device_name.empty()");
+    VORN_CHECK(!db_dir.empty(), "!db_dir.empty()");
+    msg_vdebug_impl(2, "Entering VORN_MGR::delete_db with device_name = %s", device_name.c_str());
+    bool is_zentro = false;
+    std::map<std::string, std::string>* db_dir_map =
+        select_db_dir_map(db_dir, m_zentro_dir_map, m_custom_dir_map, &is_zentro);
+
+    auto active = m_flash_db_active_dir_map.find(device_name);
+    if (active != m_flash_db_active_dir_map.end()) {
+        FIO_PATH active_dir_file(active->second);
+        msg_vdebug_impl(2, "active_dir_file.fullpath().c_str() = %s",
+                        active_dir_file.fullpath().c_str());
+        msg_vdebug_impl(2, "active_dir_file.full_directory().c_str() = %s",
+                        active_dir_file.full_directory().c_str());
+        if (gen_strcmp(active_dir_file.full_directory(), db_dir) != 0) {
+            if (is_zentro)
+                VORN_FAIL(
+                    "Found same flash exist in the current directory but attempting to delete "
+                    "the flash in zentro directory.");
+            return true;
+        }
+    } else if (m_user_flash_template_map.find(device_name) == m_user_flash_template_map.end()) {
+        return true;
+    }
+
+    std::string file_to_delete;
+    auto dir_entry = db_dir_map->find(device_name);
+    auto template_entry = m_template_db_dir_map.find(device_name);
+    if (dir_entry != db_dir_map->end())
+        file_to_delete = dir_entry->second;
+    else if (template_entry != m_template_db_dir_map.end())
+        file_to_delete = template_entry->second;
+    else
+        return true;
+
+    const std::string target = FIO_PATH(file_to_delete).fullpath();
+    const std::string target_name = base_name(target);
+    std::vector<VORN_FLASH*> companion_flashes;
+    std::vector<std::string> companion_templates;
+    for (const auto& entry : *db_dir_map) {
+        if (entry.first == device_name || !is_same_file(entry.second, target, target_name))
+            continue;
+        msg_vdebug_impl(2, "Found flash name = %s", entry.first.c_str());
+        auto iter = m_flash_map.find(entry.first);
+        VORN_CHECK(iter != m_flash_map.end(), "iter != m_flash_map.end()");
+        companion_flashes.push_back(iter->second);
+    }
+    for (const auto& entry : m_template_db_dir_map) {
+        if (entry.first == device_name || !is_same_file(entry.second, target, target_name))
+            continue;
+        msg_vdebug_impl(2, "Found template name = %s", entry.first.c_str());
+        companion_templates.push_back(entry.first);
+    }
+
+    VORN_CHECK(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()),
+               "FIO_FILE_SYSTEM::exists(file_to_delete.c_str())");
+    msg_vdebug_impl(2, "Deleting XML file %s", file_to_delete.c_str());
+
+    // The companions' document is built before the file goes, so that a broken companion stops
+    // the deletion with nothing changed.
+    PGM_COMMON_XML_ELEMENT* raw_tree = nullptr;
+    if (!companion_flashes.empty()) raw_tree = create_xml_object_with_flash_list(companion_flashes);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(raw_tree);
+    if (!companion_templates.empty()) {
+        create_user_template_with_template_list(raw_tree, companion_templates);
+        tree.release();
+        tree.reset(raw_tree);
+    }
+
+    if (!remove_db_file(file_to_delete)) {
+        post_failed_to_update_db(db_dir);
+        return false;
+    }
+
+    // What the map updates took away, to put back if the rewrite fails.
+    bool erased_device = false;
+    std::string erased_dir_file;
+    bool erased_active = false;
+    std::string erased_active_file;
+    VORN_FLASH* erased_record = nullptr;
+    bool erased_was_current = false;
+    VORN_USER_FLASH_TEMPLATE* erased_template = nullptr;
+    std::string erased_template_file;
+    bool erased_template_entry = false;
+    auto restore_maps = [&]() {
+        if (erased_device) {
+            (*db_dir_map)[device_name] = erased_dir_file;
+            if (erased_active) m_flash_db_active_dir_map[device_name] = erased_active_file;
+            m_flash_map[device_name] = erased_record;
+            if (erased_was_current) m_flash = erased_record;
+        }
+        if (erased_template_entry) {
+            m_user_flash_template_map[device_name] = erased_template;
+            m_template_db_dir_map[device_name] = erased_template_file;
+        }
+    };
+    auto undo = make_undo(restore_maps);
+
+    if (dir_entry != db_dir_map->end()) {
+        auto iter4 = m_flash_map.find(device_name);
+        VORN_CHECK(iter4 != m_flash_map.end(), "iter4 != m_flash_map.end()");
+        msg_vdebug_impl(2, "Before: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
+        msg_vdebug_impl(2, "Before: m_flash_db_active_dir_map.size() = %d",
+                        static_cast<int>(m_flash_db_active_dir_map.size()));
+        msg_vdebug_impl(2, "Before: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
+        erased_device = true;
+        erased_dir_file = dir_entry->second;
+        db_dir_map->erase(dir_entry);
+        if (active != m_flash_db_active_dir_map.end()) {
+            erased_active = true;
+            erased_active_file = active->second;
+            m_flash_db_active_dir_map.erase(active);
+        }
+        erased_record = iter4->second;
+        erased_was_current = m_flash != nullptr && m_flash == erased_record;
+        if (erased_was_current) m_flash = nullptr;
+        m_flash_map.erase(iter4);
+        msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
+        msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
+                        static_cast<int>(m_flash_db_active_dir_map.size()));
+        msg_vdebug_impl(2, "After: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
+    } else {
+        auto tpl = m_user_flash_template_map.find(device_name);
+        if (tpl != m_user_flash_template_map.end()) {
+            msg_vdebug_impl(2, "Before: m_user_flash_template_map->size() = %d",
+                            static_cast<int>(m_user_flash_template_map.size()));
+            msg_vdebug_impl(2, "Before: m_template_db_dir_map.size() = %d",
+                            static_cast<int>(m_template_db_dir_map.size()));
+            erased_template_entry = true;
+            erased_template = tpl->second;
+            m_user_flash_template_map.erase(tpl);
+            if (template_entry != m_template_db_dir_map.end()) {
+                erased_template_file = template_entry->second;
+                m_template_db_dir_map.erase(template_entry);
+            } else {
+                erased_template_file = file_to_delete;
+            }
+            msg_vdebug_impl(2, "After: m_user_flash_template_map->size() = %d",
+                            static_cast<int>(m_user_flash_template_map.size()));
+            msg_vdebug_impl(2, "After: m_template_db_dir_map.size() = %d",
+                            static_cast<int>(m_template_db_dir_map.size()));
+        }
+    }
+
+    if (tree) {
+        msg_vdebug_impl(2, "Writing XML file, %s", file_to_delete.c_str());
+        if (!PGM_COMMON_XML::write_xml(tree.get(), file_to_delete)) {
+            // Back to the old state: maps first, then the file as it was.
+            undo.dismiss();
+            restore_maps();
+            rewrite_db_file(file_to_delete, *db_dir_map);
+            post_failed_to_update_db(db_dir);
+            return false;
+        }
+        VORN_CHECK(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()),
+                   "FIO_FILE_SYSTEM::exists(file_to_delete.c_str())");
+    }
+
+    undo.dismiss();
+    if (erased_record != nullptr) {
+        if (kept != nullptr)
+            kept->reset(erased_record);
+        else
+            delete erased_record;
+    }
+    delete_user_template(erased_template);
+    return true;
+}
+
+bool VORN_MGR::rewrite_db_file(const std::string& file,
+                               const std::map<std::string, std::string>& db_dir_map) {
+    const std::string target = FIO_PATH(file).fullpath();
+    const std::string target_name = base_name(target);
+    std::vector<VORN_FLASH*> flashes;
+    std::vector<std::string> templates;
+    for (const auto& entry : db_dir_map) {
+        if (!is_same_file(entry.second, target, target_name)) continue;
+        auto iter = m_flash_map.find(entry.first);
+        if (iter != m_flash_map.end() && iter->second != nullptr) flashes.push_back(iter->second);
+    }
+    for (const auto& entry : m_template_db_dir_map)
+        if (is_same_file(entry.second, target, target_name)) templates.push_back(entry.first);
+
+    PGM_COMMON_XML_ELEMENT* raw_tree = nullptr;
+    if (!flashes.empty()) raw_tree = create_xml_object_with_flash_list(flashes);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(raw_tree);
+    if (!templates.empty()) {
+        create_user_template_with_template_list(raw_tree, templates);
+        tree.release();
+        tree.reset(raw_tree);
+    }
+    if (!tree) return false;
+    return PGM_COMMON_XML::write_xml(tree.get(), file) && FIO_FILE_SYSTEM::exists(file);
+}

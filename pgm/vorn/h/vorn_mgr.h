@@ -3,6 +3,7 @@
 #define VORN_MGR_H
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,9 @@ public:
     virtual bool is_parameter_valid(VORN_FLASH_PARAM param, unsigned int value, std::string* err);
     virtual bool is_parameter_compatible(VORN_FLASH_PARAM param, std::string value,
                                          std::string* err);
-    // Saves `flash` (taking ownership) into the Zentro or the custom directory.
+    // Saves `flash` (taking ownership) into the Zentro or the custom directory. A record that
+    // could not be saved is deleted, unless it is the one the manager already holds under its
+    // name; either way the caller must not use the pointer after a false result.
     virtual bool update_db(VORN_FLASH* flash, std::string db_dir);
     // Removes a device or user template from `db_dir`, rewriting the entries sharing its file.
     virtual bool delete_db(std::string name, std::string db_dir);
@@ -134,6 +137,9 @@ public:
 protected:
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();
+    // The database half of device_exist_in_db: `name` is in m_flash_map and, unless the
+    // filter is off, its I/O voltage is the active device family's.
+    bool flash_passes_filter(const std::string& name, bool ignore_filter);
 
     DEV_FAMILY_ENUM m_active_device_family = DEV_FAMILY_NONE;
     PGMIO_CONFIG_SCHEME m_active_config_mode = PGMIO_CONFIG_SCHEME_NONE;
@@ -147,6 +153,16 @@ protected:
     std::map<std::string, std::string> m_flash_db_active_dir_map;
     std::map<std::string, VORN_USER_FLASH_TEMPLATE*> m_user_flash_template_map;
     std::map<std::string, std::string> m_template_db_dir_map;
+
+private:
+    // delete_db's work. When `kept` is given, a deleted device's record is handed over to it
+    // instead of being deleted, so that a failed re-save can put it back.
+    bool delete_db_entry(const std::string& device_name, const std::string& db_dir,
+                         std::unique_ptr<VORN_FLASH>* kept);
+    // Writes `file` again with every device of `db_dir_map` and every user template recorded
+    // in it; false when there is nothing to write or the write fails.
+    bool rewrite_db_file(const std::string& file,
+                         const std::map<std::string, std::string>& db_dir_map);
 };
 
 #endif
