@@ -1,6 +1,8 @@
 // Configuration switches and the user INI file.
-// Only narrow UTF-8 text is stored, so no wide-character conversion is needed.
+// Only narrow UTF-8 text is stored, so no wide-character conversion is needed; the template
+// definitions are compiled here rather than taken from the packaged library.
 #define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
 #include <cstdlib>

@@ -129,8 +129,8 @@ bool split_tail(const std::string& format, std::string& body, std::string& name)
     if (letter != 'E' && letter != 'W') return false;
     for (size_t i = slash + 2; i < format.size(); ++i)
         if (!is_name_char(format[i])) return false;
-    body = format.substr(0, slash);
     name = format.substr(slash + 2);
+    body = format.substr(0, slash);
     return true;
 }
 
@@ -158,9 +158,10 @@ void MSG_BASE::fill_args(const char* format, ...) {
 }
 
 void MSG_BASE::vfill_args(const char* format, va_list args) {
-    std::string body = format != nullptr ? format : "";
+    const std::string whole = format != nullptr ? format : "";
+    std::string body = whole;
     std::string name;
-    if (split_tail(body, body, name)) {
+    if (split_tail(whole, body, name)) {
         m_name = name;
         m_module = name.substr(0, name.find('_'));
     }
