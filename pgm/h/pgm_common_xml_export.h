@@ -43,7 +43,7 @@ enum PGM_COMMON_XML_FILE_ENUM {
 constexpr unsigned int PGM_XML_COUNT_UNBOUNDED = 4294967295u;
 
 class PGM_COMMON_XML_ATTRIBUTE_INFO {
-public:
+  public:
     // Built-in names ("__if_continue__", "__if_skip__", "__hidden__") take no slot; every
     // other attribute needs one. Internal errors: "name.size()", "ptr == NULL", "ptr != NULL".
     PGM_COMMON_XML_ATTRIBUTE_INFO(const std::string& name, const std::string& second,
@@ -64,7 +64,7 @@ public:
 
     static bool is_builtin_name(const std::string& name);
 
-private:
+  private:
     friend class PGM_COMMON_XML_ELEMENT;
     std::string m_name;
     std::string m_second;
@@ -78,10 +78,11 @@ private:
 };
 
 class PGM_COMMON_XML_ELEMENT {
-public:
+  public:
     // Internal errors: "class_type != PGM_COMMON_XML_ENUM__INVALID__ && class_type <=
     // PGM_COMMON_XML_ENUM__MAX__", "type < PGM_XML_TYPE_INVALID",
-    // "exist < PGM_XML_EXIST_INVALID". Appends the three built-in attributes.
+    // "exist < PGM_XML_EXIST_INVALID". Appends the three built-in attributes. A sub-class
+    // type outside the enumeration stands for the class type.
     PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM class_type, PGM_COMMON_XML_ENUM sub_class_type,
                            unsigned char type, unsigned char exist,
                            const std::string& default_value, const std::string& second,
@@ -94,6 +95,8 @@ public:
     // Derived classes declare their counts with check_count() and then call this, which
     // checks the children against every declaration. False when a count is out of range.
     virtual bool check_child_count();
+    // The first declared count that the children break, as a sentence; empty when none.
+    std::string get_count_violation() const;
     // Empties the derived class's typed lists (children are not deleted).
     virtual void clear_childs();
     // Keeps the derived class's typed lists current; the base does nothing.
@@ -109,8 +112,8 @@ public:
 
     // Declares an attribute (after the base constructor, before init_check).
     void add_attribute(const std::string& name, const std::string& default_value,
-                       const std::string& allowed_values, unsigned char type,
-                       unsigned char exist, void* ptr);
+                       const std::string& allowed_values, unsigned char type, unsigned char exist,
+                       void* ptr);
     const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const {
         return m_attributes;
     }
@@ -121,10 +124,12 @@ public:
 
     // Declares the allowed count of one child kind: {{n}} exactly n, {{lo},{hi}} a range,
     // hi PGM_XML_COUNT_UNBOUNDED for no upper bound.
-    void check_count(PGM_COMMON_XML_ENUM kind, const std::vector<std::vector<unsigned int>>& counts);
+    void check_count(PGM_COMMON_XML_ENUM kind,
+                     const std::vector<std::vector<unsigned int>>& counts);
 
     // Appends `child` (or inserts it before `before`), takes ownership and calls
-    // group_child(child, false, true). Null children are ignored.
+    // group_child(child, false, true). Null children are ignored. When group_child refuses
+    // the child the tree is unchanged and the caller still owns the child.
     void add_child(PGM_COMMON_XML_ELEMENT* child, PGM_COMMON_XML_ELEMENT* before = nullptr);
     // Detaches `child` without deleting it (group_child(child, true, true)); false if absent.
     bool remove_child(PGM_COMMON_XML_ELEMENT* child);
@@ -145,6 +150,12 @@ public:
     void write_attribute_string(const std::string& name, const std::string& value);
     void write_attribute_enum(const std::string& name, PGM_COMMON_XML_ENUM value);
 
+    // The text of the value slot (or of the value when there is no slot), as write_xml
+    // writes it.
+    std::string get_slot_text() const;
+    // The text of an attribute's slot, as write_xml writes it; empty when unknown.
+    std::string get_attribute_text(const std::string& name) const;
+
     // Line of the element in the file it was parsed from; 0 when built in memory.
     int get_line() const { return m_line; }
     void set_line(int line) { m_line = line; }
@@ -154,7 +165,7 @@ public:
     bool read_value_text(const std::string& text);
     bool read_attribute_text(const std::string& name, const std::string& text);
 
-private:
+  private:
     struct COUNT_RULE {
         PGM_COMMON_XML_ENUM kind;
         unsigned int min;
@@ -177,7 +188,7 @@ private:
 };
 
 class PGM_COMMON_XML {
-public:
+  public:
     // Validates `xml_file` against the schema `xsd_file`. Returns true when valid; otherwise
     // `error` (or `warning`) holds the reason, with line numbers where there are any. Never
     // reads anything but the two files.

@@ -1,0 +1,694 @@
+// File operations of the host XML layer on libxml2: schema check, parsing into element trees,
+// atomic writing.
+//
+// Untrusted files meet a parser that never touches the network, never loads a DTD or an
+// external entity and never expands entities; a document type declaration is refused as soon
+// as it is seen, before its internal subset is read, which disarms XXE and entity bombs
+// alike. Files are read whole, and only when they are regular files of at most 16 MB.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlschemas.h>
+#include <libxml/xmlstring.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "gen_export.h"
+#include "host_fault.h"
+#include "pgm_common_xml_export.h"
+#include "pgm_common_xml_internal.h"
+#include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "pgm_common_xml_vorn_sdmmc_auto_export.h"
+
+namespace {
+
+constexpr off_t MAX_FILE_SIZE = 16 * 1024 * 1024;
+constexpr size_t MAX_REASONS = 20;
+constexpr int PARSE_OPTIONS = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_BIG_LINES;
+const char* const XSI_NAMESPACE = "http://www.w3.org/2001/XMLSchema-instance";
+
+thread_local std::string t_last_error;
+
+// ---- messages ------------------------------------------------------------------------------
+
+// Gathers libxml2's messages as "line N: text" lines instead of letting it print them.
+class REASONS {
+  public:
+    void add(int line, std::string text) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        if (text.empty()) return;
+        if (m_lines.size() >= MAX_REASONS) {
+            ++m_dropped;
+            return;
+        }
+        m_lines.push_back(line > 0 ? TARVEN::fmt_sprintf("line %d: %s", line, text) : text);
+    }
+    bool empty() const { return m_lines.empty(); }
+    std::string text() const {
+        std::string out;
+        for (const auto& line : m_lines) {
+            if (!out.empty()) out += '\n';
+            out += line;
+        }
+        if (m_dropped > 0) out += TARVEN::fmt_sprintf("\n(%u more)", m_dropped);
+        return out;
+    }
+
+  private:
+    std::vector<std::string> m_lines;
+    unsigned m_dropped = 0;
+};
+
+extern "C" void collect_error(void* context, xmlErrorPtr error) {
+    if (context == nullptr || error == nullptr) return;
+    static_cast<REASONS*>(context)->add(error->line, error->message ? error->message : "");
+}
+
+extern "C" void drop_generic_error(void*, const char*, ...) {}
+
+// Routes libxml2's messages of this thread into `reasons` while it lives.
+class ERROR_SCOPE {
+  public:
+    explicit ERROR_SCOPE(REASONS& reasons)
+        : m_structured(xmlStructuredError),
+          m_structured_context(xmlStructuredErrorContext),
+          m_generic(xmlGenericError),
+          m_generic_context(xmlGenericErrorContext) {
+        xmlSetStructuredErrorFunc(&reasons, collect_error);
+        xmlSetGenericErrorFunc(nullptr, drop_generic_error);
+    }
+    ~ERROR_SCOPE() {
+        xmlSetStructuredErrorFunc(m_structured_context, m_structured);
+        xmlSetGenericErrorFunc(m_generic_context, m_generic);
+    }
+    ERROR_SCOPE(const ERROR_SCOPE&) = delete;
+    ERROR_SCOPE& operator=(const ERROR_SCOPE&) = delete;
+
+  private:
+    xmlStructuredErrorFunc m_structured;
+    void* m_structured_context;
+    xmlGenericErrorFunc m_generic;
+    void* m_generic_context;
+};
+
+// ---- files -----------------------------------------------------------------------------------
+
+// What tells an unchanged file from a changed one.
+struct FILE_ID {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    long long mtime_sec = 0;
+    long mtime_nsec = 0;
+
+    static FILE_ID of(const struct stat& st) {
+        FILE_ID id;
+        id.dev = st.st_dev;
+        id.ino = st.st_ino;
+        id.size = st.st_size;
+        id.mtime_sec = static_cast<long long>(st.st_mtim.tv_sec);
+        id.mtime_nsec = st.st_mtim.tv_nsec;
+        return id;
+    }
+    bool operator==(const FILE_ID& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime_sec == o.mtime_sec &&
+               mtime_nsec == o.mtime_nsec;
+    }
+};
+
+bool stat_file(const std::string& path, FILE_ID& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    id = FILE_ID::of(st);
+    return true;
+}
+
+// Reads a whole regular file of at most MAX_FILE_SIZE bytes.
+bool read_file(const std::string& path, std::string& bytes, FILE_ID& id, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = TARVEN::fmt_sprintf("cannot open %s: %s", path, std::strerror(errno));
+        return false;
+    }
+    struct stat st;
+    bool ok = false;
+    if (::fstat(fd, &st) != 0) {
+        error = TARVEN::fmt_sprintf("cannot read %s: %s", path, std::strerror(errno));
+    } else if (!S_ISREG(st.st_mode)) {
+        error = TARVEN::fmt_sprintf("%s is not a regular file", path);
+    } else if (st.st_size > MAX_FILE_SIZE) {
+        error = TARVEN::fmt_sprintf("%s is larger than the limit of %d bytes", path,
+                                    static_cast<int>(MAX_FILE_SIZE));
+    } else {
+        id = FILE_ID::of(st);
+        // One byte beyond the size tells a file that grew since fstat.
+        bytes.resize(static_cast<size_t>(st.st_size) + 1);
+        size_t used = 0;
+        ok = true;
+        while (used < bytes.size()) {
+            ssize_t n = ::read(fd, &bytes[used], bytes.size() - used);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                error = TARVEN::fmt_sprintf("cannot read %s: %s", path, std::strerror(errno));
+                ok = false;
+                break;
+            }
+            if (n == 0) break;
+            used += static_cast<size_t>(n);
+        }
+        if (ok && used > static_cast<size_t>(st.st_size)) {
+            error = TARVEN::fmt_sprintf("%s changed while it was read", path);
+            ok = false;
+        }
+        bytes.resize(used);
+    }
+    ::close(fd);
+    return ok;
+}
+
+// ---- parsing ---------------------------------------------------------------------------------
+
+struct DOC_DELETER {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using DOC = std::unique_ptr<xmlDoc, DOC_DELETER>;
+
+struct PARSE_STATE {
+    REASONS* reasons;
+    bool doctype = false;
+};
+
+extern "C" void refuse_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+    auto* state = static_cast<PARSE_STATE*>(ctxt->_private);
+    if (!state->doctype) {
+        state->doctype = true;
+        state->reasons->add(xmlSAX2GetLineNumber(ctxt),
+                            "document type declarations are not allowed");
+    }
+    xmlStopParser(ctxt);
+}
+
+void ensure_libxml() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+// Parses well-formed UTF-8 XML without a document type declaration; null otherwise, with
+// the reasons added.
+DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reasons) {
+    if (bytes.empty()) {
+        reasons.add(0, "the file is empty");
+        return nullptr;
+    }
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (ctxt == nullptr) throw std::bad_alloc();
+    PARSE_STATE state{&reasons};
+    ctxt->_private = &state;
+    ctxt->sax->internalSubset = refuse_doctype;
+    ctxt->sax->externalSubset = refuse_doctype;
+    // The encoding is fixed: a declaration of another one does not make other bytes valid.
+    DOC doc(xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), path.c_str(),
+                              "UTF-8", PARSE_OPTIONS));
+    const bool well_formed = ctxt->wellFormed != 0 && !state.doctype;
+    xmlFreeParserCtxt(ctxt);
+    if (!well_formed || doc == nullptr) {
+        if (reasons.empty()) reasons.add(0, "the file is not well-formed XML");
+        return nullptr;
+    }
+    return doc;
+}
+
+DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons) {
+    std::string bytes;
+    std::string error;
+    if (!read_file(path, bytes, id, error)) {
+        reasons.add(0, error);
+        return nullptr;
+    }
+    return parse_bytes(bytes, path, reasons);
+}
+
+// ---- shared state ----------------------------------------------------------------------------
+
+struct SCHEMA_ENTRY {
+    FILE_ID id;
+    DOC doc;  // the compiled schema may point into its document
+    xmlSchemaPtr schema = nullptr;
+    ~SCHEMA_ENTRY() {
+        if (schema != nullptr) xmlSchemaFree(schema);
+    }
+};
+
+std::mutex g_mutex;
+std::map<std::string, std::unique_ptr<SCHEMA_ENTRY>> g_schemas;
+
+// The document check_xsd last accepted, kept for the parse that normally follows.
+struct VALIDATED {
+    std::string path;
+    FILE_ID id;
+    DOC doc;
+} g_validated;
+
+// Compiled once per path; compiled again only when the file changes.
+xmlSchemaPtr get_schema(const std::string& path, REASONS& reasons) {
+    FILE_ID id;
+    auto it = g_schemas.find(path);
+    if (it != g_schemas.end() && stat_file(path, id) && id == it->second->id)
+        return it->second->schema;
+
+    auto entry = std::make_unique<SCHEMA_ENTRY>();
+    REASONS schema_reasons;
+    entry->doc = load_document(path, entry->id, schema_reasons);
+    if (entry->doc != nullptr) {
+        xmlSchemaParserCtxtPtr pctxt = xmlSchemaNewDocParserCtxt(entry->doc.get());
+        if (pctxt == nullptr) throw std::bad_alloc();
+        xmlSchemaSetParserStructuredErrors(pctxt, collect_error, &schema_reasons);
+        entry->schema = xmlSchemaParse(pctxt);
+        xmlSchemaFreeParserCtxt(pctxt);
+    }
+    if (entry->schema == nullptr) {
+        reasons.add(0, TARVEN::fmt_sprintf("cannot use the schema %s: %s", path,
+                                           schema_reasons.empty() ? std::string("invalid")
+                                                                  : schema_reasons.text()));
+        return nullptr;
+    }
+    xmlSchemaPtr schema = entry->schema;
+    g_schemas[path] = std::move(entry);
+    return schema;
+}
+
+// ---- building trees --------------------------------------------------------------------------
+
+struct FORMAT {
+    PGM_COMMON_XML_ENUM root;
+    PGM_COMMON_XML_ELEMENT* (*create)(PGM_COMMON_XML_ENUM);
+    bool (*admits)(PGM_COMMON_XML_ENUM, PGM_COMMON_XML_ENUM);
+};
+
+const FORMAT* format_of(PGM_COMMON_XML_FILE_ENUM kind) {
+    static const FORMAT qspi{PGM_COMMON_XML_VORN_QSPI_ROOT, pgm_common_xml_vorn_qspi_create,
+                             pgm_common_xml_vorn_qspi_admits};
+    static const FORMAT sdmmc{PGM_COMMON_XML_VORN_SDMMC_ROOT, pgm_common_xml_vorn_sdmmc_create,
+                              pgm_common_xml_vorn_sdmmc_admits};
+    switch (kind) {
+        case PGM_COMMON_XML_FILE_VORN_QSPI:
+            return &qspi;
+        case PGM_COMMON_XML_FILE_VORN_SDMMC:
+            return &sdmmc;
+        default:
+            return nullptr;
+    }
+}
+
+const char* name_of(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
+
+int line_of(const xmlNode* node) { return static_cast<int>(xmlGetLineNo(node)); }
+
+bool is_blank(const xmlChar* text) {
+    if (text == nullptr) return true;
+    for (; *text; ++text)
+        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+    return true;
+}
+
+std::string attribute_text(const xmlAttr* attribute) {
+    const xmlNode* child = attribute->children;
+    if (child != nullptr && child->next == nullptr && child->type == XML_TEXT_NODE)
+        return reinterpret_cast<const char*>(child->content);
+    std::string text;
+    for (; child != nullptr; child = child->next)
+        if (child->content != nullptr) text += reinterpret_cast<const char*>(child->content);
+    return text;
+}
+
+class TREE_BUILDER {
+  public:
+    TREE_BUILDER(const FORMAT& format, bool lenient, std::string& error)
+        : m_format(format), m_lenient(lenient), m_error(error) {}
+
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> build(const xmlNode* node, PGM_COMMON_XML_ENUM tag) {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> element(m_format.create(tag));
+        if (element == nullptr) return fail(node, "element \"%s\" is not part of the format");
+        element->set_line(line_of(node));
+        if (!read_attributes(node, *element)) return nullptr;
+        const bool ok = element->get_type() == PGM_XML_TYPE_CONTAINER
+                            ? read_children(node, *element)
+                            : read_value(node, *element);
+        if (!ok) return nullptr;
+        return element;
+    }
+
+  private:
+    std::nullptr_t fail(const xmlNode* node, const char* format) {
+        m_error = TARVEN::fmt_sprintf("line %d: ", line_of(node)) +
+                  TARVEN::fmt_sprintf(format, name_of(node));
+        return nullptr;
+    }
+
+    bool read_attributes(const xmlNode* node, PGM_COMMON_XML_ELEMENT& element) {
+        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+            if (a->ns != nullptr) {
+                // Schema-instance hints are legal everywhere and mean nothing here.
+                if (m_lenient || xmlStrEqual(a->ns->href, BAD_CAST XSI_NAMESPACE)) continue;
+                m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" has no attribute \"%s\"",
+                                              line_of(node), name_of(node),
+                                              reinterpret_cast<const char*>(a->name));
+                return false;
+            }
+            const std::string name = reinterpret_cast<const char*>(a->name);
+            const std::string value = attribute_text(a);
+            if (element.read_attribute_text(name, value) || m_lenient) continue;
+            if (element.find_attribute(name) == nullptr)
+                m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" has no attribute \"%s\"",
+                                              line_of(node), name_of(node), name);
+            else
+                m_error = TARVEN::fmt_sprintf(
+                    "line %d: \"%s\" is not a valid value of attribute \"%s\" of element \"%s\"",
+                    line_of(node), value, name, name_of(node));
+            return false;
+        }
+        if (m_lenient) return true;
+        for (const auto& attribute : element.get_attributes()) {
+            if (attribute.get_exist() == PGM_XML_EXIST_REQUIRED && !attribute.is_set()) {
+                m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" lacks attribute \"%s\"",
+                                              line_of(node), name_of(node), attribute.get_name());
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool read_children(const xmlNode* node, PGM_COMMON_XML_ELEMENT& element) {
+        for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+            switch (child->type) {
+                case XML_ELEMENT_NODE: {
+                    PGM_COMMON_XML_ENUM tag = PGM_COMMON_XML_ENUM__INVALID__;
+                    if (child->ns != nullptr ||
+                        !pgm_common_xml_detail::find_tag(name_of(child), tag) ||
+                        !m_format.admits(element.get_sub_class_type(), tag)) {
+                        m_error =
+                            TARVEN::fmt_sprintf("line %d: element \"%s\" is not allowed in \"%s\"",
+                                                line_of(child), name_of(child), name_of(node));
+                        return false;
+                    }
+                    std::unique_ptr<PGM_COMMON_XML_ELEMENT> sub = build(child, tag);
+                    if (sub == nullptr) return false;
+                    element.add_child(sub.get());
+                    sub.release();
+                    break;
+                }
+                case XML_TEXT_NODE:
+                    if (!is_blank(child->content)) {
+                        fail(node, "element \"%s\" cannot hold text");
+                        return false;
+                    }
+                    break;
+                default:
+                    break;  // comments and processing instructions
+            }
+        }
+        return true;
+    }
+
+    bool read_value(const xmlNode* node, PGM_COMMON_XML_ELEMENT& element) {
+        std::string text;
+        for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+            if (child->type == XML_TEXT_NODE && child->content != nullptr) {
+                text += reinterpret_cast<const char*>(child->content);
+            } else if (child->type == XML_ELEMENT_NODE) {
+                m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" cannot hold element \"%s\"",
+                                              line_of(child), name_of(node), name_of(child));
+                return false;
+            }
+        }
+        if (element.read_value_text(text)) return true;
+        m_error = TARVEN::fmt_sprintf("line %d: \"%s\" is not a valid value of element \"%s\"",
+                                      line_of(node), text, name_of(node));
+        return false;
+    }
+
+    const FORMAT& m_format;
+    bool m_lenient;
+    std::string& m_error;
+};
+
+// Every element's own count declarations, depth first.
+bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
+    if (!element.check_child_count()) {
+        error =
+            TARVEN::fmt_sprintf("line %d: %s", element.get_line(), element.get_count_violation());
+        return false;
+    }
+    for (PGM_COMMON_XML_ELEMENT* child : element.get_all_childs())
+        if (!check_counts(*child, error)) return false;
+    return true;
+}
+
+// ---- writing ---------------------------------------------------------------------------------
+
+// Text that XML 1.0 can carry: valid UTF-8 without the control characters it forbids.
+bool is_xml_text(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+    return xmlCheckUTF8(reinterpret_cast<const xmlChar*>(text.c_str())) != 0;
+}
+
+bool has_default_text(const PGM_COMMON_XML_ELEMENT& element,
+                      const PGM_COMMON_XML_ATTRIBUTE_INFO& attribute, std::string& text) {
+    text = element.get_attribute_text(attribute.get_name());
+    return text == attribute.get_default_value();
+}
+
+xmlNodePtr to_node(xmlDocPtr doc, const PGM_COMMON_XML_ELEMENT& element, std::string& error) {
+    xmlNodePtr node = xmlNewDocNode(doc, nullptr, BAD_CAST element.get_tag(), nullptr);
+    if (node == nullptr) throw std::bad_alloc();
+    for (const auto& attribute : element.get_attributes()) {
+        if (PGM_COMMON_XML_ATTRIBUTE_INFO::is_builtin_name(attribute.get_name())) continue;
+        std::string text;
+        if (has_default_text(element, attribute, text) && !attribute.is_set()) continue;
+        if (!is_xml_text(text)) {
+            error = TARVEN::fmt_sprintf(
+                "attribute \"%s\" of element \"%s\" holds text that XML cannot carry",
+                attribute.get_name(), element.get_tag());
+            xmlFreeNode(node);
+            return nullptr;
+        }
+        xmlNewProp(node, BAD_CAST attribute.get_name().c_str(), BAD_CAST text.c_str());
+    }
+    if (element.get_type() != PGM_XML_TYPE_CONTAINER) {
+        const std::string text = element.get_slot_text();
+        if (!is_xml_text(text)) {
+            error = TARVEN::fmt_sprintf("element \"%s\" holds text that XML cannot carry",
+                                        element.get_tag());
+            xmlFreeNode(node);
+            return nullptr;
+        }
+        // Added as raw text: the serialiser escapes it.
+        if (!text.empty())
+            xmlNodeAddContentLen(node, BAD_CAST text.data(), static_cast<int>(text.size()));
+    }
+    for (const PGM_COMMON_XML_ELEMENT* child : element.get_all_childs()) {
+        xmlNodePtr sub = to_node(doc, *child, error);
+        if (sub == nullptr) {
+            xmlFreeNode(node);
+            return nullptr;
+        }
+        xmlAddChild(node, sub);
+    }
+    return node;
+}
+
+bool serialise(const PGM_COMMON_XML_ELEMENT* root, std::string& out, std::string& error) {
+    if (root == nullptr) {
+        error = "no document to write";
+        return false;
+    }
+    ensure_libxml();
+    DOC doc(xmlNewDoc(BAD_CAST "1.0"));
+    if (doc == nullptr) throw std::bad_alloc();
+    xmlNodePtr node = to_node(doc.get(), *root, error);
+    if (node == nullptr) return false;
+    xmlDocSetRootElement(doc.get(), node);
+    xmlChar* memory = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(doc.get(), &memory, &size, "UTF-8", 1);
+    if (memory == nullptr) {
+        error = "the document could not be serialised";
+        return false;
+    }
+    out.assign(reinterpret_cast<const char*>(memory), static_cast<size_t>(size));
+    xmlFree(memory);
+    return true;
+}
+
+bool write_all(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- PGM_COMMON_XML ------------------------------------------------------------------------
+
+bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& xsd_file,
+                               std::string& error, std::string& warning) {
+    error.clear();
+    warning.clear();
+    ensure_libxml();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    REASONS reasons;
+    ERROR_SCOPE scope(reasons);
+
+    FILE_ID id;
+    DOC doc = load_document(xml_file, id, reasons);
+    if (doc == nullptr) {
+        error = reasons.text();
+        return false;
+    }
+    xmlSchemaPtr schema = get_schema(xsd_file, reasons);
+    if (schema == nullptr) {
+        error = reasons.text();
+        return false;
+    }
+    xmlSchemaValidCtxtPtr vctxt = xmlSchemaNewValidCtxt(schema);
+    if (vctxt == nullptr) throw std::bad_alloc();
+    xmlSchemaSetValidStructuredErrors(vctxt, collect_error, &reasons);
+    const int status = xmlSchemaValidateDoc(vctxt, doc.get());
+    xmlSchemaFreeValidCtxt(vctxt);
+    if (status != 0) {
+        error = reasons.empty() ? std::string("the document does not match the schema")
+                                : reasons.text();
+        return false;
+    }
+    g_validated.path = xml_file;
+    g_validated.id = id;
+    g_validated.doc = std::move(doc);
+    return true;
+}
+
+PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
+                                                  const std::string& xml_file,
+                                                  const std::string& /*xsd_file*/, bool is_golden,
+                                                  const std::string& /*reserved1*/,
+                                                  const std::string& /*reserved2*/,
+                                                  const std::string& /*reserved3*/) {
+    const FORMAT* format = format_of(kind);
+    if (format == nullptr) {
+        t_last_error =
+            TARVEN::fmt_sprintf("document kind %d is not supported", static_cast<int>(kind));
+        return nullptr;
+    }
+    ensure_libxml();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    REASONS reasons;
+    ERROR_SCOPE scope(reasons);
+
+    DOC doc;
+    FILE_ID id;
+    if (g_validated.doc != nullptr && g_validated.path == xml_file && stat_file(xml_file, id) &&
+        id == g_validated.id) {
+        doc = std::move(g_validated.doc);
+    } else {
+        doc = load_document(xml_file, id, reasons);
+        if (doc == nullptr) {
+            t_last_error = reasons.text();
+            return nullptr;
+        }
+    }
+    g_validated.doc.reset();
+
+    const xmlNode* root = xmlDocGetRootElement(doc.get());
+    const char* root_name = PGM_COMMON_XML_ENUM_STRING[format->root];
+    if (root == nullptr || root->ns != nullptr || std::strcmp(name_of(root), root_name) != 0) {
+        t_last_error =
+            TARVEN::fmt_sprintf("line %d: the document element is \"%s\", not \"%s\"",
+                                root ? line_of(root) : 0, root ? name_of(root) : "", root_name);
+        return nullptr;
+    }
+    std::string error;
+    // The golden template is trusted without a schema check: attributes it gets wrong keep
+    // their defaults for the loader to judge.
+    TREE_BUILDER builder(*format, is_golden, error);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree = builder.build(root, format->root);
+    if (tree == nullptr || !check_counts(*tree, error)) {
+        t_last_error = error;
+        return nullptr;
+    }
+    return tree.release();
+}
+
+std::string PGM_COMMON_XML::write_xml_string(PGM_COMMON_XML_ELEMENT* root) {
+    std::string text;
+    std::string error;
+    if (!serialise(root, text, error)) {
+        t_last_error = error;
+        return std::string();
+    }
+    return text;
+}
+
+bool PGM_COMMON_XML::write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& path) {
+    if (HOST_FAULT::take(HOST_FAULT::WRITE_XML)) {
+        t_last_error = TARVEN::fmt_sprintf("cannot write %s: injected failure", path);
+        return false;
+    }
+    if (path.empty()) {
+        t_last_error = "cannot write a file without a name";
+        return false;
+    }
+    std::string text;
+    std::string error;
+    if (!serialise(root, text, error)) {
+        t_last_error = error;
+        return false;
+    }
+
+    // A temporary file beside the target, renamed over it: readers see the old file or the
+    // new one, never a part.
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        t_last_error = TARVEN::fmt_sprintf("cannot create a temporary file in %s: %s", dir,
+                                           std::strerror(errno));
+        return false;
+    }
+    bool ok = write_all(fd, text) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        t_last_error = TARVEN::fmt_sprintf("cannot write %s: %s", path, std::strerror(saved));
+        return false;
+    }
+    return true;
+}
+
+std::string PGM_COMMON_XML::last_error() { return t_last_error; }
