@@ -17,7 +17,7 @@ class PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO;
 class PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW;
 
 class VORN_QSPI_MGR : public VORN_MGR {
-public:
+  public:
     // Loads the whole database: device families, legacy list, golden template, then the user
     // files of the Zentro and the custom directory.
     VORN_QSPI_MGR();
@@ -46,8 +46,8 @@ public:
     VORN_OPERATION* create_operation(VORN_OP_TYPE type) override;
     std::vector<VORN_OPERATION*>* get_prog_flow_template_operation_list(
         VORN_PROG_FLOW_TEMPLATE tpl, VORN_PROG_FLOW_TYPE type) override;
-    std::vector<VORN_OPERATION*>* get_user_template_operation_list(std::string& name,
-                                                                   VORN_PROG_FLOW_TYPE type) override;
+    std::vector<VORN_OPERATION*>* get_user_template_operation_list(
+        std::string& name, VORN_PROG_FLOW_TYPE type) override;
     bool get_operation_editable_permission(VORN_FLASH* flash) override;
     bool update_template_db(VORN_FLASH* flash, std::string db_dir) override;
     bool delete_template(std::string name) override;
@@ -63,6 +63,10 @@ public:
     bool template_name_is_valid(std::string name, std::string* msg);
 
     bool legacy_config_device_comparator(std::string a, std::string b);
+
+    // Same answer as the base (membership in the legacy list), without building and sorting
+    // the list on every call.
+    bool device_is_legacy(std::string name, bool ignore_filter) override;
 
     std::string get_xsd_file();
     std::string get_golden_template_file();
@@ -94,12 +98,15 @@ public:
         return m_legacy_flash_map;
     }
 
-protected:
+  protected:
     bool parse_golden_template_xml();
     bool create_flash_info_with_golden_template(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
                                                 std::string xml_file);
     bool parse_user_xml_in_zentro_dir();
     bool parse_user_xml_in_custom_dir();
+    bool parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
+                               bool skip_golden_template,
+                               std::map<std::string, std::string>& dir_map);
     bool update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object, std::string xml_file,
                            std::map<std::string, std::string>& dir_map, bool removable);
     bool create_user_template_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
@@ -108,6 +115,11 @@ protected:
     void initialize_flash_info();
     void clear_flash_mapping_info();
     void clear_template_operation_list();
+    // Whether a legacy device of that voltage is listed for the family voltage and scheme;
+    // `family_voltage` null means no filtering.
+    static bool legacy_device_is_listed(const std::string& name, const std::string& voltage,
+                                        const std::string* family_voltage,
+                                        PGMIO_CONFIG_SCHEME scheme);
 
     std::vector<VORN_OPERATION*> m_sfl_micron_operation_list;
     std::vector<VORN_OPERATION*> m_sdm_micron_operation_list;

@@ -1,0 +1,1208 @@
+// The QSPI database manager: loading, operation lists from XML, value checks, choice lists,
+// templates and permissions. Writing QSPI XML is in vorn_qspi_mgr_writer.cpp.
+#define VORN_SOURCE_FILE "pgm/vorn/vorn_qspi_mgr"
+
+#include "vorn_qspi_mgr.h"
+
+#include <algorithm>
+#include <memory>
+#include <tuple>
+#include <utility>
+
+#include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "vorn_internal.h"
+#include "vorn_msgs.h"
+#include "vorn_qspi_action.h"
+#include "vorn_qspi_flash.h"
+#include "vorn_qspi_operation.h"
+
+static MEM_INITIALIZER mem_initializer("VORN");
+
+namespace {
+
+constexpr DEV_FAMILY_ENUM kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(73);
+constexpr const char* kGoldenTemplateFileName = "pgm_flash_db_qspi.xml";
+constexpr const char* kUserFilePattern = "pgm_flash_*.xml";
+
+void post_message(MSG_BASE* msg) {
+    std::unique_ptr<MSG_BASE> owner(msg);
+    if (owner) owner->post();
+}
+
+void delete_operations(std::vector<VORN_OPERATION*>& list) {
+    while (!list.empty()) {
+        delete list.back();
+        list.pop_back();
+    }
+}
+
+// Owns the operations read into a list until the list is handed over.
+class OPERATION_LIST_GUARD {
+  public:
+    explicit OPERATION_LIST_GUARD(std::vector<VORN_OPERATION*>& list) : m_list(&list) {}
+    ~OPERATION_LIST_GUARD() {
+        if (m_list != nullptr) delete_operations(*m_list);
+    }
+    OPERATION_LIST_GUARD(const OPERATION_LIST_GUARD&) = delete;
+    OPERATION_LIST_GUARD& operator=(const OPERATION_LIST_GUARD&) = delete;
+    void release() { m_list = nullptr; }
+
+  private:
+    std::vector<VORN_OPERATION*>* m_list;
+};
+
+// The element that carries each action property in a file.
+PGM_COMMON_XML_ENUM property_tag(VORN_ACT_PROPERTY property) {
+    switch (property) {
+        case VORN_ACT_PROPERTY_WRITE_REG_NAME:
+        case VORN_ACT_PROPERTY_READ_REG_NAME:
+        case VORN_ACT_PROPERTY_WRITE_DATA_NAME:
+        case VORN_ACT_PROPERTY_READ_DATA_NAME:
+        case VORN_ACT_PROPERTY_ERASE_NAME:
+            return PGM_COMMON_XML_ENUM_NAME;
+        case VORN_ACT_PROPERTY_WRITE_REG_COMMAND:
+        case VORN_ACT_PROPERTY_READ_REG_COMMAND:
+        case VORN_ACT_PROPERTY_WRITE_DATA_COMMAND:
+        case VORN_ACT_PROPERTY_READ_DATA_COMMAND:
+        case VORN_ACT_PROPERTY_ERASE_COMMAND:
+            return PGM_COMMON_XML_ENUM_COMMAND;
+        case VORN_ACT_PROPERTY_WRITE_REG_DATA:
+        case VORN_ACT_PROPERTY_WRITE_DATA_DATA:
+            return PGM_COMMON_XML_ENUM_DATA;
+        case VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH:
+        case VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH:
+            return PGM_COMMON_XML_ENUM_DATA_LENGTH;
+        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA:
+        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA:
+            return PGM_COMMON_XML_ENUM_EXPECTED_DATA;
+        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK:
+        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK:
+            return PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK;
+        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS:
+        case VORN_ACT_PROPERTY_READ_DATA_ADDRESS:
+        case VORN_ACT_PROPERTY_ERASE_ADDRESS:
+            return PGM_COMMON_XML_ENUM_ADDRESS;
+        case VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_ERASE_BUS_WIDTH:
+            return PGM_COMMON_XML_ENUM_BUS_WIDTH;
+        case VORN_ACT_PROPERTY_CUSTOM_DIRECTION:
+            return PGM_COMMON_XML_ENUM_DIRECTION;
+        case VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION:
+            return PGM_COMMON_XML_ENUM_DESCRIPTION;
+        case VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT:
+            return PGM_COMMON_XML_ENUM_ATTEMPT_COUNT;
+        case VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE:
+            return PGM_COMMON_XML_ENUM_PAGE_SIZE;
+        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE:
+        case VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE:
+        case VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE:
+            return PGM_COMMON_XML_ENUM_ADDRESSING_MODE;
+        case VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE:
+            return PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE;
+        case VORN_ACT_PROPERTY_ERASE_ERASE_SIZE:
+            return PGM_COMMON_XML_ENUM_ERASE_SIZE;
+        case VORN_ACT_PROPERTY_WRITE_REG_DELAY:
+        case VORN_ACT_PROPERTY_READ_REG_DELAY:
+        case VORN_ACT_PROPERTY_WRITE_DATA_DELAY:
+        case VORN_ACT_PROPERTY_READ_DATA_DELAY:
+        case VORN_ACT_PROPERTY_ERASE_DELAY:
+            return PGM_COMMON_XML_ENUM_DELAY;
+    }
+    VORN_FAIL("Unknown action property enum");
+}
+
+// The first child of a leaf list, if any.
+template <typename LEAF, typename LIST>
+const LEAF* first_leaf(const LIST& list) {
+    return list.empty() ? nullptr : static_cast<const LEAF*>(list.front());
+}
+
+template <typename LEAF, typename LIST>
+bool first_text(const LIST& list, std::string& out) {
+    const LEAF* leaf = first_leaf<LEAF>(list);
+    if (leaf == nullptr) return false;
+    out = leaf->value;
+    return true;
+}
+
+template <typename LEAF, typename LIST>
+bool first_number(const LIST& list, std::string& out) {
+    const LEAF* leaf = first_leaf<LEAF>(list);
+    if (leaf == nullptr) return false;
+    out = std::to_string(leaf->value);
+    return true;
+}
+
+// "\n" escapes of a stored description become line feeds. Shorter texts are refused: the
+// writer cannot write them back (it needs two characters to escape), so accepting one here
+// would make a device that loads once and never saves.
+bool unescape_description(const std::string& text, std::string& out) {
+    const size_t total_char = text.size();
+    if (total_char < 2) return false;
+    out.clear();
+    out.reserve(total_char);
+    size_t i = 0;
+    while (total_char - i >= 2) {
+        if (text[i] == '\\' && text[i + 1] == 'n') {
+            out += '\n';
+            i += 2;
+        } else {
+            out += text[i];
+            ++i;
+        }
+    }
+    if (i < total_char) out += text[i];
+    return true;
+}
+
+// The value text of one property from its child of the action element; false when the
+// action lacks that child (or, for a description, when it is too short to be read).
+bool read_action_property(const PGM_COMMON_XML_VORN_QSPI_ACTION* xml_action,
+                          VORN_ACT_PROPERTY property, std::string& value) {
+    switch (property_tag(property)) {
+        case PGM_COMMON_XML_ENUM_NAME:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_NAME>(xml_action->name, value);
+        case PGM_COMMON_XML_ENUM_COMMAND:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_COMMAND>(xml_action->command, value);
+        case PGM_COMMON_XML_ENUM_DATA:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_DATA>(xml_action->data, value);
+        case PGM_COMMON_XML_ENUM_DATA_LENGTH:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH>(xml_action->data_length, value);
+        case PGM_COMMON_XML_ENUM_EXPECTED_DATA:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA>(xml_action->expected_data,
+                                                                      value);
+        case PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK>(
+                xml_action->expected_data_mask, value);
+        case PGM_COMMON_XML_ENUM_ADDRESS:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_ADDRESS>(xml_action->address, value);
+        case PGM_COMMON_XML_ENUM_BUS_WIDTH:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>(xml_action->bus_width, value);
+        case PGM_COMMON_XML_ENUM_DIRECTION:
+            return first_text<PGM_COMMON_XML_VORN_QSPI_DIRECTION>(xml_action->direction, value);
+        case PGM_COMMON_XML_ENUM_DESCRIPTION: {
+            std::string raw;
+            if (!first_text<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION>(xml_action->description, raw))
+                return false;
+            return unescape_description(raw, value);
+        }
+        case PGM_COMMON_XML_ENUM_ATTEMPT_COUNT:
+            return first_number<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT>(xml_action->attempt_count,
+                                                                        value);
+        case PGM_COMMON_XML_ENUM_PAGE_SIZE:
+            return first_number<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE>(xml_action->page_size, value);
+        case PGM_COMMON_XML_ENUM_ADDRESSING_MODE:
+            return first_number<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(
+                xml_action->addressing_mode, value);
+        case PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE:
+            return first_number<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE>(
+                xml_action->act_dummy_clock_cycle, value);
+        case PGM_COMMON_XML_ENUM_ERASE_SIZE:
+            return first_number<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE>(xml_action->erase_size, value);
+        case PGM_COMMON_XML_ENUM_DELAY:
+            return first_number<PGM_COMMON_XML_VORN_QSPI_DELAY>(xml_action->delay, value);
+        default:
+            VORN_FAIL("Unknown action property enum");
+    }
+}
+
+// The six identity values of one DEVICE_INFO element.
+struct DEVICE_VALUES {
+    std::string name;
+    std::string id;
+    std::string io_voltage;
+    std::string density;
+    unsigned int total_die = 0;
+    unsigned int dummy_clock_cycle = 0;
+    unsigned int dummy_clock_cycle_x4 = 0;
+    std::string prog_flow_template;
+};
+
+bool read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info, DEVICE_VALUES& out) {
+    const auto* die = first_leaf<PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE>(info->total_device_die);
+    const auto* dummy =
+        first_leaf<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE>(info->dummy_clock_cycle);
+    const auto* dummy_x4 =
+        first_leaf<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4>(info->dummy_clock_cycle_x4);
+    if (die == nullptr || dummy == nullptr || dummy_x4 == nullptr) return false;
+    out.total_die = die->value;
+    out.dummy_clock_cycle = dummy->value;
+    out.dummy_clock_cycle_x4 = dummy_x4->value;
+    return first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME>(info->device_name, out.name) &&
+           first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_ID>(info->device_id, out.id) &&
+           first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE>(info->device_io_voltage,
+                                                                  out.io_voltage) &&
+           first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY>(info->device_density, out.density) &&
+           first_text<PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE>(info->prog_flow_template,
+                                                                   out.prog_flow_template);
+}
+
+struct USER_TEMPLATE_DELETER {
+    void operator()(VORN_USER_FLASH_TEMPLATE* tpl) const {
+        delete_operations(tpl->sdm_operation_list);
+        delete_operations(tpl->sfl_operation_list);
+        delete tpl;
+    }
+};
+using USER_TEMPLATE_PTR = std::unique_ptr<VORN_USER_FLASH_TEMPLATE, USER_TEMPLATE_DELETER>;
+
+// Deep copies of `from`, appended to `to`.
+void copy_operations(const std::vector<VORN_OPERATION*>& from, std::vector<VORN_OPERATION*>& to) {
+    to.reserve(to.size() + from.size());
+    for (const VORN_OPERATION* op : from) {
+        const auto* qspi_op = dynamic_cast<const VORN_QSPI_OPERATION*>(op);
+        VORN_CHECK(qspi_op, "qspi_op");
+        to.push_back(new VORN_QSPI_OPERATION(*qspi_op));
+    }
+}
+
+std::string file_name_of(const std::string& found) {
+    // The finder may hand back a path; only the name part matters here.
+    const size_t slash = found.find_last_of('/');
+    return slash == std::string::npos ? found : found.substr(slash + 1);
+}
+
+}  // namespace
+
+// ---- construction and teardown ---------------------------------------------------------
+
+VORN_QSPI_MGR::VORN_QSPI_MGR() {
+    m_active_device_family = kInitialDeviceFamily;
+    m_active_config_mode = PGMIO_CONFIG_SCHEME_AS_X4;
+    m_use_sdm_mode = false;
+    m_flash = nullptr;
+
+    for (auto* list : {&m_sfl_micron_operation_list, &m_sdm_micron_operation_list,
+                       &m_sfl_macronix_operation_list, &m_sdm_macronix_operation_list,
+                       &m_sfl_cypress_operation_list, &m_sdm_cypress_operation_list,
+                       &m_sfl_winbond_operation_list, &m_sdm_winbond_operation_list,
+                       &m_sfl_issi_operation_list, &m_sdm_issi_operation_list}) {
+        list->reserve(5);
+    }
+    m_zentro_dir_map.clear();
+    m_custom_dir_map.clear();
+    m_flash_db_active_dir_map.clear();
+    m_flash_map.clear();
+    m_dev_info_map.clear();
+    m_legacy_flash_map.clear();
+
+    // The destructor does not run for a constructor that throws: release what was loaded.
+    try {
+        initialize_dev_info();
+        initialize_flash_info();
+        if (!parse_golden_template_xml()) VORN_FAIL("Failed to parse golden template XML.");
+        parse_user_xml_in_zentro_dir();
+        if (!PGM_COMMON::compare_string(get_db_zentro_dir(), get_db_custom_dir(), false))
+            parse_user_xml_in_custom_dir();
+    } catch (...) {
+        clear_template_operation_list();
+        clear_flash_mapping_info();
+        throw;
+    }
+}
+
+VORN_QSPI_MGR::~VORN_QSPI_MGR() {
+    if (m_flash != nullptr && device_is_legacy(m_flash->get_name(), true)) {
+        delete m_flash;
+        m_flash = nullptr;
+    }
+    clear_template_operation_list();
+    clear_flash_mapping_info();
+}
+
+VORN_MGR* VORN_QSPI_MGR::get_new_instance() { return new VORN_QSPI_MGR(); }
+
+DEV_FAMILY_ENUM VORN_QSPI_MGR::get_flash_family() { return DEV_FAMILY_QSPI_FLASH; }
+
+VORN_FLASH* VORN_QSPI_MGR::create_flash(std::string name) {
+    if (m_flash != nullptr && device_is_legacy(m_flash->get_name(), true)) {
+        delete m_flash;
+        m_flash = nullptr;
+    }
+    m_flash = new VORN_QSPI_FLASH(name);
+    VORN_CHECK(m_flash, "m_flash");
+    return m_flash;
+}
+
+VORN_ACTION* VORN_QSPI_MGR::create_action(VORN_ACT_TYPE type) { return new VORN_QSPI_ACTION(type); }
+
+VORN_OPERATION* VORN_QSPI_MGR::create_operation(VORN_OP_TYPE type) {
+    return new VORN_QSPI_OPERATION(type);
+}
+
+void VORN_QSPI_MGR::initialize_dev_info() {
+    PGMDEV_DEV_INFO_MANAGER dev_info_mgr(false, 0);
+    for (const PGMDEV_SUPPORTED_FAMILY& entry : dev_info_mgr.m_supported_family_list) {
+        if (entry.family == DEV_FAMILY_NONE) continue;
+        const PGMDEV_DEV_INFO* record = dev_info_mgr.get_db_by_family(entry.family);
+        if (record == nullptr || !record->enabled) continue;
+        VORN_DEV_INFO& info = m_dev_info_map[entry.family];
+        info.use_sdm_mode = record->sdm;
+        info.io_voltage = record->flash_io_voltage;
+    }
+}
+
+void VORN_QSPI_MGR::initialize_flash_info() {
+    PGMDEV_FLASH_MANAGER flash_mgr(true, 1, false, false);
+    for (const PGMDEV_SFL_FLASH_INFO& record : flash_mgr.get_flash_info_list()) {
+        if (record.enabled && !record.name.empty() && !record.io_voltage.empty())
+            m_legacy_flash_map[record.name] = record.io_voltage;
+    }
+}
+
+void VORN_QSPI_MGR::clear_template_operation_list() {
+    for (auto* list : {&m_sfl_micron_operation_list, &m_sdm_micron_operation_list,
+                       &m_sfl_macronix_operation_list, &m_sdm_macronix_operation_list,
+                       &m_sfl_cypress_operation_list, &m_sdm_cypress_operation_list,
+                       &m_sfl_winbond_operation_list, &m_sdm_winbond_operation_list,
+                       &m_sfl_issi_operation_list, &m_sdm_issi_operation_list}) {
+        delete_operations(*list);
+    }
+    for (auto& entry : m_user_flash_template_map) {
+        USER_TEMPLATE_DELETER()(entry.second);
+        entry.second = nullptr;
+    }
+    m_user_flash_template_map.clear();
+}
+
+void VORN_QSPI_MGR::clear_flash_mapping_info() {
+    m_dev_info_map.clear();
+    m_legacy_flash_map.clear();
+    m_zentro_dir_map.clear();
+    m_custom_dir_map.clear();
+    m_flash_db_active_dir_map.clear();
+    for (auto& entry : m_flash_map) {
+        if (entry.second == m_flash) m_flash = nullptr;
+        delete entry.second;
+        entry.second = nullptr;
+    }
+    m_flash_map.clear();
+}
+
+// ---- files -------------------------------------------------------------------------------
+
+std::string VORN_QSPI_MGR::get_xsd_file() {
+    return PGM_COMMON::pgm_get_common_programmer() + "xsd/" + "vorn_qspi.xsd";
+}
+
+std::string VORN_QSPI_MGR::get_golden_template_file() {
+    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + kGoldenTemplateFileName;
+}
+
+bool VORN_QSPI_MGR::parse_xml_file(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH** object,
+                                   std::string xml_file, bool is_golden_template,
+                                   std::string& err_msg) {
+    VORN_CHECK(object, "object");
+    VORN_CHECK(xml_file.length() > 0, "xml_file.length() > 0");
+    err_msg.clear();
+    *object = nullptr;
+
+    if (!FIO_FILE_SYSTEM::exists(xml_file)) {
+        err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
+        return false;
+    }
+    const std::string xsd = get_xsd_file();
+    VORN_CHECK(!xsd.empty(), "!xsd.empty()");
+
+    if (!is_golden_template) {
+        std::string error_text;
+        std::string warning_text;
+        const bool valid = PGM_COMMON_XML::check_xsd(xml_file, xsd, error_text, warning_text);
+        if (!error_text.empty()) {
+            err_msg = error_text;
+            return false;
+        }
+        if (!warning_text.empty()) {
+            err_msg = warning_text;
+            return false;
+        }
+        if (!valid) {
+            err_msg = TARVEN::fmt_sprintf("%s does not match the schema %s.", xml_file, xsd);
+            return false;
+        }
+    }
+
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(PGM_COMMON_XML::parse_xml(
+        PGM_COMMON_XML_FILE_VORN_QSPI, xml_file, xsd, is_golden_template, "", "", ""));
+    auto* typed_root = dynamic_cast<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH*>(root.get());
+    if (typed_root == nullptr) {
+        const std::string reason = PGM_COMMON_XML::last_error();
+        // A user file that passed the schema but still cannot be read is skipped like any
+        // other broken user file; only the golden template is an invariant.
+        if (!is_golden_template) {
+            err_msg = reason.empty() ? TARVEN::fmt_sprintf("%s cannot be read.", xml_file) : reason;
+            return false;
+        }
+        msg_vdebug_impl(2, "Golden template %s cannot be read: %s", xml_file.c_str(),
+                        reason.c_str());
+    }
+    *object = typed_root;
+    VORN_CHECK(*object != 0, "*object != 0");
+    root.release();
+    return true;
+}
+
+bool VORN_QSPI_MGR::parse_golden_template_xml() {
+    VORN_CHECK(m_sfl_micron_operation_list.size() == 0, "m_sfl_micron_operation_list.size() == 0");
+    VORN_CHECK(m_sdm_micron_operation_list.size() == 0, "m_sdm_micron_operation_list.size() == 0");
+    VORN_CHECK(m_sfl_macronix_operation_list.size() == 0,
+               "m_sfl_macronix_operation_list.size() == 0");
+    VORN_CHECK(m_sdm_macronix_operation_list.size() == 0,
+               "m_sdm_macronix_operation_list.size() == 0");
+    VORN_CHECK(m_sfl_cypress_operation_list.size() == 0,
+               "m_sfl_cypress_operation_list.size() == 0");
+    VORN_CHECK(m_sdm_cypress_operation_list.size() == 0,
+               "m_sdm_cypress_operation_list.size() == 0");
+    VORN_CHECK(m_sfl_winbond_operation_list.size() == 0,
+               "m_sfl_winbond_operation_list.size() == 0");
+    VORN_CHECK(m_sdm_winbond_operation_list.size() == 0,
+               "m_sdm_winbond_operation_list.size() == 0");
+
+    const std::string xml_file = get_golden_template_file();
+    VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
+
+    PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;
+    std::string err_msg;
+    if (!parse_xml_file(&object, xml_file, true, err_msg)) VORN_FAIL(err_msg);
+    {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
+        const bool status = create_flash_info_with_golden_template(object, xml_file);
+        VORN_CHECK(status, "status");
+    }
+
+    VORN_CHECK(m_sfl_micron_operation_list.size() > 0, "m_sfl_micron_operation_list.size() > 0");
+    VORN_CHECK(m_sdm_micron_operation_list.size() > 0, "m_sdm_micron_operation_list.size() > 0");
+    VORN_CHECK(m_sfl_macronix_operation_list.size() > 0,
+               "m_sfl_macronix_operation_list.size() > 0");
+    VORN_CHECK(m_sdm_macronix_operation_list.size() > 0,
+               "m_sdm_macronix_operation_list.size() > 0");
+    VORN_CHECK(m_sfl_cypress_operation_list.size() > 0, "m_sfl_cypress_operation_list.size() > 0");
+    VORN_CHECK(m_sdm_cypress_operation_list.size() > 0, "m_sdm_cypress_operation_list.size() > 0");
+    VORN_CHECK(m_sfl_winbond_operation_list.size() > 0, "m_sfl_winbond_operation_list.size() > 0");
+    VORN_CHECK(m_sdm_winbond_operation_list.size() > 0, "m_sdm_winbond_operation_list.size() > 0");
+    return true;
+}
+
+bool VORN_QSPI_MGR::create_flash_info_with_golden_template(
+    PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object, std::string xml_file) {
+    VORN_CHECK(object, "object");
+    VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
+    VORN_CHECK(object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE, true) == 1,
+               "object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) == 1");
+    const std::vector<PGM_COMMON_XML_ELEMENT*> template_list =
+        object->get_childs(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE, true);
+    VORN_CHECK(template_list.size() == 1, "template_list.size() == 1");
+
+    struct VENDOR {
+        PGM_COMMON_XML_ENUM tag;
+        std::vector<VORN_OPERATION*>* sfl;
+        std::vector<VORN_OPERATION*>* sdm;
+        const char* count_condition;
+        const char* list_condition;
+    };
+    const VENDOR vendors[] = {
+        {PGM_COMMON_XML_ENUM_MICRON, &m_sfl_micron_operation_list, &m_sdm_micron_operation_list,
+         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_MICRON) == 1",
+         "micron_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_MACRONIX, &m_sfl_macronix_operation_list,
+         &m_sdm_macronix_operation_list,
+         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_MACRONIX) == 1",
+         "macronix_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_CYPRESS, &m_sfl_cypress_operation_list, &m_sdm_cypress_operation_list,
+         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_CYPRESS) == 1",
+         "cypress_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_WINBOND, &m_sfl_winbond_operation_list, &m_sdm_winbond_operation_list,
+         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_WINBOND) == 1",
+         "winbond_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_ISSI, &m_sfl_issi_operation_list, &m_sdm_issi_operation_list,
+         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_ISSI) == 1",
+         "issi_list.size() == 1"},
+    };
+
+    bool status = true;
+    for (const VENDOR& vendor : vendors) {
+        VORN_CHECK(template_list.at(0)->get_child_count(vendor.tag, true) == 1,
+                   vendor.count_condition);
+        const std::vector<PGM_COMMON_XML_ELEMENT*> vendor_list =
+            template_list.at(0)->get_childs(vendor.tag, true);
+        VORN_CHECK(vendor_list.size() == 1, vendor.list_condition);
+        status =
+            update_overall_operation_list(vendor_list.at(0), *vendor.sfl, *vendor.sdm) && status;
+    }
+    status = update_flash_list(object, xml_file, m_zentro_dir_map, false) && status;
+    return status;
+}
+
+bool VORN_QSPI_MGR::parse_user_xml_in_zentro_dir() {
+    return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
+                                 true, m_zentro_dir_map);
+}
+
+bool VORN_QSPI_MGR::parse_user_xml_in_custom_dir() {
+    return parse_user_xml_in_dir(get_db_custom_dir(), "Parsing XML file in custom directory: %s",
+                                 false, m_custom_dir_map);
+}
+
+bool VORN_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
+                                          bool skip_golden_template,
+                                          std::map<std::string, std::string>& dir_map) {
+    bool result = true;
+    FIO_PATH path(dir);
+    path.set_file_name(kUserFilePattern);
+    FIO_FIND finder(path.str(), false);
+    for (std::string found = finder.find_first(); !found.empty(); found = finder.find_next()) {
+        const std::string name = file_name_of(found);
+        if (skip_golden_template &&
+            PGM_COMMON::compare_string(name, kGoldenTemplateFileName, false))
+            continue;
+        path.set_file_name(name);
+        const std::string xml_file = path.fullpath();
+        msg_vdebug_impl(2, trace_format, xml_file.c_str());
+
+        PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;
+        std::string err_msg;
+        if (!parse_xml_file(&object, xml_file, false, err_msg)) {
+            msg_vdebug_impl(2, "Skip %s due to parsing error: %s", name.c_str(), err_msg.c_str());
+            result = false;
+            continue;
+        }
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
+        // A user file is never allowed to stop the load, not even through a structural fault
+        // the schema should have kept out: what it added before the fault stays, the rest of
+        // it is skipped.
+        try {
+            if (!update_flash_list(object, xml_file, dir_map, true)) {
+                result = false;
+                continue;
+            }
+            if (!create_user_template_list(object, xml_file)) result = false;
+        } catch (const VORN_INTERNAL_ERROR& error) {
+            msg_vdebug_impl(2, "Skip %s due to parsing error: %s", name.c_str(), error.what());
+            result = false;
+        }
+    }
+    return result;
+}
+
+bool VORN_QSPI_MGR::update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
+                                      std::string xml_file,
+                                      std::map<std::string, std::string>& dir_map, bool removable) {
+    VORN_CHECK(object, "object");
+    VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
+    if (object->get_child_count(PGM_COMMON_XML_ENUM_FLASH, true) == 0) return true;
+
+    const std::string directory = FIO_PATH(xml_file).full_directory();
+    for (PGM_COMMON_XML_ELEMENT* flash_element :
+         object->get_childs(PGM_COMMON_XML_ENUM_FLASH, true)) {
+        VORN_CHECK(flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, true) == 1,
+                   "flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1");
+        const std::vector<PGM_COMMON_XML_ELEMENT*> device_info_list =
+            flash_element->get_childs(PGM_COMMON_XML_ENUM_DEVICE_INFO, true);
+        VORN_CHECK(device_info_list.size() == 1, "device_info_list.size() == 1");
+
+        DEVICE_VALUES values;
+        if (!read_device_info(
+                static_cast<const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>(device_info_list.at(0)),
+                values)) {
+            msg_vdebug_impl(2, "Device information incomplete in %s", xml_file.c_str());
+            return false;
+        }
+
+        std::string scratch;
+        bool valid = device_id_is_valid(values.id, &scratch);
+        valid = device_io_voltage_is_valid(values.io_voltage, &scratch) && valid;
+        valid = device_density_is_valid(values.density, &scratch) && valid;
+        valid = total_device_die_is_valid(values.total_die, &scratch) && valid;
+        valid = dummy_clock_cycle_is_valid(values.dummy_clock_cycle, &scratch) && valid;
+        valid = dummy_clock_cycle_is_valid(values.dummy_clock_cycle_x4, &scratch) && valid;
+        if (!valid) return false;
+
+        std::unique_ptr<VORN_QSPI_FLASH> flash(new VORN_QSPI_FLASH(values.name));
+        flash->set_parameter_value(VORN_FLASH_PARAM_ID, values.id);
+        flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
+        flash->set_density(values.density);
+        flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, values.total_die);
+        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, values.dummy_clock_cycle);
+        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4,
+                                   values.dummy_clock_cycle_x4);
+        flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, values.prog_flow_template);
+        flash->set_db_dir(directory);
+        flash->set_flash_removable_permission(removable);
+
+        std::vector<VORN_OPERATION*> sfl;
+        std::vector<VORN_OPERATION*> sdm;
+        OPERATION_LIST_GUARD sfl_guard(sfl);
+        OPERATION_LIST_GUARD sdm_guard(sdm);
+        if (!update_overall_operation_list(flash_element, sfl, sdm)) return false;
+        flash->set_operation_list(sfl, VORN_PROG_FLOW_TYPE_SFL);
+        sfl_guard.release();
+        flash->set_operation_list(sdm, VORN_PROG_FLOW_TYPE_SDM);
+        sdm_guard.release();
+
+        if (dir_map.find(values.name) != dir_map.end()) {
+            post_message(MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(values.name, directory));
+            return false;
+        }
+
+        dir_map[values.name] = xml_file;
+        m_flash_db_active_dir_map[values.name] = xml_file;
+        auto existing = m_flash_map.find(values.name);
+        if (existing != m_flash_map.end()) {
+            if (existing->second == m_flash) m_flash = nullptr;
+            delete existing->second;
+            existing->second = flash.release();
+        } else {
+            m_flash_map.emplace(values.name, flash.get());
+            flash.release();
+        }
+    }
+    return true;
+}
+
+bool VORN_QSPI_MGR::create_user_template_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
+                                              std::string xml_file) {
+    VORN_CHECK(object, "flash_object != NULL");
+    VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
+    if (object->get_child_count(PGM_COMMON_XML_ENUM_USER_TEMPLATE, true) == 0) return true;
+
+    for (PGM_COMMON_XML_ELEMENT* user_template_element :
+         object->get_childs(PGM_COMMON_XML_ENUM_USER_TEMPLATE, true)) {
+        VORN_CHECK(
+            user_template_element->get_child_count(PGM_COMMON_XML_ENUM_TEMPLATE_NAME, true) == 1,
+            "user_template_element->get_child_count(PGM_COMMON_XML_ENUM_TEMPLATE_NAME) == 1");
+        VORN_CHECK(
+            user_template_element->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true) == 1,
+            "user_template_element->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW) == 1");
+        const std::vector<PGM_COMMON_XML_ELEMENT*> prog_flow_list =
+            user_template_element->get_childs(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true);
+        VORN_CHECK(prog_flow_list.size() == 1, "prog_flow_list.size() == 1");
+        VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL, true) == 1,
+                   "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1");
+        const std::vector<PGM_COMMON_XML_ELEMENT*> sfl_list =
+            prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SFL, true);
+        VORN_CHECK(sfl_list.size() == 1, "sfl_list.size() == 1");
+        VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM, true) == 1,
+                   "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM) == 1");
+        const std::vector<PGM_COMMON_XML_ELEMENT*> sdm_list =
+            prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SDM, true);
+        VORN_CHECK(sdm_list.size() == 1, "sdm_list.size() == 1");
+
+        const auto* name_element = static_cast<const PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME*>(
+            user_template_element->get_childs(PGM_COMMON_XML_ENUM_TEMPLATE_NAME, true).at(0));
+        const std::string name = name_element->value;
+
+        USER_TEMPLATE_PTR user_flash_template(new VORN_USER_FLASH_TEMPLATE);
+        const bool sfl_valid =
+            update_operation_list(sfl_list.at(0), user_flash_template->sfl_operation_list);
+        VORN_CHECK(user_flash_template->sfl_operation_list.size() > 0,
+                   "user_flash_template->sfl_operation_list.size() > 0");
+        const bool sdm_valid =
+            update_operation_list(sdm_list.at(0), user_flash_template->sdm_operation_list);
+        VORN_CHECK(user_flash_template->sdm_operation_list.size() > 0,
+                   "user_flash_template->sdm_operation_list.size() > 0");
+        if (!sfl_valid || !sdm_valid) continue;
+
+        if (m_user_flash_template_map.find(name) != m_user_flash_template_map.end()) return false;
+        m_user_flash_template_map.emplace(name, user_flash_template.get());
+        user_flash_template.release();
+        m_template_db_dir_map[name] = xml_file;
+    }
+    return true;
+}
+
+// ---- operation lists from XML --------------------------------------------------------------
+
+bool VORN_QSPI_MGR::update_overall_operation_list(PGM_COMMON_XML_ELEMENT* xml,
+                                                  std::vector<VORN_OPERATION*>& sfl,
+                                                  std::vector<VORN_OPERATION*>& sdm) {
+    VORN_CHECK(xml, "xml");
+    VORN_CHECK(sfl.size() == 0, "sfl.size() == 0");
+    VORN_CHECK(sdm.size() == 0, "sdm.size() == 0");
+    VORN_CHECK(xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true) == 1,
+               "xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW) == 1");
+    const std::vector<PGM_COMMON_XML_ELEMENT*> prog_flow_list =
+        xml->get_childs(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true);
+    VORN_CHECK(prog_flow_list.size() == 1, "prog_flow_list.size() == 1");
+    VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL, true) == 1,
+               "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1");
+    const std::vector<PGM_COMMON_XML_ELEMENT*> sfl_list =
+        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SFL, true);
+    VORN_CHECK(sfl_list.size() == 1, "sfl_list.size() == 1");
+    VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM, true) == 1,
+               "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM) == 1");
+    const std::vector<PGM_COMMON_XML_ELEMENT*> sdm_list =
+        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SDM, true);
+    VORN_CHECK(sdm_list.size() == 1, "sdm_list.size() == 1");
+
+    const bool sfl_valid = update_operation_list(sfl_list.at(0), sfl);
+    VORN_CHECK(sfl.size() > 0, "sfl.size() > 0");
+    const bool sdm_valid = update_operation_list(sdm_list.at(0), sdm);
+    VORN_CHECK(sdm.size() > 0, "sdm.size() > 0");
+    return sfl_valid && sdm_valid;
+}
+
+bool VORN_QSPI_MGR::update_operation_list(PGM_COMMON_XML_ELEMENT* xml,
+                                          std::vector<VORN_OPERATION*>& op_list) {
+    VORN_CHECK(xml, "xml");
+    VORN_CHECK(op_list.size() == 0, "op_list.size() == 0");
+
+    struct OPERATION_ELEMENT {
+        PGM_COMMON_XML_ENUM tag;
+        VORN_OP_TYPE type;
+        const char* count_condition;
+        const char* list_condition;
+    };
+    static const OPERATION_ELEMENT operations[] = {
+        {PGM_COMMON_XML_ENUM_INITIALIZATION, VORN_OP_TYPE_INITIALIZATION,
+         "xml->get_child_count(PGM_COMMON_XML_ENUM_INITIALIZATION) == 1", "init_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_PROGRAM, VORN_OP_TYPE_PROGRAM,
+         "xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAM) == 1", "program_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_ERASE, VORN_OP_TYPE_ERASE,
+         "xml->get_child_count(PGM_COMMON_XML_ENUM_ERASE) == 1", "erase_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, VORN_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE,
+         "xml->get_child_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE) == 1",
+         "read_list.size() == 1"},
+        {PGM_COMMON_XML_ENUM_TERMINATION, VORN_OP_TYPE_TERMINATION,
+         "xml->get_child_count(PGM_COMMON_XML_ENUM_TERMINATION) == 1",
+         "termination_list.size() == 1"},
+    };
+
+    PGM_COMMON_XML_ELEMENT* elements[5] = {};
+    for (size_t i = 0; i < 5; ++i) {
+        VORN_CHECK(xml->get_child_count(operations[i].tag, true) == 1,
+                   operations[i].count_condition);
+        const std::vector<PGM_COMMON_XML_ELEMENT*> list = xml->get_childs(operations[i].tag, true);
+        VORN_CHECK(list.size() == 1, operations[i].list_condition);
+        elements[i] = list.at(0);
+    }
+
+    op_list.reserve(5);
+    bool valid = true;
+    for (size_t i = 0; i < 5; ++i)
+        valid = add_operation_into_list(operations[i].type, elements[i], op_list) && valid;
+    return valid;
+}
+
+bool VORN_QSPI_MGR::add_operation_into_list(VORN_OP_TYPE type, PGM_COMMON_XML_ELEMENT* xml,
+                                            std::vector<VORN_OPERATION*>& op_list) {
+    VORN_CHECK(xml, "xml");
+    std::unique_ptr<VORN_OPERATION> op(create_operation(type));
+    VORN_CHECK(op, "op");
+
+    bool valid = true;
+    if (xml->get_child_count(PGM_COMMON_XML_ENUM_ACTION, true) == 0) {
+        op_list.push_back(op.get());
+        op.release();
+        return true;
+    }
+    const std::vector<PGM_COMMON_XML_ELEMENT*> action_list =
+        xml->get_childs(PGM_COMMON_XML_ENUM_ACTION, true);
+    VORN_CHECK(action_list.size() > 0, "action_list.size() > 0");
+
+    std::vector<std::string> values;
+    for (PGM_COMMON_XML_ELEMENT* element : action_list) {
+        const auto* xml_action = static_cast<const PGM_COMMON_XML_VORN_QSPI_ACTION*>(element);
+        VORN_ACT_TYPE act_type = VORN_ACT_TYPE_WRITE_REGISTER;
+        size_t property_count = 0;
+        const char* size_condition = nullptr;
+        switch (xml_action->type) {
+            case PGM_COMMON_XML_ENUM_WRITE_REG:
+                act_type = VORN_ACT_TYPE_WRITE_REGISTER;
+                property_count = 5;
+                size_condition = "(act->get_property_enum_list()).size() == 5";
+                break;
+            case PGM_COMMON_XML_ENUM_READ_REG:
+                act_type = VORN_ACT_TYPE_READ_REGISTER;
+                property_count = 8;
+                size_condition = "(act->get_property_enum_list()).size() == 8";
+                break;
+            case PGM_COMMON_XML_ENUM_WRITE_DATA:
+                act_type = VORN_ACT_TYPE_WRITE_DATA;
+                property_count = 8;
+                size_condition = "(act->get_property_enum_list()).size() == 8";
+                break;
+            case PGM_COMMON_XML_ENUM_READ_DATA:
+                act_type = VORN_ACT_TYPE_READ_DATA;
+                property_count = 10;
+                size_condition = "(act->get_property_enum_list()).size() == 10";
+                break;
+            case PGM_COMMON_XML_ENUM_ERASE:
+                act_type = VORN_ACT_TYPE_ERASE;
+                property_count = 7;
+                size_condition = "(act->get_property_enum_list()).size() == 7";
+                break;
+            case PGM_COMMON_XML_ENUM_CUSTOM:
+                act_type = VORN_ACT_TYPE_CUSTOM;
+                property_count = 2;
+                size_condition = "(act->get_property_enum_list()).size() == 2";
+                break;
+            default:
+                VORN_FAIL("Unknown action type");
+        }
+        std::unique_ptr<VORN_ACTION> act(create_action(act_type));
+        VORN_CHECK(act, "act");
+        VORN_CHECK((act->get_property_enum_list()).size() == property_count, size_condition);
+
+        const std::vector<VORN_ACT_PROPERTY>& properties = act->get_property_enum_list();
+        values.assign(properties.size(), std::string());
+        for (size_t i = 0; i < properties.size(); ++i) {
+            if (!read_action_property(xml_action, properties[i], values[i])) {
+                msg_vdebug_impl(2, "Action \"%s\" lacks a readable %s element",
+                                act->get_name().c_str(),
+                                PGM_COMMON_XML_ENUM_STRING[property_tag(properties[i])]);
+                valid = false;
+                continue;
+            }
+            if (!act->property_value_is_valid(properties[i], values[i], nullptr)) valid = false;
+        }
+        if (valid) {
+            for (size_t i = 0; i < properties.size(); ++i)
+                act->set_property_value(properties[i], values[i]);
+        }
+        op->add_action_into_list(act.get());
+        act.release();
+    }
+    op_list.push_back(op.get());
+    op.release();
+    return valid;
+}
+
+std::vector<VORN_OPERATION*>* VORN_QSPI_MGR::get_prog_flow_template_operation_list(
+    VORN_PROG_FLOW_TEMPLATE tpl, VORN_PROG_FLOW_TYPE type) {
+    const bool sdm = type == VORN_PROG_FLOW_TYPE_SDM;
+    switch (tpl) {
+        case VORN_PROG_FLOW_TEMPLATE_MICRON:
+            return sdm ? &m_sdm_micron_operation_list : &m_sfl_micron_operation_list;
+        case VORN_PROG_FLOW_TEMPLATE_MACRONIX:
+            return sdm ? &m_sdm_macronix_operation_list : &m_sfl_macronix_operation_list;
+        case VORN_PROG_FLOW_TEMPLATE_CYPRESS:
+            return sdm ? &m_sdm_cypress_operation_list : &m_sfl_cypress_operation_list;
+        case VORN_PROG_FLOW_TEMPLATE_WINBOND:
+            return sdm ? &m_sdm_winbond_operation_list : &m_sfl_winbond_operation_list;
+        case VORN_PROG_FLOW_TEMPLATE_ISSI:
+            return sdm ? &m_sdm_issi_operation_list : &m_sfl_issi_operation_list;
+        default:
+            VORN_FAIL("Unknown programming flow template");
+    }
+}
+
+std::vector<VORN_OPERATION*>* VORN_QSPI_MGR::get_user_template_operation_list(
+    std::string& name, VORN_PROG_FLOW_TYPE type) {
+    auto it = m_user_flash_template_map.find(name);
+    if (it == m_user_flash_template_map.end())
+        VORN_FAIL(TARVEN::fmt_sprintf("Unknown user template %s", name));
+    return type == VORN_PROG_FLOW_TYPE_SDM ? &it->second->sdm_operation_list
+                                           : &it->second->sfl_operation_list;
+}
+
+// ---- value checks ----------------------------------------------------------------------
+
+bool VORN_QSPI_MGR::device_id_is_valid(std::string id, std::string* msg) {
+    bool valid =
+        !id.empty() && id.find_first_not_of("abcdefxABCDEF0123456789 ") == std::string::npos;
+    if (valid) {
+        unsigned int count = 0;
+        bool ok = false;
+        std::unique_ptr<unsigned char[]> bytes(
+            VORN_MGR::convert_data_list_string_to_byte_array(id, &count, &ok));
+        valid = bytes != nullptr && ok;
+    }
+    if (!valid && msg != nullptr) {
+        post_message(MSG_VORN::W::INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR(id));
+        *msg = "Device ID '" + id +
+               "' is invalid. It either contains an empty string or special characters, or it "
+               "is not in the list of byte formats.";
+    }
+    return valid;
+}
+
+bool VORN_QSPI_MGR::total_device_die_is_valid(unsigned int die, std::string* msg) {
+    if (die != 0) return true;
+    if (msg != nullptr) {
+        post_message(MSG_VORN::W::INVALID_TOTAL_DEVICE_DIE(0));
+        *msg = std::string("Total device die '") + "0" + "' is invalid.";
+    }
+    return false;
+}
+
+bool VORN_QSPI_MGR::dummy_clock_cycle_is_valid(unsigned int cycles, std::string* msg) {
+    if (cycles <= 15) return true;
+    if (msg != nullptr) {
+        post_message(MSG_VORN::W::INVALID_DEVICE_DUMMY_CLOCK_CYCLE(static_cast<int>(cycles)));
+        *msg = "Device dummy clock cycle '" + std::to_string(cycles) + "' is invalid.";
+    }
+    return false;
+}
+
+bool VORN_QSPI_MGR::prog_flow_template_is_valid(std::string name, std::string* msg) {
+    bool valid = false;
+    if (!name.empty()) {
+        for (const char* vendor : VORN_PROG_FLOW_TEMPLATE_NAME) valid = valid || name == vendor;
+        valid = valid || m_user_flash_template_map.count(name) > 0;
+        valid = valid || (m_flash != nullptr && name == m_flash->get_parameter_value(
+                                                            VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
+    }
+    if (!valid && msg != nullptr) {
+        post_message(MSG_VORN::W::INVALID_PROGRAMMING_FLOW_TEMPLATE(name));
+        *msg = "Programming flow template '" + name + "' is invalid.";
+    }
+    return valid;
+}
+
+bool VORN_QSPI_MGR::template_name_is_valid(std::string name, std::string* msg) {
+    if (!is_valid_name(name)) {
+        if (msg != nullptr) {
+            post_message(
+                MSG_VORN::W::INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR(name));
+            *msg = "Template name '" + name +
+                   "' is invalid as it contains either an empty string or special characters.";
+        }
+        return false;
+    }
+    if (is_golden_template_name(name)) {
+        if (msg != nullptr) {
+            post_message(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE(name));
+            *msg = "Template name '" + name +
+                   "' is invalid as it conflicts with the reserved name for the programming flow "
+                   "template.";
+        }
+        return false;
+    }
+    if (m_user_flash_template_map.find(name) != m_user_flash_template_map.end()) {
+        if (msg != nullptr) {
+            post_message(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE(name));
+            *msg = "Template name '" + name +
+                   "' is invalid as it already exist in the template database.";
+        }
+        return false;
+    }
+    if (device_exist_in_db(name, true)) {
+        if (msg != nullptr) {
+            post_message(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE(name));
+            *msg = "Tempate name '" + name +
+                   "' is invalid as it conflicts with existing device name in the device "
+                   "database.";
+        }
+        return false;
+    }
+    return true;
+}
+
+bool VORN_QSPI_MGR::is_parameter_valid(VORN_FLASH_PARAM param) {
+    if (param == VORN_FLASH_PARAM_ID ||
+        (param >= VORN_FLASH_PARAM_TOTAL_DIE && param <= VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE))
+        return true;
+    return VORN_MGR::is_parameter_valid(param);
+}
+
+bool VORN_QSPI_MGR::is_parameter_valid(VORN_FLASH_PARAM param, std::string value,
+                                       std::string* msg) {
+    switch (param) {
+        case VORN_FLASH_PARAM_TEMPLATE_NAME:
+            return template_name_is_valid(value, msg);
+        case VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE:
+            return prog_flow_template_is_valid(value, msg);
+        case VORN_FLASH_PARAM_ID:
+            return device_id_is_valid(value, msg);
+        default:
+            return VORN_MGR::is_parameter_valid(param, value, msg);
+    }
+}
+
+bool VORN_QSPI_MGR::is_parameter_valid(VORN_FLASH_PARAM param, unsigned int value,
+                                       std::string* msg) {
+    switch (param) {
+        case VORN_FLASH_PARAM_TOTAL_DIE:
+            return total_device_die_is_valid(value, msg);
+        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE:
+        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4:
+            return dummy_clock_cycle_is_valid(value, msg);
+        default:
+            return VORN_MGR::is_parameter_valid(param, value, msg);
+    }
+}
+
+// ---- choice lists ------------------------------------------------------------------------
+
+std::vector<DEV_FAMILY_ENUM> VORN_QSPI_MGR::get_device_family_list() {
+    std::vector<DEV_FAMILY_ENUM> families;
+    families.reserve(m_dev_info_map.size());
+    for (const auto& entry : m_dev_info_map) families.push_back(entry.first);
+    return families;
+}
+
+std::vector<PGMIO_CONFIG_SCHEME> VORN_QSPI_MGR::get_config_mode_list() {
+    return {PGMIO_CONFIG_SCHEME_AS_X1, PGMIO_CONFIG_SCHEME_AS_X4};
+}
+
+std::vector<std::string> VORN_QSPI_MGR::get_device_density_list() {
+    return std::vector<std::string>(std::begin(VORN_QSPI_DENSITY), std::end(VORN_QSPI_DENSITY));
+}
+
+std::vector<std::string> VORN_QSPI_MGR::get_device_io_voltage_list() {
+    return std::vector<std::string>(std::begin(VORN_QSPI_IO_VOLTAGE),
+                                    std::end(VORN_QSPI_IO_VOLTAGE));
+}
+
+std::vector<std::string> VORN_QSPI_MGR::get_user_template_list() {
+    std::vector<std::string> names;
+    names.reserve(m_user_flash_template_map.size());
+    for (const auto& entry : m_user_flash_template_map) names.push_back(entry.first);
+    return names;
+}
+
+std::vector<std::string> VORN_QSPI_MGR::get_prog_flow_template_list() {
+    std::vector<std::string> names(std::begin(VORN_PROG_FLOW_TEMPLATE_NAME),
+                                   std::end(VORN_PROG_FLOW_TEMPLATE_NAME));
+    const std::vector<std::string> user = get_user_template_list();
+    names.insert(names.end(), user.begin(), user.end());
+    return names;
+}
+
+std::vector<std::string> VORN_QSPI_MGR::get_new_config_device_list(DEV_FAMILY_ENUM family,
+                                                                   PGMIO_CONFIG_SCHEME,
+                                                                   bool ignore_filter) {
+    std::vector<std::string> names;
+    if (ignore_filter || m_skip_device_filtering) {
+        names.reserve(m_flash_map.size());
+        for (const auto& entry : m_flash_map) names.push_back(entry.first);
+        return names;
+    }
+    const std::string family_voltage = m_dev_info_map[family].io_voltage;
+    // Devices on the ISSI flow are offered only to the two families that can drive it.
+    const bool issi_allowed = family == 28 || family == 23;
+    for (const auto& entry : m_flash_map) {
+        const VORN_FLASH* flash = entry.second;
+        if (flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE) != family_voltage) continue;
+        std::string tpl = flash->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+        stl_toupper(tpl);
+        if (tpl != "ISSI" || issi_allowed) names.push_back(entry.first);
+    }
+    return names;
+}
+
+bool VORN_QSPI_MGR::legacy_device_is_listed(const std::string& name, const std::string& voltage,
+                                            const std::string* family_voltage,
+                                            PGMIO_CONFIG_SCHEME scheme) {
+    if (family_voltage == nullptr) return true;
+    if (voltage != *family_voltage) return false;
+    switch (scheme) {
+        case PGMIO_CONFIG_SCHEME_AS_X4:
+            return name.find("SCDV") == std::string::npos;
+        case PGMIO_CONFIG_SCHEME_AS_X1:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::vector<std::string> VORN_QSPI_MGR::get_legacy_config_device_list(DEV_FAMILY_ENUM family,
+                                                                      PGMIO_CONFIG_SCHEME scheme,
+                                                                      bool ignore_filter) {
+    const std::string* family_voltage = nullptr;
+    if (!ignore_filter && !m_skip_device_filtering)
+        family_voltage = &m_dev_info_map[family].io_voltage;
+
+    std::vector<std::string> names;
+    for (const auto& entry : m_legacy_flash_map) {
+        if (legacy_device_is_listed(entry.first, entry.second, family_voltage, scheme))
+            names.push_back(entry.first);
+    }
+    if (names.size() < 2) return names;
+
+    // The comparator only orders names of one group (same text field, same four-character
+    // prefix) by their numeric field and leaves every other pair unordered, which std::sort
+    // cannot use. Refine it into a total order: groups keep the key order of their first
+    // name, members go by the numeric field, ties by key order.
+    PGMDEV_FLASH_MANAGER flash_mgr(true, 1, false, false);
+    struct SORT_KEY {
+        size_t group_rank;
+        unsigned int order;
+        size_t position;
+        const std::string* name;
+    };
+    std::map<std::pair<std::string, std::string>, size_t> group_first;
+    std::vector<SORT_KEY> keys;
+    keys.reserve(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        const PGMDEV_SFL_FLASH_INFO* record = flash_mgr.get_default_flash(names[i]);
+        SORT_KEY key{i, 0, i, &names[i]};
+        if (record != nullptr) {
+            key.group_rank =
+                group_first.emplace(std::make_pair(record->group, names[i].substr(0, 4)), i)
+                    .first->second;
+            key.order = record->order;
+        }
+        keys.push_back(key);
+    }
+    std::sort(keys.begin(), keys.end(), [](const SORT_KEY& a, const SORT_KEY& b) {
+        return std::tie(a.group_rank, a.order, a.position) <
+               std::tie(b.group_rank, b.order, b.position);
+    });
+    std::vector<std::string> sorted;
+    sorted.reserve(keys.size());
+    for (const SORT_KEY& key : keys) sorted.push_back(*key.name);
+    return sorted;
+}
+
+bool VORN_QSPI_MGR::legacy_config_device_comparator(std::string a, std::string b) {
+    PGMDEV_FLASH_MANAGER flash_mgr(true, 1, false, false);
+    const PGMDEV_SFL_FLASH_INFO* record_a = flash_mgr.get_default_flash(a);
+    const PGMDEV_SFL_FLASH_INFO* record_b = flash_mgr.get_default_flash(b);
+    if (record_a == nullptr || record_b == nullptr) return false;
+    return record_a->group == record_b->group && a.substr(0, 4) == b.substr(0, 4) &&
+           record_a->order < record_b->order;
+}
+
+bool VORN_QSPI_MGR::device_is_legacy(std::string name, bool ignore_filter) {
+    if (name.empty()) return false;
+    // The same lookup of the active family's entry as building the list would make.
+    const std::string* family_voltage = nullptr;
+    if (!ignore_filter && !m_skip_device_filtering)
+        family_voltage = &m_dev_info_map[m_active_device_family].io_voltage;
+    auto it = m_legacy_flash_map.find(name);
+    if (it == m_legacy_flash_map.end()) return false;
+    return legacy_device_is_listed(it->first, it->second, family_voltage, m_active_config_mode);
+}
+
+// ---- permissions and templates -----------------------------------------------------------
+
+bool VORN_QSPI_MGR::get_operation_editable_permission(VORN_FLASH* flash) {
+    if (cfg_is_on("pgm_vorn_enable_operation_editable", false)) return true;
+    if (m_use_sdm_mode) return false;
+    if (flash == nullptr || flash->get_flash_removable_permission()) return true;
+    return !device_exist_in_db(flash->get_name(), true);
+}
+
+bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
+    VORN_CHECK(flash, "flash");
+    const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
+    VORN_CHECK(!name.empty(),
+               "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
+    if (!write_template_xml_and_update_dir_map(flash, db_dir)) return false;
+
+    USER_TEMPLATE_PTR user_flash_template(new VORN_USER_FLASH_TEMPLATE);
+    copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM),
+                    user_flash_template->sdm_operation_list);
+    copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                    user_flash_template->sfl_operation_list);
+
+    auto it = m_user_flash_template_map.find(name);
+    if (it != m_user_flash_template_map.end()) {
+        USER_TEMPLATE_PTR replaced(it->second);
+        it->second = user_flash_template.release();
+    } else {
+        m_user_flash_template_map.emplace(name, user_flash_template.get());
+        user_flash_template.release();
+    }
+    return true;
+}
+
+bool VORN_QSPI_MGR::delete_template(std::string name) {
+    auto it = m_template_db_dir_map.find(name);
+    if (it == m_template_db_dir_map.end()) return false;
+    return delete_db(name, FIO_PATH(it->second).full_directory());
+}

@@ -1,0 +1,485 @@
+// Writing QSPI XML: device and template documents built from records, template files.
+#define VORN_SOURCE_FILE "pgm/vorn/vorn_qspi_mgr"
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "vorn_internal.h"
+#include "vorn_msgs.h"
+#include "vorn_qspi_mgr.h"
+
+static MEM_INITIALIZER mem_initializer("VORN");
+
+namespace {
+
+void post_message(MSG_BASE* msg) {
+    std::unique_ptr<MSG_BASE> owner(msg);
+    if (owner) owner->post();
+}
+
+// The number of a numeric property as strtol with base 0 reads it ("0x10" is 16, "010" is 8).
+// Texts past 32 bits cannot be written as an unsigned element without changing the value.
+unsigned int property_number(const std::string& text) {
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), nullptr, 0);
+    VORN_CHECK(errno != ERANGE && value >= 0 && value <= 0xFFFFFFFFLL, "value <= 0xFFFFFFFF");
+    return static_cast<unsigned int>(value);
+}
+
+// Line feeds become the two characters backslash and n; the last character is kept as it is.
+std::string escape_description(const std::string& text) {
+    const size_t total_char = text.size();
+    VORN_CHECK(total_char >= 2, "total_char >= 2");
+    std::string out;
+    out.reserve(total_char + 8);
+    for (size_t i = 0; i + 1 < total_char; ++i) {
+        if (text[i] == '\n')
+            out += "\\n";
+        else
+            out += text[i];
+    }
+    out += text[total_char - 1];
+    return out;
+}
+
+template <typename LEAF>
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> text_leaf(PGM_COMMON_XML_ENUM tag,
+                                                  const std::string& text) {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> leaf(new LEAF(tag));
+    leaf->write_string(text);
+    return leaf;
+}
+
+template <typename LEAF>
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> number_leaf(PGM_COMMON_XML_ENUM tag,
+                                                    const std::string& text) {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> leaf(new LEAF(tag));
+    leaf->write_value(property_number(text));
+    return leaf;
+}
+
+// Hands `child` to `parent`, which owns it from then on.
+void attach(PGM_COMMON_XML_ELEMENT* parent, std::unique_ptr<PGM_COMMON_XML_ELEMENT> child) {
+    parent->add_child(child.release(), nullptr);
+}
+
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> new_document_root() {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+        new PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH(PGM_COMMON_XML_ENUM_QSPI_FLASH));
+    root->write_attribute_value("version", 1);
+    return root;
+}
+
+}  // namespace
+
+PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* VORN_QSPI_MGR::create_xml_device_info(VORN_FLASH* flash) {
+    VORN_CHECK(flash, "flash");
+    std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO> info(
+        new PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO(PGM_COMMON_XML_ENUM_DEVICE_INFO));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> total_die(
+        new PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE(PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> prog_flow_template(
+        new PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE(PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_name(
+        new PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME(PGM_COMMON_XML_ENUM_DEVICE_NAME));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> dummy_clock_cycle(
+        new PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> dummy_clock_cycle_x4(
+        new PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4(
+            PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_id(
+        new PGM_COMMON_XML_VORN_QSPI_DEVICE_ID(PGM_COMMON_XML_ENUM_DEVICE_ID));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_io_voltage(
+        new PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_density(
+        new PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY(PGM_COMMON_XML_ENUM_DEVICE_DENSITY));
+
+    std::string err_msg;
+    VORN_CHECK(device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg),
+               "device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg)");
+    VORN_CHECK(
+        device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE),
+                                   &err_msg),
+        "device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "
+        "&err_msg)");
+    VORN_CHECK(device_density_is_valid(flash->get_density(), &err_msg),
+               "device_density_is_valid(flash->get_density(), &err_msg)");
+    VORN_CHECK(
+        total_device_die_is_valid(
+            flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr), &err_msg),
+        "total_device_die_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_"
+        "TOTAL_DIE), &err_msg)");
+    VORN_CHECK(dummy_clock_cycle_is_valid(
+                   flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr),
+                   &err_msg),
+               "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_"
+               "DUMMY_CLK_CYCLE), &err_msg)");
+    VORN_CHECK(dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(
+                                              VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr),
+                                          &err_msg),
+               "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_"
+               "DUMMY_CLK_CYCLE_X4), &err_msg)");
+
+    device_name->write_string(flash->get_name());
+    device_id->write_string(flash->get_parameter_value(VORN_FLASH_PARAM_ID));
+    device_io_voltage->write_string(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE));
+    device_density->write_string(flash->get_density());
+    total_die->write_value(
+        flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr));
+    dummy_clock_cycle->write_value(
+        flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr));
+    dummy_clock_cycle_x4->write_value(
+        flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr));
+    prog_flow_template->write_string(
+        flash->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
+
+    attach(info.get(), std::move(device_name));
+    attach(info.get(), std::move(device_id));
+    attach(info.get(), std::move(device_io_voltage));
+    attach(info.get(), std::move(device_density));
+    attach(info.get(), std::move(total_die));
+    attach(info.get(), std::move(dummy_clock_cycle));
+    attach(info.get(), std::move(dummy_clock_cycle_x4));
+    attach(info.get(), std::move(prog_flow_template));
+    return info.release();
+}
+
+PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW* VORN_QSPI_MGR::create_xml_programming_flow(
+    VORN_FLASH* flash) {
+    VORN_CHECK(flash, "flash");
+    std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW> programming_flow(
+        new PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW));
+    std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SFL> sfl(
+        new PGM_COMMON_XML_VORN_QSPI_SFL(PGM_COMMON_XML_ENUM_SFL));
+    std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SDM> sdm(
+        new PGM_COMMON_XML_VORN_QSPI_SDM(PGM_COMMON_XML_ENUM_SDM));
+
+    create_xml_for_one_programming_flow(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                                        sfl.get(), nullptr);
+    programming_flow->add_child(sfl.release(), nullptr);
+    create_xml_for_one_programming_flow(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM), nullptr,
+                                        sdm.get());
+    programming_flow->add_child(sdm.release(), nullptr);
+    return programming_flow.release();
+}
+
+void VORN_QSPI_MGR::create_xml_for_one_programming_flow(
+    const std::vector<VORN_OPERATION*>* operation_list, PGM_COMMON_XML_VORN_QSPI_SFL* xml_sfl_flow,
+    PGM_COMMON_XML_VORN_QSPI_SDM* xml_sdm_flow) {
+    VORN_CHECK(xml_sfl_flow || xml_sdm_flow, "xml_sfl_flow || xml_sdm_flow");
+    VORN_CHECK(xml_sfl_flow == NULL || xml_sdm_flow == NULL,
+               "xml_sfl_flow == NULL || xml_sdm_flow == NULL");
+    VORN_CHECK(operation_list, "operation_list");
+    PGM_COMMON_XML_ELEMENT* flow = xml_sfl_flow != nullptr
+                                       ? static_cast<PGM_COMMON_XML_ELEMENT*>(xml_sfl_flow)
+                                       : static_cast<PGM_COMMON_XML_ELEMENT*>(xml_sdm_flow);
+
+    for (VORN_OPERATION* op : *operation_list) {
+        const std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*> built =
+            create_xml_action_list_for_one_operation(op);
+        std::vector<std::unique_ptr<PGM_COMMON_XML_ELEMENT>> actions;
+        actions.reserve(built.size());
+        for (PGM_COMMON_XML_VORN_QSPI_ACTION* action : built) actions.emplace_back(action);
+
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> op_element;
+        switch (op->get_type()) {
+            case VORN_OP_TYPE_INITIALIZATION:
+                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_INITIALIZATION(
+                    PGM_COMMON_XML_ENUM_INITIALIZATION));
+                break;
+            case VORN_OP_TYPE_PROGRAM:
+                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_PROGRAM(PGM_COMMON_XML_ENUM_PROGRAM));
+                break;
+            case VORN_OP_TYPE_ERASE:
+                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_ERASE(PGM_COMMON_XML_ENUM_ERASE));
+                break;
+            case VORN_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE:
+                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE(
+                    PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE));
+                break;
+            case VORN_OP_TYPE_TERMINATION:
+                op_element.reset(
+                    new PGM_COMMON_XML_VORN_QSPI_TERMINATION(PGM_COMMON_XML_ENUM_TERMINATION));
+                break;
+            default:
+                VORN_FAIL("Unknown operation type");
+        }
+        for (auto& action : actions) attach(op_element.get(), std::move(action));
+        attach(flow, std::move(op_element));
+    }
+}
+
+std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*>
+VORN_QSPI_MGR::create_xml_action_list_for_one_operation(VORN_OPERATION* op) {
+    VORN_CHECK(op, "op");
+    std::vector<std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_ACTION>> built;
+    for (VORN_ACTION* act : *op->get_action_list()) {
+        VORN_CHECK(act, "act");
+        std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_ACTION> xml_action(
+            new PGM_COMMON_XML_VORN_QSPI_ACTION(PGM_COMMON_XML_ENUM_ACTION));
+        const std::vector<VORN_ACT_PROPERTY>& enum_list = act->get_property_enum_list();
+        PGM_COMMON_XML_ENUM type_tag = PGM_COMMON_XML_ENUM__INVALID__;
+        int first = 0;
+        int last = 0;
+        switch (act->get_type()) {
+            case VORN_ACT_TYPE_WRITE_REGISTER:
+                VORN_CHECK(enum_list.size() == 5, "enum_list.size() == 5");
+                type_tag = PGM_COMMON_XML_ENUM_WRITE_REG;
+                first = VORN_ACT_PROPERTY_WRITE_REG_NAME;
+                last = VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH;
+                break;
+            case VORN_ACT_TYPE_READ_REGISTER:
+                VORN_CHECK(enum_list.size() == 8, "enum_list.size() == 8");
+                type_tag = PGM_COMMON_XML_ENUM_READ_REG;
+                first = VORN_ACT_PROPERTY_READ_REG_NAME;
+                last = VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH;
+                break;
+            case VORN_ACT_TYPE_WRITE_DATA:
+                VORN_CHECK(enum_list.size() == 8, "enum_list.size() == 8");
+                type_tag = PGM_COMMON_XML_ENUM_WRITE_DATA;
+                first = VORN_ACT_PROPERTY_WRITE_DATA_NAME;
+                last = VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH;
+                break;
+            case VORN_ACT_TYPE_READ_DATA:
+                VORN_CHECK(enum_list.size() == 10, "enum_list.size() == 10");
+                type_tag = PGM_COMMON_XML_ENUM_READ_DATA;
+                first = VORN_ACT_PROPERTY_READ_DATA_NAME;
+                last = VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH;
+                break;
+            case VORN_ACT_TYPE_ERASE:
+                VORN_CHECK(enum_list.size() == 7, "enum_list.size() == 7");
+                type_tag = PGM_COMMON_XML_ENUM_ERASE;
+                first = VORN_ACT_PROPERTY_ERASE_NAME;
+                last = VORN_ACT_PROPERTY_ERASE_BUS_WIDTH;
+                break;
+            case VORN_ACT_TYPE_CUSTOM:
+                VORN_CHECK(enum_list.size() == 2, "enum_list.size() == 2");
+                type_tag = PGM_COMMON_XML_ENUM_CUSTOM;
+                first = VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION;
+                last = VORN_ACT_PROPERTY_CUSTOM_DIRECTION;
+                break;
+            default:
+                VORN_FAIL("Unknown action type");
+        }
+        xml_action->write_attribute_enum("type", type_tag);
+        for (int property = first; property <= last; ++property)
+            update_xml_action_property(act, xml_action.get(),
+                                       static_cast<VORN_ACT_PROPERTY>(property));
+        built.push_back(std::move(xml_action));
+    }
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*> result;
+    result.reserve(built.size());
+    for (auto& xml_action : built) result.push_back(xml_action.release());
+    return result;
+}
+
+void VORN_QSPI_MGR::update_xml_action_property(VORN_ACTION* act,
+                                               PGM_COMMON_XML_VORN_QSPI_ACTION* xml_action,
+                                               VORN_ACT_PROPERTY property_enum) {
+    VORN_CHECK(act, "act");
+    VORN_CHECK(xml_action, "xml_action");
+    const std::string value = act->get_property_value(property_enum);
+    VORN_CHECK(act->property_value_is_valid(property_enum, value),
+               "act->property_value_is_valid(property_enum, "
+               "act->get_property_value(property_enum))");
+
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> element;
+    switch (property_enum) {
+        case VORN_ACT_PROPERTY_WRITE_REG_NAME:
+        case VORN_ACT_PROPERTY_READ_REG_NAME:
+        case VORN_ACT_PROPERTY_WRITE_DATA_NAME:
+        case VORN_ACT_PROPERTY_READ_DATA_NAME:
+        case VORN_ACT_PROPERTY_ERASE_NAME:
+            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_NAME>(PGM_COMMON_XML_ENUM_NAME, value);
+            break;
+        case VORN_ACT_PROPERTY_WRITE_REG_COMMAND:
+        case VORN_ACT_PROPERTY_READ_REG_COMMAND:
+        case VORN_ACT_PROPERTY_WRITE_DATA_COMMAND:
+        case VORN_ACT_PROPERTY_READ_DATA_COMMAND:
+        case VORN_ACT_PROPERTY_ERASE_COMMAND:
+            element =
+                text_leaf<PGM_COMMON_XML_VORN_QSPI_COMMAND>(PGM_COMMON_XML_ENUM_COMMAND, value);
+            break;
+        case VORN_ACT_PROPERTY_WRITE_REG_DATA:
+        case VORN_ACT_PROPERTY_WRITE_DATA_DATA:
+            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_DATA>(PGM_COMMON_XML_ENUM_DATA, value);
+            break;
+        case VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH:
+        case VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH:
+            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH>(
+                PGM_COMMON_XML_ENUM_DATA_LENGTH, value);
+            break;
+        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA:
+        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA:
+            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA>(
+                PGM_COMMON_XML_ENUM_EXPECTED_DATA, value);
+            break;
+        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK:
+        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK:
+            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK>(
+                PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK, value);
+            break;
+        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS:
+        case VORN_ACT_PROPERTY_READ_DATA_ADDRESS:
+        case VORN_ACT_PROPERTY_ERASE_ADDRESS:
+            element =
+                text_leaf<PGM_COMMON_XML_VORN_QSPI_ADDRESS>(PGM_COMMON_XML_ENUM_ADDRESS, value);
+            break;
+        case VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH:
+        case VORN_ACT_PROPERTY_ERASE_BUS_WIDTH:
+            element =
+                text_leaf<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>(PGM_COMMON_XML_ENUM_BUS_WIDTH, value);
+            break;
+        case VORN_ACT_PROPERTY_CUSTOM_DIRECTION:
+            element =
+                text_leaf<PGM_COMMON_XML_VORN_QSPI_DIRECTION>(PGM_COMMON_XML_ENUM_DIRECTION, value);
+            break;
+        case VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION:
+            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION>(
+                PGM_COMMON_XML_ENUM_DESCRIPTION, escape_description(value));
+            break;
+        case VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT:
+            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT>(
+                PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, value);
+            break;
+        case VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE:
+            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE>(PGM_COMMON_XML_ENUM_PAGE_SIZE,
+                                                                      value);
+            break;
+        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE:
+        case VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE:
+        case VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE:
+            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(
+                PGM_COMMON_XML_ENUM_ADDRESSING_MODE, value);
+            break;
+        case VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE:
+            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE>(
+                PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE, value);
+            break;
+        case VORN_ACT_PROPERTY_ERASE_ERASE_SIZE:
+            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE>(
+                PGM_COMMON_XML_ENUM_ERASE_SIZE, value);
+            break;
+        case VORN_ACT_PROPERTY_WRITE_REG_DELAY:
+        case VORN_ACT_PROPERTY_READ_REG_DELAY:
+        case VORN_ACT_PROPERTY_WRITE_DATA_DELAY:
+        case VORN_ACT_PROPERTY_READ_DATA_DELAY:
+        case VORN_ACT_PROPERTY_ERASE_DELAY:
+            element.reset(new PGM_COMMON_XML_VORN_QSPI_DELAY(PGM_COMMON_XML_ENUM_DELAY));
+            element->write_attribute_string("unit", "us");
+            element->write_value(property_number(value));
+            break;
+        default:
+            VORN_FAIL("Unknown action property enum");
+    }
+    attach(xml_action, std::move(element));
+}
+
+PGM_COMMON_XML_ELEMENT* VORN_QSPI_MGR::create_xml_object_with_flash_list(
+    std::vector<VORN_FLASH*> flash_list) {
+    VORN_CHECK(flash_list.size() > 0, "flash_list.size() > 0");
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root = new_document_root();
+    for (VORN_FLASH* flash : flash_list) {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> flash_element(
+            new PGM_COMMON_XML_VORN_QSPI_FLASH(PGM_COMMON_XML_ENUM_FLASH));
+        attach(flash_element.get(),
+               std::unique_ptr<PGM_COMMON_XML_ELEMENT>(create_xml_device_info(flash)));
+        attach(flash_element.get(),
+               std::unique_ptr<PGM_COMMON_XML_ELEMENT>(create_xml_programming_flow(flash)));
+        attach(root.get(), std::move(flash_element));
+    }
+    return root.release();
+}
+
+PGM_COMMON_XML_ELEMENT* VORN_QSPI_MGR::create_user_template_xml_object(VORN_FLASH* flash) {
+    VORN_CHECK(flash, "flash");
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root = new_document_root();
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> user_template(
+        new PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE(PGM_COMMON_XML_ENUM_USER_TEMPLATE));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> template_name(
+        new PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME(PGM_COMMON_XML_ENUM_TEMPLATE_NAME));
+
+    const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
+    VORN_CHECK(
+        template_name_is_valid(name, nullptr),
+        "template_name_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME))");
+    template_name->write_string(name);
+
+    attach(user_template.get(), std::move(template_name));
+    attach(user_template.get(),
+           std::unique_ptr<PGM_COMMON_XML_ELEMENT>(create_xml_programming_flow(flash)));
+    attach(root.get(), std::move(user_template));
+    return root.release();
+}
+
+void VORN_QSPI_MGR::create_user_template_with_template_list(
+    PGM_COMMON_XML_ELEMENT*& root, std::vector<std::string> template_list) {
+    VORN_CHECK(template_list.size() > 0, "template_list.size() > 0");
+    // A root made here is handed out only once every template is in it.
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> created;
+    if (root == nullptr) created = new_document_root();
+    PGM_COMMON_XML_ELEMENT* target = root != nullptr ? root : created.get();
+
+    for (const std::string& template_name : template_list) {
+        auto it = m_user_flash_template_map.find(template_name);
+        VORN_CHECK(it != m_user_flash_template_map.end(),
+                   "m_user_flash_template_map.find(template_name) != "
+                   "m_user_flash_template_map.end()");
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> user_template(
+            new PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE(PGM_COMMON_XML_ENUM_USER_TEMPLATE));
+        attach(user_template.get(), text_leaf<PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME>(
+                                        PGM_COMMON_XML_ENUM_TEMPLATE_NAME, template_name));
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> programming_flow(
+            new PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW));
+        std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SFL> sfl(
+            new PGM_COMMON_XML_VORN_QSPI_SFL(PGM_COMMON_XML_ENUM_SFL));
+        std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SDM> sdm(
+            new PGM_COMMON_XML_VORN_QSPI_SDM(PGM_COMMON_XML_ENUM_SDM));
+        create_xml_for_one_programming_flow(&it->second->sfl_operation_list, sfl.get(), nullptr);
+        programming_flow->add_child(sfl.release(), nullptr);
+        create_xml_for_one_programming_flow(&it->second->sdm_operation_list, nullptr, sdm.get());
+        programming_flow->add_child(sdm.release(), nullptr);
+        attach(user_template.get(), std::move(programming_flow));
+        attach(target, std::move(user_template));
+    }
+    if (created) root = created.release();
+}
+
+bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std::string& db_dir) {
+    VORN_CHECK(flash, "flash");
+    const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
+    VORN_CHECK(!name.empty(),
+               "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(create_user_template_xml_object(flash));
+
+    const std::string file = db_dir + "pgm_flash_template_" + name + ".xml";
+    bool ok = true;
+    if (!FIO_FILE_SYSTEM::exists(file)) {
+        msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
+        ok = FIO_FILE_SYSTEM::touch(file);
+    }
+    msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
+    ok = ok && FIO_FILE_SYSTEM::chmod(file, 384) && FIO_FILE_SYSTEM::remove(file) &&
+         !FIO_FILE_SYSTEM::exists(file);
+    if (ok) {
+        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
+        // A refused write is an ordinary file-system failure, reported like the others; a
+        // write that claims success without leaving the file is a broken invariant.
+        ok = PGM_COMMON_XML::write_xml(root.get(), file);
+        if (ok) VORN_CHECK(FIO_FILE_SYSTEM::exists(file), "FIO_FILE_SYSTEM::exists(file.c_str())");
+    }
+    if (!ok) {
+        post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
+        return false;
+    }
+    m_template_db_dir_map[name] = file;
+    return true;
+}
