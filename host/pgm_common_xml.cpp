@@ -260,22 +260,22 @@ void PGM_COMMON_XML_ELEMENT::add_child(PGM_COMMON_XML_ELEMENT* child,
     check(child->m_parent == nullptr, "child->get_parent() == NULL", __LINE__);
     for (const PGM_COMMON_XML_ELEMENT* up = this; up != nullptr; up = up->m_parent)
         check(up != child, "child is not this element or one of its ancestors", __LINE__);
-    auto position = m_children.end();
+    size_t index = m_children.size();
     if (before != nullptr) {
-        position = std::find(m_children.begin(), m_children.end(), before);
+        auto position = std::find(m_children.begin(), m_children.end(), before);
         check(position != m_children.end(), "before == NULL || before->get_parent() == this",
               __LINE__);
+        index = static_cast<size_t>(position - m_children.begin());
     }
 
     // Room first, so that nothing can fail between filing the child and storing it.
     m_children.reserve(m_children.size() + 1);
-    if (position == m_children.end()) {
+    if (index == m_children.size()) {
         group_child(child, false, true);
         m_children.push_back(child);
     } else {
         // The typed lists follow document order, so an insertion refiles every child.
-        const size_t index = static_cast<size_t>(position - m_children.begin());
-        m_children.insert(position, child);
+        m_children.insert(m_children.begin() + static_cast<std::ptrdiff_t>(index), child);
         clear_childs();
         try {
             for (PGM_COMMON_XML_ELEMENT* c : m_children) group_child(c, false, true);

@@ -48,6 +48,9 @@ class REASONS {
     void add(int line, std::string text) {
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         if (text.empty()) return;
+        // One reason per line, for a linter to show.
+        for (char& c : text)
+            if (c == '\n') c = ' ';
         if (m_lines.size() >= MAX_REASONS) {
             ++m_dropped;
             return;
