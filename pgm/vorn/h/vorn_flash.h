@@ -8,7 +8,7 @@
 #include "vorn_action.h"
 
 class VORN_FLASH {
-public:
+  public:
     explicit VORN_FLASH(const std::string& name);
     virtual ~VORN_FLASH();
     VORN_FLASH(const VORN_FLASH&) = delete;
@@ -44,13 +44,20 @@ public:
     virtual void set_parameter_value(VORN_FLASH_PARAM param, std::string value) = 0;
     virtual void set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) = 0;
 
-protected:
+  protected:
+    // Deletes every operation of `list`, last first, and leaves it empty.
+    static void delete_operation_list(std::vector<VORN_OPERATION*>& list);
+    // Deletes `target`'s operations, last first, and takes over `list`'s; cannot fail, so the
+    // caller checks `list` first.
+    static void adopt_operation_list(std::vector<VORN_OPERATION*>& target,
+                                     std::vector<VORN_OPERATION*>&& list);
+
     std::string m_name;
     std::string m_density;
     std::string m_db_dir;
     bool m_removable_permission = false;
 
-private:
+  private:
     // Densities are read on hot lookup paths; the parse is kept until the text changes.
     mutable bool m_density_cached = false;
     mutable unsigned long long m_density_bytes = 0;

@@ -1,0 +1,170 @@
+#define VORN_SOURCE_FILE "pgm/vorn/vorn_qspi_flash"
+
+#include "vorn_qspi_flash.h"
+
+#include <memory>
+#include <utility>
+
+#include "vorn_internal.h"
+#include "vorn_mgr.h"
+
+static MEM_INITIALIZER mem_initializer("VORN");
+
+namespace {
+
+[[noreturn]] void unknown_parameter(VORN_FLASH_PARAM param) {
+    VORN_FAIL(TARVEN::fmt_sprintf("Unknown flash parameter: %d", static_cast<int>(param)));
+}
+
+}  // namespace
+
+VORN_QSPI_FLASH::VORN_QSPI_FLASH(const std::string& name) : VORN_FLASH(name) {
+    // A complete flow holds one operation of each type.
+    m_sfl_operation_list.reserve(5);
+    m_sdm_operation_list.reserve(5);
+}
+
+VORN_QSPI_FLASH::~VORN_QSPI_FLASH() { clear_operation_list(); }
+
+DEV_FAMILY_ENUM VORN_QSPI_FLASH::get_family() const { return DEV_FAMILY_QSPI_FLASH; }
+
+std::string VORN_QSPI_FLASH::get_generic_name() const {
+    // Bits in 32-bit arithmetic, as the names count bits of the device.
+    unsigned int bits = get_density_in_bytes() * 8u;
+    if (bits > 0x3FFFFFFFu) return TARVEN::fmt_sprintf("QSPI%dGB", bits >> 30);
+    if (bits > 0x7FFFFFFu) return TARVEN::fmt_sprintf("QSPI%dMB", bits >> 20);
+    return std::string();
+}
+
+std::vector<VORN_OPERATION*>& VORN_QSPI_FLASH::list_of(VORN_PROG_FLOW_TYPE flow) {
+    switch (flow) {
+        case VORN_PROG_FLOW_TYPE_SFL:
+            return m_sfl_operation_list;
+        case VORN_PROG_FLOW_TYPE_SDM:
+            return m_sdm_operation_list;
+        default:
+            VORN_FAIL("Unknown programming flow type");
+    }
+}
+
+const std::vector<VORN_OPERATION*>* VORN_QSPI_FLASH::get_operation_list(
+    VORN_PROG_FLOW_TYPE flow) const {
+    return &const_cast<VORN_QSPI_FLASH*>(this)->list_of(flow);
+}
+
+// On failure the caller keeps `op` and the record is unchanged.
+void VORN_QSPI_FLASH::add_operation_into_list(VORN_OPERATION* op, VORN_PROG_FLOW_TYPE flow) {
+    VORN_CHECK(op != nullptr, "operation");
+    list_of(flow).push_back(op);
+}
+
+// On failure the caller keeps the operations of `list` and the record is unchanged.
+void VORN_QSPI_FLASH::set_operation_list(std::vector<VORN_OPERATION*> list,
+                                         VORN_PROG_FLOW_TYPE flow) {
+    VORN_CHECK(!list.empty(), "!operation_list.empty()");
+    std::vector<VORN_OPERATION*>& target = list_of(flow);
+    for (const VORN_OPERATION* op : list) VORN_CHECK(op != nullptr, "operation");
+    adopt_operation_list(target, std::move(list));
+}
+
+void VORN_QSPI_FLASH::clear_operation_list() {
+    delete_operation_list(m_sfl_operation_list);
+    delete_operation_list(m_sdm_operation_list);
+}
+
+std::string VORN_QSPI_FLASH::get_parameter_value(VORN_FLASH_PARAM param) const {
+    switch (param) {
+        case VORN_FLASH_PARAM_ID:
+            return m_device_id;
+        case VORN_FLASH_PARAM_IO_VOLTAGE:
+            return m_io_voltage;
+        case VORN_FLASH_PARAM_TEMPLATE_NAME:
+            return m_template_name;
+        case VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE:
+            return m_prog_flow_template;
+        default:
+            return std::string();
+    }
+}
+
+unsigned int VORN_QSPI_FLASH::get_parameter_value_in_dword(VORN_FLASH_PARAM param,
+                                                           unsigned int* out) const {
+    switch (param) {
+        case VORN_FLASH_PARAM_ID:
+            return get_id_in_dword(out);
+        case VORN_FLASH_PARAM_TOTAL_DIE:
+            return m_total_die;
+        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE:
+            return m_dummy_clk_cycle;
+        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4:
+            return m_dummy_clk_cycle_x4;
+        default:
+            return 0;
+    }
+}
+
+void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string value) {
+    switch (param) {
+        case VORN_FLASH_PARAM_ID:
+            m_device_id = std::move(value);
+            m_id_cached = false;
+            break;
+        case VORN_FLASH_PARAM_IO_VOLTAGE:
+            m_io_voltage = std::move(value);
+            break;
+        case VORN_FLASH_PARAM_TEMPLATE_NAME:
+            m_template_name = std::move(value);
+            break;
+        case VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE:
+            m_prog_flow_template = std::move(value);
+            break;
+        default:
+            unknown_parameter(param);
+    }
+}
+
+void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) {
+    switch (param) {
+        case VORN_FLASH_PARAM_ID:
+            // Signed on purpose: IDs set this way are stored as the host has always read them.
+            set_parameter_value(param, TARVEN::fmt_sprintf("%d", static_cast<int>(value)));
+            break;
+        case VORN_FLASH_PARAM_TOTAL_DIE:
+            m_total_die = value;
+            break;
+        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE:
+            m_dummy_clk_cycle = value;
+            break;
+        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4:
+            m_dummy_clk_cycle_x4 = value;
+            break;
+        default:
+            unknown_parameter(param);
+    }
+}
+
+unsigned int VORN_QSPI_FLASH::get_id_in_dword(unsigned int* mask) const {
+    if (!m_id_cached) {
+        unsigned int value = 0;
+        unsigned int id_mask = 0;
+        if (!m_device_id.empty()) {
+            unsigned int count = 0;
+            bool ok = false;
+            std::unique_ptr<unsigned char[]> bytes(
+                VORN_MGR::convert_data_list_string_to_byte_array(m_device_id, &count, &ok));
+            if (ok && bytes != nullptr) {
+                if (count > 4) count = 4;
+                // The first byte of the text is the least significant.
+                for (unsigned int i = 0; i < count; ++i) {
+                    value |= static_cast<unsigned int>(bytes[i]) << (8 * i);
+                    id_mask |= 0xFFu << (8 * i);
+                }
+            }
+        }
+        m_id_value = value;
+        m_id_mask = id_mask;
+        m_id_cached = true;
+    }
+    if (mask != nullptr) *mask = m_id_mask;
+    return m_id_value;
+}
