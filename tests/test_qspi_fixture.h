@@ -42,7 +42,7 @@ inline std::string read_reg(const std::string& name, const std::string& command,
                       leaf("ATTEMPT_COUNT", attempts) + delay("100") + leaf("BUS_WIDTH", "1-1"));
 }
 
-inline std::string custom(const std::string& description, const std::string& direction) {
+inline std::string custom_action(const std::string& description, const std::string& direction) {
     return action("CUSTOM", leaf("DESCRIPTION", description) + leaf("DIRECTION", direction));
 }
 
