@@ -1,0 +1,515 @@
+// Commands that change the database: add, edit, delete, template delete.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "vorn_tool.h"
+
+namespace fs = std::filesystem;
+
+namespace vorn_tool {
+
+namespace {
+
+DB_DIR parse_db_dir(const std::string& text) {
+    return text == "zentro" ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
+}
+
+int vendor_index(const std::string& name) {
+    for (int i = 0; i < 5; ++i)
+        if (name == VORN_PROG_FLOW_TEMPLATE_NAME[i]) return i;
+    return -1;
+}
+
+std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* list) {
+    std::vector<VORN_OPERATION*> out;
+    if (list == nullptr) return out;
+    for (const VORN_OPERATION* op : *list) {
+        const auto* qspi = dynamic_cast<const VORN_QSPI_OPERATION*>(op);
+        if (qspi == nullptr) throw std::runtime_error("a flow holds an operation of no known kind");
+        out.push_back(new VORN_QSPI_OPERATION(*qspi));
+    }
+    return out;
+}
+
+void ensure_directory(const std::string& dir) {
+    if (FIO_FILE_SYSTEM::is_directory(dir)) return;
+    if (!FIO_FILE_SYSTEM::create_directories(dir))
+        throw REFUSED("cannot create the directory " + dir);
+}
+
+// ---- add ----------------------------------------------------------------------------------
+
+struct ADD_ARGS {
+    std::string name;
+    std::string flow_template;
+    std::string like;
+    std::string id;
+    std::string density;
+    std::string io_voltage;
+    unsigned int die = 1;
+    unsigned int dummy = 0;
+    unsigned int dummy_x4 = 0;
+    std::string save_template;
+    std::string to = "custom";
+    CLI::Option* template_option = nullptr;
+    CLI::Option* like_option = nullptr;
+    CLI::Option* id_option = nullptr;
+    CLI::Option* density_option = nullptr;
+    CLI::Option* voltage_option = nullptr;
+    CLI::Option* die_option = nullptr;
+    CLI::Option* dummy_option = nullptr;
+    CLI::Option* dummy_x4_option = nullptr;
+    CLI::Option* save_option = nullptr;
+};
+
+int run_add(SESSION& session, const ADD_ARGS& args) {
+    OUTPUT& output = session.output();
+    const bool like = args.like_option->count() > 0;
+    const bool saving_template = args.save_option->count() > 0;
+    if (like == (args.template_option->count() > 0))
+        throw USAGE_ERROR("add takes its flows from either --template or --like");
+    if (!like && (args.id_option->count() == 0 || args.density_option->count() == 0 ||
+                  args.voltage_option->count() == 0))
+        throw USAGE_ERROR("--id, --density and --io-voltage are needed unless --like gives them");
+
+    // Names first: nothing may be read or written for a name that could leave its directory.
+    if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
+    if (like && !session.name_is_safe(args.like, false)) return STATUS_REJECTED;
+    if (!like && !session.name_is_safe(args.flow_template, true)) return STATUS_REJECTED;
+    if (saving_template && !session.name_is_safe(args.save_template, true)) return STATUS_REJECTED;
+
+    session.prepare(true);
+    VORN_QSPI_MGR* mgr = session.qspi();
+    std::string id = args.id;
+    std::string density = args.density;
+    std::string voltage = args.io_voltage;
+    unsigned int die = args.die;
+    unsigned int dummy = args.dummy;
+    unsigned int dummy_x4 = args.dummy_x4;
+    std::string flow_template = args.flow_template;
+    const std::vector<VORN_OPERATION*>* sfl = nullptr;
+    const std::vector<VORN_OPERATION*>* sdm = nullptr;
+
+    if (like) {
+        VORN_FLASH* base = mgr->get_flash(args.like, true);
+        if (base == nullptr) throw REFUSED("no QSPI device named '" + args.like + "'");
+        if (mgr->device_is_legacy(args.like, true))
+            throw REFUSED("'" + args.like + "' is a legacy device and has no flows to copy");
+        auto given = [](CLI::Option* option) { return option->count() > 0; };
+        if (!given(args.id_option)) id = base->get_parameter_value(VORN_FLASH_PARAM_ID);
+        if (!given(args.density_option)) density = base->get_density();
+        if (!given(args.voltage_option))
+            voltage = base->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE);
+        if (!given(args.die_option))
+            die = base->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr);
+        if (!given(args.dummy_option))
+            dummy = base->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr);
+        if (!given(args.dummy_x4_option))
+            dummy_x4 =
+                base->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr);
+        flow_template = base->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+        sfl = base->get_operation_list(VORN_PROG_FLOW_TYPE_SFL);
+        sdm = base->get_operation_list(VORN_PROG_FLOW_TYPE_SDM);
+    }
+
+    // Every field through its validator; all rejections are shown, not just the first.
+    bool ok = true;
+    ok &= session.judge("device name", args.name, [&](std::string* msg) {
+        return mgr->device_name_is_valid(args.name, msg);
+    });
+    ok &= session.judge("device ID", id,
+                        [&](std::string* msg) { return mgr->device_id_is_valid(id, msg); });
+    ok &= session.judge("density", density, [&](std::string* msg) {
+        return mgr->device_density_is_valid(density, msg);
+    });
+    ok &= session.judge("I/O voltage", voltage, [&](std::string* msg) {
+        return mgr->device_io_voltage_is_valid(voltage, msg);
+    });
+    ok &= session.judge("total dies", std::to_string(die),
+                        [&](std::string* msg) { return mgr->total_device_die_is_valid(die, msg); });
+    ok &= session.judge("dummy clock cycles", std::to_string(dummy), [&](std::string* msg) {
+        return mgr->dummy_clock_cycle_is_valid(dummy, msg);
+    });
+    ok &= session.judge("dummy clock cycles x4", std::to_string(dummy_x4), [&](std::string* msg) {
+        return mgr->dummy_clock_cycle_is_valid(dummy_x4, msg);
+    });
+    if (!like) {
+        ok &= session.judge("programming flow template", flow_template, [&](std::string* msg) {
+            return mgr->prog_flow_template_is_valid(flow_template, msg);
+        });
+    }
+    if (saving_template) {
+        ok &= session.judge("template name", args.save_template, [&](std::string* msg) {
+            return mgr->template_name_is_valid(args.save_template, msg);
+        });
+    }
+    if (!ok) {
+        output.error("device '" + args.name + "' not added; nothing was saved");
+        return STATUS_REJECTED;
+    }
+
+    if (!like) {
+        const int vendor = vendor_index(flow_template);
+        if (vendor >= 0) {
+            auto tpl = static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor);
+            sfl = mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SFL);
+            sdm = mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SDM);
+        } else {
+            const auto names = mgr->get_user_template_list();
+            if (std::find(names.begin(), names.end(), flow_template) == names.end())
+                throw REFUSED("no template named '" + flow_template + "'");
+            std::string name = flow_template;
+            sfl = mgr->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SFL);
+            sdm = mgr->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SDM);
+        }
+    }
+    std::vector<VORN_OPERATION*> sfl_copy = copy_operations(sfl);
+    std::vector<VORN_OPERATION*> sdm_copy = copy_operations(sdm);
+
+    const DB_DIR target = parse_db_dir(args.to);
+    const std::string dir = session.db_dir(target);
+    ensure_directory(dir);
+
+    VORN_FLASH* flash = mgr->create_flash(args.name);
+    flash->set_parameter_value(VORN_FLASH_PARAM_ID, id);
+    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, voltage);
+    flash->set_density(density);
+    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, die);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, dummy);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, dummy_x4);
+    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, flow_template);
+    if (saving_template)
+        flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, args.save_template);
+    if (!sfl_copy.empty()) flash->set_operation_list(sfl_copy, VORN_PROG_FLOW_TYPE_SFL);
+    if (!sdm_copy.empty()) flash->set_operation_list(sdm_copy, VORN_PROG_FLOW_TYPE_SDM);
+
+    if (!mgr->update_db(flash, dir)) {
+        output.error("device '" + args.name + "' could not be saved in " + dir);
+        return STATUS_REJECTED;
+    }
+    VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
+    const std::string file = device_file(mgr, saved);
+    output.out() << "Added device '" << args.name << "' to " << file << '\n';
+    json& data = output.data();
+    data["device"] = device_json(mgr, saved, false);
+    data["file"] = file;
+    data["template_file"] = nullptr;
+    if (saving_template) {
+        const auto& files = mgr->get_template_db_dir_map();
+        auto it = files.find(args.save_template);
+        if (it != files.end()) {
+            output.out() << "Saved template '" << args.save_template << "' to " << it->second
+                         << '\n';
+            data["template_file"] = it->second;
+        }
+    }
+    return STATUS_DONE;
+}
+
+// ---- edit ---------------------------------------------------------------------------------
+
+struct EDIT_ARGS {
+    std::string name;
+    std::string to;
+    CLI::Option* to_option = nullptr;
+};
+
+// A private directory for the file being edited, removed with everything in it.
+class SCRATCH_DIR {
+  public:
+    SCRATCH_DIR() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vorn-edit-XXXXXX";
+        if (mkdtemp(&pattern[0]) == nullptr)
+            throw REFUSED("cannot create a temporary directory for the edit");
+        m_path = pattern + "/";
+    }
+    ~SCRATCH_DIR() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    SCRATCH_DIR(const SCRATCH_DIR&) = delete;
+    SCRATCH_DIR& operator=(const SCRATCH_DIR&) = delete;
+    const std::string& path() const { return m_path; }
+
+  private:
+    std::string m_path;
+};
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// $VISUAL, else $EDITOR, else vi; the command may carry its own arguments.
+int run_editor(const std::string& path) {
+    const char* editor = std::getenv("VISUAL");
+    if (editor == nullptr || *editor == '\0') editor = std::getenv("EDITOR");
+    if (editor == nullptr || *editor == '\0') editor = "vi";
+    std::cout.flush();
+    const std::string command = std::string(editor) + " \"$1\"";
+    const pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), "vorn-edit", path.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ask_again() {
+    std::cerr << "Edit again? [Y/n] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer.empty() || answer[0] == 'y' || answer[0] == 'Y';
+}
+
+int run_edit(SESSION& session, const EDIT_ARGS& args) {
+    OUTPUT& output = session.output();
+    if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
+    session.prepare(true);
+    session.managers();
+    VORN_MGR* mgr = VORN_HELPER::get_flash_manager(args.name, true, false);
+    if (mgr == nullptr || mgr->get_current_flash() == nullptr)
+        throw REFUSED("no device named '" + args.name + "'");
+    if (mgr->device_is_legacy(args.name, true))
+        throw REFUSED("'" + args.name +
+                      "' is a legacy device known to the programmer only; it has no database "
+                      "entry to edit");
+    VORN_FLASH* flash = mgr->get_current_flash();
+    const std::string source = device_source(mgr, flash);
+    DB_DIR target = source == "zentro" ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
+    if (args.to_option->count() > 0) target = parse_db_dir(args.to);
+    if (source == "built-in" && target == DB_DIR::ZENTRO)
+        throw REFUSED("'" + args.name +
+                      "' is built in; an edited copy goes to the custom directory");
+
+    std::string original;
+    {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+            mgr->create_xml_object_with_flash_list({flash}));
+        original = PGM_COMMON_XML::write_xml_string(root.get());
+    }
+    SCRATCH_DIR scratch;
+    const std::string path = scratch.path() + "pgm_flash_" + args.name + ".xml";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << original;
+        if (!out) throw REFUSED("cannot write the temporary file " + path);
+    }
+
+    USER_FILE checked;
+    for (;;) {
+        const int status = run_editor(path);
+        if (status != 0) {
+            output.error("the editor ended with status " + std::to_string(status) +
+                         "; nothing was saved");
+            return STATUS_REJECTED;
+        }
+        if (read_file(path) == original) {
+            output.out() << "No changes; nothing was saved.\n";
+            output.data()["saved"] = false;
+            return STATUS_DONE;
+        }
+        CHECK_POLICY policy;
+        policy.target = target;
+        policy.saved_by_update = true;
+        policy.own_device = args.name;
+        USER_FILE_CHECKER checker(session, policy);
+        checked = checker.check(path);
+        if (checked.root != nullptr) {
+            if (checked.devices.size() != 1 || !checked.templates.empty())
+                checked.problems.push_back(
+                    PROBLEM{0, 0, 0, "", "the file must hold exactly one device and no template"});
+            else if (checked.device_names.front() != args.name)
+                checked.problems.push_back(PROBLEM{0, 0, 0, "",
+                                                   "the device name must stay '" + args.name +
+                                                       "'; `vorn add NEW --like " + args.name +
+                                                       "` makes a copy"});
+        }
+        if (checked.problems.empty()) break;
+        report_file(std::cerr, checked);
+        output.data()["problems"] = file_json(checked)["problems"];
+        if (!isatty(STDIN_FILENO) || !ask_again()) {
+            output.error("the edit of '" + args.name + "' was rejected; nothing was saved");
+            return STATUS_REJECTED;
+        }
+    }
+
+    const std::string dir = session.db_dir(target);
+    ensure_directory(dir);
+    std::unique_ptr<VORN_FLASH> record = make_device(session, checked, checked.devices.front());
+    if (!mgr->update_db(record.release(), dir)) {
+        output.error("device '" + args.name + "' could not be saved in " + dir);
+        return STATUS_REJECTED;
+    }
+    VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
+    const std::string file = device_file(mgr, saved);
+    output.out() << "Saved device '" << args.name << "' to " << file << '\n';
+    output.data()["saved"] = true;
+    output.data()["file"] = file;
+    output.data()["device"] = device_json(mgr, saved, false);
+    return STATUS_DONE;
+}
+
+// ---- delete -------------------------------------------------------------------------------
+
+struct DELETE_ARGS {
+    std::string name;
+    std::string from;
+    CLI::Option* from_option = nullptr;
+};
+
+int run_delete(SESSION& session, const DELETE_ARGS& args) {
+    OUTPUT& output = session.output();
+    if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
+    session.prepare(true);
+    session.managers();
+    VORN_MGR* mgr = VORN_HELPER::get_flash_manager(args.name, true, false);
+    if (mgr == nullptr || mgr->get_current_flash() == nullptr) {
+        const auto templates = session.qspi()->get_user_template_list();
+        if (std::find(templates.begin(), templates.end(), args.name) != templates.end())
+            throw REFUSED("no device named '" + args.name + "'; `vorn template delete " +
+                          args.name + "` deletes the user template");
+        throw REFUSED("no device named '" + args.name + "'");
+    }
+    if (mgr->device_is_legacy(args.name, true))
+        throw REFUSED("'" + args.name +
+                      "' is a legacy device known to the programmer only; there is nothing to "
+                      "delete");
+    VORN_FLASH* flash = mgr->get_current_flash();
+    if (!flash->get_flash_removable_permission())
+        throw REFUSED("'" + args.name + "' is a built-in device and cannot be deleted");
+
+    const std::string active = device_file(mgr, flash);
+    const std::string active_dir = directory_of(active);
+    DB_DIR from = DB_DIR::CUSTOM;
+    if (args.from_option->count() > 0) {
+        from = parse_db_dir(args.from);
+    } else if (active_dir == session.db_dir(DB_DIR::CUSTOM)) {
+        from = DB_DIR::CUSTOM;
+    } else if (active_dir == session.db_dir(DB_DIR::ZENTRO)) {
+        from = DB_DIR::ZENTRO;
+    } else {
+        throw REFUSED("'" + args.name + "' comes from " + active +
+                      ", which is in neither database directory");
+    }
+    const std::string dir = session.db_dir(from);
+    const auto& map =
+        from == DB_DIR::CUSTOM ? mgr->get_custom_dir_map() : mgr->get_zentro_dir_map();
+    if (map.count(args.name) == 0)
+        throw REFUSED("'" + args.name + "' is not in the " + db_dir_name(from) + " directory");
+    if (active_dir != dir)
+        throw REFUSED("'" + args.name + "' is in use from " + active +
+                      "; delete that copy first (--from " +
+                      db_dir_name(from == DB_DIR::CUSTOM ? DB_DIR::ZENTRO : DB_DIR::CUSTOM) + ")");
+    if (!mgr->delete_db(args.name, dir)) {
+        output.error("device '" + args.name + "' could not be deleted from " + dir);
+        return STATUS_REJECTED;
+    }
+    output.out() << "Deleted device '" << args.name << "' from " << active << '\n';
+    output.data()["name"] = args.name;
+    output.data()["file"] = active;
+    return STATUS_DONE;
+}
+
+// ---- template delete ----------------------------------------------------------------------
+
+int run_template_delete(SESSION& session, const std::string& name) {
+    OUTPUT& output = session.output();
+    if (!session.name_is_safe(name, true)) return STATUS_REJECTED;
+    session.prepare(true);
+    VORN_QSPI_MGR* mgr = session.qspi();
+    if (vendor_index(name) >= 0)
+        throw REFUSED("'" + name + "' is a vendor template and cannot be deleted");
+    const auto& files = mgr->get_template_db_dir_map();
+    auto it = files.find(name);
+    if (it == files.end()) throw REFUSED("no user template named '" + name + "'");
+    const std::string file = it->second;
+    if (!mgr->delete_template(name)) {
+        output.error("template '" + name + "' could not be deleted");
+        return STATUS_REJECTED;
+    }
+    output.out() << "Deleted template '" << name << "' from " << file << '\n';
+    output.data()["name"] = name;
+    output.data()["file"] = file;
+    return STATUS_DONE;
+}
+
+}  // namespace
+
+void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
+    const std::vector<std::string> dirs{"custom", "zentro"};
+
+    auto add = std::make_shared<ADD_ARGS>();
+    CLI::App* cmd = app.add_subcommand(
+        "add", "Add a user device; every value is judged by the library before anything is saved");
+    cmd->add_option("name", add->name, "Name of the new device")->required();
+    add->template_option = cmd->add_option("--template", add->flow_template,
+                                           "Vendor (Micron, Macronix, Cypress, Winbond, Issi) or "
+                                           "user template giving the flows");
+    add->like_option =
+        cmd->add_option("--like", add->like, "Existing device giving the flows and default values");
+    add->template_option->excludes(add->like_option);
+    add->id_option = cmd->add_option("--id", add->id, "ID bytes, such as \"0x20 0xBA 0x19\"");
+    add->density_option = cmd->add_option("--density", add->density, "Density, such as 256Mb");
+    add->voltage_option =
+        cmd->add_option("--io-voltage", add->io_voltage, "I/O voltage: 1.8V or 3.0V/3.3V");
+    add->die_option = cmd->add_option("--die", add->die, "Number of dies (default 1)");
+    add->dummy_option =
+        cmd->add_option("--dummy-cycles", add->dummy, "Dummy clock cycles (default 0)");
+    add->dummy_x4_option = cmd->add_option("--dummy-cycles-x4", add->dummy_x4,
+                                           "Dummy clock cycles in x4 mode (default 0)");
+    add->save_option = cmd->add_option("--save-template", add->save_template,
+                                       "Also save the flows as a user template of this name");
+    cmd->add_option("--to", add->to, "Directory to save in (default custom)")
+        ->check(CLI::IsMember(dirs));
+    commands.push_back({cmd, [add](SESSION& s) { return run_add(s, *add); }});
+
+    auto edit = std::make_shared<EDIT_ARGS>();
+    cmd = app.add_subcommand("edit",
+                             "Edit a device as a user file in $VISUAL or $EDITOR, then check "
+                             "and save it");
+    cmd->add_option("name", edit->name, "Device name")->required();
+    edit->to_option =
+        cmd->add_option("--to", edit->to,
+                        "Directory to save in (default: where the device is; custom for "
+                        "built-in devices)")
+            ->check(CLI::IsMember(dirs));
+    commands.push_back({cmd, [edit](SESSION& s) { return run_edit(s, *edit); }});
+
+    auto del = std::make_shared<DELETE_ARGS>();
+    cmd = app.add_subcommand("delete", "Delete a user device (built-in devices are refused)");
+    cmd->add_option("name", del->name, "Device name")->required();
+    del->from_option = cmd->add_option("--from", del->from,
+                                       "Directory to delete from (default: where the device is)")
+                           ->check(CLI::IsMember(dirs));
+    commands.push_back({cmd, [del](SESSION& s) { return run_delete(s, *del); }});
+
+    auto template_name = std::make_shared<std::string>();
+    CLI::App* group = app.add_subcommand("template", "Manage user templates");
+    group->require_subcommand(1);
+    group->fallthrough();
+    cmd = group->add_subcommand("delete", "Delete a user template");
+    cmd->add_option("name", *template_name, "Template name")->required();
+    commands.push_back(
+        {cmd, [template_name](SESSION& s) { return run_template_delete(s, *template_name); }});
+}
+
+}  // namespace vorn_tool

@@ -1,0 +1,267 @@
+// Devices as people and programs see them: text blocks, table rows, JSON objects.
+#include <cstdio>
+
+#include "vorn_tool.h"
+
+namespace vorn_tool {
+
+namespace {
+
+// Indexed by VORN_ACT_PROPERTY; the tags are those an ACTION element carries in a file.
+const PROPERTY_FORM PROPERTY_FORMS[40] = {
+    {VORN_ACT_PROPERTY_WRITE_REG_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
+    {VORN_ACT_PROPERTY_WRITE_REG_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
+    {VORN_ACT_PROPERTY_WRITE_REG_DATA, PGM_COMMON_XML_ENUM_DATA, "data", false},
+    {VORN_ACT_PROPERTY_WRITE_REG_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
+    {VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
+    {VORN_ACT_PROPERTY_READ_REG_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
+    {VORN_ACT_PROPERTY_READ_REG_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
+    {VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH, PGM_COMMON_XML_ENUM_DATA_LENGTH, "data_length", false},
+    {VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, PGM_COMMON_XML_ENUM_EXPECTED_DATA, "expected_data",
+     false},
+    {VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK,
+     "expected_data_mask", false},
+    {VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT, PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, "attempt_count",
+     true},
+    {VORN_ACT_PROPERTY_READ_REG_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
+    {VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
+    {VORN_ACT_PROPERTY_WRITE_DATA_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
+    {VORN_ACT_PROPERTY_WRITE_DATA_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
+    {VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS, PGM_COMMON_XML_ENUM_ADDRESS, "address", false},
+    {VORN_ACT_PROPERTY_WRITE_DATA_DATA, PGM_COMMON_XML_ENUM_DATA, "data", false},
+    {VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE, PGM_COMMON_XML_ENUM_PAGE_SIZE, "page_size", true},
+    {VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE, PGM_COMMON_XML_ENUM_ADDRESSING_MODE,
+     "addressing_mode", true},
+    {VORN_ACT_PROPERTY_WRITE_DATA_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
+    {VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
+    {VORN_ACT_PROPERTY_READ_DATA_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
+    {VORN_ACT_PROPERTY_READ_DATA_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
+    {VORN_ACT_PROPERTY_READ_DATA_ADDRESS, PGM_COMMON_XML_ENUM_ADDRESS, "address", false},
+    {VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH, PGM_COMMON_XML_ENUM_DATA_LENGTH, "data_length",
+     false},
+    {VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA, PGM_COMMON_XML_ENUM_EXPECTED_DATA, "expected_data",
+     false},
+    {VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK,
+     "expected_data_mask", false},
+    {VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE, PGM_COMMON_XML_ENUM_ADDRESSING_MODE,
+     "addressing_mode", true},
+    {VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE, PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE,
+     "dummy_clock_cycle", true},
+    {VORN_ACT_PROPERTY_READ_DATA_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
+    {VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
+    {VORN_ACT_PROPERTY_ERASE_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
+    {VORN_ACT_PROPERTY_ERASE_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
+    {VORN_ACT_PROPERTY_ERASE_ADDRESS, PGM_COMMON_XML_ENUM_ADDRESS, "address", false},
+    {VORN_ACT_PROPERTY_ERASE_ERASE_SIZE, PGM_COMMON_XML_ENUM_ERASE_SIZE, "erase_size", true},
+    {VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE, PGM_COMMON_XML_ENUM_ADDRESSING_MODE,
+     "addressing_mode", true},
+    {VORN_ACT_PROPERTY_ERASE_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
+    {VORN_ACT_PROPERTY_ERASE_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
+    {VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION, PGM_COMMON_XML_ENUM_DESCRIPTION, "description", false},
+    {VORN_ACT_PROPERTY_CUSTOM_DIRECTION, PGM_COMMON_XML_ENUM_DIRECTION, "direction", false},
+};
+
+// Indexed by VORN_ACT_TYPE.
+const char* const ACTION_TAGS[6] = {"WRITE_REG", "READ_REG", "WRITE_DATA",
+                                    "READ_DATA", "ERASE",    "CUSTOM"};
+
+// Indexed by VORN_OP_TYPE.
+const char* const OPERATION_KEYS[5] = {"initialization", "program", "erase",
+                                       "verify_blankcheck_examine", "termination"};
+
+bool is_sdmmc(const VORN_FLASH* flash) { return flash->get_family() == DEV_FAMILY_SDMMC_FLASH; }
+
+std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
+
+json operations_json(const std::vector<VORN_OPERATION*>* operations) {
+    json list = json::array();
+    if (operations == nullptr) return list;
+    for (const VORN_OPERATION* op : *operations) {
+        json actions = json::array();
+        for (const VORN_ACTION* act : *op->get_action_list()) {
+            json properties = json::object();
+            for (VORN_ACT_PROPERTY p : act->get_property_enum_list())
+                properties[property_form(p).key] = act->get_property_value(p);
+            actions.push_back(json{{"type", action_tag(act->get_type())},
+                                   {"name", act->get_name()},
+                                   {"properties", properties}});
+        }
+        list.push_back(json{{"type", operation_key(op->get_type())},
+                            {"name", op->get_name()},
+                            {"actions", actions}});
+    }
+    return list;
+}
+
+void print_operations(std::ostream& out, const char* title,
+                      const std::vector<VORN_OPERATION*>* operations) {
+    out << '\n' << title << '\n';
+    if (operations == nullptr || operations->empty()) {
+        out << "  (empty)\n";
+        return;
+    }
+    for (const VORN_OPERATION* op : *operations) {
+        out << "  " << op->get_name() << '\n';
+        const auto* actions = op->get_action_list();
+        if (actions->empty()) out << "    (no actions)\n";
+        int number = 0;
+        for (const VORN_ACTION* act : *actions) {
+            out << "    " << ++number << ". " << act->get_name() << '\n';
+            std::vector<std::vector<std::string>> rows;
+            for (VORN_ACT_PROPERTY p : act->get_property_enum_list()) {
+                std::string value = act->get_property_value(p);
+                // A multi-line description stays one row, as it is stored in a file.
+                std::string shown;
+                for (char c : value) shown += (c == '\n') ? std::string("\\n") : std::string(1, c);
+                rows.push_back({"       " + property_label(p), shown});
+            }
+            print_table(out, rows);
+        }
+    }
+}
+
+}  // namespace
+
+const PROPERTY_FORM& property_form(VORN_ACT_PROPERTY property) {
+    return PROPERTY_FORMS[static_cast<int>(property)];
+}
+
+std::string property_label(VORN_ACT_PROPERTY property) {
+    // The library leaves the two Custom labels empty: its dialogs show no label there.
+    if (property == VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION) return "Description:";
+    if (property == VORN_ACT_PROPERTY_CUSTOM_DIRECTION) return "Direction:";
+    return VORN_ACT_PROPERTY_NAME[static_cast<int>(property)];
+}
+
+const char* action_tag(VORN_ACT_TYPE type) { return ACTION_TAGS[static_cast<int>(type)]; }
+
+bool action_type_of_tag(const std::string& tag, VORN_ACT_TYPE* type) {
+    for (int i = 0; i < 6; ++i) {
+        if (tag == ACTION_TAGS[i]) {
+            *type = static_cast<VORN_ACT_TYPE>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* operation_key(VORN_OP_TYPE type) { return OPERATION_KEYS[static_cast<int>(type)]; }
+
+std::string hex(unsigned long long value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "0x%llX", value);
+    return buffer;
+}
+
+std::string device_source(VORN_MGR* mgr, VORN_FLASH* flash) {
+    const std::string name = flash->get_name();
+    if (mgr->device_is_legacy(name, true)) return "legacy";
+    if (!flash->get_flash_removable_permission()) return "built-in";
+    const auto& active = mgr->get_flash_db_active_dir_map();
+    const auto& custom = mgr->get_custom_dir_map();
+    auto a = active.find(name);
+    auto c = custom.find(name);
+    if (a != active.end() && c != custom.end() && a->second == c->second) return "custom";
+    return "zentro";
+}
+
+std::string device_file(VORN_MGR* mgr, VORN_FLASH* flash) {
+    const auto& active = mgr->get_flash_db_active_dir_map();
+    auto it = active.find(flash->get_name());
+    return it == active.end() ? std::string() : it->second;
+}
+
+json device_json(VORN_MGR* mgr, VORN_FLASH* flash, bool with_flows) {
+    const bool sdmmc = is_sdmmc(flash);
+    const std::string source = device_source(mgr, flash);
+    json j;
+    j["name"] = flash->get_name();
+    j["family"] = sdmmc ? "sdmmc" : "qspi";
+    j["legacy"] = source == "legacy";
+    if (!sdmmc) {
+        unsigned int mask = 0;
+        unsigned int value = flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, &mask);
+        j["id"] = flash->get_parameter_value(VORN_FLASH_PARAM_ID);
+        j["id_value"] = value;
+        j["id_mask"] = mask;
+    }
+    j["generic_name"] = flash->get_generic_name();
+    j["density"] = flash->get_density();
+    j["density_bytes"] = flash->get_density_in_bytes_qword();
+    j["io_voltage"] = flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE);
+    if (!sdmmc) {
+        j["total_die"] = flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr);
+        j["dummy_clock_cycle"] =
+            flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr);
+        j["dummy_clock_cycle_x4"] =
+            flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr);
+        j["template"] = flash->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+    }
+    j["file"] = device_file(mgr, flash);
+    j["source"] = source;
+    j["removable"] = flash->get_flash_removable_permission();
+    if (with_flows && !sdmmc) {
+        j["flows"] =
+            json{{"sfl", operations_json(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL))},
+                 {"sdm", operations_json(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM))}};
+    }
+    return j;
+}
+
+std::vector<std::string> device_row_header() {
+    return {"NAME", "ID", "DENSITY", "VOLTAGE", "TEMPLATE", "SOURCE"};
+}
+
+std::vector<std::string> device_row(VORN_MGR* mgr, VORN_FLASH* flash) {
+    const bool sdmmc = is_sdmmc(flash);
+    return {flash->get_name(),
+            sdmmc ? "-" : or_dash(flash->get_parameter_value(VORN_FLASH_PARAM_ID)),
+            or_dash(flash->get_density()),
+            or_dash(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE)),
+            sdmmc ? "-" : or_dash(flash->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE)),
+            device_source(mgr, flash)};
+}
+
+void print_device(std::ostream& out, VORN_MGR* mgr, VORN_FLASH* flash) {
+    const bool sdmmc = is_sdmmc(flash);
+    const std::string source = device_source(mgr, flash);
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"Name:", flash->get_name()});
+    rows.push_back({"Family:", sdmmc ? "SD/MMC" : "QSPI"});
+    if (source == "legacy") {
+        rows.push_back({"Source:", "legacy (known to the programmer only; no database entry)"});
+        print_table(out, rows);
+        return;
+    }
+    rows.push_back({"Generic name:", or_dash(flash->get_generic_name())});
+    if (!sdmmc) {
+        unsigned int mask = 0;
+        unsigned int value = flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, &mask);
+        rows.push_back({"Device ID:", flash->get_parameter_value(VORN_FLASH_PARAM_ID) + " (" +
+                                          hex(value) + ", mask " + hex(mask) + ")"});
+    }
+    rows.push_back({"Density:", flash->get_density() + " (" +
+                                    std::to_string(flash->get_density_in_bytes_qword()) +
+                                    " bytes)"});
+    rows.push_back({"I/O voltage:", flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE)});
+    if (!sdmmc) {
+        rows.push_back({"Total dies:", std::to_string(flash->get_parameter_value_in_dword(
+                                           VORN_FLASH_PARAM_TOTAL_DIE, nullptr))});
+        rows.push_back({"Dummy clock cycles:", std::to_string(flash->get_parameter_value_in_dword(
+                                                   VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr))});
+        rows.push_back(
+            {"Dummy clock cycles x4:", std::to_string(flash->get_parameter_value_in_dword(
+                                           VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr))});
+        rows.push_back(
+            {"Flow template:", flash->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE)});
+    }
+    rows.push_back({"File:", or_dash(device_file(mgr, flash))});
+    rows.push_back({"Source:", source});
+    rows.push_back({"Removable:", flash->get_flash_removable_permission() ? "yes" : "no"});
+    print_table(out, rows);
+    if (sdmmc) return;
+    print_operations(out, "SFL flow", flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL));
+    print_operations(out, "SDM flow", flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM));
+}
+
+}  // namespace vorn_tool

@@ -1,0 +1,278 @@
+// Shared pieces of the vorn tool: output and message routing, the database session, device
+// descriptions and the checker of user files.
+#ifndef VORN_TOOL_H
+#define VORN_TOOL_H
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "vorn.h"
+
+namespace vorn_tool {
+
+// Key order is part of what the README documents; keep it as written.
+using json = nlohmann::ordered_json;
+
+enum STATUS { STATUS_DONE = 0, STATUS_REJECTED = 1, STATUS_USAGE = 2, STATUS_INTERNAL = 3 };
+
+// A command line that CLI11 accepted but the command cannot (say, neither --id nor --density).
+class USAGE_ERROR : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// A request the tool refuses or cannot satisfy (not found, not removable...): status 1.
+class REFUSED : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OPTIONS {
+    std::string programmer_dir;
+    std::string custom_dir;
+    bool json = false;
+    bool verbose = false;
+};
+
+// ---- output ---------------------------------------------------------------------------------
+
+// Data goes to stdout (text, or one JSON document at the end); errors and library messages go
+// to stderr, or into the JSON document under --json. While it lives it owns the message sink.
+class OUTPUT {
+  public:
+    explicit OUTPUT(const OPTIONS& options);
+    ~OUTPUT();
+    OUTPUT(const OUTPUT&) = delete;
+    OUTPUT& operator=(const OUTPUT&) = delete;
+
+    bool json_mode() const { return m_json; }
+    void begin(const std::string& command) { m_doc["command"] = command; }
+    // Text data; swallowed under --json, where data() carries it instead.
+    std::ostream& out();
+    json& data() { return m_data; }
+    // A problem of the tool's own: "vorn: <text>" on stderr, "errors" in JSON.
+    void error(const std::string& text);
+    // A value the library refused: its posted warning as the default sink shows it (or the
+    // explanation when the warning is suppressed), "rejected" in JSON.
+    void reject(const std::string& field, const std::string& value,
+                const std::vector<MSG_RECORD>& records, const std::string& explanation);
+    void internal_error(const VORN_INTERNAL_ERROR& e);
+    // Prints the JSON document (under --json) and gives back the status.
+    int finish(int status);
+
+    // Messages posted while a capture is open are held for the caller instead of shown.
+    void push_capture();
+    std::vector<MSG_RECORD> pop_capture();
+    // A library message the caller decided to show after all.
+    void show_message(const MSG_RECORD& record);
+
+  private:
+    void on_message(const MSG_RECORD& record);
+
+    bool m_json;
+    bool m_verbose;
+    MSG_SINK m_previous;
+    std::vector<std::vector<MSG_RECORD>> m_captures;
+    json m_doc;
+    json m_data = json::object();
+    json m_messages = json::array();
+    json m_errors = json::array();
+    json m_rejected = json::array();
+    std::unique_ptr<std::ostream> m_null;
+};
+
+// Holds the messages posted during its lifetime.
+class CAPTURE {
+  public:
+    explicit CAPTURE(OUTPUT& output) : m_output(output) { m_output.push_capture(); }
+    ~CAPTURE() {
+        if (!m_taken) m_output.pop_capture();
+    }
+    CAPTURE(const CAPTURE&) = delete;
+    CAPTURE& operator=(const CAPTURE&) = delete;
+    std::vector<MSG_RECORD> take() {
+        m_taken = true;
+        return m_output.pop_capture();
+    }
+
+  private:
+    OUTPUT& m_output;
+    bool m_taken = false;
+};
+
+json message_json(const MSG_RECORD& record);
+// "Warning (20478): text", the default sink's form.
+std::string message_line(const MSG_RECORD& record);
+
+// Columns padded to their widest cell; the last column is not padded.
+void print_table(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
+
+// ---- session --------------------------------------------------------------------------------
+
+enum class DB_DIR { CUSTOM, ZENTRO };
+
+const char* db_dir_name(DB_DIR dir);
+
+// The database as a host sees it. Directories are settled before the first manager loads,
+// because every manager reads the custom directory when it is built.
+class SESSION {
+  public:
+    SESSION(const OPTIONS& options, OUTPUT& output);
+
+    OUTPUT& output() { return m_output; }
+    // Builds the SD/MMC manager even when the switch "pgm_enable_sdmmc" is off.
+    void want_sdmmc();
+    // `may_write_ini` false keeps the user INI untouched when it holds no custom directory
+    // yet (the library would store "./" there on first read).
+    void prepare(bool may_write_ini = true);
+    VORN_QSPI_MGR* qspi();
+    // Null when SD/MMC is off.
+    VORN_SDMMC_MGR* sdmmc();
+    std::vector<VORN_MGR*> managers();
+    std::string db_dir(DB_DIR dir);
+    const std::string& custom_dir_source() const { return m_custom_dir_source; }
+
+    // Runs one library validator. On rejection reports it through OUTPUT::reject.
+    bool judge(const std::string& field, const std::string& value,
+               const std::function<bool(std::string*)>& check);
+    // Refuses a device or template name that must never become part of a file name (path
+    // separators, "..", empty, NUL, "db", longer than 128), before any file is touched. The
+    // refusal carries the library's own text where it has one.
+    bool name_is_safe(const std::string& name, bool is_template);
+
+  private:
+    const OPTIONS& m_options;
+    OUTPUT& m_output;
+    bool m_prepared = false;
+    std::string m_custom_dir_source;
+};
+
+// Absolute, lexically normal, ending with "/".
+std::string absolute_dir(const std::string& dir);
+std::string absolute_path(const std::string& path);
+std::string directory_of(const std::string& path);
+
+// ---- describing devices ---------------------------------------------------------------------
+
+// How an action property is stored in a file and shown to a person.
+struct PROPERTY_FORM {
+    VORN_ACT_PROPERTY property;
+    PGM_COMMON_XML_ENUM tag;
+    const char* key;  // JSON key: the tag in lower case
+    bool number;      // an unsigned element in the file
+};
+const PROPERTY_FORM& property_form(VORN_ACT_PROPERTY property);
+std::string property_label(VORN_ACT_PROPERTY property);
+// "WRITE_REG" ... "CUSTOM", the "type" attribute of an ACTION.
+const char* action_tag(VORN_ACT_TYPE type);
+bool action_type_of_tag(const std::string& tag, VORN_ACT_TYPE* type);
+const char* operation_key(VORN_OP_TYPE type);
+
+// "built-in", "zentro", "custom" or "legacy".
+std::string device_source(VORN_MGR* mgr, VORN_FLASH* flash);
+std::string device_file(VORN_MGR* mgr, VORN_FLASH* flash);
+json device_json(VORN_MGR* mgr, VORN_FLASH* flash, bool with_flows);
+void print_device(std::ostream& out, VORN_MGR* mgr, VORN_FLASH* flash);
+// One row of a device table: name, ID, density, voltage, template, source.
+std::vector<std::string> device_row(VORN_MGR* mgr, VORN_FLASH* flash);
+std::vector<std::string> device_row_header();
+std::string hex(unsigned long long value);
+
+// ---- user files ------------------------------------------------------------------------------
+
+struct PROBLEM {
+    int line = 0;
+    char severity = 0;  // 'W' or 'E' for library messages
+    unsigned id = 0;    // the library message's identifier; 0 for the tool's own findings
+    std::string name;
+    std::string text;
+};
+
+struct USER_FILE {
+    std::string path;       // as given
+    std::string full_path;  // absolute
+    bool sdmmc = false;
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root;
+    std::vector<PGM_COMMON_XML_ELEMENT*> devices;    // FLASH elements
+    std::vector<PGM_COMMON_XML_ELEMENT*> templates;  // USER_TEMPLATE elements
+    std::vector<std::string> device_names;
+    std::vector<std::string> template_names;
+    std::vector<PROBLEM> problems;
+    std::vector<std::string> notes;
+};
+
+// How names in a file are judged against the loaded database.
+struct CHECK_POLICY {
+    DB_DIR target = DB_DIR::CUSTOM;
+    // Saved through update_db, which replaces an older copy; otherwise the file would sit next
+    // to the others and a repeated name is a duplicate when the database loads.
+    bool saved_by_update = false;
+    // The device being edited, which may keep its own name.
+    std::string own_device;
+};
+
+// Judges user files with the library's validators: schema, every device value, every action
+// property, names against each other (across all files given to one checker) and against the
+// database. Nothing is saved.
+class USER_FILE_CHECKER {
+  public:
+    USER_FILE_CHECKER(SESSION& session, CHECK_POLICY policy);
+    USER_FILE check(const std::string& path);
+
+  private:
+    void check_qspi_device(USER_FILE& file, PGM_COMMON_XML_ELEMENT* flash);
+    void check_sdmmc_device(USER_FILE& file, PGM_COMMON_XML_ELEMENT* flash);
+    void check_template(USER_FILE& file, PGM_COMMON_XML_ELEMENT* tmpl);
+    void check_flows(USER_FILE& file, PGM_COMMON_XML_ELEMENT* owner);
+    void check_action(USER_FILE& file, PGM_COMMON_XML_ELEMENT* action);
+    void check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name, int line);
+    void check_template_name(USER_FILE& file, const std::string& name, int line);
+    // Runs a validator; a rejection becomes a problem at `line`.
+    bool judge(USER_FILE& file, int line, const std::function<bool(std::string*)>& check);
+
+    SESSION& m_session;
+    CHECK_POLICY m_policy;
+    std::map<std::string, std::string> m_seen_devices;    // name -> "file:line"
+    std::map<std::string, std::string> m_seen_templates;  // name -> "file:line"
+};
+
+// Whether the document's root element is SDMMC_FLASH; read before the database loads so
+// that the SD/MMC manager can be asked for.
+bool looks_like_sdmmc_file(const std::string& path);
+
+// The record of a checked device, flows included, for update_db.
+std::unique_ptr<VORN_FLASH> make_device(SESSION& session, const USER_FILE& file,
+                                        PGM_COMMON_XML_ELEMENT* flash);
+// A scratch record carrying a checked user template's flows and name, for update_template_db.
+std::unique_ptr<VORN_FLASH> make_template_carrier(SESSION& session, PGM_COMMON_XML_ELEMENT* tmpl);
+
+// Problems one per line ("file:line: text"), then a summary; JSON under --json.
+void report_file(std::ostream& out, const USER_FILE& file);
+json file_json(const USER_FILE& file);
+
+// Leaf helpers over parsed trees.
+PGM_COMMON_XML_ELEMENT* first_child(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind);
+std::string leaf_text(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind);
+
+// ---- commands -------------------------------------------------------------------------------
+
+struct COMMAND {
+    CLI::App* app;
+    std::function<int(SESSION&)> run;
+};
+
+void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands);
+void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands);
+void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands);
+
+}  // namespace vorn_tool
+
+#endif
