@@ -468,10 +468,13 @@ bool is_xml_text(const std::string& text) {
     return xmlCheckUTF8(reinterpret_cast<const xmlChar*>(text.c_str())) != 0;
 }
 
-bool has_default_text(const PGM_COMMON_XML_ELEMENT& element,
-                      const PGM_COMMON_XML_ATTRIBUTE_INFO& attribute, std::string& text) {
+// Required attributes always, so that the schema accepts what is written; others when set
+// or when their slot was given another value.
+bool is_written(const PGM_COMMON_XML_ELEMENT& element,
+                const PGM_COMMON_XML_ATTRIBUTE_INFO& attribute, std::string& text) {
     text = element.get_attribute_text(attribute.get_name());
-    return text == attribute.get_default_value();
+    return attribute.get_exist() == PGM_XML_EXIST_REQUIRED || attribute.is_set() ||
+           text != attribute.get_default_value();
 }
 
 xmlNodePtr to_node(xmlDocPtr doc, const PGM_COMMON_XML_ELEMENT& element, std::string& error) {
@@ -480,7 +483,7 @@ xmlNodePtr to_node(xmlDocPtr doc, const PGM_COMMON_XML_ELEMENT& element, std::st
     for (const auto& attribute : element.get_attributes()) {
         if (PGM_COMMON_XML_ATTRIBUTE_INFO::is_builtin_name(attribute.get_name())) continue;
         std::string text;
-        if (has_default_text(element, attribute, text) && !attribute.is_set()) continue;
+        if (!is_written(element, attribute, text)) continue;
         if (!is_xml_text(text)) {
             error = TARVEN::fmt_sprintf(
                 "attribute \"%s\" of element \"%s\" holds text that XML cannot carry",

@@ -205,7 +205,9 @@ class PGM_COMMON_XML {
                                              const std::string& reserved2,
                                              const std::string& reserved3);
     // Writes the tree as UTF-8, indented, atomically (a temporary file in the same folder,
-    // renamed into place) with mode 0644. False when it cannot be written.
+    // renamed into place) with mode 0644. False when it cannot be written. Unsigned values
+    // are decimal; required attributes are always written, optional ones when set; the
+    // built-in attributes never.
     static bool write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& path);
     // Serialises the tree to a string, as write_xml would write it.
     static std::string write_xml_string(PGM_COMMON_XML_ELEMENT* root);
