@@ -233,14 +233,27 @@ void PGM_COMMON_XML_ELEMENT::check_count(PGM_COMMON_XML_ENUM kind,
             return;
         }
     }
+    if (m_count_rules.empty()) m_count_rules.reserve(8);
     m_count_rules.push_back(rule);
 }
 
 bool PGM_COMMON_XML_ELEMENT::check_child_count() { return get_count_violation().empty(); }
 
 std::string PGM_COMMON_XML_ELEMENT::get_count_violation() const {
-    for (const auto& rule : m_count_rules) {
-        unsigned int count = get_child_count(rule.kind, true);
+    if (m_count_rules.empty()) return std::string();
+    // One pass over the children: parsing checks every element of a document.
+    std::vector<unsigned int> counts(m_count_rules.size(), 0);
+    for (const PGM_COMMON_XML_ELEMENT* child : m_children) {
+        for (size_t i = 0; i < m_count_rules.size(); ++i) {
+            if (m_count_rules[i].kind == child->m_sub_class_type) {
+                ++counts[i];
+                break;
+            }
+        }
+    }
+    for (size_t i = 0; i < m_count_rules.size(); ++i) {
+        const COUNT_RULE& rule = m_count_rules[i];
+        const unsigned int count = counts[i];
         if (count < rule.min || count > rule.max) {
             return TARVEN::fmt_sprintf("element \"%s\" holds %u \"%s\", allowed %s", get_tag(),
                                        count, PGM_COMMON_XML_ENUM_STRING[rule.kind],
