@@ -64,6 +64,12 @@ protected:
                            std::map<std::string, std::string>& dir_map, bool removable);
     void initialize_dev_info();
     void clear_flash_mapping_info();
+
+private:
+    // The user files "pgm_flash_*.xml" of one directory, in finder order.
+    bool parse_user_xml_in_dir(const std::string& dir, const char* trace,
+                               const char* skipped_name,
+                               std::map<std::string, std::string>& dir_map);
 };
 
 #endif

@@ -1,0 +1,363 @@
+#define VORN_SOURCE_FILE "pgm/vorn/vorn_sdmmc_mgr"
+
+#include "vorn_sdmmc_mgr.h"
+
+#include <memory>
+
+#include "pgm_common_xml_vorn_sdmmc_auto_export.h"
+#include "vorn_internal.h"
+#include "vorn_msgs.h"
+#include "vorn_sdmmc_flash.h"
+
+static MEM_INITIALIZER mem_initializer("VORN");
+
+namespace {
+
+const char* const golden_template_name = "pgm_flash_db_sdmmc.xml";
+
+// The one leaf text of a DEVICE_INFO child list.
+template <typename T>
+const std::string& leaf_text(const std::vector<T*>& list, const char* condition) {
+    VORN_CHECK(list.size() == 1 && list[0] != nullptr, condition);
+    return list[0]->value;
+}
+
+}  // namespace
+
+// ---- construction and teardown ------------------------------------------------------------
+
+VORN_SDMMC_MGR::VORN_SDMMC_MGR() {
+    m_flash = nullptr;
+    m_active_device_family = static_cast<DEV_FAMILY_ENUM>(48);
+    m_active_config_mode = PGMIO_CONFIG_SCHEME_SDMMC_X4;
+    m_use_sdm_mode = true;
+    // The destructor does not run when the constructor throws: release what was loaded.
+    try {
+        initialize_dev_info();
+        if (!parse_golden_template_xml()) VORN_FAIL("Failed to parse golden template XML.");
+        if (cfg_is_on("pgm_enable_custom_sdmmc", false)) {
+            parse_user_xml_in_zentro_dir();
+            if (!PGM_COMMON::compare_string(get_db_zentro_dir(), get_db_custom_dir(), false))
+                parse_user_xml_in_custom_dir();
+        }
+    } catch (...) {
+        clear_flash_mapping_info();
+        throw;
+    }
+}
+
+VORN_SDMMC_MGR::~VORN_SDMMC_MGR() {
+    release_legacy_flash();
+    // A record made by create_flash and never saved is still ours.
+    if (m_flash != nullptr) {
+        auto iter = m_flash_map.find(m_flash->get_name());
+        if (iter == m_flash_map.end() || iter->second != m_flash) delete m_flash;
+        m_flash = nullptr;
+    }
+    clear_flash_mapping_info();
+}
+
+void VORN_SDMMC_MGR::initialize_dev_info() {
+    PGMDEV_DEV_INFO_MANAGER dev_info_manager(false, 0);
+    for (const PGMDEV_SUPPORTED_FAMILY& entry : dev_info_manager.m_supported_family_list) {
+        DEV_FAMILY_ENUM family = entry.family;
+        if (family == DEV_FAMILY_NONE) continue;
+        const PGMDEV_DEV_INFO* record = dev_info_manager.get_db_by_family(family);
+        if (record == nullptr || !record->sdmmc) continue;
+        if (family == 28 && !cfg_is_on("pgm_enable_sdmmc_solvane", false)) continue;
+        VORN_DEV_INFO& info = m_dev_info_map[family];
+        info.use_sdm_mode = record->sdm;
+        info.io_voltage = record->flash_io_voltage;
+    }
+}
+
+void VORN_SDMMC_MGR::clear_flash_mapping_info() {
+    if (!m_dev_info_map.empty()) m_dev_info_map.clear();
+    if (!m_zentro_dir_map.empty()) m_zentro_dir_map.clear();
+    if (!m_custom_dir_map.empty()) m_custom_dir_map.clear();
+    if (!m_flash_db_active_dir_map.empty()) m_flash_db_active_dir_map.clear();
+    for (auto& entry : m_flash_map) {
+        delete entry.second;
+        entry.second = nullptr;
+    }
+    m_flash_map.clear();
+}
+
+// ---- loading ------------------------------------------------------------------------------
+
+std::string VORN_SDMMC_MGR::get_xsd_file() {
+    return PGM_COMMON::pgm_get_common_programmer() + "xsd/" + "vorn_sdmmc.xsd";
+}
+
+std::string VORN_SDMMC_MGR::get_golden_template_file() {
+    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + golden_template_name;
+}
+
+bool VORN_SDMMC_MGR::parse_xml_file(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH** object,
+                                    std::string xml_file, bool is_golden_template,
+                                    std::string& err_msg) {
+    VORN_CHECK(object, "object");
+    VORN_CHECK(xml_file.length() > 0, "xml_file.length() > 0");
+    err_msg.clear();
+    if (!FIO_FILE_SYSTEM::exists(xml_file)) {
+        err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
+        return false;
+    }
+    std::string xsd = get_xsd_file();
+    VORN_CHECK(!xsd.empty(), "!xsd.empty()");
+    if (!is_golden_template) {
+        std::string error;
+        std::string warning;
+        PGM_COMMON_XML::check_xsd(xml_file, xsd, error, warning);
+        if (!error.empty() || !warning.empty()) {
+            err_msg = !error.empty() ? error : warning;
+            return false;
+        }
+    }
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(PGM_COMMON_XML::parse_xml(
+        PGM_COMMON_XML_FILE_VORN_SDMMC, xml_file, xsd, is_golden_template, "", "", ""));
+    *object = dynamic_cast<PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH*>(tree.get());
+    VORN_CHECK(*object != 0, "*object != 0");
+    tree.release();
+    return true;
+}
+
+bool VORN_SDMMC_MGR::parse_golden_template_xml() {
+    std::string xml_file = get_golden_template_file();
+    VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
+    PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object = nullptr;
+    std::string err_msg;
+    if (!parse_xml_file(&object, xml_file, true, err_msg)) VORN_FAIL(err_msg);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
+    bool status = update_flash_list(object, xml_file, m_zentro_dir_map, false);
+    VORN_CHECK(status, "status");
+    return true;
+}
+
+bool VORN_SDMMC_MGR::parse_user_xml_in_zentro_dir() {
+    return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
+                                 golden_template_name, m_zentro_dir_map);
+}
+
+bool VORN_SDMMC_MGR::parse_user_xml_in_custom_dir() {
+    return parse_user_xml_in_dir(get_db_custom_dir(), "Parsing XML file in custom directory: %s",
+                                 nullptr, m_custom_dir_map);
+}
+
+bool VORN_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, const char* trace,
+                                           const char* skipped_name,
+                                           std::map<std::string, std::string>& dir_map) {
+    bool result = true;
+    FIO_PATH pattern(dir);
+    pattern.set_file_name("pgm_flash_*.xml");
+    FIO_FIND finder(pattern.str(), false);
+    for (std::string name = finder.find_first(); !name.empty(); name = finder.find_next()) {
+        if (skipped_name != nullptr && PGM_COMMON::compare_string(name, skipped_name, false))
+            continue;
+        FIO_PATH path(dir);
+        path.set_file_name(name);
+        std::string xml_file = path.fullpath();
+        msg_vdebug_impl(2, trace, xml_file.c_str());
+        PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object = nullptr;
+        std::string err_msg;
+        bool parsed = parse_xml_file(&object, xml_file, false, err_msg);
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
+        if (!parsed) {
+            // QSPI files share the name pattern and end up here too.
+            msg_vdebug_impl(2, "Skip %s due to parsing error: %s", xml_file.c_str(),
+                            err_msg.c_str());
+            result = false;
+            continue;
+        }
+        if (!update_flash_list(object, xml_file, dir_map, true)) result = false;
+    }
+    return result;
+}
+
+bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object,
+                                       std::string xml_file,
+                                       std::map<std::string, std::string>& dir_map,
+                                       bool removable) {
+    VORN_CHECK(object, "object");
+    VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
+    if (object->get_child_count(PGM_COMMON_XML_ENUM_FLASH, true) == 0) return true;
+    const std::vector<PGM_COMMON_XML_VORN_SDMMC_FLASH*>& flash_list = object->flash;
+    VORN_CHECK(flash_list.size() > 0, "flash_list.size() > 0");
+    const std::string directory = FIO_PATH(xml_file).full_directory();
+
+    for (PGM_COMMON_XML_VORN_SDMMC_FLASH* flash_element : flash_list) {
+        VORN_CHECK(flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, true) == 1,
+                   "flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1");
+        const std::vector<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*>& device_info_list =
+            flash_element->device_info;
+        VORN_CHECK(device_info_list.size() == 1, "device_info_list.size() == 1");
+        PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO* info = device_info_list[0];
+        const std::string& io_voltage =
+            leaf_text(info->device_io_voltage, "device_io_voltage_list.size() == 1");
+        const std::string& density =
+            leaf_text(info->device_density, "device_density_list.size() == 1");
+        const std::string& name = leaf_text(info->device_name, "device_name_list.size() == 1");
+
+        // Both checks run; a bad device silently ends the file.
+        bool voltage_ok = device_io_voltage_is_valid(io_voltage, nullptr);
+        bool density_ok = device_density_is_valid(density, nullptr);
+        if (!voltage_ok || !density_ok) return false;
+
+        std::unique_ptr<VORN_SDMMC_FLASH> flash(new VORN_SDMMC_FLASH(name));
+        flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, io_voltage);
+        flash->set_density(density);
+        flash->set_db_dir(directory);
+        flash->set_flash_removable_permission(removable);
+
+        if (dir_map.find(name) != dir_map.end()) {
+            std::unique_ptr<MSG_E> msg(MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(name, directory));
+            msg->post();
+            return false;
+        }
+        dir_map[name] = xml_file;
+        m_flash_db_active_dir_map[name] = xml_file;
+        VORN_FLASH*& slot = m_flash_map[name];
+        if (slot != nullptr) {
+            // A custom device replaces the built-in one of the same name.
+            if (m_flash == slot) m_flash = nullptr;
+            delete slot;
+        }
+        slot = flash.release();
+    }
+    return true;
+}
+
+// ---- family answers -----------------------------------------------------------------------
+
+VORN_FLASH* VORN_SDMMC_MGR::get_flash_with_id(unsigned int, unsigned int) {
+    VORN_FAIL("Unsupported function: get_flash_with_id");
+}
+
+bool VORN_SDMMC_MGR::is_new_device_supported() {
+    return cfg_is_on("pgm_enable_custom_sdmmc", false);
+}
+
+bool VORN_SDMMC_MGR::is_flash_operation_supported() { return false; }
+
+bool VORN_SDMMC_MGR::is_flash_action_supported() { return false; }
+
+DEV_FAMILY_ENUM VORN_SDMMC_MGR::get_flash_family() { return DEV_FAMILY_SDMMC_FLASH; }
+
+std::vector<DEV_FAMILY_ENUM> VORN_SDMMC_MGR::get_device_family_list() {
+    std::vector<DEV_FAMILY_ENUM> list;
+    list.reserve(m_dev_info_map.size());
+    for (const auto& entry : m_dev_info_map) list.push_back(entry.first);
+    return list;
+}
+
+std::vector<PGMIO_CONFIG_SCHEME> VORN_SDMMC_MGR::get_config_mode_list() {
+    return {PGMIO_CONFIG_SCHEME_SDMMC_X4, PGMIO_CONFIG_SCHEME_SDMMC_X8};
+}
+
+std::vector<std::string> VORN_SDMMC_MGR::get_new_config_device_list(DEV_FAMILY_ENUM,
+                                                                    PGMIO_CONFIG_SCHEME, bool) {
+    VORN_CHECK(!m_flash_map.empty(), "!m_flash_map.empty()");
+    std::vector<std::string> list;
+    list.reserve(m_flash_map.size());
+    for (const auto& entry : m_flash_map) list.push_back(entry.first);
+    return list;
+}
+
+std::vector<std::string> VORN_SDMMC_MGR::get_legacy_config_device_list(DEV_FAMILY_ENUM,
+                                                                       PGMIO_CONFIG_SCHEME, bool) {
+    return {};
+}
+
+std::vector<std::string> VORN_SDMMC_MGR::get_device_io_voltage_list() {
+    return {VORN_SDMMC_IO_VOLTAGE};
+}
+
+std::vector<std::string> VORN_SDMMC_MGR::get_device_density_list() {
+    return std::vector<std::string>(std::begin(VORN_SDMMC_DENSITY), std::end(VORN_SDMMC_DENSITY));
+}
+
+std::vector<std::string> VORN_SDMMC_MGR::get_prog_flow_template_list() { return {}; }
+
+std::vector<std::string> VORN_SDMMC_MGR::get_user_template_list() { return {}; }
+
+VORN_MGR* VORN_SDMMC_MGR::get_new_instance() { return new VORN_SDMMC_MGR; }
+
+VORN_FLASH* VORN_SDMMC_MGR::create_flash(std::string name) {
+    release_legacy_flash();
+    m_flash = new VORN_SDMMC_FLASH(name);
+    VORN_CHECK(m_flash, "m_flash");
+    return m_flash;
+}
+
+VORN_ACTION* VORN_SDMMC_MGR::create_action(VORN_ACT_TYPE) {
+    VORN_FAIL("Unsupported function: create_action");
+}
+
+VORN_OPERATION* VORN_SDMMC_MGR::create_operation(VORN_OP_TYPE) {
+    VORN_FAIL("Unsupported function: create_operation");
+}
+
+std::vector<VORN_OPERATION*>* VORN_SDMMC_MGR::get_prog_flow_template_operation_list(
+    VORN_PROG_FLOW_TEMPLATE, VORN_PROG_FLOW_TYPE) {
+    return nullptr;
+}
+
+std::vector<VORN_OPERATION*>* VORN_SDMMC_MGR::get_user_template_operation_list(
+    std::string&, VORN_PROG_FLOW_TYPE) {
+    return nullptr;
+}
+
+bool VORN_SDMMC_MGR::get_operation_editable_permission(VORN_FLASH*) { return false; }
+
+bool VORN_SDMMC_MGR::update_template_db(VORN_FLASH*, std::string) { return true; }
+
+bool VORN_SDMMC_MGR::delete_template(std::string) { return true; }
+
+// ---- writing ------------------------------------------------------------------------------
+
+PGM_COMMON_XML_ELEMENT* VORN_SDMMC_MGR::create_xml_object_with_flash_list(
+    std::vector<VORN_FLASH*> flash_list) {
+    VORN_CHECK(flash_list.size() > 0, "flash_list.size() > 0");
+    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH> root(
+        new PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH());
+    root->write_attribute_value("version", 1);
+    for (VORN_FLASH* flash : flash_list) {
+        std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_FLASH> element(
+            new PGM_COMMON_XML_VORN_SDMMC_FLASH());
+        element->add_child(create_xml_device_info(flash));
+        root->add_child(element.release());
+    }
+    return root.release();
+}
+
+PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO* VORN_SDMMC_MGR::create_xml_device_info(VORN_FLASH* flash) {
+    VORN_CHECK(flash, "flash");
+    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO> info(
+        new PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO());
+    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME> name(
+        new PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME());
+    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE> io_voltage(
+        new PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE());
+    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY> density(
+        new PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY());
+
+    std::string err_msg;
+    VORN_CHECK(
+        device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE),
+                                   &err_msg),
+        "device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "
+        "&err_msg)");
+    VORN_CHECK(device_density_is_valid(flash->get_density(), &err_msg),
+               "device_density_is_valid(flash->get_density(), &err_msg)");
+
+    name->write_string(flash->get_name());
+    io_voltage->write_string(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE));
+    density->write_string(flash->get_density());
+    info->add_child(name.release());
+    info->add_child(io_voltage.release());
+    info->add_child(density.release());
+    return info.release();
+}
+
+void VORN_SDMMC_MGR::create_user_template_with_template_list(PGM_COMMON_XML_ELEMENT*&,
+                                                             std::vector<std::string>) {}
