@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vorn_msgs.h"
@@ -19,129 +20,64 @@ class SuppressionGuard {
     void suppress(MSG_ID id) { MSG_INDEX::get_default_index()->set_suppressed(id, true); }
 };
 
-struct BUILT_TEXT {
+struct BUILDER {
     MSG_ID id;
-    const char* name;
     std::function<MSG_BASE*()> build;
-    const char* text;  // with the arguments filled in below
 };
 
-// Every builder, with the sentence it must produce for the arguments "A" (and "B"), -7 for the
-// integer ones. Written out independently of the library's table.
-std::vector<BUILT_TEXT> all_builders() {
+// Every builder, called with "A" (and "B") or -7.
+std::vector<BUILDER> all_builders() {
     using namespace MSG_VORN;
     return {
-        {20473, "INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Device name 'A' is invalid as it contains either an empty string or special "
-         "characters."},
-        {20474, "INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE",
-         [] { return W::INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE("A"); },
-         "Device name 'A' is invalid as it conflicts with the reserved name for the programming "
-         "flow template."},
-        {20475, "INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE",
-         [] { return W::INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE("A"); },
-         "Device name 'A' is invalid as it already exist in the device database."},
-        {20476, "INVALID_IO_VOLTAGE", [] { return W::INVALID_IO_VOLTAGE("A"); },
-         "Device I/O voltage 'A' is invalid."},
-        {20535, "INCOMPATIBLE_IO_VOLTAGE", [] { return W::INCOMPATIBLE_IO_VOLTAGE("A"); },
-         "Flash device I/O voltage 'A' is incompatible with the selected FPGA device family."},
-        {20477, "INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Device ID 'A' is invalid. It either contains an empty string or special characters, or "
-         "it is not in the list of byte formats."},
-        {20478, "INVALID_DEVICE_DENSITY", [] { return W::INVALID_DEVICE_DENSITY("A"); },
-         "Device density 'A' is invalid."},
-        {20479, "INVALID_TOTAL_DEVICE_DIE", [] { return W::INVALID_TOTAL_DEVICE_DIE(-7); },
-         "Total device die '-7' is invalid."},
-        {20543, "INVALID_DEVICE_DUMMY_CLOCK_CYCLE",
-         [] { return W::INVALID_DEVICE_DUMMY_CLOCK_CYCLE(-7); },
-         "Device dummy clock cycle '-7' is invalid."},
-        {20481, "INVALID_PROGRAMMING_FLOW_TEMPLATE",
-         [] { return W::INVALID_PROGRAMMING_FLOW_TEMPLATE("A"); },
-         "Programming flow template 'A' is invalid."},
-        {20482, "FOUND_DUPLICATED_FLASH_IN_DB",
-         [] { return E::FOUND_DUPLICATED_FLASH_IN_DB("A", "B"); },
-         "Found duplicate flash device names 'A' in the B directory."},
-        {20510, "FAILED_TO_PARSE_USER_XML", [] { return E::FAILED_TO_PARSE_USER_XML("A", "B"); },
-         "Failed to parse the user XML file 'A' in the B directory."},
-        {20485, "INVALID_ACTION_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action name 'A' is invalid as it contains an empty string or special characters."},
-        {20486, "INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action command 'A' is invalid. It either contains an empty string or special "
-         "characters, or it is not in the list of byte formats."},
-        {20494, "INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR("A"); },
-         "Action data mask 'A' is invalid. It either contains special characters or is not in "
-         "the list of byte formats."},
-        {20495, "INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR("A"); },
-         "Action expected data 'A' is invalid. It either contains special characters or is not "
-         "in the list of byte formats."},
-        {20496, "INVALID_ACTION_DATA_WITH_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_DATA_WITH_SPECIAL_CHAR("A"); },
-         "Action data 'A' is invalid. It either contains special characters or is not in the "
-         "list of byte formats."},
-        {20497, "INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action data length 'A' is invalid. It either contains an empty string or special "
-         "characters, or has a value of 0."},
-        {20498, "INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action attempt count 'A' is invalid. It either contains an empty string or special "
-         "characters, or has a value of 0."},
-        {20499, "INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action erase size 'A' is invalid. It either contains an empty string or special "
-         "characters, or has a value of 0."},
-        {20500, "INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action delay 'A' is invalid. It contains either an empty string or special "
-         "characters."},
-        {20501, "INVALID_ACTION_PAGE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_PAGE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action page size 'A' is invalid. It either contains an empty string or special "
-         "characters, or has a value other than 256."},
-        {20502, "INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action address 'A' is invalid. It contains either an empty string or special "
-         "characters."},
-        {20503, "INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action addressing mode 'A' is invalid. It either contains an empty string or special "
-         "characters, or has a value of 0."},
-        {20504, "INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Action dummy clock cycle 'A' is invalid. It contains either an empty string or special "
-         "characters."},
-        {20505, "INVALID_ACTION_BUS_WIDTH", [] { return W::INVALID_ACTION_BUS_WIDTH("A"); },
-         "Action bus width 'A' is invalid."},
-        {20507, "INVALID_ACTION_CUSTOM_DIRECTION",
-         [] { return W::INVALID_ACTION_CUSTOM_DIRECTION("A"); },
-         "Action custom direction 'A' is invalid."},
-        {20509, "INVALID_ACTION_CUSTOM_DESCRIPTION",
-         [] { return W::INVALID_ACTION_CUSTOM_DESCRIPTION("A"); },
-         "Action custom description 'A' is invalid due to an empty string."},
-        {20560, "FAILED_TO_UPDATE_DB", [] { return W::FAILED_TO_UPDATE_DB("A"); },
-         "Failed to update the device database in the A directory."},
-        {20673, "INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR",
-         [] { return W::INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); },
-         "Template name 'A' is invalid as it contains either an empty string or special "
-         "characters."},
-        {20674, "INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE",
-         [] { return W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE("A"); },
-         "Template name 'A' is invalid as it conflicts with the reserved name for the programming "
-         "flow template."},
-        {20675, "INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE",
-         [] { return W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE("A"); },
-         "Template name 'A' is invalid as it conflicts with existing device name in the device "
-         "database."},
-        {20676, "INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE",
-         [] { return W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE("A"); },
-         "Template name 'A' is invalid as it already exist in the template database."},
+        {20473, [] { return W::INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20474, [] { return W::INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE("A"); }},
+        {20475, [] { return W::INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE("A"); }},
+        {20476, [] { return W::INVALID_IO_VOLTAGE("A"); }},
+        {20535, [] { return W::INCOMPATIBLE_IO_VOLTAGE("A"); }},
+        {20477, [] { return W::INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20478, [] { return W::INVALID_DEVICE_DENSITY("A"); }},
+        {20479, [] { return W::INVALID_TOTAL_DEVICE_DIE(-7); }},
+        {20543, [] { return W::INVALID_DEVICE_DUMMY_CLOCK_CYCLE(-7); }},
+        {20481, [] { return W::INVALID_PROGRAMMING_FLOW_TEMPLATE("A"); }},
+        {20482, [] { return E::FOUND_DUPLICATED_FLASH_IN_DB("A", "B"); }},
+        {20510, [] { return E::FAILED_TO_PARSE_USER_XML("A", "B"); }},
+        {20485, [] { return W::INVALID_ACTION_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20486, [] { return W::INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20494, [] { return W::INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR("A"); }},
+        {20495, [] { return W::INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR("A"); }},
+        {20496, [] { return W::INVALID_ACTION_DATA_WITH_SPECIAL_CHAR("A"); }},
+        {20497,
+         [] { return W::INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20498,
+         [] { return W::INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20499, [] { return W::INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20500, [] { return W::INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20501, [] { return W::INVALID_ACTION_PAGE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20502, [] { return W::INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20503, [] { return W::INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20504,
+         [] { return W::INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20505, [] { return W::INVALID_ACTION_BUS_WIDTH("A"); }},
+        {20507, [] { return W::INVALID_ACTION_CUSTOM_DIRECTION("A"); }},
+        {20509, [] { return W::INVALID_ACTION_CUSTOM_DESCRIPTION("A"); }},
+        {20560, [] { return W::FAILED_TO_UPDATE_DB("A"); }},
+        {20673, [] { return W::INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("A"); }},
+        {20674, [] { return W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE("A"); }},
+        {20675, [] { return W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE("A"); }},
+        {20676, [] { return W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE("A"); }},
     };
+}
+
+// The catalogue format with the builder arguments filled in and the name tail removed.
+std::string expected_text(const VORN_MSG_INFO& info) {
+    std::string text = info.format;
+    text.erase(text.rfind('/'));
+    for (auto [placeholder, value] :
+         {std::pair<const char*, const char*>{"%1!s!", "A"}, {"%2!s!", "B"}, {"%1!d!", "-7"}}) {
+        size_t at = text.find(placeholder);
+        if (at != std::string::npos) text.replace(at, std::strlen(placeholder), value);
+    }
+    return text;
 }
 
 const std::vector<MSG_ID> k_registration_order = {
@@ -214,16 +150,20 @@ TEST(MsgRegistration, EverySourceRegistersItsMemoryBookkeeping) {
 
 // ---- builders -------------------------------------------------------------------------------
 
-TEST(MsgBuilders, EachBuilderFillsItsOwnMessage) {
+TEST(MsgBuilders, EachBuilderFillsItsOwnCatalogueRow) {
     vorn_test::MessageCapture capture;
-    for (const BUILT_TEXT& expected : all_builders()) {
-        SCOPED_TRACE(expected.name);
-        std::unique_ptr<MSG_BASE> msg(expected.build());
+    std::vector<BUILDER> builders = all_builders();
+    ASSERT_EQ(builders.size(), k_registration_order.size());
+    for (const BUILDER& builder : builders) {
+        const VORN_MSG_INFO* info = vorn_msg_find(builder.id);
+        ASSERT_NE(info, nullptr) << builder.id;
+        SCOPED_TRACE(info->name);
+        std::unique_ptr<MSG_BASE> msg(builder.build());
         ASSERT_NE(msg, nullptr);
-        EXPECT_EQ(msg->get_id(), expected.id);
-        EXPECT_EQ(msg->get_severity(), is_error_id(expected.id) ? 'E' : 'W');
-        EXPECT_EQ(msg->get_text(), expected.text);
-        EXPECT_EQ(msg->get_name(), std::string("VORN_") + expected.name);
+        EXPECT_EQ(msg->get_id(), builder.id);
+        EXPECT_EQ(msg->get_severity(), info->severity);
+        EXPECT_EQ(msg->get_text(), expected_text(*info));
+        EXPECT_EQ(msg->get_name(), std::string("VORN_") + info->name);
         EXPECT_EQ(msg->get_module(), "VORN");
         if (auto* warning = dynamic_cast<MSG_W*>(msg.get())) {
             EXPECT_EQ(warning->get_warning_flag(), 1);
@@ -231,9 +171,25 @@ TEST(MsgBuilders, EachBuilderFillsItsOwnMessage) {
         capture.clear();
         msg->post();
         ASSERT_EQ(capture.messages().size(), 1u);
-        EXPECT_EQ(capture.messages()[0].id, expected.id);
-        EXPECT_EQ(capture.messages()[0].text, expected.text);
+        EXPECT_EQ(capture.messages()[0].id, builder.id);
+        EXPECT_EQ(capture.messages()[0].text, msg->get_text());
     }
+}
+
+TEST(MsgBuilders, TextsReadAsWritten) {
+    std::unique_ptr<MSG_W> die(MSG_VORN::W::INVALID_TOTAL_DEVICE_DIE(-7));
+    EXPECT_EQ(die->get_text(), "Total device die '-7' is invalid.");
+    std::unique_ptr<MSG_W> exists(
+        MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE("T1"));
+    EXPECT_EQ(exists->get_text(),
+              "Template name 'T1' is invalid as it already exist in the template database.");
+    std::unique_ptr<MSG_W> update(MSG_VORN::W::FAILED_TO_UPDATE_DB("custom"));
+    EXPECT_EQ(update->get_text(), "Failed to update the device database in the custom directory.");
+    std::unique_ptr<MSG_W> command(
+        MSG_VORN::W::INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("0x1G"));
+    EXPECT_EQ(command->get_text(),
+              "Action command '0x1G' is invalid. It either contains an empty string or special "
+              "characters, or it is not in the list of byte formats.");
 }
 
 TEST(MsgBuilders, WarningCarriesTheArgumentUnchanged) {
