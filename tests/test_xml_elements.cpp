@@ -370,9 +370,8 @@ TEST(XmlGeneratedClasses, TypedListsFollowDocumentOrderThroughAddAndRemove) {
     delete f2;
 
     PGM_COMMON_XML_VORN_QSPI_FLASH stranger;
-    EXPECT_STREQ(internal_error([&] {
-                     root.add_child(new PGM_COMMON_XML_VORN_QSPI_FLASH(), &stranger);
-                 }).what(),
+    PGM_COMMON_XML_VORN_QSPI_FLASH orphan;
+    EXPECT_STREQ(internal_error([&] { root.add_child(&orphan, &stranger); }).what(),
                  "before == NULL || before->get_parent() == this");
 }
 

@@ -115,6 +115,20 @@ TEST(HostileFileSize, FilesAboveTheLimitAreRefusedBeforeParsing) {
     EXPECT_NE(PGM_COMMON_XML::last_error().find("larger than the limit"), std::string::npos);
 }
 
+TEST(HostileFileShape, DeepNestingIsRefusedWithoutExhaustingTheStack) {
+    vorn_test::TempDir dir;
+    std::string deep = "<QSPI_FLASH version=\"1\">";
+    for (int i = 0; i < 100000; ++i) deep += "<FLASH>";
+    for (int i = 0; i < 100000; ++i) deep += "</FLASH>";
+    deep += "</QSPI_FLASH>";
+    dir.write("deep.xml", deep);
+    Verdict v = check(dir.path() + "deep.xml");
+    EXPECT_FALSE(v.accepted);
+    EXPECT_FALSE(v.error.empty());
+    EXPECT_LT(v.seconds, 0.5);
+    EXPECT_EQ(parse(dir.path() + "deep.xml"), nullptr);
+}
+
 TEST(HostileFileKinds, MissingFilesDirectoriesAndPipesAreRefusedWithoutBlocking) {
     vorn_test::TempDir dir;
     Verdict missing = check(dir.path() + "absent.xml");
