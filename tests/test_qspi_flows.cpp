@@ -351,10 +351,8 @@ TEST_F(QspiFlows, VendorTemplateGetter) {
         EXPECT_NE(sfl, sdm);
         EXPECT_EQ(sfl->size(), 5u);
         EXPECT_EQ(sdm->size(), 5u);
-        // Any flow type other than SDM means SFL.
-        EXPECT_EQ(
-            mgr->get_prog_flow_template_operation_list(tpl, static_cast<VORN_PROG_FLOW_TYPE>(7)),
-            sfl);
+        // Each call hands out the manager's own list, not a copy.
+        EXPECT_EQ(mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SFL), sfl);
     }
     EXPECT_NE(mgr->get_prog_flow_template_operation_list(VORN_PROG_FLOW_TEMPLATE_ISSI,
                                                          VORN_PROG_FLOW_TYPE_SDM),

@@ -392,11 +392,12 @@ TEST_F(QspiWrite, InvalidRecordsAreInternalErrors) {
 }
 
 TEST_F(QspiWrite, UnknownTypesAreInternalErrors) {
-    // Records that claim a type outside the enumerations, as a corrupted caller would make.
+    // Records that claim a type outside the enumerations (still within their value range), as
+    // a corrupted caller would make.
     class ODD_OPERATION : public VORN_QSPI_OPERATION {
       public:
         ODD_OPERATION() : VORN_QSPI_OPERATION(VORN_OP_TYPE_TERMINATION) {
-            m_type = static_cast<VORN_OP_TYPE>(9);
+            m_type = static_cast<VORN_OP_TYPE>(7);
         }
     };
     class ODD_ACTION : public VORN_QSPI_ACTION {
@@ -417,7 +418,7 @@ TEST_F(QspiWrite, UnknownTypesAreInternalErrors) {
     delete list[0];
 
     VORN_QSPI_OPERATION op(VORN_OP_TYPE_ERASE);
-    op.add_action_into_list(new ODD_ACTION(static_cast<VORN_ACT_TYPE>(8), false));
+    op.add_action_into_list(new ODD_ACTION(static_cast<VORN_ACT_TYPE>(7), false));
     EXPECT_EQ(internal_error([&] { mgr->create_xml_action_list_for_one_operation(&op); }),
               "Unknown action type");
     VORN_QSPI_OPERATION trimmed(VORN_OP_TYPE_ERASE);
