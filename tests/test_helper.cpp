@@ -1,0 +1,288 @@
+// The helper facade: the process-wide helper, manager selection and renewal, the active flash
+// family and the database-device checks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "vorn.h"
+#include "vorn_test_support.h"
+
+using vorn_test::MessageCapture;
+
+namespace {
+
+template <typename F>
+VORN_INTERNAL_ERROR internal_error_of(F fn) {
+    try {
+        fn();
+    } catch (const VORN_INTERNAL_ERROR& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no internal error";
+    return VORN_INTERNAL_ERROR("", "", "", 0);
+}
+
+const DEV_FAMILY_ENUM QSPI = DEV_FAMILY_QSPI_FLASH;
+const DEV_FAMILY_ENUM SDMMC = DEV_FAMILY_SDMMC_FLASH;
+const DEV_FAMILY_ENUM NO_FAMILY = static_cast<DEV_FAMILY_ENUM>(99);
+const PGMIO_CONFIG_SCHEME NO_SCHEME = static_cast<PGMIO_CONFIG_SCHEME>(99);
+
+// Legacy parts the host knows; the active QSPI family (73) takes 3.0V/3.3V under scheme 13.
+const char* const legacy_ini =
+    "[QCDV64]\nenabled = 1\nio_voltage = 3.0V/3.3V\ngroup = quad\norder = 1\n"
+    "[QCDV18]\nenabled = 1\nio_voltage = 1.8V\ngroup = quad\norder = 2\n";
+
+// An SD/MMC card that shares its name with a QSPI golden device, and one that repeats an SD/MMC
+// golden name (each SD/MMC load then reports one duplicate).
+const char* const twin_card =
+    "<SDMMC_FLASH version=\"1\"><FLASH><DEVICE_INFO><DEVICE_NAME>MT25QL128</DEVICE_NAME>"
+    "<DEVICE_IO_VOLTAGE>1.8V</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>8GB</DEVICE_DENSITY>"
+    "</DEVICE_INFO></FLASH></SDMMC_FLASH>\n";
+const char* const duplicate_card =
+    "<SDMMC_FLASH version=\"1\"><FLASH><DEVICE_INFO><DEVICE_NAME>EMMC_1GB</DEVICE_NAME>"
+    "<DEVICE_IO_VOLTAGE>1.8V</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>1GB</DEVICE_DENSITY>"
+    "</DEVICE_INFO></FLASH></SDMMC_FLASH>\n";
+
+size_t count_id(const MessageCapture& capture, unsigned id) {
+    size_t n = 0;
+    for (unsigned m : capture.message_ids())
+        if (m == id) ++n;
+    return n;
+}
+
+}  // namespace
+
+// First in the file: when it runs first (always under ctest, one process per test) these are
+// the very first calls of the process.
+TEST(HelperSingleton, ConcurrentFirstCallsCreateOneHelper) {
+    vorn_test::ProgrammerDir prog;
+    prog.write("xml/pgm_flash_dup.xml", duplicate_card);
+    cfg_set_switch("pgm_enable_sdmmc", true);
+    cfg_set_switch("pgm_enable_custom_sdmmc", true);
+    MessageCapture capture;
+
+    std::atomic<bool> go{false};
+    std::vector<VORN_HELPER*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&, i] {
+            while (!go.load()) std::this_thread::yield();
+            seen[i] = VORN_HELPER::get_helper();
+        });
+    go = true;
+    for (std::thread& t : threads) t.join();
+    for (VORN_HELPER* h : seen) EXPECT_EQ(h, seen[0]);
+    ASSERT_NE(seen[0], nullptr);
+    // One construction loads the SD/MMC manager once and reports the duplicate once.
+    size_t first = count_id(capture, 20482);
+    EXPECT_LE(first, 1u);
+    VORN_HELPER::refresh_flash_managers();
+    EXPECT_EQ(count_id(capture, 20482), first + 1);
+    cfg_clear_switches();
+    VORN_HELPER::refresh_flash_managers();
+}
+
+class Helper : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_prog.write("dev/legacy_flash.ini", legacy_ini);
+        VORN_MGR::set_db_custom_dir(m_custom.path());
+    }
+    void TearDown() override {
+        cfg_clear_switches();
+        VORN_HELPER::refresh_flash_managers();
+        VORN_HELPER::set_active_flash_family(QSPI);
+        VORN_MGR::set_db_custom_dir("");
+    }
+    void with_sdmmc(bool on) {
+        cfg_set_switch("pgm_enable_sdmmc", on);
+        VORN_HELPER::refresh_flash_managers();
+    }
+    static std::vector<DEV_FAMILY_ENUM> families(const VORN_HELPER& helper) {
+        std::vector<DEV_FAMILY_ENUM> out;
+        for (VORN_MGR* m : helper.get_manager_list()) out.push_back(m->get_flash_family());
+        return out;
+    }
+
+    vorn_test::ProgrammerDir m_prog;
+    vorn_test::TempDir m_custom;
+};
+
+// ---- which managers exist -----------------------------------------------------------------
+
+TEST_F(Helper, SdmmcManagerFollowsTheSwitchAtTheLastRefresh) {
+    with_sdmmc(false);
+    EXPECT_EQ(families(*VORN_HELPER::get_helper()), std::vector<DEV_FAMILY_ENUM>{QSPI});
+    EXPECT_FALSE(VORN_HELPER::is_supported_family(SDMMC));
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(SDMMC, false), nullptr);
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(PGMIO_CONFIG_SCHEME_SDMMC_X4, false), nullptr);
+    EXPECT_FALSE(VORN_HELPER::is_supported_mode(PGMIO_CONFIG_SCHEME_SDMMC_X8));
+    EXPECT_TRUE(VORN_HELPER::is_supported_mode(PGMIO_CONFIG_SCHEME_AS_X1));
+    EXPECT_TRUE(VORN_HELPER::is_supported_mode(PGMIO_CONFIG_SCHEME_AS_X4));
+
+    cfg_set_switch("pgm_enable_sdmmc", true);
+    EXPECT_FALSE(VORN_HELPER::is_supported_family(SDMMC)) << "not before a refresh";
+
+    VORN_HELPER::refresh_flash_managers();
+    EXPECT_EQ(families(*VORN_HELPER::get_helper()), (std::vector<DEV_FAMILY_ENUM>{QSPI, SDMMC}));
+    EXPECT_TRUE(VORN_HELPER::is_supported_family(SDMMC));
+    VORN_MGR* sdmmc = VORN_HELPER::get_flash_manager(SDMMC, false);
+    ASSERT_NE(sdmmc, nullptr);
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(PGMIO_CONFIG_SCHEME_SDMMC_X4, false), sdmmc);
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(PGMIO_CONFIG_SCHEME_SDMMC_X8, false), sdmmc);
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(PGMIO_CONFIG_SCHEME_AS_X4, false)->get_flash_family(),
+              QSPI);
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(NO_SCHEME, false), nullptr);
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(NO_FAMILY, false), nullptr);
+}
+
+TEST_F(Helper, DeviceFamiliesOfAFlashFamily) {
+    with_sdmmc(true);
+    const DEV_FAMILY_ENUM enabled = static_cast<DEV_FAMILY_ENUM>(73);
+    const DEV_FAMILY_ENUM retired = static_cast<DEV_FAMILY_ENUM>(19);
+    const DEV_FAMILY_ENUM boots_sdmmc = static_cast<DEV_FAMILY_ENUM>(61);
+    EXPECT_TRUE(VORN_HELPER::is_supported_family(QSPI, enabled));
+    EXPECT_FALSE(VORN_HELPER::is_supported_family(QSPI, retired));
+    EXPECT_FALSE(VORN_HELPER::is_supported_family(QSPI, NO_FAMILY));
+    EXPECT_TRUE(VORN_HELPER::is_supported_family(SDMMC, boots_sdmmc));
+    EXPECT_FALSE(VORN_HELPER::is_supported_family(SDMMC, enabled));
+    EXPECT_FALSE(VORN_HELPER::is_supported_family(NO_FAMILY, enabled));
+}
+
+// ---- lookups on a helper of our own ------------------------------------------------------
+
+TEST_F(Helper, RenewalMovesTheNewManagerToTheEnd) {
+    cfg_set_switch("pgm_enable_sdmmc", true);
+    cfg_set_switch("pgm_enable_custom_sdmmc", true);
+    m_custom.write("pgm_flash_twin.xml", twin_card);
+    VORN_HELPER helper;
+    VORN_MGR* qspi = helper.get_manager(QSPI, false);
+    VORN_MGR* sdmmc = helper.get_manager(SDMMC, false);
+    ASSERT_EQ(helper.get_manager_list(), (std::vector<VORN_MGR*>{qspi, sdmmc}));
+    // Both know the twin; the first in the list answers.
+    EXPECT_EQ(helper.get_manager("MT25QL128", true, false), qspi);
+
+    VORN_MGR* renewed = helper.get_manager(QSPI, true);
+    ASSERT_NE(renewed, nullptr);
+    EXPECT_NE(renewed, qspi) << "a new object; the old one is deleted (sanitizer build)";
+    EXPECT_EQ(renewed->get_flash_family(), QSPI);
+    EXPECT_EQ(helper.get_manager_list(), (std::vector<VORN_MGR*>{sdmmc, renewed}));
+    EXPECT_EQ(helper.get_manager("MT25QL128", true, false), sdmmc);
+    EXPECT_EQ(helper.get_manager(QSPI, false), renewed);
+
+    VORN_MGR* sdmmc2 = helper.get_manager(PGMIO_CONFIG_SCHEME_SDMMC_X8, true);
+    EXPECT_NE(sdmmc2, sdmmc);
+    EXPECT_EQ(helper.get_manager_list(), (std::vector<VORN_MGR*>{renewed, sdmmc2}));
+    EXPECT_EQ(helper.get_manager("MT25QL128", true, false), renewed);
+
+    EXPECT_EQ(helper.get_manager(NO_FAMILY, true), nullptr);
+    EXPECT_EQ(helper.get_manager(NO_SCHEME, true), nullptr);
+    EXPECT_EQ(helper.get_manager_list().size(), 2u);
+}
+
+TEST_F(Helper, LookupByNameCanRefreshFirst) {
+    VORN_HELPER helper;
+    VORN_MGR* before = helper.get_manager(QSPI, false);
+    EXPECT_EQ(helper.get_manager("MT25QL128", false, false), before);
+    EXPECT_EQ(helper.get_manager("NOT_A_DEVICE", true, false), nullptr);
+    // Marks the old manager; a rebuilt one starts from its defaults again. (The new object may
+    // well reuse the old one's address.)
+    before->set_active_config_mode(NO_SCHEME);
+    VORN_MGR* after = helper.get_manager("MT25QL128", false, true);
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->get_active_config_mode(), PGMIO_CONFIG_SCHEME_AS_X4);
+    EXPECT_EQ(helper.get_manager_list().size(), 1u);
+}
+
+TEST_F(Helper, EmptyHelperIsAnInternalError) {
+    VORN_HELPER helper;
+    helper.clear();
+    EXPECT_TRUE(helper.get_manager_list().empty());
+    VORN_INTERNAL_ERROR e = internal_error_of([&] { helper.get_manager(QSPI, false); });
+    EXPECT_STREQ(e.what(), "m_mgr_list.size() > 0");
+    EXPECT_EQ(e.file(), "pgm/vorn/vorn_helper");
+    EXPECT_STREQ(
+        internal_error_of([&] { helper.get_manager(PGMIO_CONFIG_SCHEME_AS_X4, true); }).what(),
+        "m_mgr_list.size() > 0");
+    EXPECT_STREQ(internal_error_of([&] { helper.get_manager("MT25QL128", true, false); }).what(),
+                 "m_mgr_list.size() > 0");
+    // Refreshing first fills the list again.
+    EXPECT_NE(helper.get_manager("MT25QL128", true, true), nullptr);
+}
+
+// ---- the active flash family --------------------------------------------------------------
+
+TEST_F(Helper, ActiveFamilyStartsAtQspi) {
+    EXPECT_EQ(VORN_HELPER::get_active_flash_family(), QSPI);
+    VORN_MGR* active = VORN_HELPER::get_active_flash_manager(false);
+    ASSERT_NE(active, nullptr);
+    EXPECT_EQ(active->get_flash_family(), QSPI);
+    EXPECT_EQ(active, VORN_HELPER::get_flash_manager(QSPI, false));
+}
+
+TEST_F(Helper, UnservedFamilyKeepsThePreviousOne) {
+    with_sdmmc(true);
+    EXPECT_TRUE(VORN_HELPER::set_active_flash_family(SDMMC));
+    EXPECT_FALSE(VORN_HELPER::set_active_flash_family(NO_FAMILY));
+    EXPECT_EQ(VORN_HELPER::get_active_flash_family(), SDMMC);
+    EXPECT_EQ(VORN_HELPER::get_active_flash_manager(false)->get_flash_family(), SDMMC);
+
+    EXPECT_FALSE(VORN_HELPER::set_active_flash_family(NO_SCHEME));
+    EXPECT_EQ(VORN_HELPER::get_active_flash_family(), SDMMC);
+    EXPECT_TRUE(VORN_HELPER::set_active_flash_family(PGMIO_CONFIG_SCHEME_AS_X1));
+    EXPECT_EQ(VORN_HELPER::get_active_flash_family(), QSPI);
+    EXPECT_TRUE(VORN_HELPER::set_active_flash_family(PGMIO_CONFIG_SCHEME_SDMMC_X8));
+    EXPECT_EQ(VORN_HELPER::get_active_flash_family(), SDMMC);
+
+    // The choice outlives a refresh, even one that drops the manager behind it.
+    with_sdmmc(false);
+    EXPECT_EQ(VORN_HELPER::get_active_flash_family(), SDMMC);
+    EXPECT_EQ(VORN_HELPER::get_active_flash_manager(false), nullptr);
+    EXPECT_FALSE(VORN_HELPER::set_active_flash_family(SDMMC));
+}
+
+TEST_F(Helper, ActiveManagerCanBeRenewed) {
+    VORN_MGR* before = VORN_HELPER::get_active_flash_manager(false);
+    VORN_MGR* after = VORN_HELPER::get_active_flash_manager(true);
+    ASSERT_NE(after, nullptr);
+    EXPECT_NE(after, before);
+    EXPECT_EQ(VORN_HELPER::get_flash_manager(QSPI, false), after);
+}
+
+// ---- database devices ---------------------------------------------------------------------
+
+TEST_F(Helper, EmptyNameIsNeverADatabaseDevice) {
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("", QSPI, true, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("", PGMIO_CONFIG_SCHEME_AS_X4, true, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("", true, false));
+}
+
+TEST_F(Helper, LegacyOnlyNameIsNotADatabaseDevice) {
+    VORN_HELPER::refresh_flash_managers();
+    VORN_MGR* qspi = VORN_HELPER::get_flash_manager(QSPI, false);
+    ASSERT_TRUE(qspi->device_is_legacy("QCDV64", false));
+    EXPECT_EQ(VORN_HELPER::get_flash_manager("QCDV64", false, false), qspi);
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("QCDV64", QSPI, false, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("QCDV64", PGMIO_CONFIG_SCHEME_AS_X4, false, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("QCDV64", false, false));
+}
+
+TEST_F(Helper, DatabaseDevicesInAllThreeForms) {
+    VORN_HELPER::refresh_flash_managers();
+    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QL128", QSPI, false, false));
+    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QL128", PGMIO_CONFIG_SCHEME_AS_X4, false, false));
+    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QL128", false, false));
+    // A 1.8V part is outside the active 3.3V family unless the filter is off.
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QU128", QSPI, false, false));
+    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QU128", QSPI, true, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QU128", false, false));
+    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QU128", true, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QL128", NO_FAMILY, true, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QL128", NO_SCHEME, true, false));
+    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("NOT_A_DEVICE", true, false));
+
+    VORN_MGR* before = VORN_HELPER::get_flash_manager(QSPI, false);
+    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QL128", QSPI, false, true));
+    EXPECT_NE(VORN_HELPER::get_flash_manager(QSPI, false), before) << "renewed on request";
+}
