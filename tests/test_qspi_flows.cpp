@@ -143,22 +143,6 @@ TEST_F(QspiFlows, EveryActionTypeIsReadWithItsValuesAsWritten) {
         (std::vector<std::string>{"Sector Erase", "0xDC", "data.jic", "65536", "4", "0", "1-1"}));
 }
 
-TEST_F(QspiFlows, ChildrenATypeDoesNotUseAreIgnored) {
-    DEVICE d = device("EXTRA");
-    d.sfl.program =
-        action("WRITE_REG", leaf("NAME", "Write Enable") + leaf("COMMAND", "0x06") +
-                                leaf("DATA", "") + delay("0") + leaf("BUS_WIDTH", "1-1") +
-                                leaf("ADDRESS", "zz") + leaf("DIRECTION", "sideways"));
-    VORN_FLASH* flash = load_device(d);
-    ASSERT_NE(flash, nullptr);
-    EXPECT_EQ(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)
-                  ->at(VORN_OP_TYPE_PROGRAM)
-                  ->get_action_list()
-                  ->at(0)
-                  ->get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS),
-              "");
-}
-
 TEST_F(QspiFlows, CustomDescriptionEscapes) {
     struct CASE {
         std::string stored;
@@ -408,17 +392,6 @@ TEST_F(QspiFlows, UserTemplateGetter) {
                   mgr->get_user_template_operation_list(other_case, VORN_PROG_FLOW_TYPE_SFL);
               }),
               "Unknown user template Mine");
-}
-
-TEST_F(QspiFlows, FactoriesMakeQspiRecords) {
-    std::unique_ptr<VORN_ACTION> act(mgr->create_action(VORN_ACT_TYPE_READ_REGISTER));
-    ASSERT_NE(dynamic_cast<VORN_QSPI_ACTION*>(act.get()), nullptr);
-    EXPECT_EQ(act->get_property_enum_list().size(), 8u);
-    EXPECT_EQ(act->get_property_value(VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT), "1");
-    std::unique_ptr<VORN_OPERATION> op(mgr->create_operation(VORN_OP_TYPE_ERASE));
-    ASSERT_NE(dynamic_cast<VORN_QSPI_OPERATION*>(op.get()), nullptr);
-    EXPECT_EQ(op->get_type(), VORN_OP_TYPE_ERASE);
-    EXPECT_TRUE(op->get_action_list()->empty());
 }
 
 }  // namespace
