@@ -1,6 +1,11 @@
-// Time to construct a QSPI manager: over the shipped database, and over a custom directory
-// holding many generated user devices (files of 100 devices each).
+// Time to construct a QSPI manager: over the shipped database, over a custom directory
+// holding many generated user devices (files of 100 devices each), and over the databases
+// gen_db writes, next to the anchor: libxml2 alone reading and validating the same files.
 #include <benchmark/benchmark.h>
+#include <libxml/parser.h>
+#include <libxml/xmlschemas.h>
+
+#include <filesystem>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "vorn.h"
 
 namespace {
@@ -99,6 +105,76 @@ BENCHMARK(BM_LoadGeneratedDevices)
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
+
+// ---- generated databases (gen_db) ----------------------------------------------------------
+
+// Every file the manager reads for a database: the two files of the Zentro directory (the
+// golden template, and the SD/MMC template the QSPI schema turns away) and the custom files.
+std::vector<std::string> database_files(long devices) {
+    const std::string dir = vorn_bench::programmer_dir(devices);
+    std::vector<std::string> files;
+    for (const std::string sub : {"xml", "custom"})
+        for (const auto& entry : std::filesystem::directory_iterator(dir + sub)) {
+            const std::string name = entry.path().filename().string();
+            if (name.compare(0, 10, "pgm_flash_") == 0 && entry.path().extension() == ".xml")
+                files.push_back(entry.path().string());
+        }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void BM_Load(benchmark::State& state) {
+    const long devices = state.range(0);
+    vorn_bench::use_database(devices);
+    size_t loaded = 0;
+    for (auto _ : state) {
+        VORN_QSPI_MGR mgr;
+        loaded = mgr.get_flash_map().size();
+        benchmark::DoNotOptimize(loaded);
+    }
+    uintmax_t bytes = 0;
+    for (const std::string& file : database_files(devices))
+        bytes += std::filesystem::file_size(file);
+    state.counters["devices"] = static_cast<double>(loaded);
+    state.counters["xml_bytes"] = static_cast<double>(bytes);
+    state.counters["per_device"] = benchmark::Counter(
+        static_cast<double>(devices),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    if (loaded < static_cast<size_t>(devices)) state.SkipWithError("database not fully loaded");
+}
+BENCHMARK(BM_Load)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_LoadAnchor(benchmark::State& state) {
+    const long devices = state.range(0);
+    const std::vector<std::string> files = database_files(devices);
+    const std::string xsd = vorn_bench::programmer_dir(devices) + "xsd/vorn_qspi.xsd";
+    xmlSchemaParserCtxtPtr pctxt = xmlSchemaNewParserCtxt(xsd.c_str());
+    xmlSchemaPtr schema = xmlSchemaParse(pctxt);
+    xmlSchemaFreeParserCtxt(pctxt);
+    if (schema == nullptr) {
+        state.SkipWithError("schema does not compile");
+        return;
+    }
+    int valid = 0;
+    for (auto _ : state) {
+        valid = 0;
+        for (const std::string& file : files) {
+            xmlDocPtr doc = xmlReadFile(file.c_str(), "UTF-8", XML_PARSE_NONET);
+            if (doc == nullptr) continue;
+            xmlSchemaValidCtxtPtr vctxt = xmlSchemaNewValidCtxt(schema);
+            xmlSchemaSetValidStructuredErrors(
+                vctxt, [](void*, xmlErrorPtr) {}, nullptr);
+            valid += xmlSchemaValidateDoc(vctxt, doc) == 0;
+            xmlSchemaFreeValidCtxt(vctxt);
+            xmlFreeDoc(doc);
+        }
+        benchmark::DoNotOptimize(valid);
+    }
+    xmlSchemaFree(schema);
+    state.counters["files"] = static_cast<double>(files.size());
+    state.counters["valid"] = static_cast<double>(valid);
+}
+BENCHMARK(BM_LoadAnchor)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

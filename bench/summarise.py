@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Prints the markdown table of a benchmark run: every figure, every ratio, every target."""
+import json
+import os
+import platform
+import sys
+
+
+def medians(path):
+    with open(path) as f:
+        data = json.load(f)
+    out = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name", "median") != "median":
+            continue
+        name = b.get("run_name", b["name"])
+        scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
+        b["seconds"] = b["real_time"] * scale
+        out[name] = b
+    return out, data.get("context", {})
+
+
+def fmt_time(s):
+    if s < 1e-6:
+        return "%.0f ns" % (s * 1e9)
+    if s < 1e-3:
+        return "%.2f us" % (s * 1e6)
+    if s < 1:
+        return "%.2f ms" % (s * 1e3)
+    return "%.2f s" % s
+
+
+def main(out):
+    load, ctx = medians(os.path.join(out, "bench_load.json"))
+    look, _ = medians(os.path.join(out, "bench_lookup.json"))
+    save, _ = medians(os.path.join(out, "bench_save.json"))
+    mem = [json.loads(l) for l in open(os.path.join(out, "memory.jsonl")) if l.strip()]
+
+    print("Machine: %s, %s CPUs at %s MHz; %s; built %s" % (
+        platform.node() or "?", ctx.get("num_cpus"), ctx.get("mhz_per_cpu"),
+        ctx.get("date", "?"), ctx.get("library_build_type", "?")))
+    print()
+    print("| figure | measured | anchor / reference | ratio | target | met |")
+    print("|---|---|---|---|---|---|")
+
+    def row(fig, measured, anchor, ratio, target, met):
+        print("| %s | %s | %s | %s | %s | %s |" % (fig, measured, anchor, ratio, target,
+                                                   "yes" if met else "**no**"))
+
+    per_dev = {}
+    for n in (100, 1000, 10000):
+        l = load["BM_Load/%d" % n]["seconds"]
+        a = load["BM_LoadAnchor/%d" % n]["seconds"]
+        per_dev[n] = l / n
+        r = l / a
+        row("load, %d devices" % n, fmt_time(l), fmt_time(a), "%.2f" % r,
+            "<= 1.3 (at 10,000)", r <= 1.3 if n == 10000 else True)
+    r = per_dev[10000] / per_dev[1000]
+    row("load per device, 10,000 / 1,000", fmt_time(per_dev[10000]), fmt_time(per_dev[1000]),
+        "%.2f" % r, "<= 1.2", r <= 1.2)
+
+    limits = [
+        ("BM_GetFlashFiltered", "get_flash by name, filtered", 2e-6),
+        ("BM_GetFlashUnfiltered", "get_flash by name, unfiltered", 2e-6),
+        ("BM_GetFlashLegacy", "get_flash of a legacy name (new record)", None),
+        ("BM_DeviceExistInDb", "device_exist_in_db, present", 2e-6),
+        ("BM_DeviceExistInDbMissing", "device_exist_in_db, absent", 2e-6),
+        ("BM_GetFlashWithIdFullMask", "get_flash_with_id, full mask, last in order", 50e-6),
+        ("BM_GetFlashWithIdMiss", "get_flash_with_id, full mask, no match", 50e-6),
+        ("BM_GetFlashWithIdPartialMask", "get_flash_with_id, partial mask", 50e-6),
+        ("BM_GetFlashWithDensityHit", "get_flash_with_density, match", 50e-6),
+        ("BM_GetFlashWithDensityMiss", "get_flash_with_density, no match", 50e-6),
+        ("BM_NewConfigDeviceList/ignore_filter:0", "get_new_config_device_list, filtered", 2e-3),
+        ("BM_NewConfigDeviceList/ignore_filter:1", "get_new_config_device_list, all", 2e-3),
+        ("BM_LegacyConfigDeviceList/ignore_filter:0", "get_legacy_config_device_list, filtered", 2e-3),
+        ("BM_LegacyConfigDeviceList/ignore_filter:1", "get_legacy_config_device_list, all", 2e-3),
+    ]
+    for key, fig, limit in limits:
+        b = look[key]
+        extra = " (%d names)" % b["names"] if "names" in b else ""
+        row(fig + extra, fmt_time(b["seconds"]), "", "",
+            "<= " + fmt_time(limit) if limit else "none", limit is None or b["seconds"] <= limit)
+
+    u = save["BM_UpdateDbNewDevice"]["seconds"]
+    ua = save["BM_UpdateDbAnchor"]["seconds"]
+    row("update_db, new device (1,000 files)", fmt_time(u), fmt_time(ua) + " write_xml",
+        "%.2f" % (u / ua), "<= 3", u / ua <= 3)
+    d = save["BM_DeleteDbSharedFile/iterations:200"]["seconds"]
+    da = save["BM_DeleteDbAnchor"]["seconds"]
+    row("delete_db, file shared with 9 (1,000 files)", fmt_time(d),
+        fmt_time(da) + " write_xml of 9", "%.2f" % (d / da), "none", True)
+
+    for m in mem:
+        r = m["peak_after_load"] / m["xml_bytes"]
+        g = (m["peak_after_load"] - m["peak_before_load"]) / m["xml_bytes"]
+        row("peak RSS after load, %d devices (growth by the load: %.1f MiB, %.2f x)" % (
+            m["devices"], (m["peak_after_load"] - m["peak_before_load"]) / 2**20, g),
+            "%.1f MiB" % (m["peak_after_load"] / 2**20), "%.1f MiB XML" % (m["xml_bytes"] / 2**20),
+            "%.2f" % r, "<= 2 (at 10,000)", r <= 2 if m["devices"] == 10000 else True)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else ".")
