@@ -65,7 +65,7 @@ std::vector<std::unique_ptr<VORN_ACTION>> every_action_kind() {
                                                          "data.jic", "", "4", "8", "1", "1-1-1"}));
     acts.push_back(make_action(VORN_ACT_TYPE_ERASE,
                                {"Sector Erase", "0xDC", "data.jic", "65536", "4", "3000", "1-1"}));
-    acts.push_back(make_action(VORN_ACT_TYPE_CUSTOM, {"Erase data\nfollows here", "start"}));
+    acts.push_back(make_action(VORN_ACT_TYPE_CUSTOM, {"Erase data\nfollows here\n", "start"}));
     return acts;
 }
 
@@ -217,7 +217,7 @@ TEST_F(QspiWrite, ActionsCarryTheirTypeAndTheFixedPropertyRun) {
               (TAGS{"Read Status", "0x05", "2", "0x00 0x00", "0x01 0x01", "300", "10", "1-1"}));
     EXPECT_EQ(texts_of(acts[4]),
               (TAGS{"Sector Erase", "0xDC", "data.jic", "65536", "4", "3000", "1-1"}));
-    EXPECT_EQ(texts_of(acts[5]), (TAGS{"Erase data\\nfollows here", "start"}));
+    EXPECT_EQ(texts_of(acts[5]), (TAGS{"Erase data\\nfollows here\n", "start"}));
     const auto* delay_element = static_cast<const PGM_COMMON_XML_VORN_QSPI_DELAY*>(
         child(acts[4], PGM_COMMON_XML_ENUM_DELAY));
     EXPECT_EQ(delay_element->value, 3000u);
