@@ -284,10 +284,8 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
     session.prepare(true);
-    session.managers();
-    VORN_MGR* mgr = VORN_HELPER::get_flash_manager(args.name, true, false);
-    if (mgr == nullptr || mgr->get_current_flash() == nullptr)
-        throw REFUSED("no device named '" + args.name + "'");
+    VORN_MGR* mgr = session.manager_of(args.name);
+    if (mgr == nullptr) throw REFUSED("no device named '" + args.name + "'");
     if (mgr->device_is_legacy(args.name, true))
         throw REFUSED("'" + args.name +
                       "' is a legacy device known to the programmer only; it has no database "
@@ -380,9 +378,8 @@ int run_delete(SESSION& session, const DELETE_ARGS& args) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
     session.prepare(true);
-    session.managers();
-    VORN_MGR* mgr = VORN_HELPER::get_flash_manager(args.name, true, false);
-    if (mgr == nullptr || mgr->get_current_flash() == nullptr) {
+    VORN_MGR* mgr = session.manager_of(args.name);
+    if (mgr == nullptr) {
         const auto templates = session.qspi()->get_user_template_list();
         if (std::find(templates.begin(), templates.end(), args.name) != templates.end())
             throw REFUSED("no device named '" + args.name + "'; `vorn template delete " +

@@ -172,21 +172,15 @@ int run_export(SESSION& session, const EXPORT_ARGS& args) {
     session.prepare(false);
     session.managers();
 
-    // An SD/MMC device is found only once its manager exists.
-    if (session.sdmmc() == nullptr) {
-        for (const auto& name : names) {
-            if (VORN_HELPER::get_flash_manager(name, true, false) == nullptr) {
-                session.want_sdmmc();
-                break;
-            }
-        }
-    }
+    // Find every name first: a lookup may rebuild the managers (to add SD/MMC), which would
+    // invalidate records collected before it.
+    for (const auto& name : names)
+        if (session.manager_of(name) == nullptr) throw REFUSED("no device named '" + name + "'");
     VORN_MGR* mgr = nullptr;
     std::vector<VORN_FLASH*> records;
     for (const auto& name : names) {
-        VORN_MGR* owner = VORN_HELPER::get_flash_manager(name, true, false);
-        if (owner == nullptr || owner->get_current_flash() == nullptr)
-            throw REFUSED("no device named '" + name + "'");
+        VORN_MGR* owner = session.manager_of(name);
+        if (owner == nullptr) throw REFUSED("no device named '" + name + "'");
         if (owner->device_is_legacy(name, true))
             throw REFUSED("'" + name + "' is a legacy device known to the programmer only");
         if (mgr != nullptr && mgr != owner)

@@ -115,25 +115,13 @@ struct SHOW_ARGS {
     bool xml = false;
 };
 
-// The manager that knows `name` (database or legacy device), asking for SD/MMC on a miss.
-VORN_MGR* manager_of(SESSION& session, const std::string& name) {
-    session.managers();
-    VORN_MGR* mgr = VORN_HELPER::get_flash_manager(name, true, false);
-    if (mgr == nullptr && session.sdmmc() == nullptr) {
-        session.want_sdmmc();
-        mgr = VORN_HELPER::get_flash_manager(name, true, false);
-    }
-    return mgr;
-}
-
 int run_show(SESSION& session, const SHOW_ARGS& args) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
     session.prepare(false);
-    VORN_MGR* mgr = manager_of(session, args.name);
+    VORN_MGR* mgr = session.manager_of(args.name);
     if (mgr == nullptr) throw REFUSED("no device named '" + args.name + "'");
     VORN_FLASH* flash = mgr->get_current_flash();
-    if (flash == nullptr) throw REFUSED("no device named '" + args.name + "'");
     const bool legacy = mgr->device_is_legacy(args.name, true);
     if (args.xml) {
         if (legacy)

@@ -65,5 +65,7 @@ int main(int argc, char** argv) {
         output.error(std::string("unexpected failure: ") + e.what());
         status = STATUS_INTERNAL;
     }
+    // A usage error prints no document, whether CLI11 or the command found it.
+    if (status == STATUS_USAGE) return status;
     return output.finish(status);
 }

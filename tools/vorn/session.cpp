@@ -93,6 +93,17 @@ std::vector<VORN_MGR*> SESSION::managers() {
     return VORN_HELPER::get_helper()->get_manager_list();
 }
 
+VORN_MGR* SESSION::manager_of(const std::string& name) {
+    managers();
+    VORN_MGR* mgr = VORN_HELPER::get_flash_manager(name, true, false);
+    if (mgr == nullptr && sdmmc() == nullptr) {
+        want_sdmmc();
+        mgr = VORN_HELPER::get_flash_manager(name, true, false);
+    }
+    if (mgr != nullptr && mgr->get_current_flash() == nullptr) return nullptr;
+    return mgr;
+}
+
 std::string SESSION::db_dir(DB_DIR dir) {
     prepare();
     return dir == DB_DIR::CUSTOM ? VORN_MGR::get_db_custom_dir() : VORN_MGR::get_db_zentro_dir();

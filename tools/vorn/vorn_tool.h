@@ -137,6 +137,9 @@ class SESSION {
     // Null when SD/MMC is off.
     VORN_SDMMC_MGR* sdmmc();
     std::vector<VORN_MGR*> managers();
+    // The manager that knows `name` (database or legacy device), its record being the
+    // manager's current one; the SD/MMC manager is asked for on a miss. Null when none does.
+    VORN_MGR* manager_of(const std::string& name);
     std::string db_dir(DB_DIR dir);
     const std::string& custom_dir_source() const { return m_custom_dir_source; }
 
