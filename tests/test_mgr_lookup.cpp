@@ -169,12 +169,6 @@ TEST_F(MgrLookup, UnknownFamilyGetsADefaultEntry) {
     EXPECT_EQ(mgr.get_flash("blank", false), blank) << "two empty voltages are equal";
 }
 
-TEST_F(MgrLookup, ActiveConfigModeIsStoredWithoutChecks) {
-    TEST_MGR mgr;
-    mgr.set_active_config_mode(static_cast<PGMIO_CONFIG_SCHEME>(999));
-    EXPECT_EQ(mgr.get_active_config_mode(), 999);
-}
-
 TEST_F(MgrLookup, IdMatchesUnderMaskInNameOrder) {
     TEST_MGR mgr;
     // Inserted out of name order on purpose.
