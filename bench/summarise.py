@@ -10,14 +10,19 @@ def medians(path):
     with open(path) as f:
         data = json.load(f)
     out = {}
+    ctx = data.get("context", {})
     for b in data["benchmarks"]:
+        ctx["repetitions"] = b.get("repetitions", 1)
         if b.get("aggregate_name", "median") != "median":
             continue
         name = b.get("run_name", b["name"])
         scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
-        b["seconds"] = b["real_time"] * scale
+        # CPU time: these machines are shared, and a loaded one stretches wall time by a
+        # factor that has nothing to do with the code.
+        b["seconds"] = b["cpu_time"] * scale
+        b["wall"] = b["real_time"] * scale
         out[name] = b
-    return out, data.get("context", {})
+    return out, ctx
 
 
 def fmt_time(s):
@@ -36,9 +41,12 @@ def main(out):
     save, _ = medians(os.path.join(out, "bench_save.json"))
     mem = [json.loads(l) for l in open(os.path.join(out, "memory.jsonl")) if l.strip()]
 
-    print("Machine: %s, %s CPUs at %s MHz; %s; built %s" % (
-        platform.node() or "?", ctx.get("num_cpus"), ctx.get("mhz_per_cpu"),
-        ctx.get("date", "?"), ctx.get("library_build_type", "?")))
+    load_avg = ctx.get("load_avg") or []
+    print("Machine: %s, %s, %s CPUs at %s MHz, load average %s; run %s; %s repetitions, "
+          "medians of CPU time" % (
+              platform.node() or "?", platform.machine(), ctx.get("num_cpus"),
+              ctx.get("mhz_per_cpu"), " ".join("%.1f" % x for x in load_avg),
+              ctx.get("date", "?"), ctx.get("repetitions", 1)))
     print()
     print("| figure | measured | anchor / reference | ratio | target | met |")
     print("|---|---|---|---|---|---|")
