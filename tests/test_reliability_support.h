@@ -1,0 +1,193 @@
+// Shared by the reliability and security suites: a compact golden template, valid records to
+// save, and a reading of a database folder that is independent of the manager.
+#ifndef TEST_RELIABILITY_SUPPORT_H
+#define TEST_RELIABILITY_SUPPORT_H
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vorn.h"
+
+namespace reliability_test {
+
+// Five vendors with one Write Enable each; the suites are about user files, and a full golden
+// template would make every fresh load slow.
+inline std::string small_golden() {
+    const std::string write_enable =
+        "<ACTION type=\"WRITE_REG\"><NAME>Write Enable</NAME><COMMAND>0x06</COMMAND><DATA/>"
+        "<DELAY unit=\"us\">0</DELAY><BUS_WIDTH>1-1</BUS_WIDTH></ACTION>";
+    const std::string flow = "<INITIALIZATION>" + write_enable +
+                             "</INITIALIZATION><PROGRAM/><ERASE/><VERIFY_BLANKCHECK_EXAMINE/>"
+                             "<TERMINATION/>";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QSPI_FLASH version=\"1\"><GOLDEN_TEMPLATE>";
+    for (const char* vendor : {"MICRON", "MACRONIX", "CYPRESS", "WINBOND", "ISSI"})
+        text += std::string("<") + vendor + "><PROGRAMMING_FLOW><SFL>" + flow + "</SFL><SDM>" +
+                flow + "</SDM></PROGRAMMING_FLOW></" + vendor + ">";
+    return text + "</GOLDEN_TEMPLATE></QSPI_FLASH>\n";
+}
+
+inline std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* from) {
+    std::vector<VORN_OPERATION*> out;
+    if (from == nullptr) return out;
+    for (const VORN_OPERATION* op : *from)
+        out.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
+    return out;
+}
+
+// A valid QSPI record whose flows are a copy of a vendor's; not held by any manager.
+inline VORN_FLASH* make_qspi_device(VORN_QSPI_MGR& mgr, const std::string& name,
+                                    VORN_PROG_FLOW_TEMPLATE vendor = VORN_PROG_FLOW_TEMPLATE_MICRON,
+                                    const std::string& template_name = "") {
+    auto* flash = new VORN_QSPI_FLASH(name);
+    flash->set_parameter_value(VORN_FLASH_PARAM_ID, std::string("0x20 0xBB 0x19"));
+    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, std::string("1.8V"));
+    flash->set_density("256Mb");
+    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 1u);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 10u);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 10u);
+    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE,
+                               std::string(VORN_PROG_FLOW_TEMPLATE_NAME[vendor]));
+    if (!template_name.empty())
+        flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, template_name);
+    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
+        flash->set_operation_list(
+            copy_operations(mgr.get_prog_flow_template_operation_list(vendor, type)), type);
+    return flash;
+}
+
+// Names in a folder matching a shell pattern, sorted.
+inline std::vector<std::string> entries(const std::string& dir, const char* pattern) {
+    std::vector<std::string> out;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return out;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (fnmatch(pattern, name.c_str(), 0) == 0) out.push_back(name);
+    }
+    closedir(d);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Every path below `root` (files and folders), relative to it.
+inline std::vector<std::string> tree(const std::string& root, const std::string& prefix = "") {
+    std::vector<std::string> out;
+    for (const std::string& name : entries(root + prefix, "*")) {
+        const std::string rel = prefix + name;
+        out.push_back(rel);
+        struct stat st;
+        if (lstat((root + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::vector<std::string> sub = tree(root, rel + "/");
+            out.insert(out.end(), sub.begin(), sub.end());
+        }
+    }
+    return out;
+}
+
+// What one QSPI user file holds, read through the host's XML layer only.
+struct FILE_CONTENT {
+    bool valid = false;
+    std::string reason;
+    std::vector<std::string> devices;
+    std::vector<std::string> templates;
+};
+
+inline std::string leaf(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind) {
+    auto children = parent->get_childs(kind, true);
+    return children.empty() ? std::string() : children.front()->get_value_text();
+}
+
+inline FILE_CONTENT read_qspi_file(const std::string& path) {
+    FILE_CONTENT content;
+    const std::string xsd = PGM_COMMON::pgm_get_common_programmer() + "xsd/vorn_qspi.xsd";
+    std::string error;
+    std::string warning;
+    if (!PGM_COMMON_XML::check_xsd(path, xsd, error, warning)) {
+        content.reason = error.empty() ? warning : error;
+        return content;
+    }
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+        PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_VORN_QSPI, path, xsd, false, "", "", ""));
+    if (root == nullptr) {
+        content.reason = PGM_COMMON_XML::last_error();
+        return content;
+    }
+    content.valid = true;
+    for (const PGM_COMMON_XML_ELEMENT* flash : root->get_childs(PGM_COMMON_XML_ENUM_FLASH, true))
+        for (const PGM_COMMON_XML_ELEMENT* info :
+             flash->get_childs(PGM_COMMON_XML_ENUM_DEVICE_INFO, true))
+            content.devices.push_back(leaf(info, PGM_COMMON_XML_ENUM_DEVICE_NAME));
+    for (const PGM_COMMON_XML_ELEMENT* tmpl :
+         root->get_childs(PGM_COMMON_XML_ENUM_USER_TEMPLATE, true))
+        content.templates.push_back(leaf(tmpl, PGM_COMMON_XML_ENUM_TEMPLATE_NAME));
+    return content;
+}
+
+// The vorn tool of this build, or empty when the build has none.
+inline std::string tool_path() {
+    const std::string path = std::string(VORN_TEST_BINARY_DIR) + "tools/vorn/vorn";
+    return access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
+struct RUN {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs the tool with exactly `env` as its environment; output goes through files in
+// `scratch`, which must not be the folder under test.
+inline RUN run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                    const std::string& scratch, mode_t umask_value = 022) {
+    const std::string out_file = scratch + "stdout.txt";
+    const std::string err_file = scratch + "stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        umask(umask_value);
+        const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(120);
+        std::vector<char*> argv;
+        const std::string tool = tool_path();
+        argv.push_back(const_cast<char*>(tool.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        execve(tool.c_str(), argv.data(), envp.data());
+        _exit(121);
+    }
+    RUN run;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid)
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = slurp(out_file);
+    run.err = slurp(err_file);
+    return run;
+}
+
+}  // namespace reliability_test
+
+#endif
