@@ -362,6 +362,44 @@ TEST(ToolEdit, RejectedEditSavesNothingWithoutATerminal) {
     EXPECT_TRUE(world.files_in(world.scratch()).empty()) << "the temporary copy is removed";
 }
 
+// The first edit breaks the density, the second mends it.
+std::string two_pass_editor(const TOOL_WORLD& world) {
+    const std::string count = world.root() + "edits";
+    return editor_script(world, "two_pass.sh",
+                         "n=$(cat '" + count + "' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '" +
+                             count +
+                             "'\n"
+                             "if [ $n -eq 1 ]; then d=7Mb; else d=32Mb; fi\n"
+                             "sed -i \"s#<DEVICE_DENSITY>[^<]*<#<DEVICE_DENSITY>$d<#\" \"$1\"");
+}
+
+TEST(ToolEdit, OnATerminalARejectedEditCanBeMended) {
+    TOOL_WORLD world;
+    ASSERT_EQ(world.run(add_args("MYPART")).status, 0);
+    world.set_env("EDITOR", two_pass_editor(world));
+    world.use_terminal(true);
+    RESULT r = world.run({"edit", "MYPART"}, true, "y\n");
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.err.find("Warning (20478): Device density '7Mb' is invalid."), std::string::npos)
+        << r;
+    EXPECT_NE(r.err.find("Edit again? [Y/n]"), std::string::npos) << r;
+    world.use_terminal(false);
+    EXPECT_EQ(world.run({"show", "MYPART", "--json"}).json().at("device").at("density"), "32Mb");
+}
+
+TEST(ToolEdit, OnATerminalNoMeansNothingIsSaved) {
+    TOOL_WORLD world;
+    ASSERT_EQ(world.run(add_args("MYPART")).status, 0);
+    const std::string saved = world.read(world.custom() + "pgm_flash_MYPART.xml");
+    world.set_env("EDITOR", two_pass_editor(world));
+    world.use_terminal(true);
+    RESULT r = world.run({"edit", "MYPART"}, true, "n\n");
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_NE(r.err.find("Edit again?"), std::string::npos) << r;
+    EXPECT_EQ(world.read(world.custom() + "pgm_flash_MYPART.xml"), saved);
+    EXPECT_EQ(world.read(world.root() + "edits"), "1\n") << "the editor ran once";
+}
+
 TEST(ToolEdit, SchemaBreakingAndRenamingEditsAreRejected) {
     TOOL_WORLD world;
     ASSERT_EQ(world.run(add_args("MYPART")).status, 0);

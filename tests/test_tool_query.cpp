@@ -90,6 +90,34 @@ TEST(ToolCommandLine, EveryCommandAnswersInJsonWithTheSameEnvelope) {
     }
 }
 
+TEST(ToolCommandLine, ShippedDatabaseWithoutAnyVariable) {
+    TOOL_WORLD world;
+    for (const char* key : {"VORN_PROGRAMMER_DIR", "VORN_INI", "VORN_USER_INI"})
+        world.unset_env(key);
+    RESULT r = world.run({"list"}, false);
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.out.find(SHIPPED), std::string::npos) << r;
+    RESULT info = world.run({"info", "--json"}, false);
+    ASSERT_EQ(info.status, 0) << info;
+    EXPECT_EQ(info.json().at("programmer_dir"), VORN_TEST_DATA_DIR);
+    EXPECT_EQ(info.json().at("user_ini_file"), world.root() + "xdg/vorn/user.ini");
+    EXPECT_EQ(info.json().at("custom_dir"), world.root() + "home/");
+    EXPECT_FALSE(tool_test::fs::exists(world.root() + "xdg/vorn/user.ini"));
+}
+
+TEST(ToolCommandLine, ProgrammerDirOptionWinsOverTheVariable) {
+    TOOL_WORLD world;
+    tool_test::fs::create_directories(world.root() + "empty/xml");
+    world.set_env("VORN_PROGRAMMER_DIR", world.root() + "empty/");
+    RESULT r = world.run({"--programmer-dir", world.programmer(), "info", "--json"});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_EQ(r.json().at("programmer_dir"), world.programmer());
+    EXPECT_EQ(r.json().at("counts").at("qspi_devices"), 42);
+    RESULT missing = world.run({"--programmer-dir", world.root() + "nowhere", "list"});
+    EXPECT_EQ(missing.status, 1) << missing;
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing;
+}
+
 // ---- list -------------------------------------------------------------------------------
 
 TEST(ToolList, DefaultIsTheActiveFamilyAndScheme) {

@@ -4,6 +4,7 @@
 #define TEST_TOOL_RUNNER_H
 
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +118,10 @@ class TOOL_WORLD {
     }
 
     void set_env(const std::string& key, const std::string& value) { m_env[key] = value; }
+    // Leaves one of the variables the world sets out of the tool's environment.
+    void unset_env(const std::string& key) { m_unset.push_back(key); }
+    // Standard input becomes a terminal (fed with the run's input) instead of a file.
+    void use_terminal(bool terminal) { m_terminal = terminal; }
 
     // Runs `vorn --custom-dir <custom> args...` (the custom directory comes from the user INI
     // instead when `with_custom_dir` is false).
@@ -149,6 +154,7 @@ class TOOL_WORLD {
             {"TMPDIR", scratch()},
             {"EDITOR", "false"}};
         for (const auto& e : m_env) env[e.first] = e.second;
+        for (const auto& key : m_unset) env.erase(key);
         // Sanitizer settings of the test run reach the tool too.
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (std::getenv(keep) != nullptr && env.count(keep) == 0) env[keep] = std::getenv(keep);
@@ -162,12 +168,26 @@ class TOOL_WORLD {
         const std::string err_file = m_root.path() + "run.err";
         const std::string in_file = m_root.path() + "run.in";
         write(in_file, input);
+        int master = -1;
+        int slave = -1;
+        if (m_terminal) {
+            if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+                ADD_FAILURE() << "no pseudo-terminal";
+                return result;
+            }
+            // The line discipline keeps the answer until the tool reads it.
+            if (!input.empty() && ::write(master, input.data(), input.size()) < 0)
+                ADD_FAILURE() << "cannot feed the terminal";
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         // The library's default custom directory is "./": keep it inside this world.
         const std::string home = m_root.path() + "home";
         posix_spawn_file_actions_addchdir_np(&actions, home.c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, in_file.c_str(), O_RDONLY, 0);
+        if (m_terminal)
+            posix_spawn_file_actions_adddup2(&actions, slave, 0);
+        else
+            posix_spawn_file_actions_addopen(&actions, 0, in_file.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(),
@@ -176,12 +196,15 @@ class TOOL_WORLD {
         const int rc =
             posix_spawn(&pid, VORN_TOOL_PATH, &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        if (slave >= 0) close(slave);
         if (rc != 0) {
+            if (master >= 0) close(master);
             ADD_FAILURE() << "cannot start " << VORN_TOOL_PATH;
             return result;
         }
         int status = 0;
         waitpid(pid, &status, 0);
+        if (master >= 0) close(master);
         if (WIFEXITED(status))
             result.status = WEXITSTATUS(status);
         else
@@ -198,6 +221,8 @@ class TOOL_WORLD {
   private:
     vorn_test::TempDir m_root;
     std::map<std::string, std::string> m_env;
+    std::vector<std::string> m_unset;
+    bool m_terminal = false;
 };
 
 // A shipped device used throughout: Micron, 128Mb, 3.0V/3.3V, ID 0x20 0xBA 0x18.

@@ -151,7 +151,8 @@ USER_FILE USER_FILE_CHECKER::check(const std::string& path) {
     file.full_path = absolute_path(path);
     std::error_code ec;
     if (!fs::is_regular_file(file.full_path, ec)) {
-        file.problems.push_back(PROBLEM{0, 0, 0, "", "no such file"});
+        file.problems.push_back(
+            PROBLEM{0, 0, 0, "", fs::exists(file.full_path, ec) ? "not a file" : "no such file"});
         return file;
     }
     file.sdmmc = looks_like_sdmmc_file(file.full_path);
