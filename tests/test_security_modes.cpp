@@ -1,0 +1,154 @@
+// Every file the library and the tool write gets mode 0644 or stricter, whatever the umask of
+// the process: a database folder may be shared, and a group- or world-writable device file
+// would let others change the commands sent to a flash.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_reliability_support.h"
+#include "vorn.h"
+#include "vorn_test_support.h"
+
+using namespace reliability_test;
+
+namespace {
+
+mode_t mode_of(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+
+std::string octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    return text;
+}
+
+// Regular files below `root` with bits beyond 0644, as "path mode".
+std::vector<std::string> too_open(const std::string& root) {
+    std::vector<std::string> out;
+    for (const std::string& rel : tree(root)) {
+        struct stat st;
+        if (lstat((root + rel).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if ((st.st_mode & 07777 & ~static_cast<mode_t>(0644)) != 0)
+            out.push_back(rel + " " + octal(st.st_mode & 07777));
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& line : lines) out += "\n  " + line;
+    return out;
+}
+
+class ModesUnderUmask : public ::testing::TestWithParam<mode_t> {
+  protected:
+    void SetUp() override {
+        programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
+        VORN_MGR::set_db_custom_dir(custom.path());
+        m_old_umask = umask(GetParam());
+    }
+    void TearDown() override {
+        umask(m_old_umask);
+        VORN_MGR::set_db_custom_dir("");
+    }
+
+    vorn_test::ProgrammerDir programmer;
+    vorn_test::TempDir custom;
+    vorn_test::MessageCapture quiet;
+
+  private:
+    mode_t m_old_umask = 022;
+};
+
+TEST_P(ModesUnderUmask, DeviceAndTemplateFilesTheLibrarySaves) {
+    VORN_QSPI_MGR mgr;
+    ASSERT_TRUE(mgr.update_db(make_qspi_device(mgr, "NEWDEV"), custom.path()));
+    ASSERT_TRUE(mgr.update_db(make_qspi_device(mgr, "NEWDEV", VORN_PROG_FLOW_TEMPLATE_ISSI),
+                              custom.path()));  // saved again: the file is replaced
+    ASSERT_TRUE(mgr.update_db(
+        make_qspi_device(mgr, "TPLDEV", VORN_PROG_FLOW_TEMPLATE_MICRON, "newtpl"), custom.path()));
+    EXPECT_TRUE(custom.exists("pgm_flash_NEWDEV.xml"));
+    EXPECT_TRUE(custom.exists("pgm_flash_template_newtpl.xml"));
+    EXPECT_EQ(joined(too_open(custom.path())), "");
+}
+
+// A file that held two devices is written again when one of them goes; it comes back 0644
+// even if it was world-writable before.
+TEST_P(ModesUnderUmask, AFileRewrittenAfterADeleteIsTightened) {
+    {
+        VORN_QSPI_MGR writer;
+        std::unique_ptr<VORN_FLASH> a(make_qspi_device(writer, "PAIR_A"));
+        std::unique_ptr<VORN_FLASH> b(make_qspi_device(writer, "PAIR_B"));
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
+            writer.create_xml_object_with_flash_list({a.get(), b.get()}));
+        custom.write("pgm_flash_pair.xml", PGM_COMMON_XML::write_xml_string(tree.get()));
+        ASSERT_EQ(chmod(custom.file("pgm_flash_pair.xml").c_str(), 0666), 0);
+    }
+    VORN_QSPI_MGR mgr;
+    ASSERT_EQ(mgr.get_custom_dir_map().count("PAIR_B"), 1u);
+    ASSERT_TRUE(mgr.delete_db("PAIR_A", custom.path()));
+    ASSERT_TRUE(custom.exists("pgm_flash_pair.xml"));
+    EXPECT_EQ(octal(mode_of(custom.file("pgm_flash_pair.xml")) & ~static_cast<mode_t>(0644)),
+              "0000");
+}
+
+TEST_P(ModesUnderUmask, TheUserIniFileThatRecordsTheCustomFolder) {
+    vorn_test::TempDir config;
+    const char* old = std::getenv("VORN_USER_INI");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("VORN_USER_INI", config.file("vorn/user.ini").c_str(), 1);
+    cfg_reload_user_ini();
+    const bool written = VORN_MGR::save_custom_dir_to_ini(custom.path(), true);
+    setenv("VORN_USER_INI", saved.c_str(), 1);
+    cfg_reload_user_ini();
+    ASSERT_TRUE(written);
+    EXPECT_EQ(joined(too_open(config.path())), "");
+}
+
+TEST_P(ModesUnderUmask, FilesTheToolWrites) {
+    if (tool_path().empty()) GTEST_SKIP() << "no vorn tool in this build";
+    vorn_test::TempDir home;
+    vorn_test::TempDir scratch;
+    vorn_test::TempDir out;
+    const std::vector<std::string> env = {"HOME=" + home.path(),
+                                          "XDG_CONFIG_HOME=" + home.path() + ".config"};
+    auto vorn = [&](std::vector<std::string> args) {
+        args.insert(args.begin(),
+                    {"--programmer-dir", programmer.path(), "--custom-dir", custom.path()});
+        return run_tool(args, env, scratch.path(), GetParam());
+    };
+    RUN add = vorn({"add", "TOOLDEV", "--template", "Micron", "--id", "0xEF 0x40 0x19", "--density",
+                    "256Mb", "--io-voltage", "1.8V", "--save-template", "tooltpl"});
+    ASSERT_EQ(add.status, 0) << add.err;
+    RUN exp = vorn({"export", "TOOLDEV", "--template", "tooltpl", "-o", out.path() + "x.xml"});
+    ASSERT_EQ(exp.status, 0) << exp.err;
+    // Deleted, then brought back from the exported file.
+    RUN del = vorn({"delete", "TOOLDEV"});
+    ASSERT_EQ(del.status, 0) << del.err;
+    RUN del_tpl = vorn({"template", "delete", "tooltpl"});
+    ASSERT_EQ(del_tpl.status, 0) << del_tpl.err;
+    RUN import = vorn({"import", out.path() + "x.xml"});
+    ASSERT_EQ(import.status, 0) << import.err;
+
+    ASSERT_TRUE(custom.exists("pgm_flash_TOOLDEV.xml"));
+    ASSERT_TRUE(custom.exists("pgm_flash_template_tooltpl.xml"));
+    EXPECT_EQ(joined(too_open(custom.path())), "");
+    EXPECT_EQ(joined(too_open(out.path())), "");
+    EXPECT_EQ(joined(too_open(home.path())), "");
+}
+
+std::string umask_name(const ::testing::TestParamInfo<mode_t>& info) {
+    return "umask" + octal(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Umasks, ModesUnderUmask, ::testing::Values(0000, 0002, 0022, 0077),
+                         umask_name);
+
+}  // namespace
