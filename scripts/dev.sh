@@ -3,6 +3,11 @@
 #   bash scripts/dev.sh run [vorn arguments...]   build and run vorn (default: vorn list)
 #   bash scripts/dev.sh test                       build and run the whole test suite,
 #                                                  plainly and under ASan/UBSan
+#   bash scripts/dev.sh fuzz [target...]           build the fuzz targets with clang and run each
+#                                                  for $VORN_FUZZ_SECONDS (default 60) seconds
+#                                                  under ASan/UBSan; fails on any finding
+#                                                  (build folder: $VORN_FUZZ_BUILD_DIR, default
+#                                                  build/fuzz)
 #   bash scripts/dev.sh deps                       only install the Debian packages
 set -euo pipefail
 
@@ -12,9 +17,13 @@ cd "$here"
 packages=(cmake ninja-build g++ libxml2-dev libfmt-dev libsimpleini-dev libcli11-dev
           nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 
-deps() {
+fuzz_packages=(clang libclang-rt-14-dev)
+
+deps() {  # deps [package...]: the given packages, default the build's own
     local missing=()
-    for p in "${packages[@]}"; do
+    local wanted=("$@")
+    [ ${#wanted[@]} -gt 0 ] || wanted=("${packages[@]}")
+    for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -49,7 +58,14 @@ case "$cmd" in
         build build/ci-asan -DCMAKE_BUILD_TYPE=Debug -DVORN_WERROR=ON -DVORN_SANITIZE=ON -DVORN_BUILD_BENCH=OFF
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --test-dir build/ci-asan --output-on-failure -j "${VORN_JOBS:-2}" ;;
+    fuzz)
+        deps
+        deps "${fuzz_packages[@]}"
+        fuzz_dir="${VORN_FUZZ_BUILD_DIR:-build/fuzz}"
+        build "$fuzz_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+            -DVORN_FUZZ=ON -DVORN_BUILD_TESTS=OFF -DVORN_BUILD_BENCH=OFF -DVORN_BUILD_TOOL=OFF
+        VORN_FUZZ_SECONDS="${VORN_FUZZ_SECONDS:-60}" bash fuzz/run.sh "$fuzz_dir" "$@" ;;
     *)
-        echo "usage: bash scripts/dev.sh {run [vorn args...]|test|deps}" >&2
+        echo "usage: bash scripts/dev.sh {run [vorn args...]|test|fuzz [targets...]|deps}" >&2
         exit 2 ;;
 esac
