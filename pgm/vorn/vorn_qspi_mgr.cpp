@@ -305,10 +305,8 @@ VORN_QSPI_MGR::VORN_QSPI_MGR() {
 }
 
 VORN_QSPI_MGR::~VORN_QSPI_MGR() {
-    if (m_flash != nullptr && device_is_legacy(m_flash->get_name(), true)) {
-        delete m_flash;
-        m_flash = nullptr;
-    }
+    // Guarded: a database record that shares a legacy name belongs to the map, not to m_flash.
+    release_legacy_flash();
     clear_template_operation_list();
     clear_flash_mapping_info();
 }
@@ -318,10 +316,7 @@ VORN_MGR* VORN_QSPI_MGR::get_new_instance() { return new VORN_QSPI_MGR(); }
 DEV_FAMILY_ENUM VORN_QSPI_MGR::get_flash_family() { return DEV_FAMILY_QSPI_FLASH; }
 
 VORN_FLASH* VORN_QSPI_MGR::create_flash(std::string name) {
-    if (m_flash != nullptr && device_is_legacy(m_flash->get_name(), true)) {
-        delete m_flash;
-        m_flash = nullptr;
-    }
+    release_legacy_flash();
     m_flash = new VORN_QSPI_FLASH(name);
     VORN_CHECK(m_flash, "m_flash");
     return m_flash;
