@@ -506,6 +506,11 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
     const std::string name = flash->get_name();
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(create_xml_object_with_flash_list({flash}));
     const std::string file = db_dir + "pgm_flash_" + name + ".xml";
+    // A name that skipped validation must still never lead the file out of db_dir.
+    if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+        post_failed_to_update_db(db_dir);
+        return false;
+    }
 
     bool touched = false;
     bool ready = true;

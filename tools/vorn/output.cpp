@@ -144,7 +144,8 @@ int OUTPUT::finish(int status) {
     doc["messages"] = m_messages;
     doc["errors"] = m_errors;
     if (m_doc.contains("internal_error")) doc["internal_error"] = m_doc["internal_error"];
-    std::cout << doc.dump(2) << std::endl;
+    // Texts from user files may hold bytes that are not UTF-8; show them replaced, never throw.
+    std::cout << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
     return status;
 }
 
