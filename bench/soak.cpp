@@ -221,8 +221,10 @@ int main(int argc, char** argv) {
                 one_cycle(cycle, sandbox.custom);
                 if (cycle == 0) first_kib = resident_kib();
                 if (cycle + 1 == warm_up) start_kib = resident_kib();
-                if (cycle > 0 && cycle % report_every == 0)
+                if (cycle > 0 && cycle % report_every == 0) {
                     std::printf("cycle %ld: resident %ld KiB\n", cycle, resident_kib());
+                    std::fflush(stdout);
+                }
             }
             seconds =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
