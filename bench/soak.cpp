@@ -8,6 +8,7 @@
 // device, which makes each renewal several times slower). Prints resident memory after the
 // first cycle, after a warm-up of 1% of the cycles (at least 100) and at the end; exits 1 when
 // a step fails or memory grew by 1% or more after the warm-up.
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -42,6 +43,13 @@ std::string read_text(const std::string& path) {
 void write_text(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+// Bytes the allocator has handed out and not had back: live heap, without the pages the
+// allocator keeps for reuse that resident memory also counts.
+long heap_in_use_kib() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
 }
 
 // Resident set size in KiB, from /proc.
@@ -211,6 +219,7 @@ int main(int argc, char** argv) {
     const long warm_up = std::min(std::max(100L, cycles / 100), cycles / 2);
     long first_kib = 0;
     long start_kib = 0;
+    long start_heap_kib = 0;
     double seconds = 0;
     {
         SANDBOX sandbox(full);
@@ -220,9 +229,13 @@ int main(int argc, char** argv) {
             for (long cycle = 0; cycle < cycles; ++cycle) {
                 one_cycle(cycle, sandbox.custom);
                 if (cycle == 0) first_kib = resident_kib();
-                if (cycle + 1 == warm_up) start_kib = resident_kib();
+                if (cycle + 1 == warm_up) {
+                    start_kib = resident_kib();
+                    start_heap_kib = heap_in_use_kib();
+                }
                 if (cycle > 0 && cycle % report_every == 0) {
-                    std::printf("cycle %ld: resident %ld KiB\n", cycle, resident_kib());
+                    std::printf("cycle %ld: resident %ld KiB, heap in use %ld KiB\n", cycle,
+                                resident_kib(), heap_in_use_kib());
                     std::fflush(stdout);
                 }
             }
@@ -233,6 +246,7 @@ int main(int argc, char** argv) {
         }
     }
     const long end_kib = resident_kib();
+    const long end_heap_kib = heap_in_use_kib();
     const double growth =
         100.0 * static_cast<double>(end_kib - start_kib) / static_cast<double>(start_kib);
     std::printf("cycles: %ld (%s golden template), %.1f s, %.2f ms per cycle\n", cycles,
@@ -242,6 +256,8 @@ int main(int argc, char** argv) {
         "resident memory: after cycle 1 %ld KiB, after %ld warm-up cycles %ld KiB, "
         "end %ld KiB\n",
         first_kib, warm_up, start_kib, end_kib);
+    std::printf("heap in use: after %ld warm-up cycles %ld KiB, end %ld KiB\n", warm_up,
+                start_heap_kib, end_heap_kib);
     std::printf("growth since warm-up: %.2f%%\n", growth);
     return growth < 1.0 ? 0 : 1;
 }
