@@ -75,6 +75,25 @@ bool read_file(const std::string& path, std::string& out) {
     return true;
 }
 
+void remove_stale_temporaries(const std::string& folder, const std::string& file_name) {
+    // Old enough that no live writer can still own it.
+    constexpr long long STALE_TEMPORARY_NS = 600LL * 1000000000LL;
+    const std::string prefix = "." + file_name + ".";
+    const std::string dir = folder.empty() ? std::string(".") : folder;
+    std::error_code ec;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // mkstemp's suffix is six characters.
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        struct stat st;
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (to_ns(now) - to_ns(st.st_mtim) > STALE_TEMPORARY_NS) ::unlink(it->path().c_str());
+    }
+}
+
 bool write_file_atomic(const std::string& path, const std::string& content, unsigned mode) {
     if (path.empty() || path.back() == '/') return false;
     fs::path target(path);
@@ -92,8 +111,12 @@ bool write_file_atomic(const std::string& path, const std::string& content, unsi
         write_all(fd, content) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    remove_stale_temporaries(folder.string(), target.filename().string());
+    return true;
 }
 
 std::string config_home() {

@@ -42,6 +42,11 @@ bool read_file(const std::string& path, std::string& out);
 // the new file's permission bits.
 bool write_file_atomic(const std::string& path, const std::string& content, unsigned mode = 0644);
 
+// Removes the temporaries `write_file_atomic` and the XML writer leave for `file_name` in
+// `folder` when killed before their rename, once they are old enough to belong to no live
+// writer. Called after each successful write, so leftovers never pile up.
+void remove_stale_temporaries(const std::string& folder, const std::string& file_name);
+
 // $XDG_CONFIG_HOME, else ~/.config, without a trailing "/".
 std::string config_home();
 

@@ -26,6 +26,7 @@
 
 #include "gen_export.h"
 #include "host_fault.h"
+#include "host_file.h"
 #include "pgm_common_xml_export.h"
 #include "pgm_common_xml_internal.h"
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
@@ -694,6 +695,7 @@ bool PGM_COMMON_XML::write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& 
         t_last_error = TARVEN::fmt_sprintf("cannot write %s: %s", path, std::strerror(saved));
         return false;
     }
+    HOST_FILE::remove_stale_temporaries(dir, base);
     return true;
 }
 

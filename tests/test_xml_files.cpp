@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -435,6 +436,27 @@ TEST_F(XmlAtomicWrite, ReplacesAnExistingFileWhole) {
     EXPECT_EQ(m_dir.read("pgm_flash_cards.xml"), PGM_COMMON_XML::write_xml_string(tree.get()));
     EXPECT_EQ(mode(file), 0644u);
     EXPECT_EQ(names().size(), 1u);
+}
+
+TEST_F(XmlAtomicWrite, TemporariesOfKilledWritersGoOnceOldOthersStay) {
+    // Left by writers killed before their rename: one an hour old, one just made.
+    m_dir.write(".pgm_flash_cards.xml.Ab12Cd", "partial");
+    m_dir.write(".pgm_flash_cards.xml.Ef34Gh", "partial");
+    m_dir.write(".pgm_flash_other.xml.Ij56Kl", "partial");
+    m_dir.write(".pgm_flash_cards.xml.keep", "not a temporary of ours");
+    const timespec hour_ago[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    for (const char* old : {".pgm_flash_cards.xml.Ab12Cd", ".pgm_flash_other.xml.Ij56Kl",
+                            ".pgm_flash_cards.xml.keep"})
+        ASSERT_EQ(::utimensat(AT_FDCWD, m_dir.file(old).c_str(), hour_ago, 0), 0);
+
+    auto tree = sdmmc_document();
+    ASSERT_TRUE(PGM_COMMON_XML::write_xml(tree.get(), m_dir.file("pgm_flash_cards.xml")));
+    auto left = names();
+    std::sort(left.begin(), left.end());
+    // Another file's temporaries wait for a write of that file.
+    EXPECT_EQ(left,
+              (std::vector<std::string>{".pgm_flash_cards.xml.Ef34Gh", ".pgm_flash_cards.xml.keep",
+                                        ".pgm_flash_other.xml.Ij56Kl", "pgm_flash_cards.xml"}));
 }
 
 TEST_F(XmlAtomicWrite, AnInjectedFailureLeavesTheTargetUntouched) {
