@@ -190,11 +190,15 @@ bool values_change_only_through_setters(const VORN_FLASH* flash) {
     return type == typeid(VORN_QSPI_FLASH) || type == typeid(VORN_SDMMC_FLASH);
 }
 
+// The position of `text` in `texts`, appending it the first time it is seen.
 unsigned int intern(std::unordered_map<std::string, unsigned int>& seen,
-                    std::vector<std::string>& texts, std::string text) {
-    auto slot = seen.emplace(text, static_cast<unsigned int>(texts.size()));
-    if (slot.second) texts.push_back(std::move(text));
-    return slot.first->second;
+                    std::vector<std::string>& texts, const std::string& text) {
+    auto known = seen.find(text);
+    if (known != seen.end()) return known->second;
+    const auto position = static_cast<unsigned int>(texts.size());
+    seen.emplace(text, position);
+    texts.push_back(text);
+    return position;
 }
 
 // Makes a file writable, removes it and checks that it is gone.
@@ -287,20 +291,33 @@ VORN_FLASH* VORN_MGR::get_flash(std::string name, bool ignore_filter) {
 }
 
 const VORN_MGR::LOOKUP_INDEX& VORN_MGR::lookup_index() {
-    const unsigned long long record_stamp = VORN_FLASH::get_lookup_stamp();
-    if (m_index_map_stamp == m_flash_map_stamp && m_index_record_stamp == record_stamp)
-        return m_lookup_index;
+    LOOKUP_INDEX& index = m_lookup_index;
+    // Names and records change only with the map; copying the names is most of the work.
+    if (m_index_map_stamp != m_flash_map_stamp) {
+        m_index_values_valid = false;
+        index.entries.clear();
+        index.names.clear();
+        index.entries.reserve(m_flash_map.size());
+        index.names.reserve(m_flash_map.size());
+        for (const auto& entry : m_flash_map) {
+            LOOKUP_ENTRY item;
+            item.record = entry.second;
+            item.live = item.record == nullptr || !values_change_only_through_setters(item.record);
+            index.entries.push_back(item);
+            index.names.push_back(entry.first);
+        }
+        m_index_map_stamp = m_flash_map_stamp;
+    }
 
-    LOOKUP_INDEX index;
-    index.entries.reserve(m_flash_map.size());
-    index.names.reserve(m_flash_map.size());
-    std::unordered_map<std::string, unsigned int> voltages;
-    std::unordered_map<std::string, unsigned int> flow_templates;
-    for (const auto& entry : m_flash_map) {
-        LOOKUP_ENTRY item;
-        item.record = entry.second;
-        item.live = item.record == nullptr || !values_change_only_through_setters(item.record);
-        if (!item.live) {
+    const unsigned long long record_stamp = VORN_FLASH::get_lookup_stamp();
+    if (!m_index_values_valid || m_index_record_stamp != record_stamp) {
+        m_index_values_valid = false;
+        index.voltages.clear();
+        index.flow_templates.clear();
+        std::unordered_map<std::string, unsigned int> voltages;
+        std::unordered_map<std::string, unsigned int> flow_templates;
+        for (LOOKUP_ENTRY& item : index.entries) {
+            if (item.live) continue;
             item.id = item.record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
             item.density = item.record->get_density_in_bytes_qword();
             item.voltage = intern(voltages, index.voltages,
@@ -309,13 +326,10 @@ const VORN_MGR::LOOKUP_INDEX& VORN_MGR::lookup_index() {
                 intern(flow_templates, index.flow_templates,
                        item.record->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
         }
-        index.entries.push_back(item);
-        index.names.push_back(entry.first);
+        m_index_record_stamp = record_stamp;
+        m_index_values_valid = true;
     }
-    m_lookup_index = std::move(index);
-    m_index_map_stamp = m_flash_map_stamp;
-    m_index_record_stamp = record_stamp;
-    return m_lookup_index;
+    return index;
 }
 
 VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {

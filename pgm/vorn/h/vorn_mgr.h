@@ -156,7 +156,7 @@ class VORN_MGR {
 
     // Whoever changes m_flash_map (an entry added, erased or pointed elsewhere) calls this.
     void flash_map_changed() { ++m_flash_map_stamp; }
-    // The index of m_flash_map, rebuilt first when the map or any record changed since.
+    // The index of m_flash_map, brought up to date first when the map or any record changed.
     const LOOKUP_INDEX& lookup_index();
 
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
@@ -184,6 +184,8 @@ class VORN_MGR {
     // The stamps the index was built at; the map stamp never starts equal.
     unsigned long long m_index_map_stamp = ~0ULL;
     unsigned long long m_index_record_stamp = 0;
+    // False from a change of the map until the values are read again.
+    bool m_index_values_valid = false;
 
     // delete_db's work. When `kept` is given, a deleted device's record is handed over to it
     // instead of being deleted, so that a failed re-save can put it back.
