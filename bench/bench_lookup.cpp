@@ -119,6 +119,18 @@ void BM_GetFlashWithDensityHit(benchmark::State& state) {
 }
 BENCHMARK(BM_GetFlashWithDensityHit);
 
+// Each lookup follows an edit of a record in place, so each one pays for a fresh index.
+void BM_GetFlashWithIdAfterEdit(benchmark::State& state) {
+    DATABASE& db = database();
+    VORN_FLASH* edited = db.mgr->get_flash_map().begin()->second;
+    const std::string density = edited->get_density();
+    for (auto _ : state) {
+        edited->set_density(density);
+        benchmark::DoNotOptimize(db.mgr->get_flash_with_id(db.last_id, 0xFFFFFFFFu));
+    }
+}
+BENCHMARK(BM_GetFlashWithIdAfterEdit)->Unit(benchmark::kMicrosecond);
+
 void BM_NewConfigDeviceList(benchmark::State& state) {
     DATABASE& db = database();
     const bool ignore_filter = state.range(0) != 0;
