@@ -16,8 +16,15 @@ constexpr long kDevices = 10000;
 constexpr DEV_FAMILY_ENUM kFamily = static_cast<DEV_FAMILY_ENUM>(12);
 constexpr PGMIO_CONFIG_SCHEME kScheme = static_cast<PGMIO_CONFIG_SCHEME>(13);
 
+// The manager as loaded; it only adds a way to announce a change of the device map, as the
+// manager's own writers do, without touching the shared database on disk.
+class BENCH_MGR : public VORN_QSPI_MGR {
+  public:
+    void announce_map_change() { flash_map_changed(); }
+};
+
 struct DATABASE {
-    std::unique_ptr<VORN_QSPI_MGR> mgr;
+    std::unique_ptr<BENCH_MGR> mgr;
     std::string middle_name;  // a visible database device halfway through the name order
     std::string last_name;    // the last device in name order: the longest walks
     std::string legacy_name;  // a legacy device visible to kFamily under kScheme
@@ -28,7 +35,7 @@ DATABASE& database() {
     static DATABASE* db = [] {
         auto* d = new DATABASE;
         vorn_bench::use_database(kDevices);
-        d->mgr = std::make_unique<VORN_QSPI_MGR>();
+        d->mgr = std::make_unique<BENCH_MGR>();
         d->mgr->set_active_device_family(kFamily);
         d->mgr->set_active_config_mode(kScheme);
         const std::vector<std::string> visible =
@@ -118,6 +125,28 @@ void BM_GetFlashWithDensityHit(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(db.mgr->get_flash_with_density(bytes));
 }
 BENCHMARK(BM_GetFlashWithDensityHit);
+
+// Each lookup follows an edit of a record in place, so each one pays for a fresh index.
+void BM_GetFlashWithIdAfterEdit(benchmark::State& state) {
+    DATABASE& db = database();
+    VORN_FLASH* edited = db.mgr->get_flash_map().begin()->second;
+    const std::string density = edited->get_density();
+    for (auto _ : state) {
+        edited->set_density(density);
+        benchmark::DoNotOptimize(db.mgr->get_flash_with_id(db.last_id, 0xFFFFFFFFu));
+    }
+}
+BENCHMARK(BM_GetFlashWithIdAfterEdit)->Unit(benchmark::kMicrosecond);
+
+// Each lookup follows a change of the map (as after a save or a deletion): names copied again.
+void BM_GetFlashWithIdAfterMapChange(benchmark::State& state) {
+    DATABASE& db = database();
+    for (auto _ : state) {
+        db.mgr->announce_map_change();
+        benchmark::DoNotOptimize(db.mgr->get_flash_with_id(db.last_id, 0xFFFFFFFFu));
+    }
+}
+BENCHMARK(BM_GetFlashWithIdAfterMapChange)->Unit(benchmark::kMicrosecond);
 
 void BM_NewConfigDeviceList(benchmark::State& state) {
     DATABASE& db = database();

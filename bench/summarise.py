@@ -78,6 +78,8 @@ def main(out):
         ("BM_GetFlashWithIdPartialMask", "get_flash_with_id, partial mask", 50e-6),
         ("BM_GetFlashWithDensityHit", "get_flash_with_density, match", 50e-6),
         ("BM_GetFlashWithDensityMiss", "get_flash_with_density, no match", 50e-6),
+        ("BM_GetFlashWithIdAfterEdit", "get_flash_with_id after an edit in place", None),
+        ("BM_GetFlashWithIdAfterMapChange", "get_flash_with_id after a change of the map", None),
         ("BM_NewConfigDeviceList/ignore_filter:0", "get_new_config_device_list, filtered", 2e-3),
         ("BM_NewConfigDeviceList/ignore_filter:1", "get_new_config_device_list, all", 2e-3),
         ("BM_LegacyConfigDeviceList/ignore_filter:0", "get_legacy_config_device_list, filtered", 2e-3),

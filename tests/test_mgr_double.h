@@ -56,6 +56,7 @@ class TEST_MGR : public VORN_MGR {
         if (!id.empty()) flash->set_parameter_value(VORN_FLASH_PARAM_ID, id);
         delete m_flash_map[name];
         m_flash_map[name] = flash;
+        flash_map_changed();
         return flash;
     }
 
@@ -88,8 +89,18 @@ class TEST_MGR : public VORN_MGR {
     void forget_record(const std::string& name) {
         delete m_flash_map.at(name);
         m_flash_map.erase(name);
+        flash_map_changed();
     }
-    void put_null(const std::string& name) { m_flash_map[name] = nullptr; }
+    // Takes `flash`, of whatever class, as the record of `name`.
+    void put(const std::string& name, VORN_FLASH* flash) {
+        delete m_flash_map[name];
+        m_flash_map[name] = flash;
+        flash_map_changed();
+    }
+    void put_null(const std::string& name) {
+        m_flash_map[name] = nullptr;
+        flash_map_changed();
+    }
 
     void set_dev_info(DEV_FAMILY_ENUM family, bool sdm, const std::string& voltage) {
         m_dev_info_map[family] = VORN_DEV_INFO{sdm, voltage};

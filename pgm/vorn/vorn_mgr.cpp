@@ -5,9 +5,13 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <typeinfo>
+#include <unordered_map>
 
 #include "vorn_internal.h"
 #include "vorn_msgs.h"
+#include "vorn_qspi_flash.h"
+#include "vorn_sdmmc_flash.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
@@ -179,6 +183,24 @@ void post_failed_to_update_db(const std::string& db_dir) {
     msg->post();
 }
 
+// The record classes whose lookup values change only through setters that move the lookup
+// stamp; a subclass may compute its values and is not one of them.
+bool values_change_only_through_setters(const VORN_FLASH* flash) {
+    const std::type_info& type = typeid(*flash);
+    return type == typeid(VORN_QSPI_FLASH) || type == typeid(VORN_SDMMC_FLASH);
+}
+
+// The position of `text` in `texts`, appending it the first time it is seen.
+unsigned int intern(std::unordered_map<std::string, unsigned int>& seen,
+                    std::vector<std::string>& texts, const std::string& text) {
+    auto known = seen.find(text);
+    if (known != seen.end()) return known->second;
+    const auto position = static_cast<unsigned int>(texts.size());
+    seen.emplace(text, position);
+    texts.push_back(text);
+    return position;
+}
+
 // Makes a file writable, removes it and checks that it is gone.
 bool remove_db_file(const std::string& file) {
     if (!FIO_FILE_SYSTEM::chmod(file, 384)) return false;
@@ -268,15 +290,58 @@ VORN_FLASH* VORN_MGR::get_flash(std::string name, bool ignore_filter) {
     return nullptr;
 }
 
+const VORN_MGR::LOOKUP_INDEX& VORN_MGR::lookup_index() {
+    LOOKUP_INDEX& index = m_lookup_index;
+    // Names and records change only with the map; copying the names is most of the work.
+    if (m_index_map_stamp != m_flash_map_stamp) {
+        m_index_values_valid = false;
+        index.entries.clear();
+        index.names.clear();
+        index.entries.reserve(m_flash_map.size());
+        index.names.reserve(m_flash_map.size());
+        for (const auto& entry : m_flash_map) {
+            LOOKUP_ENTRY item;
+            item.record = entry.second;
+            item.live = item.record == nullptr || !values_change_only_through_setters(item.record);
+            index.entries.push_back(item);
+            index.names.push_back(entry.first);
+        }
+        m_index_map_stamp = m_flash_map_stamp;
+    }
+
+    const unsigned long long record_stamp = VORN_FLASH::get_lookup_stamp();
+    if (!m_index_values_valid || m_index_record_stamp != record_stamp) {
+        m_index_values_valid = false;
+        index.voltages.clear();
+        index.flow_templates.clear();
+        std::unordered_map<std::string, unsigned int> voltages;
+        std::unordered_map<std::string, unsigned int> flow_templates;
+        for (LOOKUP_ENTRY& item : index.entries) {
+            if (item.live) continue;
+            item.id = item.record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
+            item.density = item.record->get_density_in_bytes_qword();
+            item.voltage = intern(voltages, index.voltages,
+                                  item.record->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE));
+            item.flow_template =
+                intern(flow_templates, index.flow_templates,
+                       item.record->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
+        }
+        m_index_record_stamp = record_stamp;
+        m_index_values_valid = true;
+    }
+    return index;
+}
+
 VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
     release_legacy_flash();
     m_flash = nullptr;
-    for (const auto& entry : m_flash_map) {
-        VORN_CHECK(entry.second, "m_flash");
+    for (const LOOKUP_ENTRY& entry : lookup_index().entries) {
+        VORN_CHECK(entry.record, "m_flash");
         unsigned int value =
-            entry.second->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
+            entry.live ? entry.record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr)
+                       : entry.id;
         if (((value ^ id) & mask) == 0) {
-            m_flash = entry.second;
+            m_flash = entry.record;
             break;
         }
     }
@@ -286,10 +351,12 @@ VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
 VORN_FLASH* VORN_MGR::get_flash_with_density(unsigned long long bytes) {
     release_legacy_flash();
     m_flash = nullptr;
-    for (const auto& entry : m_flash_map) {
-        VORN_CHECK(entry.second, "m_flash");
-        if (entry.second->get_density_in_bytes_qword() == bytes) {
-            m_flash = entry.second;
+    for (const LOOKUP_ENTRY& entry : lookup_index().entries) {
+        VORN_CHECK(entry.record, "m_flash");
+        unsigned long long density =
+            entry.live ? entry.record->get_density_in_bytes_qword() : entry.density;
+        if (density == bytes) {
+            m_flash = entry.record;
             break;
         }
     }
@@ -484,6 +551,7 @@ bool VORN_MGR::update_db(VORN_FLASH* flash, std::string db_dir) {
             (*db_dir_map)[name] = old_file;
             if (had_active) m_flash_db_active_dir_map[name] = old_active_file;
             m_flash_map[name] = restored;
+            flash_map_changed();
             if (rewrite_db_file(old_file, *db_dir_map)) {
                 old_record.release();
                 if (old_current == restored) m_flash = restored;
@@ -491,6 +559,7 @@ bool VORN_MGR::update_db(VORN_FLASH* flash, std::string db_dir) {
                 db_dir_map->erase(name);
                 m_flash_db_active_dir_map.erase(name);
                 m_flash_map.erase(name);
+                flash_map_changed();
             }
         }
         return false;
@@ -548,6 +617,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
         delete slot;
     }
     slot = flash;
+    flash_map_changed();
     flash->set_db_dir(FIO_PATH(file).full_directory());
     flash->set_flash_removable_permission(true);
     msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
@@ -652,6 +722,7 @@ bool VORN_MGR::delete_db_entry(const std::string& device_name, const std::string
             (*db_dir_map)[device_name] = erased_dir_file;
             if (erased_active) m_flash_db_active_dir_map[device_name] = erased_active_file;
             m_flash_map[device_name] = erased_record;
+            flash_map_changed();
             if (erased_was_current) m_flash = erased_record;
         }
         if (erased_template_entry) {
@@ -680,6 +751,7 @@ bool VORN_MGR::delete_db_entry(const std::string& device_name, const std::string
         erased_was_current = m_flash != nullptr && m_flash == erased_record;
         if (erased_was_current) m_flash = nullptr;
         m_flash_map.erase(iter4);
+        flash_map_changed();
         msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
         msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
                         static_cast<int>(m_flash_db_active_dir_map.size()));

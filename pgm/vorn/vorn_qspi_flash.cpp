@@ -121,6 +121,7 @@ void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string va
         default:
             unknown_parameter(param);
     }
+    lookup_values_changed();
 }
 
 void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) {

@@ -286,6 +286,7 @@ VORN_QSPI_MGR::VORN_QSPI_MGR() {
     m_custom_dir_map.clear();
     m_flash_db_active_dir_map.clear();
     m_flash_map.clear();
+    flash_map_changed();
     m_dev_info_map.clear();
     m_legacy_flash_map.clear();
 
@@ -375,6 +376,7 @@ void VORN_QSPI_MGR::clear_flash_mapping_info() {
         entry.second = nullptr;
     }
     m_flash_map.clear();
+    flash_map_changed();
 }
 
 // ---- files -------------------------------------------------------------------------------
@@ -653,6 +655,7 @@ bool VORN_QSPI_MGR::update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* objec
             m_flash_map.emplace(values.name, flash.get());
             flash.release();
         }
+        flash_map_changed();
     }
     return true;
 }
@@ -1060,21 +1063,33 @@ std::vector<std::string> VORN_QSPI_MGR::get_prog_flow_template_list() {
 std::vector<std::string> VORN_QSPI_MGR::get_new_config_device_list(DEV_FAMILY_ENUM family,
                                                                    PGMIO_CONFIG_SCHEME,
                                                                    bool ignore_filter) {
-    std::vector<std::string> names;
-    if (ignore_filter || m_skip_device_filtering) {
-        names.reserve(m_flash_map.size());
-        for (const auto& entry : m_flash_map) names.push_back(entry.first);
-        return names;
-    }
+    const LOOKUP_INDEX& index = lookup_index();
+    if (ignore_filter || m_skip_device_filtering) return index.names;
     const std::string family_voltage = m_dev_info_map[family].io_voltage;
     // Devices on the ISSI flow are offered only to the two families that can drive it.
     const bool issi_allowed = family == 28 || family == 23;
-    for (const auto& entry : m_flash_map) {
-        const VORN_FLASH* flash = entry.second;
-        if (flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE) != family_voltage) continue;
-        std::string tpl = flash->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+    auto template_offered = [issi_allowed](std::string tpl) {
         stl_toupper(tpl);
-        if (tpl != "ISSI" || issi_allowed) names.push_back(entry.first);
+        return tpl != "ISSI" || issi_allowed;
+    };
+    // A handful of distinct voltages and templates: judged once each, not once per device.
+    std::vector<char> voltage_ok;
+    for (const std::string& voltage : index.voltages)
+        voltage_ok.push_back(voltage == family_voltage);
+    std::vector<char> template_ok;
+    for (const std::string& tpl : index.flow_templates)
+        template_ok.push_back(template_offered(tpl));
+
+    std::vector<std::string> names;
+    for (size_t i = 0; i < index.entries.size(); ++i) {
+        const LOOKUP_ENTRY& entry = index.entries[i];
+        bool listed = false;
+        if (!entry.live)
+            listed = voltage_ok[entry.voltage] && template_ok[entry.flow_template];
+        else if (entry.record->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE) == family_voltage)
+            listed = template_offered(
+                entry.record->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
+        if (listed) names.push_back(index.names[i]);
     }
     return names;
 }

@@ -81,6 +81,7 @@ void VORN_SDMMC_MGR::clear_flash_mapping_info() {
         entry.second = nullptr;
     }
     m_flash_map.clear();
+    flash_map_changed();
 }
 
 // ---- loading ------------------------------------------------------------------------------
@@ -223,6 +224,7 @@ bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* ob
             delete slot;
         }
         slot = flash.release();
+        flash_map_changed();
     }
     return true;
 }

@@ -44,7 +44,15 @@ class VORN_FLASH {
     virtual void set_parameter_value(VORN_FLASH_PARAM param, std::string value) = 0;
     virtual void set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) = 0;
 
+    // Moves whenever a record of any manager changes its ID, density, I/O voltage or flow
+    // template: managers keep an index of those values and rebuild it when this has moved.
+    static unsigned long long get_lookup_stamp();
+
   protected:
+    // Setters of the values above call this; records are edited in place through the
+    // pointers the lookups hand out, so the managers cannot see the edit otherwise.
+    static void lookup_values_changed();
+
     // Deletes every operation of `list`, last first, and leaves it empty.
     static void delete_operation_list(std::vector<VORN_OPERATION*>& list);
     // Deletes `target`'s operations, last first, and takes over `list`'s; cannot fail, so the

@@ -23,7 +23,7 @@ struct VORN_USER_FLASH_TEMPLATE {
 };
 
 class VORN_MGR {
-public:
+  public:
     VORN_MGR();
     virtual ~VORN_MGR();
     VORN_MGR(const VORN_MGR&) = delete;
@@ -95,8 +95,8 @@ public:
     virtual PGM_COMMON_XML_ELEMENT* create_xml_object_with_flash_list(
         std::vector<VORN_FLASH*> flash_list) = 0;
     // Appends the listed user templates to `root`, creating the root when it is null.
-    virtual void create_user_template_with_template_list(PGM_COMMON_XML_ELEMENT*& root,
-                                                         std::vector<std::string> template_list) = 0;
+    virtual void create_user_template_with_template_list(
+        PGM_COMMON_XML_ELEMENT*& root, std::vector<std::string> template_list) = 0;
 
     // The tool-suite database directory: programmer directory + "xml/".
     static std::string get_db_zentro_dir();
@@ -134,7 +134,31 @@ public:
     // The current record (the one the last lookup returned), or null.
     VORN_FLASH* get_current_flash() const { return m_flash; }
 
-protected:
+  protected:
+    // What the lookups and list filters read of one m_flash_map entry, copied out so that a
+    // walk over thousands of devices reads contiguous memory, not scattered nodes and records.
+    struct LOOKUP_ENTRY {
+        VORN_FLASH* record = nullptr;
+        unsigned long long density = 0;
+        unsigned int id = 0;
+        unsigned int voltage = 0;        // position in LOOKUP_INDEX::voltages
+        unsigned int flow_template = 0;  // position in LOOKUP_INDEX::flow_templates
+        // A null record, or one of a class this library does not define (its values may be
+        // computed): the record itself is asked on every lookup.
+        bool live = false;
+    };
+    struct LOOKUP_INDEX {
+        std::vector<LOOKUP_ENTRY> entries;  // in name order
+        std::vector<std::string> names;     // the keys, same order
+        std::vector<std::string> voltages;  // each distinct text once
+        std::vector<std::string> flow_templates;
+    };
+
+    // Whoever changes m_flash_map (an entry added, erased or pointed elsewhere) calls this.
+    void flash_map_changed() { ++m_flash_map_stamp; }
+    // The index of m_flash_map, brought up to date first when the map or any record changed.
+    const LOOKUP_INDEX& lookup_index();
+
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();
     // The database half of device_exist_in_db: `name` is in m_flash_map and, unless the
@@ -154,7 +178,15 @@ protected:
     std::map<std::string, VORN_USER_FLASH_TEMPLATE*> m_user_flash_template_map;
     std::map<std::string, std::string> m_template_db_dir_map;
 
-private:
+  private:
+    LOOKUP_INDEX m_lookup_index;
+    unsigned long long m_flash_map_stamp = 0;
+    // The stamps the index was built at; the map stamp never starts equal.
+    unsigned long long m_index_map_stamp = ~0ULL;
+    unsigned long long m_index_record_stamp = 0;
+    // False from a change of the map until the values are read again.
+    bool m_index_values_valid = false;
+
     // delete_db's work. When `kept` is given, a deleted device's record is handed over to it
     // instead of being deleted, so that a failed re-save can put it back.
     bool delete_db_entry(const std::string& device_name, const std::string& db_dir,
