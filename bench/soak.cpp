@@ -52,14 +52,18 @@ long heap_in_use_kib() {
     return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
 }
 
-// Resident set size in KiB, from /proc.
-long resident_kib() {
+// A /proc/self/status field in KiB: VmRSS is the resident total, RssAnon the heap and stacks,
+// RssFile the pages of the program and its libraries that have been touched.
+long status_kib(const char* field) {
     std::ifstream in("/proc/self/status");
+    const std::string key = std::string(field) + ":";
     std::string line;
     while (std::getline(in, line))
-        if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
+        if (line.compare(0, key.size(), key) == 0) return std::atol(line.c_str() + key.size());
     return -1;
 }
+
+long resident_kib() { return status_kib("VmRSS"); }
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "soak: %s\n", what.c_str());
@@ -219,6 +223,7 @@ int main(int argc, char** argv) {
     const long warm_up = std::min(std::max(100L, cycles / 100), cycles / 2);
     long first_kib = 0;
     long start_kib = 0;
+    long start_anon_kib = 0;
     long start_heap_kib = 0;
     double seconds = 0;
     {
@@ -231,11 +236,15 @@ int main(int argc, char** argv) {
                 if (cycle == 0) first_kib = resident_kib();
                 if (cycle + 1 == warm_up) {
                     start_kib = resident_kib();
+                    start_anon_kib = status_kib("RssAnon");
                     start_heap_kib = heap_in_use_kib();
                 }
                 if (cycle > 0 && cycle % report_every == 0) {
-                    std::printf("cycle %ld: resident %ld KiB, heap in use %ld KiB\n", cycle,
-                                resident_kib(), heap_in_use_kib());
+                    std::printf(
+                        "cycle %ld: resident %ld KiB (anonymous %ld, files %ld), heap in use "
+                        "%ld KiB\n",
+                        cycle, resident_kib(), status_kib("RssAnon"), status_kib("RssFile"),
+                        heap_in_use_kib());
                     std::fflush(stdout);
                 }
             }
@@ -256,6 +265,8 @@ int main(int argc, char** argv) {
         "resident memory: after cycle 1 %ld KiB, after %ld warm-up cycles %ld KiB, "
         "end %ld KiB\n",
         first_kib, warm_up, start_kib, end_kib);
+    std::printf("anonymous resident memory: after %ld warm-up cycles %ld KiB, end %ld KiB\n",
+                warm_up, start_anon_kib, status_kib("RssAnon"));
     std::printf("heap in use: after %ld warm-up cycles %ld KiB, end %ld KiB\n", warm_up,
                 start_heap_kib, end_heap_kib);
     std::printf("growth since warm-up: %.2f%%\n", growth);
