@@ -146,16 +146,20 @@ namespace {
 // The built-in attributes of an element nobody has given a value to. Shared by every such
 // element, and never destroyed, so that elements outliving static destruction stay sound.
 const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
-    static const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>* const list = [] {
-        auto* descs = new std::vector<PGM_COMMON_XML_ATTRIBUTE_DESC>;
+    struct BUILTINS {
+        std::vector<PGM_COMMON_XML_ATTRIBUTE_DESC> descs;
+        std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> attributes;
+    };
+    static const BUILTINS* const builtins = [] {
+        auto* made = new BUILTINS;
         for (const char* builtin : BUILTIN_NAMES)
-            descs->push_back({builtin, "", "", "", PGM_XML_TYPE_STRING, PGM_XML_EXIST_OPTIONAL});
-        auto* attributes = new std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>;
-        attributes->reserve(descs->size());
-        for (const auto& desc : *descs) attributes->emplace_back(desc, nullptr);
-        return attributes;
+            made->descs.push_back(
+                {builtin, "", "", "", PGM_XML_TYPE_STRING, PGM_XML_EXIST_OPTIONAL});
+        made->attributes.reserve(made->descs.size());
+        for (const auto& desc : made->descs) made->attributes.emplace_back(desc, nullptr);
+        return made;
     }();
-    return *list;
+    return builtins->attributes;
 }
 
 }  // namespace
