@@ -234,8 +234,9 @@ public:
         PGM_COMMON_XML_ENUM sub_class_type = PGM_COMMON_XML_ENUM_DELAY)
         : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_DELAY, sub_class_type,
                                  PGM_XML_TYPE_UINT, PGM_XML_EXIST_REQUIRED, "0", "", &value) {
-        add_attribute("unit", "us", "", PGM_XML_TYPE_STRING,
-                      PGM_XML_EXIST_REQUIRED, &unit);
+        static const PGM_COMMON_XML_ATTRIBUTE_DESC unit_desc{"unit", "", "us", "",
+            PGM_XML_TYPE_STRING, PGM_XML_EXIST_REQUIRED};
+        add_attribute(unit_desc, &unit);
         init_check();
     }
     ~PGM_COMMON_XML_VORN_QSPI_DELAY() override = default;
@@ -421,29 +422,33 @@ public:
         PGM_COMMON_XML_ENUM sub_class_type = PGM_COMMON_XML_ENUM_ACTION)
         : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_ACTION, sub_class_type,
                                  PGM_XML_TYPE_CONTAINER, PGM_XML_EXIST_NONE, "", "", nullptr) {
-        add_attribute("type", "_INVALID__", "WRITE_REG|READ_REG|WRITE_DATA|READ_DATA|ERASE|CUSTOM", PGM_XML_TYPE_ENUM,
-                      PGM_XML_EXIST_REQUIRED, &type);
+        static const PGM_COMMON_XML_ATTRIBUTE_DESC type_desc{"type", "", "_INVALID__", "WRITE_REG|READ_REG|WRITE_DATA|READ_DATA|ERASE|CUSTOM",
+            PGM_XML_TYPE_ENUM, PGM_XML_EXIST_REQUIRED};
+        add_attribute(type_desc, &type);
         init_check();
     }
     ~PGM_COMMON_XML_VORN_QSPI_ACTION() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_EXPECTED_DATA, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_NAME, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_DATA, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_DATA_LENGTH, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_DIRECTION, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_ERASE_SIZE, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_DELAY, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_COMMAND, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_PAGE_SIZE, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_ADDRESS, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_ADDRESSING_MODE, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_BUS_WIDTH, {{0}, {1}});
-        check_count(PGM_COMMON_XML_ENUM_DESCRIPTION, {{0}, {1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK, 0, 1},
+            {PGM_COMMON_XML_ENUM_EXPECTED_DATA, 0, 1},
+            {PGM_COMMON_XML_ENUM_NAME, 0, 1},
+            {PGM_COMMON_XML_ENUM_DATA, 0, 1},
+            {PGM_COMMON_XML_ENUM_DATA_LENGTH, 0, 1},
+            {PGM_COMMON_XML_ENUM_DIRECTION, 0, 1},
+            {PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, 0, 1},
+            {PGM_COMMON_XML_ENUM_ERASE_SIZE, 0, 1},
+            {PGM_COMMON_XML_ENUM_DELAY, 0, 1},
+            {PGM_COMMON_XML_ENUM_COMMAND, 0, 1},
+            {PGM_COMMON_XML_ENUM_PAGE_SIZE, 0, 1},
+            {PGM_COMMON_XML_ENUM_ADDRESS, 0, 1},
+            {PGM_COMMON_XML_ENUM_ADDRESSING_MODE, 0, 1},
+            {PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE, 0, 1},
+            {PGM_COMMON_XML_ENUM_BUS_WIDTH, 0, 1},
+            {PGM_COMMON_XML_ENUM_DESCRIPTION, 0, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -634,7 +639,10 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_TERMINATION() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_ACTION, 0, PGM_XML_COUNT_UNBOUNDED},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -674,7 +682,10 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_INITIALIZATION() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_ACTION, 0, PGM_XML_COUNT_UNBOUNDED},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -714,7 +725,10 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_PROGRAM() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_ACTION, 0, PGM_XML_COUNT_UNBOUNDED},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -754,7 +768,10 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_ERASE() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_ACTION, 0, PGM_XML_COUNT_UNBOUNDED},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -794,7 +811,10 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_ACTION, 0, PGM_XML_COUNT_UNBOUNDED},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -834,11 +854,14 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_SDM() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_TERMINATION, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_INITIALIZATION, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_PROGRAM, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_ERASE, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_TERMINATION, 1, 1},
+            {PGM_COMMON_XML_ENUM_INITIALIZATION, 1, 1},
+            {PGM_COMMON_XML_ENUM_PROGRAM, 1, 1},
+            {PGM_COMMON_XML_ENUM_ERASE, 1, 1},
+            {PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -918,11 +941,14 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_SFL() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_TERMINATION, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_INITIALIZATION, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_PROGRAM, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_ERASE, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_TERMINATION, 1, 1},
+            {PGM_COMMON_XML_ENUM_INITIALIZATION, 1, 1},
+            {PGM_COMMON_XML_ENUM_PROGRAM, 1, 1},
+            {PGM_COMMON_XML_ENUM_ERASE, 1, 1},
+            {PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -1002,8 +1028,11 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_SDM, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_SFL, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_SDM, 1, 1},
+            {PGM_COMMON_XML_ENUM_SFL, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -1511,14 +1540,17 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_ID, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, 1, 1},
+            {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, 1, 1},
+            {PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE, 1, 1},
+            {PGM_COMMON_XML_ENUM_DEVICE_NAME, 1, 1},
+            {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, 1, 1},
+            {PGM_COMMON_XML_ENUM_DEVICE_ID, 1, 1},
+            {PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, 1, 1},
+            {PGM_COMMON_XML_ENUM_DEVICE_DENSITY, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -1628,8 +1660,11 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_FLASH() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_DEVICE_INFO, 1, 1},
+            {PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -1702,8 +1737,11 @@ public:
     ~PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_TEMPLATE_NAME, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_TEMPLATE_NAME, 1, 1},
+            {PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -1748,15 +1786,19 @@ public:
         PGM_COMMON_XML_ENUM sub_class_type = PGM_COMMON_XML_ENUM_QSPI_FLASH)
         : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_QSPI_FLASH, sub_class_type,
                                  PGM_XML_TYPE_CONTAINER, PGM_XML_EXIST_NONE, "", "", nullptr) {
-        add_attribute("version", "1", "", PGM_XML_TYPE_UINT,
-                      PGM_XML_EXIST_REQUIRED, &version);
+        static const PGM_COMMON_XML_ATTRIBUTE_DESC version_desc{"version", "", "1", "",
+            PGM_XML_TYPE_UINT, PGM_XML_EXIST_REQUIRED};
+        add_attribute(version_desc, &version);
         init_check();
     }
     ~PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_FLASH, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
-        check_count(PGM_COMMON_XML_ENUM_USER_TEMPLATE, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_FLASH, 0, PGM_XML_COUNT_UNBOUNDED},
+            {PGM_COMMON_XML_ENUM_USER_TEMPLATE, 0, PGM_XML_COUNT_UNBOUNDED},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 

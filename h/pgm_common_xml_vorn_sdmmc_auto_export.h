@@ -124,9 +124,12 @@ public:
     ~PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, {{1}});
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, 1, 1},
+            {PGM_COMMON_XML_ENUM_DEVICE_DENSITY, 1, 1},
+            {PGM_COMMON_XML_ENUM_DEVICE_NAME, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -186,7 +189,10 @@ public:
     ~PGM_COMMON_XML_VORN_SDMMC_FLASH() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, {{1}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_DEVICE_INFO, 1, 1},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 
@@ -221,14 +227,18 @@ public:
         PGM_COMMON_XML_ENUM sub_class_type = PGM_COMMON_XML_ENUM_SDMMC_FLASH)
         : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_SDMMC_FLASH, sub_class_type,
                                  PGM_XML_TYPE_CONTAINER, PGM_XML_EXIST_NONE, "", "", nullptr) {
-        add_attribute("version", "1", "", PGM_XML_TYPE_UINT,
-                      PGM_XML_EXIST_REQUIRED, &version);
+        static const PGM_COMMON_XML_ATTRIBUTE_DESC version_desc{"version", "", "1", "",
+            PGM_XML_TYPE_UINT, PGM_XML_EXIST_REQUIRED};
+        add_attribute(version_desc, &version);
         init_check();
     }
     ~PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH() override = default;
 
     bool check_child_count() override {
-        check_count(PGM_COMMON_XML_ENUM_FLASH, {{0}, {PGM_XML_COUNT_UNBOUNDED}});
+        static const PGM_COMMON_XML_COUNT_RULE counts[] = {
+            {PGM_COMMON_XML_ENUM_FLASH, 0, PGM_XML_COUNT_UNBOUNDED},
+        };
+        declare_counts(counts);
         return PGM_COMMON_XML_ELEMENT::check_child_count();
     }
 

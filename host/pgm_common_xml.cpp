@@ -87,20 +87,47 @@ bool parse_unsigned(std::string_view text, unsigned int& value) {
 PGM_COMMON_XML_ATTRIBUTE_INFO::PGM_COMMON_XML_ATTRIBUTE_INFO(
     const std::string& name, const std::string& second, const std::string& default_value,
     const std::string& allowed_values, unsigned char type, unsigned char exist, void* ptr)
-    : m_name(name),
-      m_second(second),
-      m_default_value(default_value),
-      m_allowed_values(allowed_values),
-      m_type(type),
-      m_exist(exist),
+    : m_desc(nullptr),
+      m_own_desc(new PGM_COMMON_XML_ATTRIBUTE_DESC{name, second, default_value, allowed_values,
+                                                   type, exist}),
       m_ptr(ptr),
       m_value_text(default_value) {
-    check(!m_name.empty(), "name.size()", __LINE__);
-    if (is_builtin_name(m_name)) {
-        check(ptr == nullptr, "ptr == NULL", __LINE__);
+    m_desc = m_own_desc.get();
+    validate();
+}
+
+PGM_COMMON_XML_ATTRIBUTE_INFO::PGM_COMMON_XML_ATTRIBUTE_INFO(
+    const PGM_COMMON_XML_ATTRIBUTE_DESC& shared, void* ptr)
+    : m_desc(&shared), m_ptr(ptr), m_value_text(shared.default_value) {
+    validate();
+}
+
+PGM_COMMON_XML_ATTRIBUTE_INFO::PGM_COMMON_XML_ATTRIBUTE_INFO(
+    const PGM_COMMON_XML_ATTRIBUTE_INFO& other)
+    : m_desc(other.m_desc),
+      m_own_desc(other.m_own_desc ? new PGM_COMMON_XML_ATTRIBUTE_DESC(*other.m_own_desc) : nullptr),
+      m_ptr(other.m_ptr),
+      m_value_text(other.m_value_text),
+      m_is_set(other.m_is_set) {
+    if (m_own_desc) m_desc = m_own_desc.get();
+}
+
+PGM_COMMON_XML_ATTRIBUTE_INFO& PGM_COMMON_XML_ATTRIBUTE_INFO::operator=(
+    const PGM_COMMON_XML_ATTRIBUTE_INFO& other) {
+    if (this != &other) *this = PGM_COMMON_XML_ATTRIBUTE_INFO(other);
+    return *this;
+}
+
+PGM_COMMON_XML_ATTRIBUTE_INFO::~PGM_COMMON_XML_ATTRIBUTE_INFO() = default;
+
+void PGM_COMMON_XML_ATTRIBUTE_INFO::validate() const {
+    check(!m_desc->name.empty(), "name.size()", __LINE__);
+    if (is_builtin_name(m_desc->name)) {
+        check(m_ptr == nullptr, "ptr == NULL", __LINE__);
     } else {
-        check(ptr != nullptr, "ptr != NULL", __LINE__);
+        check(m_ptr != nullptr, "ptr != NULL", __LINE__);
         // The slot's C++ type follows from the value type; only these three have one.
+        const unsigned char type = m_desc->type;
         check(type == PGM_XML_TYPE_UINT || type == PGM_XML_TYPE_STRING || type == PGM_XML_TYPE_ENUM,
               "type == PGM_XML_TYPE_UINT || type == PGM_XML_TYPE_STRING || type == "
               "PGM_XML_TYPE_ENUM",
@@ -113,6 +140,29 @@ bool PGM_COMMON_XML_ATTRIBUTE_INFO::is_builtin_name(const std::string& name) {
         if (name == builtin) return true;
     return false;
 }
+
+namespace {
+
+// The built-in attributes of an element nobody has given a value to. Shared by every such
+// element, and never destroyed, so that elements outliving static destruction stay sound.
+const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
+    struct BUILTINS {
+        std::vector<PGM_COMMON_XML_ATTRIBUTE_DESC> descs;
+        std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> attributes;
+    };
+    static const BUILTINS* const builtins = [] {
+        auto* made = new BUILTINS;
+        for (const char* builtin : BUILTIN_NAMES)
+            made->descs.push_back(
+                {builtin, "", "", "", PGM_XML_TYPE_STRING, PGM_XML_EXIST_OPTIONAL});
+        made->attributes.reserve(made->descs.size());
+        for (const auto& desc : made->descs) made->attributes.emplace_back(desc, nullptr);
+        return made;
+    }();
+    return builtins->attributes;
+}
+
+}  // namespace
 
 // ---- elements -------------------------------------------------------------------------------
 
@@ -134,10 +184,6 @@ PGM_COMMON_XML_ELEMENT::PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM class_type,
           __LINE__);
     check(type < PGM_XML_TYPE_INVALID, "type < PGM_XML_TYPE_INVALID", __LINE__);
     check(exist < PGM_XML_EXIST_INVALID, "exist < PGM_XML_EXIST_INVALID", __LINE__);
-    m_attributes.reserve(4);
-    for (const char* builtin : BUILTIN_NAMES)
-        m_attributes.emplace_back(builtin, "", "", "", PGM_XML_TYPE_STRING, PGM_XML_EXIST_OPTIONAL,
-                                  nullptr);
 }
 
 PGM_COMMON_XML_ELEMENT::~PGM_COMMON_XML_ELEMENT() {
@@ -148,18 +194,36 @@ const char* PGM_COMMON_XML_ELEMENT::get_tag() const {
     return PGM_COMMON_XML_ENUM_STRING[m_sub_class_type];
 }
 
+const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::get_attributes() const {
+    return m_attributes.empty() ? builtin_attributes() : m_attributes;
+}
+
+std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::own_attributes() {
+    if (m_attributes.empty()) {
+        const auto& builtins = builtin_attributes();
+        m_attributes.reserve(builtins.size() + 1);
+        m_attributes.insert(m_attributes.end(), builtins.begin(), builtins.end());
+    }
+    return m_attributes;
+}
+
 void PGM_COMMON_XML_ELEMENT::add_attribute(const std::string& name,
                                            const std::string& default_value,
                                            const std::string& allowed_values, unsigned char type,
                                            unsigned char exist, void* ptr) {
     check(find_attribute(name) == nullptr, "find_attribute(name) == NULL", __LINE__);
-    m_attributes.emplace_back(name, "", default_value, allowed_values, type, exist, ptr);
+    own_attributes().emplace_back(name, "", default_value, allowed_values, type, exist, ptr);
+}
+
+void PGM_COMMON_XML_ELEMENT::add_attribute(const PGM_COMMON_XML_ATTRIBUTE_DESC& shared, void* ptr) {
+    check(find_attribute(shared.name) == nullptr, "find_attribute(name) == NULL", __LINE__);
+    own_attributes().emplace_back(shared, ptr);
 }
 
 const PGM_COMMON_XML_ATTRIBUTE_INFO* PGM_COMMON_XML_ELEMENT::find_attribute(
     const std::string& name) const {
-    for (const auto& attribute : m_attributes)
-        if (attribute.m_name == name) return &attribute;
+    for (const auto& attribute : get_attributes())
+        if (attribute.get_name() == name) return &attribute;
     return nullptr;
 }
 
@@ -208,14 +272,16 @@ void PGM_COMMON_XML_ELEMENT::init_check() {
     } else {
         check(read_value_text(m_default_value), "read_value_text(m_default_value)", __LINE__);
     }
+    // Shared built-ins (m_attributes empty) already hold their defaults.
     for (auto& attribute : m_attributes) {
+        const std::string& default_value = attribute.get_default_value();
         if (attribute.m_ptr != nullptr) {
             // The allowed list need not hold the default ("_INVALID__" for "no type yet").
-            check(store_attribute(attribute.m_ptr, attribute.m_type, "", attribute.m_default_value,
+            check(store_attribute(attribute.m_ptr, attribute.get_type(), "", default_value,
                                   attribute.m_value_text),
                   "store_attribute(attribute.m_default_value)", __LINE__);
         }
-        attribute.m_value_text = attribute.m_default_value;
+        attribute.m_value_text = default_value;
         attribute.m_is_set = false;
     }
 }
@@ -227,8 +293,37 @@ void PGM_COMMON_XML_ELEMENT::check_count(PGM_COMMON_XML_ENUM kind,
     for (const auto& bound : counts) check(bound.size() == 1, "counts[i].size() == 1", __LINE__);
     COUNT_RULE rule{kind, counts.front().front(), counts.back().front()};
     check(rule.min <= rule.max, "counts.front() <= counts.back()", __LINE__);
+    declare_count(rule);
+}
+
+void PGM_COMMON_XML_ELEMENT::declare_counts(const PGM_COMMON_XML_COUNT_RULE* rules, size_t count) {
+    // Generated classes declare the same static table on every check: nothing to do again.
+    if (rules == m_shared_rules && count == m_shared_rule_count) return;
+    for (size_t i = 0; i < count; ++i)
+        check(rules[i].min <= rules[i].max, "counts.front() <= counts.back()", __LINE__);
+    bool distinct = true;
+    for (size_t i = 0; i < count && distinct; ++i)
+        for (size_t j = i + 1; j < count; ++j)
+            if (rules[i].kind == rules[j].kind) {
+                distinct = false;
+                break;
+            }
+    if (distinct && m_shared_rules == nullptr && m_count_rules.empty()) {
+        m_shared_rules = rules;
+        m_shared_rule_count = count;
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) declare_count(rules[i]);
+}
+
+void PGM_COMMON_XML_ELEMENT::declare_count(const COUNT_RULE& rule) {
+    if (m_shared_rules != nullptr) {
+        m_count_rules.assign(m_shared_rules, m_shared_rules + m_shared_rule_count);
+        m_shared_rules = nullptr;
+        m_shared_rule_count = 0;
+    }
     for (auto& existing : m_count_rules) {
-        if (existing.kind == kind) {
+        if (existing.kind == rule.kind) {
             existing = rule;  // repeated checks redeclare rather than pile up
             return;
         }
@@ -237,30 +332,51 @@ void PGM_COMMON_XML_ELEMENT::check_count(PGM_COMMON_XML_ENUM kind,
     m_count_rules.push_back(rule);
 }
 
-bool PGM_COMMON_XML_ELEMENT::check_child_count() { return get_count_violation().empty(); }
-
-std::string PGM_COMMON_XML_ELEMENT::get_count_violation() const {
-    if (m_count_rules.empty()) return std::string();
+bool PGM_COMMON_XML_ELEMENT::find_count_violation(const COUNT_RULE*& rule,
+                                                  unsigned int& count) const {
+    const COUNT_RULE* rules = m_shared_rules != nullptr ? m_shared_rules : m_count_rules.data();
+    const size_t n = m_shared_rules != nullptr ? m_shared_rule_count : m_count_rules.size();
+    if (n == 0) return false;
     // One pass over the children: parsing checks every element of a document.
-    std::vector<unsigned int> counts(m_count_rules.size(), 0);
+    constexpr size_t ON_STACK = 32;
+    unsigned int stack_counts[ON_STACK] = {};
+    std::vector<unsigned int> heap_counts;
+    unsigned int* counts = stack_counts;
+    if (n > ON_STACK) {
+        heap_counts.assign(n, 0);
+        counts = heap_counts.data();
+    }
     for (const PGM_COMMON_XML_ELEMENT* child : m_children) {
-        for (size_t i = 0; i < m_count_rules.size(); ++i) {
-            if (m_count_rules[i].kind == child->m_sub_class_type) {
+        for (size_t i = 0; i < n; ++i) {
+            if (rules[i].kind == child->m_sub_class_type) {
                 ++counts[i];
                 break;
             }
         }
     }
-    for (size_t i = 0; i < m_count_rules.size(); ++i) {
-        const COUNT_RULE& rule = m_count_rules[i];
-        const unsigned int count = counts[i];
-        if (count < rule.min || count > rule.max) {
-            return TARVEN::fmt_sprintf("element \"%s\" holds %u \"%s\", allowed %s", get_tag(),
-                                       count, PGM_COMMON_XML_ENUM_STRING[rule.kind],
-                                       allowed_counts(rule.min, rule.max));
+    for (size_t i = 0; i < n; ++i) {
+        if (counts[i] < rules[i].min || counts[i] > rules[i].max) {
+            rule = &rules[i];
+            count = counts[i];
+            return true;
         }
     }
-    return std::string();
+    return false;
+}
+
+bool PGM_COMMON_XML_ELEMENT::check_child_count() {
+    const COUNT_RULE* rule = nullptr;
+    unsigned int count = 0;
+    return !find_count_violation(rule, count);
+}
+
+std::string PGM_COMMON_XML_ELEMENT::get_count_violation() const {
+    const COUNT_RULE* rule = nullptr;
+    unsigned int count = 0;
+    if (!find_count_violation(rule, count)) return std::string();
+    return TARVEN::fmt_sprintf("element \"%s\" holds %u \"%s\", allowed %s", get_tag(), count,
+                               PGM_COMMON_XML_ENUM_STRING[rule->kind],
+                               allowed_counts(rule->min, rule->max));
 }
 
 void PGM_COMMON_XML_ELEMENT::clear_childs() {}
@@ -281,8 +397,10 @@ void PGM_COMMON_XML_ELEMENT::add_child(PGM_COMMON_XML_ELEMENT* child,
         index = static_cast<size_t>(position - m_children.begin());
     }
 
-    // Room first, so that nothing can fail between filing the child and storing it.
-    m_children.reserve(m_children.size() + 1);
+    // Room first, so that nothing can fail between filing the child and storing it; grown
+    // geometrically, as one more slot at a time would copy the list on every child.
+    if (m_children.size() == m_children.capacity())
+        m_children.reserve(m_children.empty() ? 4 : 2 * m_children.size());
     if (index == m_children.size()) {
         group_child(child, false, true);
         m_children.push_back(child);
@@ -383,15 +501,15 @@ bool PGM_COMMON_XML_ELEMENT::read_value_text(const std::string& text) {
 }
 
 bool PGM_COMMON_XML_ELEMENT::read_attribute_text(const std::string& name, const std::string& text) {
-    for (auto& attribute : m_attributes) {
-        if (attribute.m_name != name) continue;
-        if (!store_attribute(attribute.m_ptr, attribute.m_type, attribute.m_allowed_values, text,
-                             attribute.m_value_text))
-            return false;
-        attribute.m_is_set = true;
-        return true;
-    }
-    return false;
+    const PGM_COMMON_XML_ATTRIBUTE_INFO* found = find_attribute(name);
+    if (found == nullptr) return false;
+    const size_t index = static_cast<size_t>(found - get_attributes().data());
+    PGM_COMMON_XML_ATTRIBUTE_INFO& attribute = own_attributes()[index];
+    if (!store_attribute(attribute.m_ptr, attribute.get_type(), attribute.get_allowed_values(),
+                         text, attribute.m_value_text))
+        return false;
+    attribute.m_is_set = true;
+    return true;
 }
 
 void PGM_COMMON_XML_ELEMENT::write_attribute_string(const std::string& name,
@@ -430,7 +548,7 @@ std::string PGM_COMMON_XML_ELEMENT::get_attribute_text(const std::string& name) 
     const PGM_COMMON_XML_ATTRIBUTE_INFO* attribute = find_attribute(name);
     if (attribute == nullptr) return std::string();
     if (attribute->m_ptr == nullptr) return attribute->m_value_text;
-    switch (attribute->m_type) {
+    switch (attribute->get_type()) {
         case PGM_XML_TYPE_UINT:
             return std::to_string(*static_cast<const unsigned int*>(attribute->m_ptr));
         case PGM_XML_TYPE_STRING:

@@ -235,7 +235,15 @@ DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reas
 }
 
 DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons) {
-    std::string bytes;
+    // One buffer for every file: a database is hundreds of files of similar size, and a fresh
+    // buffer each time costs a large allocation (and the heap clean-up it triggers) per file.
+    constexpr size_t KEPT_BUFFER = 1024 * 1024;
+    thread_local std::string bytes;
+    struct RELEASE_LARGE {
+        ~RELEASE_LARGE() {
+            if (bytes.capacity() > KEPT_BUFFER) std::string().swap(bytes);
+        }
+    } release_large;
     std::string error;
     if (!read_file(path, bytes, id, error)) {
         reasons.add(0, error);

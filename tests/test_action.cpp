@@ -282,6 +282,31 @@ TEST(ActionProperties, SetterReplacesWithoutChecking) {
     EXPECT_TRUE(capture.records().empty());
 }
 
+TEST(ActionProperties, ValuesSetInAnyOrderReadBackByProperty) {
+    VORN_QSPI_ACTION action(VORN_ACT_TYPE_READ_DATA);
+    const std::vector<VORN_ACT_PROPERTY>& run = action.get_property_enum_list();
+    // Last to first, then a property below the run and one above it.
+    for (auto it = run.rbegin(); it != run.rend(); ++it)
+        action.set_property_value(*it, "v" + std::to_string(static_cast<int>(*it)));
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_REG_NAME, "below");
+    action.set_property_value(VORN_ACT_PROPERTY_CUSTOM_DIRECTION, "above");
+    for (VORN_ACT_PROPERTY p : run)
+        EXPECT_EQ(action.get_property_value(p), "v" + std::to_string(static_cast<int>(p)));
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_REG_NAME), "below");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_CUSTOM_DIRECTION), "above");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_ERASE_NAME), "");
+
+    // Replacing keeps one value per property.
+    action.set_property_value(VORN_ACT_PROPERTY_READ_DATA_ADDRESS, "0x00");
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_REG_NAME, "again");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_READ_DATA_ADDRESS), "0x00");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_REG_NAME), "again");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_READ_DATA_NAME), "v21");
+    VORN_QSPI_ACTION copy(action);
+    EXPECT_EQ(copy.get_property_value(VORN_ACT_PROPERTY_CUSTOM_DIRECTION), "above");
+    EXPECT_EQ(copy.get_property_value(VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH), "v30");
+}
+
 TEST(ActionProperties, BusWidthsOfferOneChoice) {
     VORN_QSPI_ACTION action(VORN_ACT_TYPE_WRITE_REGISTER);
     const std::vector<std::string> two{"1-1"};

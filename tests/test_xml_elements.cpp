@@ -533,6 +533,157 @@ TEST(XmlCounts, DeclarationsMustBeOneValueOrARange) {
               "element \"FLASH\" holds 0 \"FLASH\", allowed at least 1");
 }
 
+TEST(XmlCounts, ATableDeclaresLikeOneCheckCountPerEntry) {
+    static const PGM_COMMON_XML_COUNT_RULE table[] = {
+        {PGM_COMMON_XML_ENUM_DEVICE_INFO, 1, 1},
+        {PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, 0, PGM_XML_COUNT_UNBOUNDED},
+    };
+    PLAIN element(375);
+    element.declare_counts(table);
+    EXPECT_FALSE(element.check_child_count());
+    EXPECT_EQ(element.get_count_violation(),
+              "element \"FLASH\" holds 0 \"DEVICE_INFO\", allowed exactly 1");
+
+    // A later single declaration replaces the table's entry for that kind only, and the
+    // table itself is left as it was for other elements.
+    element.check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, {{0}, {1}});
+    element.check_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, {{2}});
+    EXPECT_EQ(element.get_count_violation(),
+              "element \"FLASH\" holds 0 \"PROGRAMMING_FLOW\", allowed exactly 2");
+    EXPECT_EQ(table[0].min, 1u);
+    PLAIN other(375);
+    other.declare_counts(table);
+    other.add_child(new PLAIN(376));
+    other.add_child(new PLAIN(350));
+    other.add_child(new PLAIN(350));
+    EXPECT_TRUE(other.check_child_count());
+
+    // A table after single declarations merges into them.
+    PLAIN merged(375);
+    merged.check_count(PGM_COMMON_XML_ENUM_FLASH, {{1}});
+    merged.declare_counts(table);
+    EXPECT_EQ(merged.get_count_violation(),
+              "element \"FLASH\" holds 0 \"FLASH\", allowed exactly 1");
+}
+
+TEST(XmlCounts, ATableWithARepeatedKindKeepsTheLastEntry) {
+    static const PGM_COMMON_XML_COUNT_RULE table[] = {
+        {PGM_COMMON_XML_ENUM_DEVICE_INFO, 0, 0},
+        {PGM_COMMON_XML_ENUM_FLASH, 0, 1},
+        {PGM_COMMON_XML_ENUM_DEVICE_INFO, 2, 2},
+    };
+    PLAIN element(375);
+    element.declare_counts(table);
+    element.add_child(new PLAIN(376));
+    EXPECT_EQ(element.get_count_violation(),
+              "element \"FLASH\" holds 1 \"DEVICE_INFO\", allowed exactly 2");
+    element.add_child(new PLAIN(376));
+    EXPECT_TRUE(element.check_child_count());
+}
+
+TEST(XmlCounts, ATableWithAnInvertedRangeIsAnInternalError) {
+    static const PGM_COMMON_XML_COUNT_RULE table[] = {{PGM_COMMON_XML_ENUM_FLASH, 3, 2}};
+    PLAIN element(375);
+    EXPECT_STREQ(internal_error([&] { element.declare_counts(table); }).what(),
+                 "counts.front() <= counts.back()");
+    EXPECT_TRUE(element.check_child_count()) << "nothing declared";
+}
+
+TEST(XmlCounts, EveryElementOfAClassCountsItsOwnChildren) {
+    // The declarations are shared by the class; the counts are not.
+    PGM_COMMON_XML_VORN_QSPI_ACTION one, two;
+    one.add_child(new PGM_COMMON_XML_VORN_QSPI_DELAY());
+    one.add_child(new PGM_COMMON_XML_VORN_QSPI_DELAY());
+    two.add_child(new PGM_COMMON_XML_VORN_QSPI_DELAY());
+    EXPECT_FALSE(one.check_child_count());
+    EXPECT_TRUE(two.check_child_count());
+    EXPECT_FALSE(one.check_child_count());
+    EXPECT_EQ(two.get_count_violation(), "");
+}
+
+// ---- shared attribute descriptions ------------------------------------------------------------
+
+TEST(XmlSharedAttributes, ABuiltInSetOnOneElementLeavesTheOthersAlone) {
+    PGM_COMMON_XML_VORN_QSPI_NAME first, second;
+    EXPECT_TRUE(first.read_attribute_text("__hidden__", "yes"));
+    const auto* hidden = first.find_attribute("__hidden__");
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_TRUE(hidden->is_set());
+    EXPECT_EQ(hidden->get_value_text(), "yes");
+    EXPECT_EQ(first.get_attribute_text("__hidden__"), "yes");
+    EXPECT_EQ(first.get_attributes().size(), 3u);
+
+    for (const auto& attribute : second.get_attributes()) {
+        EXPECT_FALSE(attribute.is_set()) << attribute.get_name();
+        EXPECT_EQ(attribute.get_value_text(), "") << attribute.get_name();
+    }
+    PGM_COMMON_XML_VORN_QSPI_NAME third;
+    EXPECT_FALSE(third.find_attribute("__hidden__")->is_set());
+    EXPECT_EQ(third.get_attribute_text("__hidden__"), "");
+}
+
+TEST(XmlSharedAttributes, EachElementKeepsItsOwnValueAndSlot) {
+    PGM_COMMON_XML_VORN_QSPI_ACTION a, b;
+    a.write_attribute_enum("type", PGM_COMMON_XML_ENUM_ERASE);
+    EXPECT_EQ(a.find_attribute("type")->get_ptr(), &a.type);
+    EXPECT_EQ(b.find_attribute("type")->get_ptr(), &b.type);
+    EXPECT_EQ(b.type, PGM_COMMON_XML_ENUM__INVALID__);
+    EXPECT_FALSE(b.find_attribute("type")->is_set());
+    EXPECT_EQ(b.get_attribute_text("type"), "_INVALID__");
+    EXPECT_EQ(a.get_attribute_text("type"), "ERASE");
+    EXPECT_EQ(&a.find_attribute("type")->get_allowed_values(),
+              &b.find_attribute("type")->get_allowed_values())
+        << "one description per class";
+}
+
+TEST(XmlSharedAttributes, ADescriptionGivenOnceIsCheckedOnEveryUse) {
+    static const PGM_COMMON_XML_ATTRIBUTE_DESC unnamed{
+        "", "", "", "", PGM_XML_TYPE_UINT, PGM_XML_EXIST_REQUIRED};
+    static const PGM_COMMON_XML_ATTRIBUTE_DESC hidden{
+        "__hidden__", "", "", "", PGM_XML_TYPE_STRING, PGM_XML_EXIST_OPTIONAL};
+    static const PGM_COMMON_XML_ATTRIBUTE_DESC size{
+        "size", "", "7", "", PGM_XML_TYPE_UINT, PGM_XML_EXIST_REQUIRED};
+    static const PGM_COMMON_XML_ATTRIBUTE_DESC kind{
+        "kind", "", "", "", PGM_XML_TYPE_CONTAINER, PGM_XML_EXIST_REQUIRED};
+    unsigned int slot = 0;
+    PLAIN element(375);
+    EXPECT_STREQ(internal_error([&] { element.add_attribute(unnamed, &slot); }).what(),
+                 "name.size()");
+    EXPECT_STREQ(internal_error([&] { element.add_attribute(hidden, &slot); }).what(),
+                 "find_attribute(name) == NULL");
+    EXPECT_STREQ(internal_error([&] { element.add_attribute(size, nullptr); }).what(),
+                 "ptr != NULL");
+    EXPECT_THROW(element.add_attribute(kind, &slot), VORN_INTERNAL_ERROR);
+    EXPECT_EQ(element.get_attributes().size(), 3u);
+
+    element.add_attribute(size, &slot);
+    element.init_check();
+    EXPECT_EQ(slot, 7u);
+    EXPECT_EQ(element.find_attribute("size")->get_default_value(), "7");
+    EXPECT_STREQ(internal_error([&] { element.add_attribute(size, &slot); }).what(),
+                 "find_attribute(name) == NULL");
+    EXPECT_STREQ(internal_error([&] { PGM_COMMON_XML_ATTRIBUTE_INFO(hidden, &slot); }).what(),
+                 "ptr == NULL");
+}
+
+TEST(XmlSharedAttributes, ACopiedDescriptionOutlivesItsOriginal) {
+    unsigned int slot = 0;
+    auto original = std::make_unique<PGM_COMMON_XML_ATTRIBUTE_INFO>("width", "", "8", "8|16",
+                                                                    PGM_XML_TYPE_UINT, 0, &slot);
+    PGM_COMMON_XML_ATTRIBUTE_INFO copy(*original);
+    PGM_COMMON_XML_ATTRIBUTE_INFO assigned("other", "", "", "", PGM_XML_TYPE_UINT, 1, &slot);
+    assigned = *original;
+    original.reset();
+    for (const auto* info : {&copy, &assigned}) {
+        EXPECT_EQ(info->get_name(), "width");
+        EXPECT_EQ(info->get_default_value(), "8");
+        EXPECT_EQ(info->get_allowed_values(), "8|16");
+        EXPECT_EQ(info->get_value_text(), "8");
+        EXPECT_EQ(info->get_ptr(), &slot);
+    }
+    EXPECT_NE(&copy.get_name(), &assigned.get_name());
+}
+
 // ---- values ----------------------------------------------------------------------------------
 
 TEST(XmlValues, WritesReachTheSlotsAndTheText) {

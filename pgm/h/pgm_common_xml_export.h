@@ -2,6 +2,8 @@
 #ifndef PGM_H_PGM_COMMON_XML_EXPORT_H
 #define PGM_H_PGM_COMMON_XML_EXPORT_H
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,24 @@ enum PGM_COMMON_XML_FILE_ENUM {
 // "No upper bound" in a count declaration.
 constexpr unsigned int PGM_XML_COUNT_UNBOUNDED = 4294967295u;
 
+// What an attribute is, apart from its value: one per attribute of an element class, shared
+// by every element of that class.
+struct PGM_COMMON_XML_ATTRIBUTE_DESC {
+    std::string name;
+    std::string second;
+    std::string default_value;
+    std::string allowed_values;
+    unsigned char type;
+    unsigned char exist;
+};
+
+// One declared count: children of `kind` number from `min` to `max` (inclusive).
+struct PGM_COMMON_XML_COUNT_RULE {
+    PGM_COMMON_XML_ENUM kind;
+    unsigned int min;
+    unsigned int max;
+};
+
 class PGM_COMMON_XML_ATTRIBUTE_INFO {
   public:
     // Built-in names ("__if_continue__", "__if_skip__", "__hidden__") take no slot; every
@@ -50,13 +70,20 @@ class PGM_COMMON_XML_ATTRIBUTE_INFO {
                                   const std::string& default_value,
                                   const std::string& allowed_values, unsigned char type,
                                   unsigned char exist, void* ptr);
+    // The same checks, for a description that outlives the attribute (a class's static one).
+    PGM_COMMON_XML_ATTRIBUTE_INFO(const PGM_COMMON_XML_ATTRIBUTE_DESC& shared, void* ptr);
+    PGM_COMMON_XML_ATTRIBUTE_INFO(const PGM_COMMON_XML_ATTRIBUTE_INFO& other);
+    PGM_COMMON_XML_ATTRIBUTE_INFO& operator=(const PGM_COMMON_XML_ATTRIBUTE_INFO& other);
+    PGM_COMMON_XML_ATTRIBUTE_INFO(PGM_COMMON_XML_ATTRIBUTE_INFO&&) noexcept = default;
+    PGM_COMMON_XML_ATTRIBUTE_INFO& operator=(PGM_COMMON_XML_ATTRIBUTE_INFO&&) noexcept = default;
+    ~PGM_COMMON_XML_ATTRIBUTE_INFO();
 
-    const std::string& get_name() const { return m_name; }
-    const std::string& get_default_value() const { return m_default_value; }
+    const std::string& get_name() const { return m_desc->name; }
+    const std::string& get_default_value() const { return m_desc->default_value; }
     // "A|B|C", empty when free.
-    const std::string& get_allowed_values() const { return m_allowed_values; }
-    unsigned char get_type() const { return m_type; }
-    unsigned char get_exist() const { return m_exist; }
+    const std::string& get_allowed_values() const { return m_desc->allowed_values; }
+    unsigned char get_type() const { return m_desc->type; }
+    unsigned char get_exist() const { return m_desc->exist; }
     void* get_ptr() const { return m_ptr; }
     // The text last stored (default, parsed or written).
     const std::string& get_value_text() const { return m_value_text; }
@@ -66,12 +93,11 @@ class PGM_COMMON_XML_ATTRIBUTE_INFO {
 
   private:
     friend class PGM_COMMON_XML_ELEMENT;
-    std::string m_name;
-    std::string m_second;
-    std::string m_default_value;
-    std::string m_allowed_values;
-    unsigned char m_type;
-    unsigned char m_exist;
+    void validate() const;
+
+    const PGM_COMMON_XML_ATTRIBUTE_DESC* m_desc;
+    // Set only when the description was given field by field.
+    std::unique_ptr<PGM_COMMON_XML_ATTRIBUTE_DESC> m_own_desc;
     void* m_ptr;
     std::string m_value_text;
     bool m_is_set = false;
@@ -114,9 +140,11 @@ class PGM_COMMON_XML_ELEMENT {
     void add_attribute(const std::string& name, const std::string& default_value,
                        const std::string& allowed_values, unsigned char type, unsigned char exist,
                        void* ptr);
-    const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const {
-        return m_attributes;
-    }
+    // The same from a description that outlives the element (a class's static one).
+    void add_attribute(const PGM_COMMON_XML_ATTRIBUTE_DESC& shared, void* ptr);
+    // The built-in attributes first. A pointer or reference into the list stays valid until
+    // the element's attributes next change.
+    const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const;
     const PGM_COMMON_XML_ATTRIBUTE_INFO* find_attribute(const std::string& name) const;
 
     // Ends construction: stores the defaults into the value and attribute slots.
@@ -126,6 +154,13 @@ class PGM_COMMON_XML_ELEMENT {
     // hi PGM_XML_COUNT_UNBOUNDED for no upper bound.
     void check_count(PGM_COMMON_XML_ENUM kind,
                      const std::vector<std::vector<unsigned int>>& counts);
+    // Declares a whole table, as check_count would each entry in turn. The table is shared,
+    // not copied, so it must outlive the element (a class's static one).
+    void declare_counts(const PGM_COMMON_XML_COUNT_RULE* rules, size_t count);
+    template <size_t N>
+    void declare_counts(const PGM_COMMON_XML_COUNT_RULE (&rules)[N]) {
+        declare_counts(rules, N);
+    }
 
     // Appends `child` (or inserts it before `before`), takes ownership and calls
     // group_child(child, false, true). Null children are ignored. When group_child refuses
@@ -166,11 +201,13 @@ class PGM_COMMON_XML_ELEMENT {
     bool read_attribute_text(const std::string& name, const std::string& text);
 
   private:
-    struct COUNT_RULE {
-        PGM_COMMON_XML_ENUM kind;
-        unsigned int min;
-        unsigned int max;
-    };
+    using COUNT_RULE = PGM_COMMON_XML_COUNT_RULE;
+
+    void declare_count(const COUNT_RULE& rule);
+    // The first declared count the children break; false when none.
+    bool find_count_violation(const COUNT_RULE*& rule, unsigned int& count) const;
+    // Gives the element its own attribute list before one of them changes.
+    std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& own_attributes();
 
     PGM_COMMON_XML_ENUM m_class_type;
     PGM_COMMON_XML_ENUM m_sub_class_type;
@@ -180,7 +217,11 @@ class PGM_COMMON_XML_ELEMENT {
     std::string m_second;
     void* m_value_ptr;
     std::string m_value_text;
+    // Empty while the element has only the built-in attributes, untouched: those are shared.
     std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> m_attributes;
+    // Either a shared table (declare_counts) or the element's own declarations.
+    const COUNT_RULE* m_shared_rules = nullptr;
+    size_t m_shared_rule_count = 0;
     std::vector<COUNT_RULE> m_count_rules;
     std::vector<PGM_COMMON_XML_ELEMENT*> m_children;
     PGM_COMMON_XML_ELEMENT* m_parent = nullptr;

@@ -2,6 +2,7 @@
 
 #include "vorn_qspi_action.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -361,6 +362,13 @@ unsigned int bytes_to_dword(const unsigned char* bytes, unsigned int count) {
     return value;
 }
 
+// The first entry not before `property` in the ordered values.
+template <typename VALUES>
+auto find_value(VALUES& values, VORN_ACT_PROPERTY property) -> decltype(values.begin()) {
+    return std::lower_bound(values.begin(), values.end(), property,
+                            [](const auto& entry, VORN_ACT_PROPERTY p) { return entry.first < p; });
+}
+
 }  // namespace
 
 // ---- VORN_ACTION ----------------------------------------------------------------------------
@@ -378,6 +386,7 @@ VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
     m_name = VORN_ACT_TYPE_NAME[type];
     m_type = type;
     m_property_list.reserve(static_cast<size_t>(layout.count));
+    m_property_values.reserve(static_cast<size_t>(layout.count));
     for (int i = 0; i < layout.count; ++i)
         m_property_list.push_back(static_cast<VORN_ACT_PROPERTY>(layout.first + i));
     for (const DEFAULT_VALUE* d = layout.defaults; d->value != nullptr; ++d)
@@ -392,8 +401,8 @@ std::string VORN_QSPI_ACTION::get_property_name(VORN_ACT_PROPERTY property) cons
 }
 
 std::string VORN_QSPI_ACTION::get_property_value(VORN_ACT_PROPERTY property) const {
-    auto it = m_property_values.find(property);
-    return it == m_property_values.end() ? std::string() : it->second;
+    auto it = find_value(m_property_values, property);
+    return it == m_property_values.end() || it->first != property ? std::string() : it->second;
 }
 
 unsigned int VORN_QSPI_ACTION::get_property_value_in_dword(VORN_ACT_PROPERTY property) const {
@@ -436,7 +445,11 @@ std::vector<std::string> VORN_QSPI_ACTION::get_property_value_list(
 }
 
 void VORN_QSPI_ACTION::set_property_value(VORN_ACT_PROPERTY property, std::string value) {
-    m_property_values[property] = std::move(value);
+    auto it = find_value(m_property_values, property);
+    if (it != m_property_values.end() && it->first == property)
+        it->second = std::move(value);
+    else
+        m_property_values.emplace(it, property, std::move(value));
 }
 
 bool VORN_QSPI_ACTION::property_value_is_valid(VORN_ACT_PROPERTY property, std::string value,

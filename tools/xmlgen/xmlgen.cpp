@@ -311,10 +311,10 @@ const char* attr_slot_init(Slot s) {
     return "";
 }
 
+// "min, max" of a count-table entry.
 std::string counts(const Child& c) {
-    if (c.min == c.max) return "{{" + std::to_string(c.min) + "}}";
     std::string hi = c.max == UNBOUNDED ? "PGM_XML_COUNT_UNBOUNDED" : std::to_string(c.max);
-    return "{{" + std::to_string(c.min) + "}, {" + hi + "}}";
+    return std::to_string(c.min) + ", " + hi;
 }
 
 std::string header(const Format& f) {
@@ -379,19 +379,27 @@ std::string header(const Format& f) {
           << "                                 " << type_code(e->kind) << ", "
           << exist_code(e->exist) << ", \"" << e->default_value << "\", \"\", "
           << (e->kind == Kind::CONTAINER ? "nullptr" : "&value") << ") {\n";
+        // One description per class, shared by its elements.
         for (const auto& a : e->attrs)
-            o << "        add_attribute(\"" << a.name << "\", \"" << a.default_value << "\", \""
-              << a.allowed << "\", " << attr_type_code(a.slot) << ",\n"
-              << "                      "
-              << (a.required ? "PGM_XML_EXIST_REQUIRED" : "PGM_XML_EXIST_OPTIONAL") << ", &"
-              << a.name << ");\n";
+            o << "        static const PGM_COMMON_XML_ATTRIBUTE_DESC " << a.name << "_desc{\""
+              << a.name << "\", \"\", \"" << a.default_value << "\", \"" << a.allowed << "\",\n"
+              << "            " << attr_type_code(a.slot) << ", "
+              << (a.required ? "PGM_XML_EXIST_REQUIRED" : "PGM_XML_EXIST_OPTIONAL") << "};\n"
+              << "        add_attribute(" << a.name << "_desc, &" << a.name << ");\n";
         o << "        init_check();\n    }\n"
           << "    ~" << cls << "() override = default;\n\n";
 
         o << "    bool check_child_count() override {\n";
-        for (const auto& c : e->children)
-            if (c.declared)
-                o << "        check_count(" << enumerator(c.tag) << ", " << counts(c) << ");\n";
+        bool any_declared = false;
+        for (const auto& c : e->children) any_declared = any_declared || c.declared;
+        if (any_declared) {
+            // One table per class, shared by its elements rather than copied into each.
+            o << "        static const PGM_COMMON_XML_COUNT_RULE counts[] = {\n";
+            for (const auto& c : e->children)
+                if (c.declared)
+                    o << "            {" << enumerator(c.tag) << ", " << counts(c) << "},\n";
+            o << "        };\n        declare_counts(counts);\n";
+        }
         o << "        return PGM_COMMON_XML_ELEMENT::check_child_count();\n    }\n\n";
 
         o << "    void clear_childs() override {";

@@ -2,14 +2,14 @@
 #ifndef VORN_ACTION_H
 #define VORN_ACTION_H
 
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vorn_common.h"
 
 class VORN_ACTION {
-public:
+  public:
     virtual ~VORN_ACTION() = default;
 
     const std::string& get_name() const { return m_name; }
@@ -35,15 +35,18 @@ public:
     // True when `value` refers to the programming file ("jic" or "JIC" anywhere in it).
     virtual bool property_value_is_jic_file(std::string value) const;
 
-protected:
+  protected:
     VORN_ACT_TYPE m_type = VORN_ACT_TYPE_WRITE_REGISTER;
     std::string m_name;
     std::vector<VORN_ACT_PROPERTY> m_property_list;
-    std::map<VORN_ACT_PROPERTY, std::string> m_property_values;
+    // The values set so far, ordered by property; a property without an entry reads as empty.
+    // A sorted array rather than a tree: an action holds a handful of values, and a database
+    // holds hundreds of thousands of actions.
+    std::vector<std::pair<VORN_ACT_PROPERTY, std::string>> m_property_values;
 };
 
 class VORN_OPERATION {
-public:
+  public:
     virtual ~VORN_OPERATION() = default;
 
     const std::string& get_name() const { return m_name; }
@@ -57,7 +60,7 @@ public:
     // Appends `action` and takes ownership; null is an internal error.
     virtual void add_action_into_list(VORN_ACTION* action) = 0;
 
-protected:
+  protected:
     std::string m_name;
     std::string m_description;
     VORN_OP_TYPE m_type = VORN_OP_TYPE_INITIALIZATION;
