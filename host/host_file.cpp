@@ -28,14 +28,33 @@ bool write_all(int fd, const std::string& content) {
     size_t left = content.size();
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         p += n;
         left -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// A writer killed between mkstemp and rename leaves its temporary behind; the next
+// successful write of the same file removes it.
+void remove_stale_temporaries(const std::string& folder, const std::string& file_name) {
+    // Old enough that no live writer can still own it.
+    constexpr long long STALE_TEMPORARY_NS = 600LL * 1000000000LL;
+    const std::string prefix = "." + file_name + ".";
+    const std::string dir = folder.empty() ? std::string(".") : folder;
+    std::error_code ec;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // mkstemp's suffix is six characters.
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        struct stat st;
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (to_ns(now) - to_ns(st.st_mtim) > STALE_TEMPORARY_NS) ::unlink(it->path().c_str());
+    }
 }
 
 }  // namespace
@@ -75,48 +94,46 @@ bool read_file(const std::string& path, std::string& out) {
     return true;
 }
 
-void remove_stale_temporaries(const std::string& folder, const std::string& file_name) {
-    // Old enough that no live writer can still own it.
-    constexpr long long STALE_TEMPORARY_NS = 600LL * 1000000000LL;
-    const std::string prefix = "." + file_name + ".";
-    const std::string dir = folder.empty() ? std::string(".") : folder;
-    std::error_code ec;
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        // mkstemp's suffix is six characters.
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
-            continue;
-        struct stat st;
-        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (to_ns(now) - to_ns(st.st_mtim) > STALE_TEMPORARY_NS) ::unlink(it->path().c_str());
+bool replace_file(const std::string& path, const std::string& content, unsigned mode,
+                  WRITE_FAILURE* failure) {
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = dir + "." + base + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        if (failure != nullptr) *failure = {true, errno};
+        return false;
     }
+    bool ok =
+        write_all(fd, content) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0 && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        if (failure != nullptr) *failure = {false, saved};
+        return false;
+    }
+    remove_stale_temporaries(dir, base);
+    return true;
 }
 
 bool write_file_atomic(const std::string& path, const std::string& content, unsigned mode) {
     if (path.empty() || path.back() == '/') return false;
-    fs::path target(path);
-    fs::path folder = target.parent_path();
+    const fs::path folder = fs::path(path).parent_path();
     std::error_code ec;
     if (!folder.empty()) {
         fs::create_directories(folder, ec);
         if (!fs::is_directory(folder, ec)) return false;
     }
-    std::string temp = (folder.empty() ? fs::path(".") : folder).string() + "/." +
-                       target.filename().string() + ".XXXXXX";
-    int fd = ::mkstemp(&temp[0]);
-    if (fd < 0) return false;
-    bool ok =
-        write_all(fd, content) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    remove_stale_temporaries(folder.string(), target.filename().string());
-    return true;
+    return replace_file(path, content, mode, nullptr);
 }
 
 std::string config_home() {

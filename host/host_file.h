@@ -37,15 +37,23 @@ bool is_settled(const STAMP& stamp, long long read_ns);
 // Whole file into `out`; false when it cannot be read.
 bool read_file(const std::string& path, std::string& out);
 
+// Why `replace_file` failed: creating the temporary, or a later step; `error` is errno.
+struct WRITE_FAILURE {
+    bool temporary = false;
+    int error = 0;
+};
+
+// Writes `content` to a temporary file beside `path`, flushes it and renames it over `path`,
+// so a reader sees the old file or the new one, never half of one; the folder must exist. On
+// failure the target is untouched and no temporary stays. Temporaries that killed writers left
+// for the same file are removed once old enough to belong to no live writer.
+bool replace_file(const std::string& path, const std::string& content, unsigned mode,
+                  WRITE_FAILURE* failure);
+
 // Writes `content` to a temporary file in the target's folder and renames it into place, so a
 // reader sees the old file or the new one, never half of one. Creates the folder. `mode` is
 // the new file's permission bits.
 bool write_file_atomic(const std::string& path, const std::string& content, unsigned mode = 0644);
-
-// Removes the temporaries `write_file_atomic` and the XML writer leave for `file_name` in
-// `folder` when killed before their rename, once they are old enough to belong to no live
-// writer. Called after each successful write, so leftovers never pile up.
-void remove_stale_temporaries(const std::string& folder, const std::string& file_name);
 
 // $XDG_CONFIG_HOME, else ~/.config, without a trailing "/".
 std::string config_home();

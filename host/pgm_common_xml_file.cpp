@@ -548,17 +548,6 @@ bool serialise(const PGM_COMMON_XML_ELEMENT* root, std::string& out, std::string
     return true;
 }
 
-bool write_all(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 // ---- PGM_COMMON_XML ------------------------------------------------------------------------
@@ -676,34 +665,17 @@ bool PGM_COMMON_XML::write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& 
         return false;
     }
 
-    // A temporary file beside the target, renamed over it: readers see the old file or the
-    // new one, never a part.
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        t_last_error = TARVEN::fmt_sprintf("cannot create a temporary file in %s: %s", dir,
-                                           std::strerror(errno));
+    HOST_FILE::WRITE_FAILURE failure;
+    if (!HOST_FILE::replace_file(path, text, 0644, &failure)) {
+        const size_t slash = path.find_last_of('/');
+        const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        t_last_error =
+            failure.temporary
+                ? TARVEN::fmt_sprintf("cannot create a temporary file in %s: %s", dir,
+                                      std::strerror(failure.error))
+                : TARVEN::fmt_sprintf("cannot write %s: %s", path, std::strerror(failure.error));
         return false;
     }
-    bool ok = write_all(fd, text) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        t_last_error = TARVEN::fmt_sprintf("cannot write %s: %s", path, std::strerror(saved));
-        return false;
-    }
-    HOST_FILE::remove_stale_temporaries(dir, base);
     return true;
 }
 
