@@ -858,7 +858,7 @@ bool VORN_QSPI_MGR::add_operation_into_list(VORN_OP_TYPE type, PGM_COMMON_XML_EL
         }
         if (valid) {
             for (size_t i = 0; i < properties.size(); ++i)
-                act->set_property_value(properties[i], values[i]);
+                act->set_property_value(properties[i], std::move(values[i]));
         }
         op->add_action_into_list(act.get());
         act.release();

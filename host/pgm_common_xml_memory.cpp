@@ -1,0 +1,210 @@
+// libxml2's memory while a document is read, validated and freed.
+//
+// A database is hundreds of documents of a few thousand nodes each, parsed, validated and
+// freed one after the other while the records built from them stay. On the process heap the
+// documents' short-lived nodes land in the holes between those records, and the allocator's
+// work per document grows with the number of records already loaded. Inside a document scope
+// libxml2 allocates from a block of its own instead: a bump pointer, frees that only count,
+// and a block reused from its start once nothing in it is alive. Outside a scope (schemas,
+// writing) and for large requests it uses the process heap as before.
+//
+// Under AddressSanitizer the hooks stay off, so that libxml2's own memory keeps being checked.
+#include <sys/mman.h>
+
+#include <libxml/globals.h>
+#include <libxml/xmlmemory.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "pgm_common_xml_internal.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORN_XML_MEMORY_OFF 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VORN_XML_MEMORY_OFF 1
+#endif
+
+namespace {
+
+// Blocks are aligned to their size, so the block of any pointer in it is found by masking.
+constexpr size_t BLOCK_SIZE = size_t{4} << 20;
+constexpr uintptr_t BLOCK_MASK = ~static_cast<uintptr_t>(BLOCK_SIZE - 1);
+// Larger requests would waste most of a block; they are rare (big text nodes, dictionaries).
+constexpr size_t LARGEST = BLOCK_SIZE / 16;
+constexpr size_t ALIGN = 16;
+// Each allocation is preceded by its size, for realloc.
+constexpr size_t HEADER = ALIGN;
+constexpr size_t MAX_BLOCKS = 64;
+
+struct BLOCK {
+    // Live allocations, plus one while the block is some thread's current block.
+    std::atomic<long> live;
+    char* next;
+    char* end;
+};
+constexpr size_t FIRST = (sizeof(BLOCK) + ALIGN - 1) / ALIGN * ALIGN;
+
+// Every block ever mapped and not yet unmapped. free() looks pointers up here: a pointer
+// whose masked address is not listed came from the process heap.
+std::atomic<uintptr_t> g_blocks[MAX_BLOCKS];
+// One released block kept mapped, so that a steady load never maps and unmaps.
+std::atomic<BLOCK*> g_spare{nullptr};
+bool g_installed = false;
+
+bool is_block(uintptr_t base) {
+    for (const auto& slot : g_blocks)
+        if (slot.load(std::memory_order_acquire) == base) return true;
+    return false;
+}
+
+BLOCK* map_block() {
+    if (BLOCK* spare = g_spare.exchange(nullptr, std::memory_order_acq_rel)) return spare;
+    // Map twice the size and trim to get the alignment.
+    void* raw =
+        ::mmap(nullptr, 2 * BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t base = (start + BLOCK_SIZE - 1) & BLOCK_MASK;
+    if (base > start) ::munmap(raw, base - start);
+    if (base + BLOCK_SIZE < start + 2 * BLOCK_SIZE)
+        ::munmap(reinterpret_cast<void*>(base + BLOCK_SIZE), start + BLOCK_SIZE - base);
+    for (auto& slot : g_blocks) {
+        uintptr_t empty = 0;
+        if (slot.compare_exchange_strong(empty, base, std::memory_order_acq_rel))
+            return reinterpret_cast<BLOCK*>(base);
+    }
+    ::munmap(reinterpret_cast<void*>(base), BLOCK_SIZE);
+    return nullptr;
+}
+
+// Called by whoever drops the last reference to a block.
+void release_block(BLOCK* block) {
+    BLOCK* empty = nullptr;
+    if (g_spare.compare_exchange_strong(empty, block, std::memory_order_acq_rel)) return;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(block);
+    for (auto& slot : g_blocks) {
+        uintptr_t expected = base;
+        if (slot.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) break;
+    }
+    ::munmap(block, BLOCK_SIZE);
+}
+
+void unref(BLOCK* block) {
+    if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) release_block(block);
+}
+
+// The calling thread's block and scope depth. Plain data, so that reading it costs no call.
+struct THREAD_STATE {
+    BLOCK* block;
+    int depth;
+};
+thread_local THREAD_STATE t_state __attribute__((tls_model("initial-exec"))) = {nullptr, 0};
+
+// Gives up the thread's block when the thread ends; set up with the thread's first block.
+struct THREAD_END {
+    ~THREAD_END() {
+        if (t_state.block != nullptr) unref(t_state.block);
+        t_state.block = nullptr;
+    }
+};
+
+void* from_block(size_t size) {
+    THREAD_STATE& state = t_state;
+    const size_t need = HEADER + (size + ALIGN - 1) / ALIGN * ALIGN;
+    BLOCK* block = state.block;
+    if (block != nullptr && block->live.load(std::memory_order_acquire) == 1)
+        block->next = reinterpret_cast<char*>(block) + FIRST;  // nothing in it is alive
+    if (block == nullptr || static_cast<size_t>(block->end - block->next) < need) {
+        BLOCK* fresh = map_block();
+        if (fresh == nullptr) return nullptr;
+        fresh->live.store(1, std::memory_order_relaxed);
+        fresh->next = reinterpret_cast<char*>(fresh) + FIRST;
+        fresh->end = reinterpret_cast<char*>(fresh) + BLOCK_SIZE;
+        if (block != nullptr) {
+            unref(block);
+        } else {
+            thread_local THREAD_END end;
+            (void)end;
+        }
+        state.block = block = fresh;
+    }
+    char* p = block->next;
+    block->next += need;
+    block->live.fetch_add(1, std::memory_order_relaxed);
+    *reinterpret_cast<size_t*>(p) = size;
+    return p + HEADER;
+}
+
+BLOCK* block_of(void* p) {
+    const uintptr_t base = reinterpret_cast<uintptr_t>(p) & BLOCK_MASK;
+    // Most frees are of the document this thread is reading.
+    if (base == reinterpret_cast<uintptr_t>(t_state.block)) return t_state.block;
+    return is_block(base) ? reinterpret_cast<BLOCK*>(base) : nullptr;
+}
+
+extern "C" void* xml_malloc(size_t size) {
+    if (t_state.depth > 0 && size <= LARGEST)
+        if (void* p = from_block(size)) return p;
+    return std::malloc(size);
+}
+
+extern "C" void xml_free(void* p) {
+    if (p == nullptr) return;
+    if (BLOCK* block = block_of(p))
+        unref(block);
+    else
+        std::free(p);
+}
+
+extern "C" void* xml_realloc(void* p, size_t size) {
+    if (p == nullptr) return xml_malloc(size);
+    BLOCK* block = block_of(p);
+    if (block == nullptr) return std::realloc(p, size);
+    const size_t old = *reinterpret_cast<size_t*>(static_cast<char*>(p) - HEADER);
+    void* q = xml_malloc(size);
+    if (q == nullptr) return nullptr;
+    std::memcpy(q, p, old < size ? old : size);
+    unref(block);
+    return q;
+}
+
+extern "C" char* xml_strdup(const char* s) {
+    const size_t size = std::strlen(s) + 1;
+    auto* copy = static_cast<char*>(xml_malloc(size));
+    if (copy != nullptr) std::memcpy(copy, s, size);
+    return copy;
+}
+
+}  // namespace
+
+namespace pgm_common_xml_detail {
+
+void install_document_memory() {
+#ifndef VORN_XML_MEMORY_OFF
+    xmlFreeFunc free_fn = nullptr;
+    xmlMallocFunc malloc_fn = nullptr;
+    xmlReallocFunc realloc_fn = nullptr;
+    xmlStrdupFunc strdup_fn = nullptr;
+    // Someone else's hooks are left alone.
+    if (xmlMemGet(&free_fn, &malloc_fn, &realloc_fn, &strdup_fn) != 0 || free_fn != std::free ||
+        malloc_fn != std::malloc || realloc_fn != std::realloc)
+        return;
+    g_installed = xmlMemSetup(xml_free, xml_malloc, xml_realloc, xml_strdup) == 0;
+#endif
+}
+
+DOCUMENT_MEMORY_SCOPE::DOCUMENT_MEMORY_SCOPE() : m_on(g_installed) {
+    if (m_on) ++t_state.depth;
+}
+
+DOCUMENT_MEMORY_SCOPE::~DOCUMENT_MEMORY_SCOPE() {
+    if (m_on) --t_state.depth;
+}
+
+}  // namespace pgm_common_xml_detail
