@@ -42,9 +42,15 @@ constexpr size_t ALIGN = 16;
 constexpr size_t HEADER = ALIGN;
 constexpr size_t MAX_BLOCKS = 64;
 
+// The owning thread counts its allocations and frees in plain fields; other threads, and
+// everyone once the owner has moved on, count in `shared`. While owned, `shared` holds OWNED
+// less the frees from other threads, so it cannot reach zero; when the owner moves on it adds
+// what it still counts less OWNED, and whoever brings `shared` to zero unmaps the block.
+constexpr long OWNED = long{1} << 40;
+
 struct BLOCK {
-    // Live allocations, plus one while the block is some thread's current block.
-    std::atomic<long> live;
+    std::atomic<long> shared;
+    long owner_live;  // allocations less the owner's own frees
     char* next;
     char* end;
 };
@@ -95,8 +101,16 @@ void release_block(BLOCK* block) {
     ::munmap(block, BLOCK_SIZE);
 }
 
+// A free by a thread that does not own the block, or of a block its owner left.
 void unref(BLOCK* block) {
-    if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) release_block(block);
+    if (block->shared.fetch_sub(1, std::memory_order_acq_rel) == 1) release_block(block);
+}
+
+// The owner leaves the block to the frees still to come.
+void leave(BLOCK* block) {
+    const long still = block->owner_live - OWNED;
+    if (block->shared.fetch_add(still, std::memory_order_acq_rel) + still == 0)
+        release_block(block);
 }
 
 // The calling thread's block and scope depth. Plain data, so that reading it costs no call.
@@ -109,36 +123,55 @@ thread_local THREAD_STATE t_state __attribute__((tls_model("initial-exec"))) = {
 // Gives up the thread's block when the thread ends; set up with the thread's first block.
 struct THREAD_END {
     ~THREAD_END() {
-        if (t_state.block != nullptr) unref(t_state.block);
+        if (t_state.block != nullptr) leave(t_state.block);
         t_state.block = nullptr;
     }
 };
 
+__attribute__((noinline)) BLOCK* next_block(BLOCK* block) {
+    BLOCK* fresh = map_block();
+    if (fresh == nullptr) return nullptr;
+    fresh->shared.store(OWNED, std::memory_order_relaxed);
+    fresh->owner_live = 0;
+    fresh->next = reinterpret_cast<char*>(fresh) + FIRST;
+    fresh->end = reinterpret_cast<char*>(fresh) + BLOCK_SIZE;
+    if (block != nullptr) {
+        leave(block);
+    } else {
+        thread_local THREAD_END end;
+        (void)end;
+    }
+    t_state.block = fresh;
+    return fresh;
+}
+
 void* from_block(size_t size) {
-    THREAD_STATE& state = t_state;
     const size_t need = HEADER + (size + ALIGN - 1) / ALIGN * ALIGN;
-    BLOCK* block = state.block;
-    if (block != nullptr && block->live.load(std::memory_order_acquire) == 1)
-        block->next = reinterpret_cast<char*>(block) + FIRST;  // nothing in it is alive
+    BLOCK* block = t_state.block;
+    if (block != nullptr &&
+        block->owner_live == OWNED - block->shared.load(std::memory_order_acquire)) {
+        // Nothing in it is alive: start again from the top, which is still in cache.
+        block->next = reinterpret_cast<char*>(block) + FIRST;
+        block->owner_live = 0;
+        block->shared.store(OWNED, std::memory_order_relaxed);
+    }
     if (block == nullptr || static_cast<size_t>(block->end - block->next) < need) {
-        BLOCK* fresh = map_block();
-        if (fresh == nullptr) return nullptr;
-        fresh->live.store(1, std::memory_order_relaxed);
-        fresh->next = reinterpret_cast<char*>(fresh) + FIRST;
-        fresh->end = reinterpret_cast<char*>(fresh) + BLOCK_SIZE;
-        if (block != nullptr) {
-            unref(block);
-        } else {
-            thread_local THREAD_END end;
-            (void)end;
-        }
-        state.block = block = fresh;
+        block = next_block(block);
+        if (block == nullptr) return nullptr;
     }
     char* p = block->next;
     block->next += need;
-    block->live.fetch_add(1, std::memory_order_relaxed);
+    ++block->owner_live;
     *reinterpret_cast<size_t*>(p) = size;
     return p + HEADER;
+}
+
+// Counts a free of an allocation of `block`.
+void give_back(BLOCK* block) {
+    if (block == t_state.block)
+        --block->owner_live;
+    else
+        unref(block);
 }
 
 BLOCK* block_of(void* p) {
@@ -157,7 +190,7 @@ extern "C" void* xml_malloc(size_t size) {
 extern "C" void xml_free(void* p) {
     if (p == nullptr) return;
     if (BLOCK* block = block_of(p))
-        unref(block);
+        give_back(block);
     else
         std::free(p);
 }
@@ -170,7 +203,7 @@ extern "C" void* xml_realloc(void* p, size_t size) {
     void* q = xml_malloc(size);
     if (q == nullptr) return nullptr;
     std::memcpy(q, p, old < size ? old : size);
-    unref(block);
+    give_back(block);
     return q;
 }
 
