@@ -37,6 +37,7 @@ def fmt_time(s):
 
 def main(out):
     load, ctx = medians(os.path.join(out, "bench_load.json"))
+    load.update(medians(os.path.join(out, "bench_load_anchor.json"))[0])
     look, _ = medians(os.path.join(out, "bench_lookup.json"))
     save, _ = medians(os.path.join(out, "bench_save.json"))
     mem = [json.loads(l) for l in open(os.path.join(out, "memory.jsonl")) if l.strip()]
