@@ -668,7 +668,12 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
     // The golden template is trusted without a schema check: attributes it gets wrong keep
     // their defaults for the loader to judge.
     TREE_BUILDER builder(*format, is_golden, error);
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree = builder.build(root, format->root);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
+    {
+        // The elements go next to the document, most of which is freed right after.
+        pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory(true);
+        tree = builder.build(root, format->root);
+    }
     if (tree == nullptr || (builder.counts_broken() && !check_counts(*tree, error))) {
         t_last_error = error;
         return nullptr;

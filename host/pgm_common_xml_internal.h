@@ -18,17 +18,19 @@ bool parse_unsigned(std::string_view text, unsigned int& value);
 // Gives libxml2 the allocator below; call once, before libxml2 allocates anything.
 void install_document_memory();
 
-// While one is alive on a thread, libxml2 allocates that thread's documents from blocks kept
-// apart from the process heap (see pgm_common_xml_memory.cpp).
+// While one is alive on a thread, libxml2 allocates that thread's documents (and, with
+// `elements`, the thread's new elements) from blocks kept apart from the process heap (see
+// pgm_common_xml_memory.cpp).
 class DOCUMENT_MEMORY_SCOPE {
   public:
-    DOCUMENT_MEMORY_SCOPE();
+    explicit DOCUMENT_MEMORY_SCOPE(bool elements = false);
     ~DOCUMENT_MEMORY_SCOPE();
     DOCUMENT_MEMORY_SCOPE(const DOCUMENT_MEMORY_SCOPE&) = delete;
     DOCUMENT_MEMORY_SCOPE& operator=(const DOCUMENT_MEMORY_SCOPE&) = delete;
 
   private:
     bool m_on;
+    bool m_elements;
 };
 
 }  // namespace pgm_common_xml_detail

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pgm_common_xml_export.h"
 #include "pgm_common_xml_internal.h"
 
 #if defined(__has_feature)
@@ -117,8 +118,9 @@ void leave(BLOCK* block) {
 struct THREAD_STATE {
     BLOCK* block;
     int depth;
+    int element_depth;
 };
-thread_local THREAD_STATE t_state __attribute__((tls_model("initial-exec"))) = {nullptr, 0};
+thread_local THREAD_STATE t_state __attribute__((tls_model("initial-exec"))) = {nullptr, 0, 0};
 
 // Gives up the thread's block when the thread ends; set up with the thread's first block.
 struct THREAD_END {
@@ -232,12 +234,31 @@ void install_document_memory() {
 #endif
 }
 
-DOCUMENT_MEMORY_SCOPE::DOCUMENT_MEMORY_SCOPE() : m_on(g_installed) {
+DOCUMENT_MEMORY_SCOPE::DOCUMENT_MEMORY_SCOPE(bool elements)
+    : m_on(g_installed), m_elements(elements && g_installed) {
     if (m_on) ++t_state.depth;
+    if (m_elements) ++t_state.element_depth;
 }
 
 DOCUMENT_MEMORY_SCOPE::~DOCUMENT_MEMORY_SCOPE() {
     if (m_on) --t_state.depth;
+    if (m_elements) --t_state.element_depth;
 }
 
 }  // namespace pgm_common_xml_detail
+
+// ---- elements --------------------------------------------------------------------------------
+
+void* PGM_COMMON_XML_ELEMENT::operator new(std::size_t size) {
+    if (t_state.element_depth > 0)
+        if (void* p = from_block(size)) return p;
+    return ::operator new(size);
+}
+
+void PGM_COMMON_XML_ELEMENT::operator delete(void* p) noexcept {
+    if (p == nullptr) return;
+    if (BLOCK* block = block_of(p))
+        give_back(block);
+    else
+        ::operator delete(p);
+}

@@ -118,6 +118,11 @@ class PGM_COMMON_XML_ELEMENT {
     PGM_COMMON_XML_ELEMENT(const PGM_COMMON_XML_ELEMENT&) = delete;
     PGM_COMMON_XML_ELEMENT& operator=(const PGM_COMMON_XML_ELEMENT&) = delete;
 
+    // Elements parse_xml builds sit next to each other, apart from the rest of the heap;
+    // every other element comes from the global operator new. Either kind is deleted as usual.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p) noexcept;
+
     // Derived classes declare their counts with check_count() and then call this, which
     // checks the children against every declaration. False when a count is out of range.
     virtual bool check_child_count();
