@@ -28,20 +28,26 @@ mkdir -p "$OUT"
 
 "$BUILD/bench/gen_db" "$VORN_BENCH_ROOT" "$CHIPS" 100 1000 10000
 
-# run_as OUT PROGRAM ARGS...: PROGRAM's results go to OUT.json.
-run_as() {
-    out=$1
-    name=$2
-    shift 2
+run() {
+    name=$1
+    shift
     "$BUILD/bench/$name" --benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true \
-        --benchmark_out="$OUT/$out.json" --benchmark_out_format=json "$@"
+        --benchmark_out="$OUT/$name.json" --benchmark_out_format=json "$@"
 }
-run() { run_as "$1" "$@"; }
 
-# The anchor runs in a process of its own, before any load: libxml2 alone on a fresh heap,
-# with none of the library's set-up (the library gives libxml2 its own allocator).
-run_as bench_load_anchor bench_load --benchmark_filter='BM_LoadAnchor/'
-run bench_load --benchmark_filter='BM_Load/'
+# Loads: every measurement in a process of its own, the anchor's too, since a programmer
+# loads its database once per process (a second load in the same process finds a heap already
+# grown and paged in, which flatters the small databases). REPS rounds; the median is taken.
+mkdir -p "$OUT/load"
+rm -f "$OUT"/load/*.json
+for r in $(seq "$REPS"); do
+    for n in 100 1000 10000; do
+        for bench in BM_LoadAnchor BM_Load; do
+            "$BUILD/bench/bench_load" --benchmark_filter="^$bench/$n\$" --benchmark_min_time=0.001 \
+                --benchmark_out="$OUT/load/${bench}_${n}_$r.json" --benchmark_out_format=json
+        done
+    done
+done
 run bench_lookup
 run bench_save
 for n in 100 1000 10000; do "$BUILD/bench/bench_memory" "$n"; done >"$OUT/memory.jsonl"
