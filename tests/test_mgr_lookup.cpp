@@ -18,24 +18,14 @@
 using vorn_test::MessageCapture;
 using vorn_test::TEST_MGR;
 
+using vorn_test::internal_error_of;
+
 namespace {
 
 using NAMES = std::vector<std::string>;
 
 constexpr unsigned int kFull = 0xFFFFFFFFu;
 constexpr unsigned int kMiddle = 0x00FFFF00u;
-
-// Runs `fn`, which must end in an internal error; returns it.
-template <typename F>
-VORN_INTERNAL_ERROR internal_error_of(F fn) {
-    try {
-        fn();
-    } catch (const VORN_INTERNAL_ERROR& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no internal error";
-    return VORN_INTERNAL_ERROR("", "", "", 0);
-}
 
 struct BYTES {
     std::unique_ptr<unsigned char[]> data;

@@ -11,18 +11,9 @@
 
 using vorn_test::MessageCapture;
 
-namespace {
+using vorn_test::internal_error_of;
 
-template <typename F>
-VORN_INTERNAL_ERROR internal_error_of(F fn) {
-    try {
-        fn();
-    } catch (const VORN_INTERNAL_ERROR& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no internal error";
-    return VORN_INTERNAL_ERROR("", "", "", 0);
-}
+namespace {
 
 using CARD = std::tuple<std::string, std::string, std::string>;  // name, voltage, density
 
