@@ -99,15 +99,9 @@ TEST(ToolAdd, ValidDeviceIsFoundByShowIdAndDensityInLaterRuns) {
     RESULT shown = world.run({"show", "MYPART", "--json"});
     ASSERT_EQ(shown.status, 0) << shown;
     json d = shown.json().at("device");
-    EXPECT_EQ(d.at("id"), "0x20 0xBA 0x30");
-    EXPECT_EQ(d.at("density"), "64Mb");
-    EXPECT_EQ(d.at("io_voltage"), "3.0V/3.3V");
-    EXPECT_EQ(d.at("total_die"), 1);
-    EXPECT_EQ(d.at("dummy_clock_cycle"), 8);
-    EXPECT_EQ(d.at("dummy_clock_cycle_x4"), 10);
-    EXPECT_EQ(d.at("template"), "Micron");
-    EXPECT_EQ(d.at("source"), "custom");
-    EXPECT_EQ(d.at("removable"), true);
+    tool_test::expect_members(d, R"({"id": "0x20 0xBA 0x30", "density": "64Mb",
+        "io_voltage": "3.0V/3.3V", "total_die": 1, "dummy_clock_cycle": 8,
+        "dummy_clock_cycle_x4": 10, "template": "Micron", "source": "custom", "removable": true})");
     EXPECT_EQ(d.at("file"), world.custom() + "pgm_flash_MYPART.xml");
     EXPECT_EQ(d.at("flows").at("sfl").size(), 5u);
     EXPECT_FALSE(d.at("flows").at("sfl")[1].at("actions").empty());

@@ -221,17 +221,12 @@ TEST(ToolShow, ShippedDeviceAsJson) {
     ASSERT_EQ(r.status, 0) << r;
     json d = r.json().at("device");
     EXPECT_EQ(d.at("name"), SHIPPED);
-    EXPECT_EQ(d.at("family"), "qspi");
-    EXPECT_EQ(d.at("id"), "0x20 0xBA 0x18");
     EXPECT_EQ(d.at("id_value"), 0x18BA20);
     EXPECT_EQ(d.at("id_mask"), 0xFFFFFF);
-    EXPECT_EQ(d.at("generic_name"), "QSPI128MB");
-    EXPECT_EQ(d.at("density_bytes"), 16777216);
-    EXPECT_EQ(d.at("total_die"), 1);
-    EXPECT_EQ(d.at("dummy_clock_cycle"), 8);
-    EXPECT_EQ(d.at("dummy_clock_cycle_x4"), 10);
-    EXPECT_EQ(d.at("source"), "built-in");
-    EXPECT_EQ(d.at("removable"), false);
+    tool_test::expect_members(
+        d, R"({"family": "qspi", "id": "0x20 0xBA 0x18", "generic_name": "QSPI128MB",
+        "density_bytes": 16777216, "total_die": 1, "dummy_clock_cycle": 8,
+        "dummy_clock_cycle_x4": 10, "source": "built-in", "removable": false})");
     EXPECT_EQ(d.at("file"), world.zentro() + "pgm_flash_db_qspi.xml");
     for (const char* flow : {"sfl", "sdm"}) {
         const json& ops = d.at("flows").at(flow);
@@ -392,11 +387,8 @@ TEST(ToolInfo, DirectoriesFilesAndCounts) {
     EXPECT_EQ(doc.at("user_ini_file"), world.user_ini());
     EXPECT_EQ(doc.at("version"), vorn_version());
     const json& counts = doc.at("counts");
-    EXPECT_EQ(counts.at("qspi_devices"), 42);
-    EXPECT_EQ(counts.at("built_in"), 42);
-    EXPECT_EQ(counts.at("custom"), 0);
-    EXPECT_EQ(counts.at("vendor_templates"), 5);
-    EXPECT_EQ(counts.at("user_templates"), 0);
+    tool_test::expect_members(counts, R"({"qspi_devices": 42, "built_in": 42, "custom": 0,
+        "vendor_templates": 5, "user_templates": 0})");
     EXPECT_TRUE(counts.at("sdmmc_devices").is_null());
 }
 

@@ -63,6 +63,13 @@ struct RESULT {
     }
 };
 
+// Each member of `expected`, a JSON object in text, has that value in `actual`.
+inline void expect_members(const nlohmann::json& actual, const std::string& expected) {
+    const nlohmann::json members = nlohmann::json::parse(expected);
+    for (const auto& [key, value] : members.items())
+        EXPECT_EQ(actual.value(key, nlohmann::json()), value) << key;
+}
+
 inline std::ostream& operator<<(std::ostream& os, const RESULT& r) {
     return os << "status " << r.status << "\n--- stdout\n" << r.out << "--- stderr\n" << r.err;
 }
