@@ -822,23 +822,8 @@ class QspiLookup : public qspi_test::QspiTest {
 
     // A complete record for saving: flows copied from the Winbond template.
     VORN_FLASH* new_device(const std::string& name, const std::string& id) {
-        VORN_FLASH* flash = mgr->create_flash(name);
-        flash->set_parameter_value(VORN_FLASH_PARAM_ID, id);
-        flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "1.8V");
-        flash->set_density("1024Mb");
-        flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 1u);
-        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 8u);
-        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 6u);
-        flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, "Winbond");
-        for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
-            std::vector<VORN_OPERATION*> ops;
-            for (const VORN_OPERATION* op :
-                 *mgr->get_prog_flow_template_operation_list(VORN_PROG_FLOW_TEMPLATE_WINBOND, type))
-                ops.push_back(
-                    new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
-            flash->set_operation_list(ops, type);
-        }
-        return flash;
+        return qspi_test::complete_record(*mgr, mgr->create_flash(name),
+                                          VORN_PROG_FLOW_TEMPLATE_WINBOND, id, "1.8V", "1024Mb");
     }
 
     std::string custom_dir() const { return FIO_PATH(custom.path()).full_directory(); }
