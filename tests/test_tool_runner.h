@@ -74,6 +74,16 @@ inline std::ostream& operator<<(std::ostream& os, const RESULT& r) {
     return os << "status " << r.status << "\n--- stdout\n" << r.out << "--- stderr\n" << r.err;
 }
 
+// `r` ended with `status` and, when `text` is given, said it on stderr.
+inline ::testing::AssertionResult exits(const RESULT& r, int status, const std::string& text = "") {
+    if (r.status != status)
+        return ::testing::AssertionFailure() << "status " << r.status << ", not " << status << "\n"
+                                             << r;
+    if (r.err.find(text) == std::string::npos)
+        return ::testing::AssertionFailure() << "no \"" << text << "\" on stderr\n" << r;
+    return ::testing::AssertionSuccess();
+}
+
 // One user's world: everything the tool may read or write lives below a temporary root.
 class TOOL_WORLD {
   public:
