@@ -7,6 +7,7 @@
 
 using nlohmann::json;
 using tool_test::exits;
+using tool_test::prints;
 using tool_test::RESULT;
 using tool_test::SHIPPED;
 using tool_test::TOOL_WORLD;
@@ -80,11 +81,8 @@ TEST(ToolCheck, SchemaErrorsCarryTheirLine) {
 
 TEST(ToolCheck, Duplicates) {
     TOOL_WORLD world;
-    RESULT within = world.run({"check", test_file("duplicate.xml")});
-    EXPECT_EQ(within.status, 1) << within;
-    EXPECT_NE(within.out.find("Error (20482): Found duplicate flash device names 'DUPDEV'"),
-              std::string::npos)
-        << within;
+    EXPECT_TRUE(prints(world.run({"check", test_file("duplicate.xml")}), 1,
+                       "Error (20482): Found duplicate flash device names 'DUPDEV'"));
 
     // The same file twice: every device of the second copy repeats one of the first.
     RESULT across =
@@ -99,9 +97,8 @@ TEST(ToolCheck, Duplicates) {
     RESULT custom = world.run({"check", test_file("second_device.xml")});
     EXPECT_EQ(custom.status, 1) << custom;
     EXPECT_NE(custom.out.find("Error (20482)"), std::string::npos) << custom;
-    RESULT zentro = world.run({"check", test_file("second_device.xml"), "--for", "zentro"});
-    EXPECT_EQ(zentro.status, 0) << zentro;
-    EXPECT_NE(zentro.out.find("note:"), std::string::npos) << zentro;
+    EXPECT_TRUE(prints(world.run({"check", test_file("second_device.xml"), "--for", "zentro"}), 0,
+                       "note:"));
     // A file of the database itself does not clash with its own devices.
     EXPECT_TRUE(exits(world.run({"check", world.custom() + "pgm_flash_OTHERDEV.xml"}), 0));
 }
@@ -112,26 +109,17 @@ TEST(ToolCheck, BuiltInNamesOverrideOnlyFromTheCustomDirectory) {
     ASSERT_EQ(shown.status, 0);
     const std::string file = world.root() + "copy.xml";
     world.write(file, shown.out);
-    RESULT custom = world.run({"check", file});
-    EXPECT_EQ(custom.status, 0) << custom;
-    EXPECT_NE(custom.out.find("overrides"), std::string::npos) << custom;
-    RESULT zentro = world.run({"check", file, "--for", "zentro"});
-    EXPECT_EQ(zentro.status, 1) << zentro;
-    EXPECT_NE(zentro.out.find("Error (20482)"), std::string::npos) << zentro;
+    EXPECT_TRUE(prints(world.run({"check", file}), 0, "overrides"));
+    EXPECT_TRUE(prints(world.run({"check", file, "--for", "zentro"}), 1, "Error (20482)"));
 }
 
 TEST(ToolCheck, FilesTheLoaderCouldNotRead) {
     TOOL_WORLD world;
-    RESULT missing_command = world.run({"check", test_file("missing_command.xml")});
-    EXPECT_EQ(missing_command.status, 1) << missing_command;
-    EXPECT_NE(missing_command.out.find("Write Register action without COMMAND"), std::string::npos)
-        << missing_command;
-    RESULT golden = world.run({"check", world.zentro() + "pgm_flash_db_qspi.xml"});
-    EXPECT_EQ(golden.status, 1) << golden;
-    EXPECT_NE(golden.out.find("golden template"), std::string::npos) << golden;
-    RESULT nothing = world.run({"check", world.root() + "absent.xml"});
-    EXPECT_EQ(nothing.status, 1) << nothing;
-    EXPECT_NE(nothing.out.find("no such file"), std::string::npos) << nothing;
+    EXPECT_TRUE(prints(world.run({"check", test_file("missing_command.xml")}), 1,
+                       "Write Register action without COMMAND"));
+    EXPECT_TRUE(prints(world.run({"check", world.zentro() + "pgm_flash_db_qspi.xml"}), 1,
+                       "golden template"));
+    EXPECT_TRUE(prints(world.run({"check", world.root() + "absent.xml"}), 1, "no such file"));
     world.write(world.root() + "garbage.xml", "<QSPI_FLASH version=\"1\"><FLASH>");
     EXPECT_TRUE(exits(world.run({"check", world.root() + "garbage.xml"}), 1));
     EXPECT_EQ(world.run({"check"}).status, 2);
@@ -139,10 +127,8 @@ TEST(ToolCheck, FilesTheLoaderCouldNotRead) {
 
 TEST(ToolCheck, SdmmcFilesUseTheSdmmcRules) {
     TOOL_WORLD world;
-    RESULT r = world.run({"check", test_file("sdmmc_bad_density.xml")});
-    EXPECT_EQ(r.status, 1) << r;
-    EXPECT_NE(r.out.find("Warning (20478): Device density '3GB' is invalid."), std::string::npos)
-        << r;
+    EXPECT_TRUE(prints(world.run({"check", test_file("sdmmc_bad_density.xml")}), 1,
+                       "Warning (20478): Device density '3GB' is invalid."));
 }
 
 // ---- import -----------------------------------------------------------------------------
@@ -255,9 +241,7 @@ TEST(ToolExport, Refusals) {
     EXPECT_EQ(world.run({"export", "QCDV16"}).status, 1);
     EXPECT_EQ(world.run({"export", "--template", "NOFLOW"}).status, 1);
     EXPECT_TRUE(exits(world.run({"export", SHIPPED, "EMMC_32GB"}), 1, "cannot share one file"));
-    RESULT card = world.run({"export", "EMMC_32GB"});
-    EXPECT_EQ(card.status, 0) << card;
-    EXPECT_NE(card.out.find("<SDMMC_FLASH"), std::string::npos) << card;
+    EXPECT_TRUE(prints(world.run({"export", "EMMC_32GB"}), 0, "<SDMMC_FLASH"));
     EXPECT_TRUE(exits(world.run({"export", SHIPPED, "-o", world.root() + "no/such/dir/x.xml"}), 1));
 }
 

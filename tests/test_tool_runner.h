@@ -74,14 +74,22 @@ inline std::ostream& operator<<(std::ostream& os, const RESULT& r) {
     return os << "status " << r.status << "\n--- stdout\n" << r.out << "--- stderr\n" << r.err;
 }
 
-// `r` ended with `status` and, when `text` is given, said it on stderr.
-inline ::testing::AssertionResult exits(const RESULT& r, int status, const std::string& text = "") {
+// `r` ended with `status` and, when `text` is given, wrote it to `stream`.
+inline ::testing::AssertionResult ended(const RESULT& r, int status, const std::string& stream,
+                                        const std::string& text, const char* stream_name) {
     if (r.status != status)
         return ::testing::AssertionFailure() << "status " << r.status << ", not " << status << "\n"
                                              << r;
-    if (r.err.find(text) == std::string::npos)
-        return ::testing::AssertionFailure() << "no \"" << text << "\" on stderr\n" << r;
+    if (stream.find(text) == std::string::npos)
+        return ::testing::AssertionFailure() << "no \"" << text << "\" on " << stream_name << "\n"
+                                             << r;
     return ::testing::AssertionSuccess();
+}
+inline ::testing::AssertionResult exits(const RESULT& r, int status, const std::string& text = "") {
+    return ended(r, status, r.err, text, "stderr");
+}
+inline ::testing::AssertionResult prints(const RESULT& r, int status, const std::string& text) {
+    return ended(r, status, r.out, text, "stdout");
 }
 
 // One user's world: everything the tool may read or write lives below a temporary root.
