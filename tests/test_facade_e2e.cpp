@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "test_qspi_fixture.h"
 #include "vorn.h"
 #include "vorn_test_support.h"
 
@@ -16,13 +17,6 @@ const char* const ID = "0xEE 0x7A 0x19";
 const unsigned int ID_DWORD = 0x197AEEu;
 const DEV_FAMILY_ENUM DEVICE_FAMILY = static_cast<DEV_FAMILY_ENUM>(73);  // 3.0V/3.3V
 
-std::vector<VORN_OPERATION*> copy_flow(const std::vector<VORN_OPERATION*>& flow) {
-    std::vector<VORN_OPERATION*> copy;
-    for (VORN_OPERATION* op : flow)
-        copy.push_back(new VORN_QSPI_OPERATION(*dynamic_cast<VORN_QSPI_OPERATION*>(op)));
-    return copy;
-}
-
 // Every enabled property of every action, as the host's editor would check it.
 void expect_flow_valid(const std::vector<VORN_OPERATION*>* flow) {
     ASSERT_NE(flow, nullptr);
@@ -34,26 +28,6 @@ void expect_flow_valid(const std::vector<VORN_OPERATION*>* flow) {
                 EXPECT_TRUE(act->property_value_is_valid(p, act->get_property_value(p), &err))
                     << op->get_name() << "/" << act->get_name() << ": " << err;
             }
-}
-
-// Two flows hold the same operations and actions, property by property.
-void expect_same_flow(const std::vector<VORN_OPERATION*>* a,
-                      const std::vector<VORN_OPERATION*>* b) {
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    ASSERT_EQ(a->size(), b->size());
-    for (size_t i = 0; i < a->size(); ++i) {
-        const auto& acts_a = *(*a)[i]->get_action_list();
-        const auto& acts_b = *(*b)[i]->get_action_list();
-        EXPECT_EQ((*a)[i]->get_type(), (*b)[i]->get_type());
-        ASSERT_EQ(acts_a.size(), acts_b.size());
-        for (size_t j = 0; j < acts_a.size(); ++j) {
-            EXPECT_EQ(acts_a[j]->get_type(), acts_b[j]->get_type());
-            for (VORN_ACT_PROPERTY p : acts_a[j]->get_property_enum_list())
-                EXPECT_EQ(acts_a[j]->get_property_value(p), acts_b[j]->get_property_value(p))
-                    << "operation " << i << " action " << j << " property " << p;
-        }
-    }
 }
 
 }  // namespace
@@ -105,8 +79,8 @@ TEST_F(FacadeEndToEnd, CreateSaveFindDelete) {
                                                                  VORN_PROG_FLOW_TYPE_SDM);
     ASSERT_NE(sfl, nullptr);
     ASSERT_NE(sdm, nullptr);
-    flash->set_operation_list(copy_flow(*sfl), VORN_PROG_FLOW_TYPE_SFL);
-    flash->set_operation_list(copy_flow(*sdm), VORN_PROG_FLOW_TYPE_SDM);
+    flash->set_operation_list(qspi_test::copy_operations(*sfl), VORN_PROG_FLOW_TYPE_SFL);
+    flash->set_operation_list(qspi_test::copy_operations(*sdm), VORN_PROG_FLOW_TYPE_SDM);
 
     const std::vector<std::pair<VORN_FLASH_PARAM, std::string>> texts = {
         {VORN_FLASH_PARAM_ID, ID},
@@ -145,10 +119,12 @@ TEST_F(FacadeEndToEnd, CreateSaveFindDelete) {
 
     // A copy of what was saved, to compare with what comes back from the file.
     std::unique_ptr<VORN_QSPI_FLASH> saved(new VORN_QSPI_FLASH(NAME));
-    saved->set_operation_list(copy_flow(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)),
-                              VORN_PROG_FLOW_TYPE_SFL);
-    saved->set_operation_list(copy_flow(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM)),
-                              VORN_PROG_FLOW_TYPE_SDM);
+    saved->set_operation_list(
+        qspi_test::copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)),
+        VORN_PROG_FLOW_TYPE_SFL);
+    saved->set_operation_list(
+        qspi_test::copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM)),
+        VORN_PROG_FLOW_TYPE_SDM);
 
     // Numbers are written in decimal: the edited delay comes back as 100.
     (*saved->get_operation_list(VORN_PROG_FLOW_TYPE_SFL))[0]
@@ -176,10 +152,10 @@ TEST_F(FacadeEndToEnd, CreateSaveFindDelete) {
     EXPECT_EQ(by_name->get_density(), "256Mb");
     EXPECT_EQ(by_name->get_db_dir(), db_dir);
     EXPECT_TRUE(by_name->get_flash_removable_permission());
-    expect_same_flow(by_name->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
-                     saved->get_operation_list(VORN_PROG_FLOW_TYPE_SFL));
-    expect_same_flow(by_name->get_operation_list(VORN_PROG_FLOW_TYPE_SDM),
-                     saved->get_operation_list(VORN_PROG_FLOW_TYPE_SDM));
+    qspi_test::expect_same_flow(*by_name->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                                *saved->get_operation_list(VORN_PROG_FLOW_TYPE_SFL));
+    qspi_test::expect_same_flow(*by_name->get_operation_list(VORN_PROG_FLOW_TYPE_SDM),
+                                *saved->get_operation_list(VORN_PROG_FLOW_TYPE_SDM));
 
     EXPECT_EQ(mgr->get_flash_with_id(ID_DWORD, 0xFFFFFF), by_name);
     // 256 Mbit is 32 MiB; the name sorts before every shipped 256 Mbit part.

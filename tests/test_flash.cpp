@@ -96,18 +96,14 @@ TEST(FlashRecord, FieldsCanBeChanged) {
 // ---- density --------------------------------------------------------------------------------
 
 TEST(FlashDensity, UnitsAndBits) {
-    EXPECT_EQ(qword_density("1Mb"), 131072u);
-    EXPECT_EQ(qword_density("512Mb"), 67108864u);
-    EXPECT_EQ(qword_density("2048Mb"), 268435456u);
-    EXPECT_EQ(qword_density("512MB"), 536870912u);
-    EXPECT_EQ(qword_density("1GB"), 1073741824u);
-    EXPECT_EQ(qword_density("1Gb"), 134217728u);
-    EXPECT_EQ(qword_density("512GB"), 549755813888ULL);
-    EXPECT_EQ(qword_density("8M"), 8u << 20);       // nothing after the unit: bytes
-    EXPECT_EQ(qword_density("8Mx"), 8u << 20);      // only a lower-case b means bits
-    EXPECT_EQ(qword_density("8Mbit"), 1u << 20);    // what follows the b is not read
-    EXPECT_EQ(qword_density("0512Mb"), 67108864u);  // leading zeros are decimal
-    EXPECT_EQ(qword_density("0Mb"), 0u);
+    // Nothing after the unit means bytes and only a lower-case b means bits, whatever follows
+    // it; leading zeros are decimal.
+    const std::pair<const char*, unsigned long long> cases[] = {
+        {"1Mb", 131072u},           {"512Mb", 67108864u},  {"2048Mb", 268435456u},
+        {"512MB", 536870912u},      {"1GB", 1073741824u},  {"1Gb", 134217728u},
+        {"512GB", 549755813888ULL}, {"8M", 8u << 20},      {"8Mx", 8u << 20},
+        {"8Mbit", 1u << 20},        {"0512Mb", 67108864u}, {"0Mb", 0u}};
+    for (const auto& [text, bytes] : cases) EXPECT_EQ(qword_density(text), bytes) << text;
 }
 
 TEST(FlashDensity, UnreadableDensitiesAreZero) {
@@ -142,31 +138,19 @@ TEST(FlashDensity, ChangingTheTextChangesTheBytes) {
 
 // ---- generic names --------------------------------------------------------------------------
 
-TEST(FlashGenericName, QspiNamesCountBits) {
-    EXPECT_EQ(qspi_generic("64Mb"), "");
-    EXPECT_EQ(qspi_generic("127Mb"), "");
-    EXPECT_EQ(qspi_generic("128Mb"), "QSPI128MB");
-    EXPECT_EQ(qspi_generic("129Mb"), "QSPI129MB");
-    EXPECT_EQ(qspi_generic("512Mb"), "QSPI512MB");
-    EXPECT_EQ(qspi_generic("1023Mb"), "QSPI1023MB");
-    EXPECT_EQ(qspi_generic("1024Mb"), "QSPI1GB");
-    EXPECT_EQ(qspi_generic("1Gb"), "QSPI1GB");
-    EXPECT_EQ(qspi_generic("2048Mb"), "QSPI2GB");
-    EXPECT_EQ(qspi_generic("16MB"), "QSPI128MB");
-    EXPECT_EQ(qspi_generic("3Gb"), "QSPI3GB");
-    EXPECT_EQ(qspi_generic(""), "");
-    EXPECT_EQ(qspi_generic("junk"), "");
-}
-
-TEST(FlashGenericName, SdmmcNamesCountBytes) {
-    EXPECT_EQ(sdmmc_generic("32GB"), "SDMMC_32GB");
-    EXPECT_EQ(sdmmc_generic("1GB"), "SDMMC_1GB");
-    EXPECT_EQ(sdmmc_generic("512GB"), "SDMMC_512GB");
-    EXPECT_EQ(sdmmc_generic("8Gb"), "SDMMC_1GB");
-    EXPECT_EQ(sdmmc_generic("1023MB"), "SDMMC_1023MB");
-    EXPECT_EQ(sdmmc_generic("512MB"), "SDMMC_512MB");
-    EXPECT_EQ(sdmmc_generic("1Mb"), "SDMMC_0MB");
-    EXPECT_EQ(sdmmc_generic(""), "SDMMC_0MB");
+TEST(FlashGenericName, QspiNamesCountBitsAndSdmmcNamesCountBytes) {
+    for (const char* density : {"64Mb", "127Mb", "", "junk"})
+        EXPECT_EQ(qspi_generic(density), "") << density;
+    const std::pair<const char*, const char*> qspi[] = {
+        {"128Mb", "QSPI128MB"},   {"129Mb", "QSPI129MB"}, {"512Mb", "QSPI512MB"},
+        {"1023Mb", "QSPI1023MB"}, {"1024Mb", "QSPI1GB"},  {"1Gb", "QSPI1GB"},
+        {"2048Mb", "QSPI2GB"},    {"16MB", "QSPI128MB"},  {"3Gb", "QSPI3GB"}};
+    for (const auto& [density, name] : qspi) EXPECT_EQ(qspi_generic(density), name) << density;
+    const std::pair<const char*, const char*> sdmmc[] = {
+        {"32GB", "SDMMC_32GB"}, {"1GB", "SDMMC_1GB"},       {"512GB", "SDMMC_512GB"},
+        {"8Gb", "SDMMC_1GB"},   {"1023MB", "SDMMC_1023MB"}, {"512MB", "SDMMC_512MB"},
+        {"1Mb", "SDMMC_0MB"},   {"", "SDMMC_0MB"}};
+    for (const auto& [density, name] : sdmmc) EXPECT_EQ(sdmmc_generic(density), name) << density;
 }
 
 // ---- QSPI parameters ------------------------------------------------------------------------

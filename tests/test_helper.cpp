@@ -10,18 +10,9 @@
 
 using vorn_test::MessageCapture;
 
-namespace {
+using vorn_test::internal_error_of;
 
-template <typename F>
-VORN_INTERNAL_ERROR internal_error_of(F fn) {
-    try {
-        fn();
-    } catch (const VORN_INTERNAL_ERROR& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no internal error";
-    return VORN_INTERNAL_ERROR("", "", "", 0);
-}
+namespace {
 
 const DEV_FAMILY_ENUM QSPI = DEV_FAMILY_QSPI_FLASH;
 const DEV_FAMILY_ENUM SDMMC = DEV_FAMILY_SDMMC_FLASH;
@@ -252,32 +243,33 @@ TEST_F(Helper, ActiveManagerCanBeRenewed) {
 
 // ---- database devices ---------------------------------------------------------------------
 
-TEST_F(Helper, EmptyNameIsNeverADatabaseDevice) {
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("", QSPI, true, false));
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("", PGMIO_CONFIG_SCHEME_AS_X4, true, false));
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("", true, false));
-}
-
-TEST_F(Helper, LegacyOnlyNameIsNotADatabaseDevice) {
+// The three forms (by flash family, by scheme, by name alone) agree.
+TEST_F(Helper, DatabaseDevicesInAllThreeForms) {
     VORN_HELPER::refresh_flash_managers();
     VORN_MGR* qspi = VORN_HELPER::get_flash_manager(QSPI, false);
     ASSERT_TRUE(qspi->device_is_legacy("QCDV64", false));
     EXPECT_EQ(VORN_HELPER::get_flash_manager("QCDV64", false, false), qspi);
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("QCDV64", QSPI, false, false));
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("QCDV64", PGMIO_CONFIG_SCHEME_AS_X4, false, false));
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("QCDV64", false, false));
-}
-
-TEST_F(Helper, DatabaseDevicesInAllThreeForms) {
-    VORN_HELPER::refresh_flash_managers();
-    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QL128", QSPI, false, false));
-    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QL128", PGMIO_CONFIG_SCHEME_AS_X4, false, false));
-    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QL128", false, false));
-    // A 1.8V part is outside the active 3.3V family unless the filter is off.
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QU128", QSPI, false, false));
-    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QU128", QSPI, true, false));
-    EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QU128", false, false));
-    EXPECT_TRUE(VORN_HELPER::is_vorn_flash("MT25QU128", true, false));
+    const struct {
+        const char* name;
+        bool ignore_filter;
+        bool expected;
+    } rows[] = {
+        {"", true, false},
+        {"QCDV64", false, false},  // legacy only
+        {"MT25QL128", false, true},
+        // A 1.8V part is outside the active 3.3V family unless the filter is off.
+        {"MT25QU128", false, false},
+        {"MT25QU128", true, true},
+        {"NOT_A_DEVICE", true, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "'" << r.name << "' " << r.ignore_filter);
+        EXPECT_EQ(VORN_HELPER::is_vorn_flash(r.name, QSPI, r.ignore_filter, false), r.expected);
+        EXPECT_EQ(
+            VORN_HELPER::is_vorn_flash(r.name, PGMIO_CONFIG_SCHEME_AS_X4, r.ignore_filter, false),
+            r.expected);
+        EXPECT_EQ(VORN_HELPER::is_vorn_flash(r.name, r.ignore_filter, false), r.expected);
+    }
     EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QL128", NO_FAMILY, true, false));
     EXPECT_FALSE(VORN_HELPER::is_vorn_flash("MT25QL128", NO_SCHEME, true, false));
     EXPECT_FALSE(VORN_HELPER::is_vorn_flash("NOT_A_DEVICE", true, false));

@@ -16,18 +16,9 @@ using vorn_test::MessageCapture;
 using vorn_test::names_in_file;
 using vorn_test::TEST_MGR;
 
-namespace {
+using vorn_test::internal_error_of;
 
-template <typename F>
-VORN_INTERNAL_ERROR internal_error_of(F fn) {
-    try {
-        fn();
-    } catch (const VORN_INTERNAL_ERROR& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no internal error";
-    return VORN_INTERNAL_ERROR("", "", "", 0);
-}
+namespace {
 
 // Everything the maps say, to compare before and after an operation.
 struct MAPS {

@@ -81,19 +81,9 @@ TEST_F(MgrQspiFiles, FailedRewriteKeepsAllFourEntries) {
 }
 
 TEST_F(MgrQspiFiles, ResavingAnEntryOfASharedFileMovesItToItsOwnFile) {
-    VORN_FLASH* beta = mgr->create_flash("BETA");
-    beta->set_parameter_value(VORN_FLASH_PARAM_ID, "0xEF 0x40 0x20");
-    beta->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "1.8V");
-    beta->set_density("512Mb");
-    beta->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 1u);
-    beta->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, "Winbond");
-    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
-        std::vector<VORN_OPERATION*> copy;
-        for (VORN_OPERATION* op :
-             *mgr->get_prog_flow_template_operation_list(VORN_PROG_FLOW_TEMPLATE_WINBOND, type))
-            copy.push_back(new VORN_QSPI_OPERATION(*dynamic_cast<VORN_QSPI_OPERATION*>(op)));
-        beta->set_operation_list(copy, type);
-    }
+    VORN_FLASH* beta =
+        complete_record(*mgr, mgr->create_flash("BETA"), VORN_PROG_FLOW_TEMPLATE_WINBOND,
+                        "0xEF 0x40 0x20", "1.8V", "512Mb");
     ASSERT_TRUE(mgr->update_db(beta, dir));
     EXPECT_EQ(mgr->get_custom_dir_map().at("BETA"), dir + "pgm_flash_BETA.xml");
 

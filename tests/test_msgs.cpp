@@ -176,35 +176,28 @@ TEST(MsgBuilders, EachBuilderFillsItsOwnCatalogueRow) {
     }
 }
 
+// The arguments go in unchanged, the device name before the directory.
 TEST(MsgBuilders, TextsReadAsWritten) {
-    std::unique_ptr<MSG_W> die(MSG_VORN::W::INVALID_TOTAL_DEVICE_DIE(-7));
-    EXPECT_EQ(die->get_text(), "Total device die '-7' is invalid.");
-    std::unique_ptr<MSG_W> exists(
-        MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE("T1"));
-    EXPECT_EQ(exists->get_text(),
-              "Template name 'T1' is invalid as it already exist in the template database.");
-    std::unique_ptr<MSG_W> update(MSG_VORN::W::FAILED_TO_UPDATE_DB("custom"));
-    EXPECT_EQ(update->get_text(), "Failed to update the device database in the custom directory.");
-    std::unique_ptr<MSG_W> command(
-        MSG_VORN::W::INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("0x1G"));
-    EXPECT_EQ(command->get_text(),
-              "Action command '0x1G' is invalid. It either contains an empty string or special "
-              "characters, or it is not in the list of byte formats.");
-}
-
-TEST(MsgBuilders, WarningCarriesTheArgumentUnchanged) {
-    std::unique_ptr<MSG_W> msg(MSG_VORN::W::INVALID_DEVICE_DENSITY("3Mb %1!s! 'x'"));
-    EXPECT_EQ(msg->get_id(), 20478u);
-    EXPECT_EQ(msg->get_text(), "Device density '3Mb %1!s! 'x'' is invalid.");
-    EXPECT_EQ(dynamic_cast<MSG_W_NULL*>(msg.get()), nullptr);
-}
-
-TEST(MsgBuilders, ErrorPutsNameFirstAndDirectorySecond) {
-    std::unique_ptr<MSG_E> msg(MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB("MT25QU01G", "custom"));
-    EXPECT_EQ(msg->get_id(), 20482u);
-    EXPECT_EQ(msg->get_text(),
-              "Found duplicate flash device names 'MT25QU01G' in the custom "
-              "directory.");
+    using namespace MSG_VORN;
+    const std::pair<std::function<MSG_BASE*()>, const char*> cases[] = {
+        {[] { return W::INVALID_TOTAL_DEVICE_DIE(-7); }, "Total device die '-7' is invalid."},
+        {[] { return W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE("T1"); },
+         "Template name 'T1' is invalid as it already exist in the template database."},
+        {[] { return W::FAILED_TO_UPDATE_DB("custom"); },
+         "Failed to update the device database in the custom directory."},
+        {[] { return W::INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR("0x1G"); },
+         "Action command '0x1G' is invalid. It either contains an empty string or special "
+         "characters, or it is not in the list of byte formats."},
+        {[] { return W::INVALID_DEVICE_DENSITY("3Mb %1!s! 'x'"); },
+         "Device density '3Mb %1!s! 'x'' is invalid."},
+        {[] { return E::FOUND_DUPLICATED_FLASH_IN_DB("MT25QU01G", "custom"); },
+         "Found duplicate flash device names 'MT25QU01G' in the custom directory."},
+    };
+    for (const auto& [build, text] : cases) {
+        std::unique_ptr<MSG_BASE> msg(build());
+        EXPECT_EQ(msg->get_text(), text);
+        EXPECT_EQ(dynamic_cast<MSG_W_NULL*>(msg.get()), nullptr) << text;
+    }
 }
 
 TEST(MsgBuilders, SuppressedWarningIsANullWarningThatShowsNothing) {

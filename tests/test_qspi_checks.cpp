@@ -206,19 +206,14 @@ TEST_F(QspiChecks, ParameterDispatch) {
     EXPECT_EQ(warning, 20476u);
     EXPECT_TRUE(text_check(VORN_FLASH_PARAM_NAME, "brand_new_part"));
 
-    auto internal_error = [&](const std::function<void()>& call) -> std::string {
-        try {
-            call();
-        } catch (const VORN_INTERNAL_ERROR& e) {
-            return e.what();
-        }
-        return "";
-    };
-    EXPECT_EQ(
-        internal_error([&] { mgr->is_parameter_valid(VORN_FLASH_PARAM_TOTAL_DIE, "1", &text); }),
-        "Unknown flash parameter: 4");
-    EXPECT_EQ(internal_error([&] { mgr->is_parameter_valid(VORN_FLASH_PARAM_ID, 1u, &text); }),
-              "Unknown flash parameter: 1");
+    EXPECT_STREQ(vorn_test::internal_error_of([&] {
+                     mgr->is_parameter_valid(VORN_FLASH_PARAM_TOTAL_DIE, "1", &text);
+                 }).what(),
+                 "Unknown flash parameter: 4");
+    EXPECT_STREQ(vorn_test::internal_error_of([&] {
+                     mgr->is_parameter_valid(VORN_FLASH_PARAM_ID, 1u, &text);
+                 }).what(),
+                 "Unknown flash parameter: 1");
 }
 
 TEST_F(QspiChecks, LegacyMembershipMatchesTheLegacyList) {

@@ -180,6 +180,32 @@ inline void expect_same_flow(const std::vector<VORN_OPERATION*>& a,
     }
 }
 
+// Copies of the operations of a flow, for a record to own.
+inline std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>& from) {
+    std::vector<VORN_OPERATION*> out;
+    for (const VORN_OPERATION* op : from)
+        out.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
+    return out;
+}
+
+// Makes `flash` a complete, valid record whose flows are copies of a vendor template's.
+inline VORN_FLASH* complete_record(VORN_MGR& mgr, VORN_FLASH* flash, VORN_PROG_FLOW_TEMPLATE vendor,
+                                   const std::string& id, const std::string& voltage,
+                                   const std::string& density) {
+    flash->set_parameter_value(VORN_FLASH_PARAM_ID, id);
+    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, voltage);
+    flash->set_density(density);
+    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 1u);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 8u);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 6u);
+    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE,
+                               std::string(VORN_PROG_FLOW_TEMPLATE_NAME[vendor]));
+    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
+        flash->set_operation_list(
+            copy_operations(*mgr.get_prog_flow_template_operation_list(vendor, type)), type);
+    return flash;
+}
+
 }  // namespace qspi_test
 
 #endif

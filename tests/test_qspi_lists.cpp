@@ -203,28 +203,7 @@ TEST_F(QspiLists, UserDevicesAreEditable) {
     EXPECT_TRUE(mgr->get_operation_editable_permission(mgr->get_flash_map().at("USERDEV")));
 }
 
-// ---- the base lookups on this manager ---------------------------------------------------
-
-TEST_F(QspiLists, LookupByNameFollowsTheFamilyFilter) {
-    mgr->set_active_device_family(kLow);
-    EXPECT_EQ(mgr->get_flash("B33_MAC", false), nullptr);
-    EXPECT_EQ(mgr->get_current_flash(), nullptr);
-    EXPECT_EQ(mgr->get_flash("B33_MAC", true), mgr->get_flash_map().at("B33_MAC"));
-    EXPECT_EQ(mgr->get_flash("A18_MIC", false), mgr->get_flash_map().at("A18_MIC"));
-    EXPECT_FALSE(mgr->device_exist_in_db("B33_MAC", false));
-    EXPECT_TRUE(mgr->device_exist_in_db("B33_MAC", true));
-
-    // A family without an entry hides every record that has a voltage.
-    mgr->set_active_device_family(kUnknown);
-    EXPECT_FALSE(mgr->get_use_sdm_mode());
-    EXPECT_EQ(mgr->get_flash("A18_MIC", false), nullptr);
-    EXPECT_EQ(mgr->get_flash("B33_MAC", false), nullptr);
-
-    cfg_set_switch("pgm_vorn_skip_device_filtering", true);
-    mgr = load();
-    mgr->set_active_device_family(kLow);
-    EXPECT_EQ(mgr->get_flash("B33_MAC", false), mgr->get_flash_map().at("B33_MAC"));
-}
+// ---- legacy lookups on this manager ------------------------------------------------------
 
 TEST_F(QspiLists, LegacyLookupsMakeAFreshRecordEachTime) {
     mgr->set_active_device_family(kHigh);
@@ -244,27 +223,6 @@ TEST_F(QspiLists, LegacyLookupsMakeAFreshRecordEachTime) {
     EXPECT_NE(mgr->get_flash("SCDV4", false), nullptr);
     EXPECT_EQ(mgr->get_flash_map().at("B33_MAC"), db);
     EXPECT_EQ(db->get_name(), "B33_MAC");
-}
-
-TEST_F(QspiLists, LookupByIdTakesTheFirstMatchInNameOrder) {
-    // C18_ISSI (0x1A70 9D) and F18_LOWER (0x1970 9D) differ in the third byte only.
-    const unsigned int c18 = 0x1A709D;
-    EXPECT_EQ(mgr->get_flash_with_id(c18, 0xFFFFFF), mgr->get_flash_map().at("C18_ISSI"));
-    EXPECT_EQ(mgr->get_flash_with_id(0x19709D, 0xFFFFFF), mgr->get_flash_map().at("F18_LOWER"));
-    // Masking the third byte away matches both; the first name wins.
-    EXPECT_EQ(mgr->get_flash_with_id(0x19709D, 0x00FFFF), mgr->get_flash_map().at("C18_ISSI"));
-    // Mask 0 matches the first record of all.
-    EXPECT_EQ(mgr->get_flash_with_id(0x12345678, 0), mgr->get_flash_map().at("A18_MIC"));
-    EXPECT_EQ(mgr->get_flash_with_id(0xAABBCC, 0xFFFFFF), nullptr);
-    EXPECT_EQ(mgr->get_current_flash(), nullptr);
-}
-
-TEST_F(QspiLists, LookupByDensityTakesTheFirstName) {
-    EXPECT_EQ(mgr->get_flash_with_density(256ull * 1024 * 1024 / 8),
-              mgr->get_flash_map().at("A18_MIC"));
-    EXPECT_EQ(mgr->get_flash_with_density(512ull * 1024 * 1024 / 8),
-              mgr->get_flash_map().at("C18_ISSI"));
-    EXPECT_EQ(mgr->get_flash_with_density(1), nullptr);
 }
 
 }  // namespace

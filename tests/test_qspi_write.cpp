@@ -69,13 +69,6 @@ std::vector<std::unique_ptr<VORN_ACTION>> every_action_kind() {
     return acts;
 }
 
-std::vector<VORN_OPERATION*> copy_list(const std::vector<VORN_OPERATION*>& from) {
-    std::vector<VORN_OPERATION*> out;
-    for (const VORN_OPERATION* op : from)
-        out.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
-    return out;
-}
-
 class QspiWrite : public QspiTest {
   protected:
     void SetUp() override {
@@ -91,18 +84,9 @@ class QspiWrite : public QspiTest {
     // A complete, valid record owned by the test: flows copied from the Macronix template.
     std::unique_ptr<VORN_FLASH> valid_flash(const std::string& name) {
         std::unique_ptr<VORN_FLASH> flash(new VORN_QSPI_FLASH(name));
-        flash->set_parameter_value(VORN_FLASH_PARAM_ID, "0xC2 0x25 0x3A");
-        flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "1.8V");
-        flash->set_density("512Mb");
+        complete_record(*mgr, flash.get(), VORN_PROG_FLOW_TEMPLATE_MACRONIX, "0xC2 0x25 0x3A",
+                        "1.8V", "512Mb");
         flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 2u);
-        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 8u);
-        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 6u);
-        flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, "Macronix");
-        for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
-            flash->set_operation_list(copy_list(*mgr->get_prog_flow_template_operation_list(
-                                          VORN_PROG_FLOW_TEMPLATE_MACRONIX, type)),
-                                      type);
-        }
         return flash;
     }
 
@@ -172,7 +156,7 @@ TEST_F(QspiWrite, FlowsKeepListOrderAndAnEmptyFlowIsAnEmptyElement) {
     list[1]->add_action_into_list(
         make_action(VORN_ACT_TYPE_WRITE_REGISTER, {"Second", "0x06", "", "0", "1-1"}).release());
     flash->set_operation_list(list, VORN_PROG_FLOW_TYPE_SFL);
-    std::vector<VORN_OPERATION*> sfl_only = copy_list(list);
+    std::vector<VORN_OPERATION*> sfl_only = copy_operations(list);
     flash->clear_operation_list();
     flash->set_operation_list(sfl_only, VORN_PROG_FLOW_TYPE_SFL);
 
@@ -594,20 +578,10 @@ TEST_F(QspiWrite, DeleteTemplate) {
 // ---- round trips ------------------------------------------------------------------------
 
 TEST_F(QspiWrite, SavedDeviceReadsBackEqual) {
-    VORN_FLASH* flash = mgr->create_flash("ROUND_TRIP");
-    flash->set_parameter_value(VORN_FLASH_PARAM_ID, "0xEF 0x70 0x19");
-    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "3.0V/3.3V");
-    flash->set_density("256Mb");
-    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 1u);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 8u);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 6u);
-    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, "Winbond");
+    VORN_FLASH* flash =
+        complete_record(*mgr, mgr->create_flash("ROUND_TRIP"), VORN_PROG_FLOW_TEMPLATE_WINBOND,
+                        "0xEF 0x70 0x19", "3.0V/3.3V", "256Mb");
     flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "round_tpl");
-    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
-        flash->set_operation_list(copy_list(*mgr->get_prog_flow_template_operation_list(
-                                      VORN_PROG_FLOW_TEMPLATE_WINBOND, type)),
-                                  type);
-    }
     // Every property kind set in the SFL flow, and an SDM action edited.
     for (auto& act : every_action_kind())
         flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)
@@ -619,8 +593,8 @@ TEST_F(QspiWrite, SavedDeviceReadsBackEqual) {
 
     // What was saved, kept aside to compare with what comes back.
     std::vector<std::vector<VORN_OPERATION*>> saved{
-        copy_list(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)),
-        copy_list(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM))};
+        copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)),
+        copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM))};
 
     ASSERT_TRUE(mgr->update_db(flash, FIO_PATH(custom.path()).full_directory()));
     EXPECT_TRUE(custom.exists("pgm_flash_ROUND_TRIP.xml"));

@@ -11,18 +11,9 @@
 
 using vorn_test::MessageCapture;
 
-namespace {
+using vorn_test::internal_error_of;
 
-template <typename F>
-VORN_INTERNAL_ERROR internal_error_of(F fn) {
-    try {
-        fn();
-    } catch (const VORN_INTERNAL_ERROR& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no internal error";
-    return VORN_INTERNAL_ERROR("", "", "", 0);
-}
+namespace {
 
 using CARD = std::tuple<std::string, std::string, std::string>;  // name, voltage, density
 
@@ -268,7 +259,7 @@ TEST_F(SdmmcMgr, NewDeviceListIgnoresItsArguments) {
               all);
 }
 
-TEST_F(SdmmcMgr, UnsupportedOperationsAreInternalErrors) {
+TEST_F(SdmmcMgr, UnsupportedOperationsAndAnEmptyListAreInternalErrors) {
     VORN_SDMMC_MGR mgr;
     VORN_INTERNAL_ERROR id = internal_error_of([&] { mgr.get_flash_with_id(0, 0); });
     EXPECT_STREQ(id.what(), "Unsupported function: get_flash_with_id");
@@ -277,15 +268,13 @@ TEST_F(SdmmcMgr, UnsupportedOperationsAreInternalErrors) {
                  "Unsupported function: create_action");
     EXPECT_STREQ(internal_error_of([&] { mgr.create_operation(VORN_OP_TYPE_PROGRAM); }).what(),
                  "Unsupported function: create_operation");
-}
 
-TEST_F(SdmmcMgr, EmptyDatabaseHasNoDeviceList) {
     m_prog.write("xml/pgm_flash_db_sdmmc.xml", sdmmc_doc({}));
-    VORN_SDMMC_MGR mgr;
-    EXPECT_TRUE(mgr.get_flash_map().empty());
+    VORN_SDMMC_MGR empty;
+    EXPECT_TRUE(empty.get_flash_map().empty());
     EXPECT_STREQ(internal_error_of([&] {
-                     mgr.get_new_config_device_list(DEV_FAMILY_NONE, PGMIO_CONFIG_SCHEME_NONE,
-                                                    false);
+                     empty.get_new_config_device_list(DEV_FAMILY_NONE, PGMIO_CONFIG_SCHEME_NONE,
+                                                      false);
                  }).what(),
                  "!m_flash_map.empty()");
 }

@@ -5,6 +5,8 @@
 #include "test_tool_runner.h"
 
 using nlohmann::json;
+using tool_test::exits;
+using tool_test::prints;
 using tool_test::RESULT;
 using tool_test::SHIPPED;
 using tool_test::TOOL_WORLD;
@@ -99,15 +101,9 @@ TEST(ToolAdd, ValidDeviceIsFoundByShowIdAndDensityInLaterRuns) {
     RESULT shown = world.run({"show", "MYPART", "--json"});
     ASSERT_EQ(shown.status, 0) << shown;
     json d = shown.json().at("device");
-    EXPECT_EQ(d.at("id"), "0x20 0xBA 0x30");
-    EXPECT_EQ(d.at("density"), "64Mb");
-    EXPECT_EQ(d.at("io_voltage"), "3.0V/3.3V");
-    EXPECT_EQ(d.at("total_die"), 1);
-    EXPECT_EQ(d.at("dummy_clock_cycle"), 8);
-    EXPECT_EQ(d.at("dummy_clock_cycle_x4"), 10);
-    EXPECT_EQ(d.at("template"), "Micron");
-    EXPECT_EQ(d.at("source"), "custom");
-    EXPECT_EQ(d.at("removable"), true);
+    tool_test::expect_members(d, R"({"id": "0x20 0xBA 0x30", "density": "64Mb",
+        "io_voltage": "3.0V/3.3V", "total_die": 1, "dummy_clock_cycle": 8,
+        "dummy_clock_cycle_x4": 10, "template": "Micron", "source": "custom", "removable": true})");
     EXPECT_EQ(d.at("file"), world.custom() + "pgm_flash_MYPART.xml");
     EXPECT_EQ(d.at("flows").at("sfl").size(), 5u);
     EXPECT_FALSE(d.at("flows").at("sfl")[1].at("actions").empty());
@@ -175,25 +171,14 @@ TEST(ToolAdd, UnsafeNamesAreRefusedBeforeAnyFileIsTouched) {
 
 TEST(ToolAdd, NamesTheLibraryRefuses) {
     TOOL_WORLD world;
-    RESULT taken = world.run(add_args(SHIPPED));
-    EXPECT_EQ(taken.status, 1) << taken;
-    EXPECT_NE(taken.err.find("Warning (20475): Device name 'MT25QL128' is invalid as it already "
-                             "exist in the device database."),
-              std::string::npos)
-        << taken;
-    RESULT reserved = world.run(add_args("Micron"));
-    EXPECT_EQ(reserved.status, 1) << reserved;
-    EXPECT_NE(reserved.err.find("Warning (20474)"), std::string::npos) << reserved;
-    RESULT legacy = world.run(add_args("QCDV16"));
-    EXPECT_EQ(legacy.status, 1) << legacy;
-    RESULT spaced = world.run(add_args("MY PART"));
-    EXPECT_EQ(spaced.status, 1) << spaced;
-    EXPECT_NE(spaced.err.find("Warning (20473)"), std::string::npos) << spaced;
-    RESULT flow = world.run(with(add_args("NEWPART"), "--template", "ISSI"));
-    EXPECT_EQ(flow.status, 1) << flow;
-    EXPECT_NE(flow.err.find("Warning (20481): Programming flow template 'ISSI' is invalid."),
-              std::string::npos)
-        << flow;
+    EXPECT_TRUE(exits(world.run(add_args(SHIPPED)), 1,
+                      "Warning (20475): Device name 'MT25QL128' is invalid as it already "
+                      "exist in the device database."));
+    EXPECT_TRUE(exits(world.run(add_args("Micron")), 1, "Warning (20474)"));
+    EXPECT_TRUE(exits(world.run(add_args("QCDV16")), 1));
+    EXPECT_TRUE(exits(world.run(add_args("MY PART")), 1, "Warning (20473)"));
+    EXPECT_TRUE(exits(world.run(with(add_args("NEWPART"), "--template", "ISSI")), 1,
+                      "Warning (20481): Programming flow template 'ISSI' is invalid."));
     EXPECT_TRUE(world.files_in(world.custom()).empty());
 }
 
@@ -209,10 +194,8 @@ TEST(ToolAdd, LikeCopiesFlowsAndValues) {
         EXPECT_EQ(copy.at(key), original.at(key)) << key;
     EXPECT_EQ(copy.at("source"), "custom");
 
-    RESULT legacy = world.run({"add", "X1", "--like", "QCDV16", "--id", "0x20 0xBA 0x32"});
-    EXPECT_EQ(legacy.status, 1) << legacy;
-    RESULT missing = world.run({"add", "X2", "--like", "NOPE", "--id", "0x20 0xBA 0x32"});
-    EXPECT_EQ(missing.status, 1) << missing;
+    EXPECT_TRUE(exits(world.run({"add", "X1", "--like", "QCDV16", "--id", "0x20 0xBA 0x32"}), 1));
+    EXPECT_TRUE(exits(world.run({"add", "X2", "--like", "NOPE", "--id", "0x20 0xBA 0x32"}), 1));
 }
 
 TEST(ToolAdd, SavedTemplateGivesItsFlowsToTheNextDevice) {
@@ -236,9 +219,8 @@ TEST(ToolAdd, SavedTemplateGivesItsFlowsToTheNextDevice) {
     EXPECT_EQ(b.at("template"), "MYFLOW");
     EXPECT_EQ(a.at("flows"), b.at("flows"));
 
-    RESULT again = world.run(add_args("THIRDDEV", {"--save-template", "MYFLOW"}));
-    EXPECT_EQ(again.status, 1) << again;
-    EXPECT_NE(again.err.find("Warning (20676)"), std::string::npos) << again;
+    EXPECT_TRUE(exits(world.run(add_args("THIRDDEV", {"--save-template", "MYFLOW"})), 1,
+                      "Warning (20676)"));
 }
 
 TEST(ToolAdd, ToTheZentroDirectory) {
@@ -267,23 +249,17 @@ TEST(ToolAdd, UsageErrors) {
 TEST(ToolDelete, BuiltInAndLegacyDevicesAreRefused) {
     TOOL_WORLD world;
     const auto before = world.snapshot();
-    RESULT builtin = world.run({"delete", SHIPPED});
-    EXPECT_EQ(builtin.status, 1) << builtin;
-    EXPECT_NE(builtin.err.find("'MT25QL128' is a built-in device and cannot be deleted"),
-              std::string::npos)
-        << builtin;
-    RESULT legacy = world.run({"delete", "QCDV16"});
-    EXPECT_EQ(legacy.status, 1) << legacy;
-    RESULT missing = world.run({"delete", "NOPE"});
-    EXPECT_EQ(missing.status, 1) << missing;
+    EXPECT_TRUE(exits(world.run({"delete", SHIPPED}), 1,
+                      "'MT25QL128' is a built-in device and cannot be deleted"));
+    EXPECT_TRUE(exits(world.run({"delete", "QCDV16"}), 1));
+    EXPECT_TRUE(exits(world.run({"delete", "NOPE"}), 1));
     EXPECT_EQ(world.snapshot(), before);
 }
 
 TEST(ToolDelete, UserDeviceIsGone) {
     TOOL_WORLD world;
     ASSERT_EQ(world.run(add_args("MYPART")).status, 0);
-    RESULT wrong_dir = world.run({"delete", "MYPART", "--from", "zentro"});
-    EXPECT_EQ(wrong_dir.status, 1) << wrong_dir;
+    EXPECT_TRUE(exits(world.run({"delete", "MYPART", "--from", "zentro"}), 1));
     EXPECT_TRUE(tool_test::fs::exists(world.custom() + "pgm_flash_MYPART.xml"));
 
     RESULT r = world.run({"delete", "MYPART", "--json"});
@@ -308,12 +284,8 @@ TEST(ToolDelete, DeviceSharingAFileLeavesTheOthers) {
 TEST(ToolTemplateDelete, UserTemplatesOnly) {
     TOOL_WORLD world;
     ASSERT_EQ(world.run(add_args("FIRSTDEV", {"--save-template", "MYFLOW"})).status, 0);
-    RESULT hint = world.run({"delete", "MYFLOW"});
-    EXPECT_EQ(hint.status, 1) << hint;
-    EXPECT_NE(hint.err.find("vorn template delete MYFLOW"), std::string::npos) << hint;
-    RESULT vendor = world.run({"template", "delete", "Micron"});
-    EXPECT_EQ(vendor.status, 1) << vendor;
-    EXPECT_NE(vendor.err.find("vendor template"), std::string::npos) << vendor;
+    EXPECT_TRUE(exits(world.run({"delete", "MYFLOW"}), 1, "vorn template delete MYFLOW"));
+    EXPECT_TRUE(exits(world.run({"template", "delete", "Micron"}), 1, "vendor template"));
     EXPECT_EQ(world.run({"template", "delete", "NOPE"}).status, 1);
 
     RESULT r = world.run({"template", "delete", "MYFLOW", "--json"});
@@ -393,9 +365,7 @@ TEST(ToolEdit, OnATerminalNoMeansNothingIsSaved) {
     const std::string saved = world.read(world.custom() + "pgm_flash_MYPART.xml");
     world.set_env("EDITOR", two_pass_editor(world));
     world.use_terminal(true);
-    RESULT r = world.run({"edit", "MYPART"}, true, "n\n");
-    EXPECT_EQ(r.status, 1) << r;
-    EXPECT_NE(r.err.find("Edit again?"), std::string::npos) << r;
+    EXPECT_TRUE(exits(world.run({"edit", "MYPART"}, true, "n\n"), 1, "Edit again?"));
     EXPECT_EQ(world.read(world.custom() + "pgm_flash_MYPART.xml"), saved);
     EXPECT_EQ(world.read(world.root() + "edits"), "1\n") << "the editor ran once";
 }
@@ -407,15 +377,11 @@ TEST(ToolEdit, SchemaBreakingAndRenamingEditsAreRejected) {
     world.set_env("EDITOR", editor_script(world, "schema.sh",
                                           "sed -i 's#<TOTAL_DEVICE_DIE>#<DIES>#; "
                                           "s#</TOTAL_DEVICE_DIE>#</DIES>#' \"$1\""));
-    RESULT schema = world.run({"edit", "MYPART"});
-    EXPECT_EQ(schema.status, 1) << schema;
-    EXPECT_NE(schema.err.find("schema"), std::string::npos) << schema;
+    EXPECT_TRUE(exits(world.run({"edit", "MYPART"}), 1, "schema"));
 
     world.set_env("EDITOR",
                   editor_script(world, "rename.sh", "sed -i 's#>MYPART<#>YOURPART<#' \"$1\""));
-    RESULT rename = world.run({"edit", "MYPART"});
-    EXPECT_EQ(rename.status, 1) << rename;
-    EXPECT_NE(rename.err.find("must stay 'MYPART'"), std::string::npos) << rename;
+    EXPECT_TRUE(exits(world.run({"edit", "MYPART"}), 1, "must stay 'MYPART'"));
     EXPECT_EQ(world.read(world.custom() + "pgm_flash_MYPART.xml"), saved);
     EXPECT_EQ(world.run({"show", "YOURPART"}).status, 1);
 }
@@ -424,14 +390,10 @@ TEST(ToolEdit, EditorChoiceFailureAndNoChange) {
     TOOL_WORLD world;
     ASSERT_EQ(world.run(add_args("MYPART")).status, 0);
     world.set_env("EDITOR", "false");
-    RESULT failed = world.run({"edit", "MYPART"});
-    EXPECT_EQ(failed.status, 1) << failed;
-    EXPECT_NE(failed.err.find("editor ended with status 1"), std::string::npos) << failed;
+    EXPECT_TRUE(exits(world.run({"edit", "MYPART"}), 1, "editor ended with status 1"));
 
     world.set_env("EDITOR", "true");
-    RESULT unchanged = world.run({"edit", "MYPART"});
-    EXPECT_EQ(unchanged.status, 0) << unchanged;
-    EXPECT_NE(unchanged.out.find("No changes"), std::string::npos) << unchanged;
+    EXPECT_TRUE(prints(world.run({"edit", "MYPART"}), 0, "No changes"));
 
     // $VISUAL wins over $EDITOR.
     world.set_env("EDITOR", "false");
@@ -458,10 +420,8 @@ TEST(ToolEdit, BuiltInDeviceIsEditedIntoTheCustomDirectory) {
     EXPECT_EQ(d.at("dummy_clock_cycle_x4"), 12);
     EXPECT_EQ(d.at("source"), "custom");
 
-    RESULT refused = world.run({"edit", "MT25QL256", "--to", "zentro"});
-    EXPECT_EQ(refused.status, 1) << refused;
-    RESULT legacy = world.run({"edit", "QCDV16"});
-    EXPECT_EQ(legacy.status, 1) << legacy;
+    EXPECT_TRUE(exits(world.run({"edit", "MT25QL256", "--to", "zentro"}), 1));
+    EXPECT_TRUE(exits(world.run({"edit", "QCDV16"}), 1));
 }
 
 }  // namespace

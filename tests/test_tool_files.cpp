@@ -6,6 +6,8 @@
 #include "test_tool_runner.h"
 
 using nlohmann::json;
+using tool_test::exits;
+using tool_test::prints;
 using tool_test::RESULT;
 using tool_test::SHIPPED;
 using tool_test::TOOL_WORLD;
@@ -79,11 +81,8 @@ TEST(ToolCheck, SchemaErrorsCarryTheirLine) {
 
 TEST(ToolCheck, Duplicates) {
     TOOL_WORLD world;
-    RESULT within = world.run({"check", test_file("duplicate.xml")});
-    EXPECT_EQ(within.status, 1) << within;
-    EXPECT_NE(within.out.find("Error (20482): Found duplicate flash device names 'DUPDEV'"),
-              std::string::npos)
-        << within;
+    EXPECT_TRUE(prints(world.run({"check", test_file("duplicate.xml")}), 1,
+                       "Error (20482): Found duplicate flash device names 'DUPDEV'"));
 
     // The same file twice: every device of the second copy repeats one of the first.
     RESULT across =
@@ -98,12 +97,10 @@ TEST(ToolCheck, Duplicates) {
     RESULT custom = world.run({"check", test_file("second_device.xml")});
     EXPECT_EQ(custom.status, 1) << custom;
     EXPECT_NE(custom.out.find("Error (20482)"), std::string::npos) << custom;
-    RESULT zentro = world.run({"check", test_file("second_device.xml"), "--for", "zentro"});
-    EXPECT_EQ(zentro.status, 0) << zentro;
-    EXPECT_NE(zentro.out.find("note:"), std::string::npos) << zentro;
+    EXPECT_TRUE(prints(world.run({"check", test_file("second_device.xml"), "--for", "zentro"}), 0,
+                       "note:"));
     // A file of the database itself does not clash with its own devices.
-    RESULT own = world.run({"check", world.custom() + "pgm_flash_OTHERDEV.xml"});
-    EXPECT_EQ(own.status, 0) << own;
+    EXPECT_TRUE(exits(world.run({"check", world.custom() + "pgm_flash_OTHERDEV.xml"}), 0));
 }
 
 TEST(ToolCheck, BuiltInNamesOverrideOnlyFromTheCustomDirectory) {
@@ -112,38 +109,26 @@ TEST(ToolCheck, BuiltInNamesOverrideOnlyFromTheCustomDirectory) {
     ASSERT_EQ(shown.status, 0);
     const std::string file = world.root() + "copy.xml";
     world.write(file, shown.out);
-    RESULT custom = world.run({"check", file});
-    EXPECT_EQ(custom.status, 0) << custom;
-    EXPECT_NE(custom.out.find("overrides"), std::string::npos) << custom;
-    RESULT zentro = world.run({"check", file, "--for", "zentro"});
-    EXPECT_EQ(zentro.status, 1) << zentro;
-    EXPECT_NE(zentro.out.find("Error (20482)"), std::string::npos) << zentro;
+    EXPECT_TRUE(prints(world.run({"check", file}), 0, "overrides"));
+    EXPECT_TRUE(prints(world.run({"check", file, "--for", "zentro"}), 1, "Error (20482)"));
 }
 
 TEST(ToolCheck, FilesTheLoaderCouldNotRead) {
     TOOL_WORLD world;
-    RESULT missing_command = world.run({"check", test_file("missing_command.xml")});
-    EXPECT_EQ(missing_command.status, 1) << missing_command;
-    EXPECT_NE(missing_command.out.find("Write Register action without COMMAND"), std::string::npos)
-        << missing_command;
-    RESULT golden = world.run({"check", world.zentro() + "pgm_flash_db_qspi.xml"});
-    EXPECT_EQ(golden.status, 1) << golden;
-    EXPECT_NE(golden.out.find("golden template"), std::string::npos) << golden;
-    RESULT nothing = world.run({"check", world.root() + "absent.xml"});
-    EXPECT_EQ(nothing.status, 1) << nothing;
-    EXPECT_NE(nothing.out.find("no such file"), std::string::npos) << nothing;
+    EXPECT_TRUE(prints(world.run({"check", test_file("missing_command.xml")}), 1,
+                       "Write Register action without COMMAND"));
+    EXPECT_TRUE(prints(world.run({"check", world.zentro() + "pgm_flash_db_qspi.xml"}), 1,
+                       "golden template"));
+    EXPECT_TRUE(prints(world.run({"check", world.root() + "absent.xml"}), 1, "no such file"));
     world.write(world.root() + "garbage.xml", "<QSPI_FLASH version=\"1\"><FLASH>");
-    RESULT garbage = world.run({"check", world.root() + "garbage.xml"});
-    EXPECT_EQ(garbage.status, 1) << garbage;
+    EXPECT_TRUE(exits(world.run({"check", world.root() + "garbage.xml"}), 1));
     EXPECT_EQ(world.run({"check"}).status, 2);
 }
 
 TEST(ToolCheck, SdmmcFilesUseTheSdmmcRules) {
     TOOL_WORLD world;
-    RESULT r = world.run({"check", test_file("sdmmc_bad_density.xml")});
-    EXPECT_EQ(r.status, 1) << r;
-    EXPECT_NE(r.out.find("Warning (20478): Device density '3GB' is invalid."), std::string::npos)
-        << r;
+    EXPECT_TRUE(prints(world.run({"check", test_file("sdmmc_bad_density.xml")}), 1,
+                       "Warning (20478): Device density '3GB' is invalid."));
 }
 
 // ---- import -----------------------------------------------------------------------------
@@ -167,9 +152,10 @@ TEST(ToolImport, DevicesAndTemplatesAreSaved) {
     EXPECT_EQ(templates.back().at("name"), "GOODFLOW");
 
     // The imported template gives its flows to a new device.
-    RESULT added = world.run({"add", "FROMFLOW", "--template", "GOODFLOW", "--id", "0x20 0xBA 0x50",
-                              "--density", "128Mb", "--io-voltage", "3.0V/3.3V"});
-    EXPECT_EQ(added.status, 0) << added;
+    EXPECT_TRUE(
+        exits(world.run({"add", "FROMFLOW", "--template", "GOODFLOW", "--id", "0x20 0xBA 0x50",
+                         "--density", "128Mb", "--io-voltage", "3.0V/3.3V"}),
+              0));
     json from = world.run({"show", "FROMFLOW", "--json"}).json().at("device");
     EXPECT_EQ(from.at("flows"), d.at("flows"));
 }
@@ -188,8 +174,7 @@ TEST(ToolImport, OneBadFileImportsNothing) {
 TEST(ToolImport, ReplacingUserDevicesButNotBuiltInOnesInTheZentroDirectory) {
     TOOL_WORLD world;
     ASSERT_EQ(world.run({"import", test_file("second_device.xml")}).status, 0);
-    RESULT again = world.run({"import", test_file("second_device.xml")});
-    EXPECT_EQ(again.status, 0) << again;
+    EXPECT_TRUE(exits(world.run({"import", test_file("second_device.xml")}), 0));
     EXPECT_EQ(world.files_in(world.custom()), std::vector<std::string>{"pgm_flash_OTHERDEV.xml"});
 
     RESULT shown = world.run({"show", SHIPPED, "--xml"});
@@ -200,9 +185,8 @@ TEST(ToolImport, ReplacingUserDevicesButNotBuiltInOnesInTheZentroDirectory) {
     EXPECT_EQ(zentro.status, 1) << zentro;
     EXPECT_EQ(world.read(world.zentro() + "pgm_flash_db_qspi.xml"), golden);
 
-    RESULT loaded = world.run({"import", world.custom() + "pgm_flash_OTHERDEV.xml"});
-    EXPECT_EQ(loaded.status, 1) << loaded;
-    EXPECT_NE(loaded.err.find("part of the database already"), std::string::npos) << loaded;
+    EXPECT_TRUE(exits(world.run({"import", world.custom() + "pgm_flash_OTHERDEV.xml"}), 1,
+                      "part of the database already"));
 }
 
 // ---- export -----------------------------------------------------------------------------
@@ -256,14 +240,9 @@ TEST(ToolExport, Refusals) {
     EXPECT_EQ(world.run({"export", "NOPE"}).status, 1);
     EXPECT_EQ(world.run({"export", "QCDV16"}).status, 1);
     EXPECT_EQ(world.run({"export", "--template", "NOFLOW"}).status, 1);
-    RESULT mixed = world.run({"export", SHIPPED, "EMMC_32GB"});
-    EXPECT_EQ(mixed.status, 1) << mixed;
-    EXPECT_NE(mixed.err.find("cannot share one file"), std::string::npos) << mixed;
-    RESULT card = world.run({"export", "EMMC_32GB"});
-    EXPECT_EQ(card.status, 0) << card;
-    EXPECT_NE(card.out.find("<SDMMC_FLASH"), std::string::npos) << card;
-    RESULT unwritable = world.run({"export", SHIPPED, "-o", world.root() + "no/such/dir/x.xml"});
-    EXPECT_EQ(unwritable.status, 1) << unwritable;
+    EXPECT_TRUE(exits(world.run({"export", SHIPPED, "EMMC_32GB"}), 1, "cannot share one file"));
+    EXPECT_TRUE(prints(world.run({"export", "EMMC_32GB"}), 0, "<SDMMC_FLASH"));
+    EXPECT_TRUE(exits(world.run({"export", SHIPPED, "-o", world.root() + "no/such/dir/x.xml"}), 1));
 }
 
 // ---- internal errors ----------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "vorn.h"
 
 using nlohmann::json;
+using tool_test::exits;
 using tool_test::RESULT;
 using tool_test::SHIPPED;
 using tool_test::TOOL_WORLD;
@@ -113,9 +114,8 @@ TEST(ToolCommandLine, ProgrammerDirOptionWinsOverTheVariable) {
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(r.json().at("programmer_dir"), world.programmer());
     EXPECT_EQ(r.json().at("counts").at("qspi_devices"), 42);
-    RESULT missing = world.run({"--programmer-dir", world.root() + "nowhere", "list"});
-    EXPECT_EQ(missing.status, 1) << missing;
-    EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing;
+    EXPECT_TRUE(exits(world.run({"--programmer-dir", world.root() + "nowhere", "list"}), 1,
+                      "does not exist"));
 }
 
 // ---- list -------------------------------------------------------------------------------
@@ -171,8 +171,7 @@ TEST(ToolList, FamiliesAndSchemesNotServedAreRefused) {
     EXPECT_EQ(retired.status, 1) << retired;
     EXPECT_NE(retired.err.find("not served"), std::string::npos) << retired;
     EXPECT_TRUE(retired.out.empty());
-    RESULT scheme = world.run({"list", "--scheme", "99"});
-    EXPECT_EQ(scheme.status, 1) << scheme;
+    EXPECT_TRUE(exits(world.run({"list", "--scheme", "99"}), 1));
 }
 
 TEST(ToolList, LegacyDevicesFollowTheScheme) {
@@ -221,17 +220,12 @@ TEST(ToolShow, ShippedDeviceAsJson) {
     ASSERT_EQ(r.status, 0) << r;
     json d = r.json().at("device");
     EXPECT_EQ(d.at("name"), SHIPPED);
-    EXPECT_EQ(d.at("family"), "qspi");
-    EXPECT_EQ(d.at("id"), "0x20 0xBA 0x18");
     EXPECT_EQ(d.at("id_value"), 0x18BA20);
     EXPECT_EQ(d.at("id_mask"), 0xFFFFFF);
-    EXPECT_EQ(d.at("generic_name"), "QSPI128MB");
-    EXPECT_EQ(d.at("density_bytes"), 16777216);
-    EXPECT_EQ(d.at("total_die"), 1);
-    EXPECT_EQ(d.at("dummy_clock_cycle"), 8);
-    EXPECT_EQ(d.at("dummy_clock_cycle_x4"), 10);
-    EXPECT_EQ(d.at("source"), "built-in");
-    EXPECT_EQ(d.at("removable"), false);
+    tool_test::expect_members(
+        d, R"({"family": "qspi", "id": "0x20 0xBA 0x18", "generic_name": "QSPI128MB",
+        "density_bytes": 16777216, "total_die": 1, "dummy_clock_cycle": 8,
+        "dummy_clock_cycle_x4": 10, "source": "built-in", "removable": false})");
     EXPECT_EQ(d.at("file"), world.zentro() + "pgm_flash_db_qspi.xml");
     for (const char* flow : {"sfl", "sdm"}) {
         const json& ops = d.at("flows").at(flow);
@@ -256,8 +250,7 @@ TEST(ToolShow, XmlIsAUserFileThatChecksClean) {
     EXPECT_EQ(r.out.find("GOLDEN_TEMPLATE"), std::string::npos);
     const std::string file = world.root() + "copy.xml";
     world.write(file, r.out);
-    RESULT check = world.run({"check", file});
-    EXPECT_EQ(check.status, 0) << check;
+    EXPECT_TRUE(exits(world.run({"check", file}), 0));
 }
 
 TEST(ToolShow, LegacySdmmcAndMissingDevices) {
@@ -305,13 +298,9 @@ TEST(ToolFind, ByIdGivesTheFirstInNameOrderAndNamesTheOthers) {
 
 TEST(ToolFind, RejectedAndUnknownIds) {
     TOOL_WORLD world;
-    RESULT bad = world.run({"find", "--id", "0x20,0xBA"});
-    EXPECT_EQ(bad.status, 1) << bad;
-    EXPECT_NE(bad.err.find("Warning (20477): Device ID '0x20,0xBA' is invalid."), std::string::npos)
-        << bad;
-    RESULT none = world.run({"find", "--id", "0x12 0x34 0x56"});
-    EXPECT_EQ(none.status, 1) << none;
-    EXPECT_NE(none.err.find("no device with ID"), std::string::npos) << none;
+    EXPECT_TRUE(exits(world.run({"find", "--id", "0x20,0xBA"}), 1,
+                      "Warning (20477): Device ID '0x20,0xBA' is invalid."));
+    EXPECT_TRUE(exits(world.run({"find", "--id", "0x12 0x34 0x56"}), 1, "no device with ID"));
 }
 
 TEST(ToolFind, ByDensity) {
@@ -326,11 +315,9 @@ TEST(ToolFind, ByDensity) {
     ASSERT_EQ(card.status, 0) << card;
     EXPECT_EQ(card.json().at("device").at("name"), "EMMC_32GB");
 
-    RESULT bad = world.run({"find", "--density", "3Mb"});
-    EXPECT_EQ(bad.status, 1) << bad;
-    EXPECT_NE(bad.err.find("Device density '3Mb' is invalid."), std::string::npos) << bad;
-    RESULT none = world.run({"find", "--density", "1Mb"});
-    EXPECT_EQ(none.status, 1) << none;
+    EXPECT_TRUE(
+        exits(world.run({"find", "--density", "3Mb"}), 1, "Device density '3Mb' is invalid."));
+    EXPECT_TRUE(exits(world.run({"find", "--density", "1Mb"}), 1));
 }
 
 TEST(ToolFind, NeedsExactlyOneQuery) {
@@ -392,11 +379,8 @@ TEST(ToolInfo, DirectoriesFilesAndCounts) {
     EXPECT_EQ(doc.at("user_ini_file"), world.user_ini());
     EXPECT_EQ(doc.at("version"), vorn_version());
     const json& counts = doc.at("counts");
-    EXPECT_EQ(counts.at("qspi_devices"), 42);
-    EXPECT_EQ(counts.at("built_in"), 42);
-    EXPECT_EQ(counts.at("custom"), 0);
-    EXPECT_EQ(counts.at("vendor_templates"), 5);
-    EXPECT_EQ(counts.at("user_templates"), 0);
+    tool_test::expect_members(counts, R"({"qspi_devices": 42, "built_in": 42, "custom": 0,
+        "vendor_templates": 5, "user_templates": 0})");
     EXPECT_TRUE(counts.at("sdmmc_devices").is_null());
 }
 
@@ -414,8 +398,7 @@ TEST(ToolInfo, ReadingNeverWritesTheUserIni) {
     TOOL_WORLD world;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"list"}, {"info"}, {"show", SHIPPED}, {"templates"}}) {
-        RESULT r = world.run(args, false);
-        EXPECT_EQ(r.status, 0) << r;
+        EXPECT_TRUE(exits(world.run(args, false), 0));
     }
     EXPECT_FALSE(tool_test::fs::exists(world.user_ini()));
 }
@@ -439,11 +422,7 @@ TEST(ToolMessages, LoadWarningsGoToStderrOrIntoJson) {
     text.replace(text.find(good), good.size(), "<TOTAL_DEVICE_DIE>0</TOTAL_DEVICE_DIE>");
     world.write(world.custom() + "pgm_flash_OTHERDEV.xml", text);
 
-    RESULT plain = world.run({"list"});
-    EXPECT_EQ(plain.status, 0) << plain;
-    EXPECT_NE(plain.err.find("Warning (20479): Total device die '0' is invalid."),
-              std::string::npos)
-        << plain;
+    EXPECT_TRUE(exits(world.run({"list"}), 0, "Warning (20479): Total device die '0' is invalid."));
     RESULT as_json = world.run({"list", "--json"});
     EXPECT_EQ(as_json.status, 0) << as_json;
     EXPECT_EQ(as_json.err.find("Warning"), std::string::npos) << as_json;

@@ -63,8 +63,33 @@ struct RESULT {
     }
 };
 
+// Each member of `expected`, a JSON object in text, has that value in `actual`.
+inline void expect_members(const nlohmann::json& actual, const std::string& expected) {
+    const nlohmann::json members = nlohmann::json::parse(expected);
+    for (const auto& [key, value] : members.items())
+        EXPECT_EQ(actual.value(key, nlohmann::json()), value) << key;
+}
+
 inline std::ostream& operator<<(std::ostream& os, const RESULT& r) {
     return os << "status " << r.status << "\n--- stdout\n" << r.out << "--- stderr\n" << r.err;
+}
+
+// `r` ended with `status` and, when `text` is given, wrote it to `stream`.
+inline ::testing::AssertionResult ended(const RESULT& r, int status, const std::string& stream,
+                                        const std::string& text, const char* stream_name) {
+    if (r.status != status)
+        return ::testing::AssertionFailure() << "status " << r.status << ", not " << status << "\n"
+                                             << r;
+    if (stream.find(text) == std::string::npos)
+        return ::testing::AssertionFailure() << "no \"" << text << "\" on " << stream_name << "\n"
+                                             << r;
+    return ::testing::AssertionSuccess();
+}
+inline ::testing::AssertionResult exits(const RESULT& r, int status, const std::string& text = "") {
+    return ended(r, status, r.err, text, "stderr");
+}
+inline ::testing::AssertionResult prints(const RESULT& r, int status, const std::string& text) {
+    return ended(r, status, r.out, text, "stdout");
 }
 
 // One user's world: everything the tool may read or write lives below a temporary root.

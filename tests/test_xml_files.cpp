@@ -14,9 +14,11 @@
 #include "host_fault.h"
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
 #include "pgm_common_xml_vorn_sdmmc_auto_export.h"
+#include "test_qspi_fixture.h"
 #include "vorn_test_support.h"
 
 namespace fs = std::filesystem;
+namespace q = qspi_test;
 
 namespace {
 
@@ -67,13 +69,6 @@ T* with(T* parent, std::initializer_list<PGM_COMMON_XML_ELEMENT*> children) {
 
 using namespace std::string_literals;
 
-PGM_COMMON_XML_VORN_QSPI_ACTION* action(PGM_COMMON_XML_ENUM type,
-                                        std::initializer_list<PGM_COMMON_XML_ELEMENT*> children) {
-    auto* a = new PGM_COMMON_XML_VORN_QSPI_ACTION();
-    a->write_attribute_enum("type", type);
-    return with(a, children);
-}
-
 PGM_COMMON_XML_VORN_QSPI_DELAY* delay(unsigned int us) {
     auto* d = new PGM_COMMON_XML_VORN_QSPI_DELAY();
     d->write_attribute_string("unit", "us");
@@ -81,110 +76,49 @@ PGM_COMMON_XML_VORN_QSPI_DELAY* delay(unsigned int us) {
     return d;
 }
 
-template <typename FLOW>
-FLOW* full_flow() {
-    using namespace std;
-    auto* flow = new FLOW();
-    flow->add_child(with(
-        new PGM_COMMON_XML_VORN_QSPI_INITIALIZATION(),
-        {action(PGM_COMMON_XML_ENUM_WRITE_REG, {text<PGM_COMMON_XML_VORN_QSPI_NAME>("Write enable"),
-                                                text<PGM_COMMON_XML_VORN_QSPI_COMMAND>("0x06"),
-                                                text<PGM_COMMON_XML_VORN_QSPI_DATA>(""), delay(0),
-                                                text<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>("1-1")}),
-         action(PGM_COMMON_XML_ENUM_READ_REG,
-                {text<PGM_COMMON_XML_VORN_QSPI_NAME>("Read status"),
-                 text<PGM_COMMON_XML_VORN_QSPI_COMMAND>("0x05"),
-                 text<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH>("1"),
-                 text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA>("0x00"),
-                 text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK>("0x01"),
-                 number<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT>(100), delay(100),
-                 text<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>("1-1")})}));
-    flow->add_child(with(new PGM_COMMON_XML_VORN_QSPI_PROGRAM(),
-                         {action(PGM_COMMON_XML_ENUM_WRITE_DATA,
-                                 {text<PGM_COMMON_XML_VORN_QSPI_NAME>("Page program"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_COMMAND>("0x02"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_ADDRESS>("0x0"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_DATA>("0xAA 0x55"),
-                                  number<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE>(256),
-                                  number<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(4), delay(8),
-                                  text<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>("1-1-4")})}));
-    flow->add_child(with(new PGM_COMMON_XML_VORN_QSPI_ERASE(),
-                         {action(PGM_COMMON_XML_ENUM_ERASE,
-                                 {text<PGM_COMMON_XML_VORN_QSPI_NAME>("Sector erase"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_COMMAND>("0xDC"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_ADDRESS>("0x0"),
-                                  number<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE>(65536),
-                                  number<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(4), delay(0),
-                                  text<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>("1-1-1")})}));
-    flow->add_child(with(new PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE(),
-                         {action(PGM_COMMON_XML_ENUM_READ_DATA,
-                                 {text<PGM_COMMON_XML_VORN_QSPI_NAME>("Fast read"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_COMMAND>("0x0C"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_ADDRESS>("0x0"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH>("4096"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA>(""),
-                                  text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK>(""),
-                                  number<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(4),
-                                  number<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE>(10),
-                                  delay(0), text<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>("1-4-4")})}));
-    flow->add_child(with(new PGM_COMMON_XML_VORN_QSPI_TERMINATION(),
-                         {action(PGM_COMMON_XML_ENUM_CUSTOM,
-                                 {text<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION>("Reset\\nthen wait\n"),
-                                  text<PGM_COMMON_XML_VORN_QSPI_DIRECTION>("out")})}));
-    return flow;
+// One action of every type, with texts that need escaping and numbers of every property kind.
+q::FLOW every_action() {
+    q::FLOW f;
+    f.initialization = q::write_reg("Write enable", "0x06") +
+                       q::read_reg("Read status", "0x05", "0x00", "0x01", "100");
+    f.program =
+        q::action("WRITE_DATA", q::leaf("NAME", "Page program") + q::leaf("COMMAND", "0x02") +
+                                    q::leaf("ADDRESS", "0x0") + q::leaf("DATA", "0xAA 0x55") +
+                                    q::leaf("PAGE_SIZE", "256") + q::leaf("ADDRESSING_MODE", "4") +
+                                    q::delay("8") + q::leaf("BUS_WIDTH", "1-1-4"));
+    f.erase = q::action("ERASE", q::leaf("NAME", "Sector erase") + q::leaf("COMMAND", "0xDC") +
+                                     q::leaf("ADDRESS", "0x0") + q::leaf("ERASE_SIZE", "65536") +
+                                     q::leaf("ADDRESSING_MODE", "4") + q::delay("0") +
+                                     q::leaf("BUS_WIDTH", "1-1-1"));
+    f.verify = q::action(
+        "READ_DATA", q::leaf("NAME", "Fast read") + q::leaf("COMMAND", "0x0C") +
+                         q::leaf("ADDRESS", "0x0") + q::leaf("DATA_LENGTH", "4096") +
+                         "<EXPECTED_DATA/><EXPECTED_DATA_MASK/>" + q::leaf("ADDRESSING_MODE", "4") +
+                         q::leaf("ACT_DUMMY_CLOCK_CYCLE", "10") + q::delay("0") +
+                         q::leaf("BUS_WIDTH", "1-4-4"));
+    f.termination = q::custom_action("Reset\\nthen wait\n", "out");
+    return f;
 }
 
-template <typename FLOW>
-FLOW* empty_flow() {
-    return with(
-        new FLOW(),
-        {new PGM_COMMON_XML_VORN_QSPI_TERMINATION(), new PGM_COMMON_XML_VORN_QSPI_INITIALIZATION(),
-         new PGM_COMMON_XML_VORN_QSPI_PROGRAM(), new PGM_COMMON_XML_VORN_QSPI_ERASE(),
-         new PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE()});
+std::string qspi_user_text() {
+    q::DEVICE a = q::device("MT25QU02G");
+    a.id = "0x20BB22";
+    a.total_die = "2";
+    a.prog_flow_template = "";
+    a.sfl = every_action();
+    q::DEVICE b = a;
+    b.name = "MX66U2G45G";
+    return q::document(q::flash_xml(a) + q::flash_xml(b) +
+                       q::template_xml("quad &lt;&amp;&gt; \"fast\"", every_action()));
 }
 
-PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW* programming_flow() {
-    return with(
-        new PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW(),
-        {full_flow<PGM_COMMON_XML_VORN_QSPI_SFL>(), empty_flow<PGM_COMMON_XML_VORN_QSPI_SDM>()});
-}
-
-PGM_COMMON_XML_VORN_QSPI_FLASH* qspi_flash(const std::string& name, const std::string& id) {
-    auto* info = with(new PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO(),
-                      {text<PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME>(name),
-                       text<PGM_COMMON_XML_VORN_QSPI_DEVICE_ID>(id),
-                       text<PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE>("1.8V"),
-                       text<PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY>("2Gb"),
-                       number<PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE>(2),
-                       number<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE>(10),
-                       number<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4>(8),
-                       text<PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE>("")});
-    return with(new PGM_COMMON_XML_VORN_QSPI_FLASH(), {info, programming_flow()});
-}
-
-std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH> qspi_user_document() {
-    auto root = std::make_unique<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH>();
-    root->write_attribute_value("version", 1);
-    root->add_child(qspi_flash("MT25QU02G", "0x20BB22"));
-    root->add_child(qspi_flash("MX66U2G45G", "0xC2253C"));
-    root->add_child(with(
-        new PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE(),
-        {text<PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME>("quad <&> \"fast\""), programming_flow()}));
-    return root;
-}
-
-std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH> qspi_golden_document() {
-    auto root = std::make_unique<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH>();
-    root->write_attribute_value("version", 1);
-    auto* golden = new PGM_COMMON_XML_VORN_QSPI_GOLDEN_TEMPLATE();
-    golden->add_child(with(new PGM_COMMON_XML_VORN_QSPI_MICRON(), {programming_flow()}));
-    golden->add_child(with(new PGM_COMMON_XML_VORN_QSPI_MACRONIX(), {programming_flow()}));
-    golden->add_child(with(new PGM_COMMON_XML_VORN_QSPI_CYPRESS(), {programming_flow()}));
-    golden->add_child(with(new PGM_COMMON_XML_VORN_QSPI_WINBOND(), {programming_flow()}));
-    golden->add_child(with(new PGM_COMMON_XML_VORN_QSPI_ISSI(), {programming_flow()}));
-    root->add_child(golden);
-    root->add_child(qspi_flash("W25Q256JW", "0xEF6019"));
-    return root;
+std::string qspi_golden_text() {
+    std::string vendors;
+    for (const char* v : {"MICRON", "MACRONIX", "CYPRESS", "WINBOND", "ISSI"})
+        vendors += q::vendor_xml(v, every_action());
+    q::DEVICE d = q::device("W25Q256JW");
+    d.sfl = every_action();
+    return q::golden_document(vendors, q::flash_xml(d));
 }
 
 PGM_COMMON_XML_VORN_SDMMC_FLASH* sdmmc_flash(const std::string& name, const std::string& density) {
@@ -226,17 +160,26 @@ void expect_same_tree(const PGM_COMMON_XML_ELEMENT& a, const PGM_COMMON_XML_ELEM
 
 // ---- round trips ----------------------------------------------------------------------------
 
+// Reads `text`, writes the tree back and reads that file: both reads must give the same tree,
+// and the written file must pass the schema.
+TREE round_trip(const vorn_test::TempDir& dir, const std::string& text, bool golden = false) {
+    dir.write("in.xml", text);
+    TREE first = parse(dir.file("in.xml"), PGM_COMMON_XML_FILE_VORN_QSPI, golden);
+    EXPECT_NE(first, nullptr) << PGM_COMMON_XML::last_error();
+    if (!first) return nullptr;
+    const std::string file = dir.file("pgm_flash_out.xml");
+    EXPECT_TRUE(PGM_COMMON_XML::write_xml(first.get(), file)) << PGM_COMMON_XML::last_error();
+    std::string reason;
+    EXPECT_TRUE(check(file, QSPI_XSD, &reason)) << reason;
+    TREE back = parse(file, PGM_COMMON_XML_FILE_VORN_QSPI, golden);
+    EXPECT_NE(back, nullptr) << PGM_COMMON_XML::last_error();
+    if (back) expect_same_tree(*first, *back);
+    return back;
+}
+
 TEST(XmlRoundTrip, QspiUserDocumentComesBackElementByElement) {
     vorn_test::TempDir dir;
-    auto tree = qspi_user_document();
-    const std::string file = dir.file("pgm_flash_two.xml");
-    ASSERT_TRUE(PGM_COMMON_XML::write_xml(tree.get(), file)) << PGM_COMMON_XML::last_error();
-    std::string reason;
-    ASSERT_TRUE(check(file, QSPI_XSD, &reason)) << reason;
-    TREE back = parse(file);
-    ASSERT_NE(back, nullptr) << PGM_COMMON_XML::last_error();
-    expect_same_tree(*tree, *back);
-
+    TREE back = round_trip(dir, qspi_user_text());
     // The loader's view: typed lists filled in document order.
     auto* root = dynamic_cast<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH*>(back.get());
     ASSERT_NE(root, nullptr);
@@ -256,18 +199,14 @@ TEST(XmlRoundTrip, QspiUserDocumentComesBackElementByElement) {
 
 TEST(XmlRoundTrip, QspiGoldenDocumentComesBackWithOrWithoutTheGoldenFlag) {
     vorn_test::TempDir dir;
-    auto tree = qspi_golden_document();
-    const std::string file = dir.file("pgm_flash_db_qspi.xml");
-    ASSERT_TRUE(PGM_COMMON_XML::write_xml(tree.get(), file));
-    EXPECT_TRUE(check(file, QSPI_XSD));
-    TREE golden = parse(file, PGM_COMMON_XML_FILE_VORN_QSPI, true);
-    ASSERT_NE(golden, nullptr) << PGM_COMMON_XML::last_error();
-    expect_same_tree(*tree, *golden);
-    TREE user = parse(file);
+    TREE golden = round_trip(dir, qspi_golden_text(), true);
+    ASSERT_NE(golden, nullptr);
+    TREE user = parse(dir.file("pgm_flash_out.xml"));
     ASSERT_NE(user, nullptr);
-    expect_same_tree(*tree, *user);
+    expect_same_tree(*golden, *user);
     EXPECT_EQ(golden->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE, true), 1u);
-    EXPECT_EQ(golden->get_child_count(PGM_COMMON_XML_ENUM_ACTION, false), 6u * 6u);
+    // Five vendors with both flows, and one device with its SFL flow.
+    EXPECT_EQ(golden->get_child_count(PGM_COMMON_XML_ENUM_ACTION, false), 5u * 12u + 6u);
 }
 
 TEST(XmlRoundTrip, SdmmcDocumentComesBackElementByElement) {

@@ -2,6 +2,8 @@
 #ifndef VORN_TEST_SUPPORT_H
 #define VORN_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -11,7 +13,7 @@ namespace vorn_test {
 
 // A fresh directory under the system temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -24,13 +26,13 @@ public:
     std::string read(const std::string& relative) const;
     bool exists(const std::string& relative) const;
 
-private:
+  private:
     std::string m_path;
 };
 
 // Collects every message and trace posted while it lives, then restores the previous sink.
 class MessageCapture {
-public:
+  public:
     MessageCapture();
     ~MessageCapture();
     MessageCapture(const MessageCapture&) = delete;
@@ -45,7 +47,7 @@ public:
     bool has_trace(const std::string& text) const;
     void clear() { m_records.clear(); }
 
-private:
+  private:
     std::vector<MSG_RECORD> m_records;
     MSG_SINK m_previous;
 };
@@ -54,7 +56,7 @@ private:
 // dev/), made the host's programmer directory for its lifetime. Switch overrides are cleared
 // on entry and exit.
 class ProgrammerDir {
-public:
+  public:
     ProgrammerDir();
     ~ProgrammerDir();
     const std::string& path() const { return m_dir.path(); }
@@ -66,9 +68,21 @@ public:
     std::string read(const std::string& relative) const { return m_dir.read(relative); }
     bool exists(const std::string& relative) const { return m_dir.exists(relative); }
 
-private:
+  private:
     TempDir m_dir;
 };
+
+// Runs `fn`, which must end in an internal error, and returns that error.
+template <typename F>
+VORN_INTERNAL_ERROR internal_error_of(F fn) {
+    try {
+        fn();
+    } catch (const VORN_INTERNAL_ERROR& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no internal error";
+    return VORN_INTERNAL_ERROR("", "", "", 0);
+}
 
 // Text of a file in tests/files/.
 std::string read_test_file(const std::string& name);
