@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs every benchmark and prints the results table (markdown) for bench/RESULTS.md.
 #
-#   bench/run.sh            from anywhere; about ten minutes on two cores
+#   bench/run.sh            from anywhere; about five minutes on two cores
 #
 # Environment (all optional):
 #   VORN_BENCH_BUILD  build directory (Release)       default: <source>/build-perf
