@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "pgm_common_xml_export.h"
 #include "pgm_common_xml_internal.h"
@@ -261,4 +262,16 @@ void PGM_COMMON_XML_ELEMENT::operator delete(void* p) noexcept {
         give_back(block);
     else
         ::operator delete(p);
+}
+
+void* PGM_COMMON_XML_ELEMENT::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void PGM_COMMON_XML_ELEMENT::operator delete(void* p, const std::nothrow_t&) noexcept {
+    operator delete(p);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +108,43 @@ TEST(XmlDocuments, ThreadsReadingAtOnceGetWhatOneThreadGets) {
 
     // And the process goes on reading after its readers are gone.
     for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(text_of(files[i]), expected[i]);
+}
+
+TEST(XmlDocuments, ElementsMadeEveryWayMixAndOutliveTheirDocument) {
+    vorn_test::TempDir dir;
+    dir.write("one.xml", dir.read(USER_FILE));
+
+    // Parsed elements moved into trees made in memory, deleted after their own tree is gone.
+    auto* kept = new PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH();
+    PGM_COMMON_XML_ELEMENT* moved = nullptr;
+    {
+        TREE parsed = parse(dir.file("one.xml"));
+        ASSERT_NE(parsed, nullptr) << PGM_COMMON_XML::last_error();
+        auto* root = dynamic_cast<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH*>(parsed.get());
+        ASSERT_NE(root, nullptr);
+        moved = root->flash.at(0);
+        ASSERT_TRUE(root->remove_child(moved));
+        kept->add_child(moved);
+    }
+    auto* name = new (std::nothrow) PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME();
+    ASSERT_NE(name, nullptr);
+    name->write_string("MADE_HERE");
+    kept->flash.at(0)->device_info.at(0)->add_child(name);
+    // More documents read meanwhile reuse whatever memory is free.
+    for (int i = 0; i < 20; ++i) ASSERT_NE(parse(dir.file("one.xml")), nullptr);
+    EXPECT_EQ(kept->flash.at(0)->device_info.at(0)->device_name.at(0)->value, "MT25QU01G");
+    EXPECT_EQ(kept->flash.at(0)->device_info.at(0)->device_name.at(1)->value, "MADE_HERE");
+    const std::string text = PGM_COMMON_XML::write_xml_string(kept);
+    EXPECT_NE(text.find("MT25QU01G"), std::string::npos);
+    delete kept;
+
+    // Placement new stays available for element classes.
+    alignas(PGM_COMMON_XML_VORN_QSPI_COMMAND) unsigned char
+        storage[sizeof(PGM_COMMON_XML_VORN_QSPI_COMMAND)];
+    auto* command = new (storage) PGM_COMMON_XML_VORN_QSPI_COMMAND();
+    command->write_string("0x06");
+    EXPECT_EQ(command->get_value_text(), "0x06");
+    command->~PGM_COMMON_XML_VORN_QSPI_COMMAND();
 }
 
 }  // namespace

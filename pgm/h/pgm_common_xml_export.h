@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,11 @@ class PGM_COMMON_XML_ELEMENT {
     // every other element comes from the global operator new. Either kind is deleted as usual.
     static void* operator new(std::size_t size);
     static void operator delete(void* p) noexcept;
+    // The other usual forms, which the two above would otherwise hide.
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* p, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
 
     // Derived classes declare their counts with check_count() and then call this, which
     // checks the children against every declaration. False when a count is out of range.
