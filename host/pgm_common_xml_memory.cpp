@@ -47,7 +47,8 @@ constexpr size_t MAX_BLOCKS = 64;
 // The owning thread counts its allocations and frees in plain fields; other threads, and
 // everyone once the owner has moved on, count in `shared`. While owned, `shared` holds OWNED
 // less the frees from other threads, so it cannot reach zero; when the owner moves on it adds
-// what it still counts less OWNED, and whoever brings `shared` to zero unmaps the block.
+// what it still counts less OWNED, and whoever brings `shared` to zero releases the block
+// (kept as the spare, or unmapped).
 constexpr long OWNED = long{1} << 40;
 
 struct BLOCK {
