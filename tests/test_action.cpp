@@ -306,6 +306,32 @@ TEST(ActionProperties, ValuesSetInAnyOrderReadBackByProperty) {
     EXPECT_EQ(copy.get_property_value(VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH), "v30");
 }
 
+TEST(ActionProperties, ValuesOfAnyLengthAndBytesSurviveNeighbourChanges) {
+    VORN_QSPI_ACTION action(VORN_ACT_TYPE_WRITE_DATA);
+    const std::string long_text(300, 'x');  // length needs more than one byte
+    const std::string with_nul("a\0b", 3);
+    const std::string huge(70000, '\x80');                        // length needs three bytes
+    const auto far_above = static_cast<VORN_ACT_PROPERTY>(1000);  // not a named member
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_NAME, long_text);
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_COMMAND, with_nul);
+    action.set_property_value(far_above, huge);
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS, "");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_NAME), long_text);
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_COMMAND), with_nul);
+    EXPECT_EQ(action.get_property_value(far_above), huge);
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS), "");
+
+    // Shrinking and growing one value leaves the others as they were.
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_NAME, "n");
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_COMMAND, long_text + long_text);
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_NAME), "n");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_COMMAND),
+              long_text + long_text);
+    EXPECT_EQ(action.get_property_value(far_above), huge);
+    EXPECT_EQ(action.get_property_value(static_cast<VORN_ACT_PROPERTY>(1000 + 128)), "");
+    EXPECT_EQ(action.get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH), "1-1-1");
+}
+
 TEST(ActionProperties, BusWidthsOfferOneChoice) {
     VORN_QSPI_ACTION action(VORN_ACT_TYPE_WRITE_REGISTER);
     const std::vector<std::string> two{"1-1"};

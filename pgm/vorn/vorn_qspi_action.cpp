@@ -362,11 +362,58 @@ unsigned int bytes_to_dword(const unsigned char* bytes, unsigned int count) {
     return value;
 }
 
-// The first entry not before `property` in the ordered values.
-template <typename VALUES>
-auto find_value(VALUES& values, VORN_ACT_PROPERTY property) -> decltype(values.begin()) {
-    return std::lower_bound(values.begin(), values.end(), property,
-                            [](const auto& entry, VORN_ACT_PROPERTY p) { return entry.first < p; });
+// Packed values (see VORN_ACTION::m_property_values) hold numbers seven bits per byte.
+size_t read_packed_number(const std::string& packed, size_t& pos) {
+    size_t number = 0;
+    for (unsigned int shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(packed[pos++]);
+        number |= static_cast<size_t>(byte & 0x7Fu) << shift;
+        if ((byte & 0x80u) == 0) return number;
+    }
+}
+
+void append_packed_number(std::string& packed, size_t number) {
+    do {
+        auto byte = static_cast<unsigned char>(number & 0x7Fu);
+        number >>= 7;
+        if (number != 0) byte |= 0x80u;
+        packed.push_back(static_cast<char>(byte));
+    } while (number != 0);
+}
+
+// Any value of the enum may be stored, not only the named ones.
+size_t packed_key(VORN_ACT_PROPERTY property) { return static_cast<unsigned int>(property); }
+
+// Where `property` sits in packed values: the entry found, or the place to insert it so that
+// entries stay in property order.
+struct PACKED_ENTRY {
+    size_t begin;
+    size_t value_begin;
+    size_t end;
+    bool found;
+};
+
+PACKED_ENTRY find_value(const std::string& packed, VORN_ACT_PROPERTY property) {
+    const size_t key = packed_key(property);
+    size_t pos = 0;
+    while (pos < packed.size()) {
+        size_t cursor = pos;
+        const size_t entry_key = read_packed_number(packed, cursor);
+        const size_t length = read_packed_number(packed, cursor);
+        if (entry_key == key) return {pos, cursor, cursor + length, true};
+        if (entry_key > key) break;
+        pos = cursor + length;
+    }
+    return {pos, pos, pos, false};
+}
+
+std::string pack_entry(VORN_ACT_PROPERTY property, const std::string& value) {
+    std::string entry;
+    entry.reserve(value.size() + 8);
+    append_packed_number(entry, packed_key(property));
+    append_packed_number(entry, value.size());
+    entry += value;
+    return entry;
 }
 
 }  // namespace
@@ -386,7 +433,8 @@ VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
     m_name = VORN_ACT_TYPE_NAME[type];
     m_type = type;
     m_property_list.reserve(static_cast<size_t>(layout.count));
-    m_property_values.reserve(static_cast<size_t>(layout.count));
+    // Room for typical values (a name, a few short numbers) so that loading them rarely grows it.
+    m_property_values.reserve(static_cast<size_t>(layout.count) * 8);
     for (int i = 0; i < layout.count; ++i)
         m_property_list.push_back(static_cast<VORN_ACT_PROPERTY>(layout.first + i));
     for (const DEFAULT_VALUE* d = layout.defaults; d->value != nullptr; ++d)
@@ -401,8 +449,9 @@ std::string VORN_QSPI_ACTION::get_property_name(VORN_ACT_PROPERTY property) cons
 }
 
 std::string VORN_QSPI_ACTION::get_property_value(VORN_ACT_PROPERTY property) const {
-    auto it = find_value(m_property_values, property);
-    return it == m_property_values.end() || it->first != property ? std::string() : it->second;
+    const PACKED_ENTRY entry = find_value(m_property_values, property);
+    if (!entry.found) return std::string();
+    return m_property_values.substr(entry.value_begin, entry.end - entry.value_begin);
 }
 
 unsigned int VORN_QSPI_ACTION::get_property_value_in_dword(VORN_ACT_PROPERTY property) const {
@@ -445,11 +494,8 @@ std::vector<std::string> VORN_QSPI_ACTION::get_property_value_list(
 }
 
 void VORN_QSPI_ACTION::set_property_value(VORN_ACT_PROPERTY property, std::string value) {
-    auto it = find_value(m_property_values, property);
-    if (it != m_property_values.end() && it->first == property)
-        it->second = std::move(value);
-    else
-        m_property_values.emplace(it, property, std::move(value));
+    const PACKED_ENTRY entry = find_value(m_property_values, property);
+    m_property_values.replace(entry.begin, entry.end - entry.begin, pack_entry(property, value));
 }
 
 bool VORN_QSPI_ACTION::property_value_is_valid(VORN_ACT_PROPERTY property, std::string value,

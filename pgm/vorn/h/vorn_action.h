@@ -3,7 +3,6 @@
 #define VORN_ACTION_H
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "vorn_common.h"
@@ -39,10 +38,13 @@ class VORN_ACTION {
     VORN_ACT_TYPE m_type = VORN_ACT_TYPE_WRITE_REGISTER;
     std::string m_name;
     std::vector<VORN_ACT_PROPERTY> m_property_list;
-    // The values set so far, ordered by property; a property without an entry reads as empty.
-    // A sorted array rather than a tree: an action holds a handful of values, and a database
-    // holds hundreds of thousands of actions.
-    std::vector<std::pair<VORN_ACT_PROPERTY, std::string>> m_property_values;
+    // The values set so far, packed into one buffer in property order: per entry the property
+    // and the value's length (numbers written seven bits per byte, low bits first, the high
+    // bit set on all but the last byte), then the value's bytes. A property without an entry
+    // reads as empty.
+    // One allocation per action instead of one per value: a database holds hundreds of
+    // thousands of actions, and their memory is most of what a load touches.
+    std::string m_property_values;
 };
 
 class VORN_OPERATION {
