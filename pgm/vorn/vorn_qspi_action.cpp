@@ -433,8 +433,9 @@ VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
     m_name = VORN_ACT_TYPE_NAME[type];
     m_type = type;
     m_property_list.reserve(static_cast<size_t>(layout.count));
-    // Room for typical values (a name, a few short numbers) so that loading them rarely grows it.
-    m_property_values.reserve(static_cast<size_t>(layout.count) * 8);
+    // Room for typical values (a name of some 25 characters, short numbers) so that loading
+    // them rarely has to move the buffer.
+    m_property_values.reserve(static_cast<size_t>(layout.count) * 8 + 8);
     for (int i = 0; i < layout.count; ++i)
         m_property_list.push_back(static_cast<VORN_ACT_PROPERTY>(layout.first + i));
     for (const DEFAULT_VALUE* d = layout.defaults; d->value != nullptr; ++d)
