@@ -145,10 +145,10 @@ namespace {
 
 // The built-in attributes of an element nobody has given a value to. Shared by every such
 // element, and never destroyed, so that elements outliving static destruction stay sound.
-const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
+const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
     struct BUILTINS {
         std::vector<PGM_COMMON_XML_ATTRIBUTE_DESC> descs;
-        std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> attributes;
+        PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO> attributes;
     };
     static const BUILTINS* const builtins = [] {
         auto* made = new BUILTINS;
@@ -194,11 +194,12 @@ const char* PGM_COMMON_XML_ELEMENT::get_tag() const {
     return PGM_COMMON_XML_ENUM_STRING[m_sub_class_type];
 }
 
-const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::get_attributes() const {
+const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::get_attributes()
+    const {
     return m_attributes.empty() ? builtin_attributes() : m_attributes;
 }
 
-std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::own_attributes() {
+PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::own_attributes() {
     if (m_attributes.empty()) {
         const auto& builtins = builtin_attributes();
         m_attributes.reserve(builtins.size() + 1);

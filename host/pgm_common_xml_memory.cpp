@@ -265,6 +265,14 @@ void PGM_COMMON_XML_ELEMENT::operator delete(void* p) noexcept {
         ::operator delete(p);
 }
 
+void* pgm_common_xml_list_allocate(std::size_t bytes) {
+    if (t_state.element_depth > 0 && bytes <= LARGEST)
+        if (void* p = from_block(bytes)) return p;
+    return ::operator new(bytes);
+}
+
+void pgm_common_xml_list_release(void* p) noexcept { PGM_COMMON_XML_ELEMENT::operator delete(p); }
+
 void* PGM_COMMON_XML_ELEMENT::operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
         return operator new(size);

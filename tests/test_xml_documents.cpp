@@ -126,14 +126,22 @@ TEST(XmlDocuments, ElementsMadeEveryWayMixAndOutliveTheirDocument) {
         ASSERT_TRUE(root->remove_child(moved));
         kept->add_child(moved);
     }
-    auto* name = new (std::nothrow) PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME();
-    ASSERT_NE(name, nullptr);
-    name->write_string("MADE_HERE");
-    kept->flash.at(0)->device_info.at(0)->add_child(name);
+    // The parsed element's lists, made with the document, grow into ordinary memory.
+    auto* info = kept->flash.at(0)->device_info.at(0);
+    for (int i = 0; i < 40; ++i) {
+        auto* name = new (std::nothrow) PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME();
+        ASSERT_NE(name, nullptr);
+        name->write_string("MADE_HERE" + std::to_string(i));
+        info->add_child(name);
+    }
     // More documents read meanwhile reuse whatever memory is free.
     for (int i = 0; i < 20; ++i) ASSERT_NE(parse(dir.file("one.xml")), nullptr);
-    EXPECT_EQ(kept->flash.at(0)->device_info.at(0)->device_name.at(0)->value, "MT25QU01G");
-    EXPECT_EQ(kept->flash.at(0)->device_info.at(0)->device_name.at(1)->value, "MADE_HERE");
+    ASSERT_EQ(info->device_name.size(), 41u);
+    EXPECT_EQ(info->device_name.at(0)->value, "MT25QU01G");
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(info->device_name.at(static_cast<size_t>(i) + 1)->value,
+                  "MADE_HERE" + std::to_string(i));
+    EXPECT_EQ(info->get_all_childs().back(), info->device_name.back());
     const std::string text = PGM_COMMON_XML::write_xml_string(kept);
     EXPECT_NE(text.find("MT25QU01G"), std::string::npos);
     delete kept;

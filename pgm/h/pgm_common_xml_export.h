@@ -56,6 +56,40 @@ struct PGM_COMMON_XML_ATTRIBUTE_DESC {
     unsigned char exist;
 };
 
+// Memory for the lists inside elements. While parse_xml builds a tree it comes from the memory
+// of the document being read, like the elements themselves; otherwise from operator new.
+void* pgm_common_xml_list_allocate(std::size_t bytes);
+void pgm_common_xml_list_release(void* p) noexcept;
+
+template <typename T>
+struct PGM_COMMON_XML_LIST_ALLOCATOR {
+    using value_type = T;
+
+    PGM_COMMON_XML_LIST_ALLOCATOR() noexcept = default;
+    template <typename U>
+    PGM_COMMON_XML_LIST_ALLOCATOR(const PGM_COMMON_XML_LIST_ALLOCATOR<U>&)
+    noexcept {}
+
+    T* allocate(std::size_t n) {
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(pgm_common_xml_list_allocate(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t) noexcept { pgm_common_xml_list_release(p); }
+
+    friend bool operator==(const PGM_COMMON_XML_LIST_ALLOCATOR&,
+                           const PGM_COMMON_XML_LIST_ALLOCATOR&) noexcept {
+        return true;
+    }
+    friend bool operator!=(const PGM_COMMON_XML_LIST_ALLOCATOR&,
+                           const PGM_COMMON_XML_LIST_ALLOCATOR&) noexcept {
+        return false;
+    }
+};
+
+// The list type of elements: child lists, typed child lists, attribute lists.
+template <typename T>
+using PGM_COMMON_XML_LIST = std::vector<T, PGM_COMMON_XML_LIST_ALLOCATOR<T>>;
+
 // One declared count: children of `kind` number from `min` to `max` (inclusive).
 struct PGM_COMMON_XML_COUNT_RULE {
     PGM_COMMON_XML_ENUM kind;
@@ -155,7 +189,7 @@ class PGM_COMMON_XML_ELEMENT {
     void add_attribute(const PGM_COMMON_XML_ATTRIBUTE_DESC& shared, void* ptr);
     // The built-in attributes first. A pointer or reference into the list stays valid until
     // the element's attributes next change.
-    const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const;
+    const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const;
     const PGM_COMMON_XML_ATTRIBUTE_INFO* find_attribute(const std::string& name) const;
 
     // Ends construction: stores the defaults into the value and attribute slots.
@@ -183,7 +217,9 @@ class PGM_COMMON_XML_ELEMENT {
     // themselves (false also searches deeper, depth first).
     unsigned int get_child_count(PGM_COMMON_XML_ENUM kind, bool direct) const;
     std::vector<PGM_COMMON_XML_ELEMENT*> get_childs(PGM_COMMON_XML_ENUM kind, bool direct) const;
-    const std::vector<PGM_COMMON_XML_ELEMENT*>& get_all_childs() const { return m_children; }
+    const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ELEMENT*>& get_all_childs() const {
+        return m_children;
+    }
     PGM_COMMON_XML_ELEMENT* get_parent() const { return m_parent; }
 
     // Leaf values: the slot of a text leaf, the slot of an unsigned leaf.
@@ -218,7 +254,7 @@ class PGM_COMMON_XML_ELEMENT {
     // The first declared count the children break; false when none.
     bool find_count_violation(const COUNT_RULE*& rule, unsigned int& count) const;
     // Gives the element its own attribute list before one of them changes.
-    std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& own_attributes();
+    PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& own_attributes();
 
     PGM_COMMON_XML_ENUM m_class_type;
     PGM_COMMON_XML_ENUM m_sub_class_type;
@@ -229,12 +265,12 @@ class PGM_COMMON_XML_ELEMENT {
     void* m_value_ptr;
     std::string m_value_text;
     // Empty while the element has only the built-in attributes, untouched: those are shared.
-    std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> m_attributes;
+    PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO> m_attributes;
     // Either a shared table (declare_counts) or the element's own declarations.
     const COUNT_RULE* m_shared_rules = nullptr;
     size_t m_shared_rule_count = 0;
     std::vector<COUNT_RULE> m_count_rules;
-    std::vector<PGM_COMMON_XML_ELEMENT*> m_children;
+    PGM_COMMON_XML_LIST<PGM_COMMON_XML_ELEMENT*> m_children;
     PGM_COMMON_XML_ELEMENT* m_parent = nullptr;
     int m_line = 0;
 };

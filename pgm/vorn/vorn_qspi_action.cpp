@@ -372,13 +372,16 @@ size_t read_packed_number(const std::string& packed, size_t& pos) {
     }
 }
 
-void append_packed_number(std::string& packed, size_t number) {
+// Writes `number` at `out`; returns the count of bytes written (at most ten).
+size_t write_packed_number(char* out, size_t number) {
+    size_t count = 0;
     do {
         auto byte = static_cast<unsigned char>(number & 0x7Fu);
         number >>= 7;
         if (number != 0) byte |= 0x80u;
-        packed.push_back(static_cast<char>(byte));
+        out[count++] = static_cast<char>(byte);
     } while (number != 0);
+    return count;
 }
 
 // Any value of the enum may be stored, not only the named ones.
@@ -405,15 +408,6 @@ PACKED_ENTRY find_value(const std::string& packed, VORN_ACT_PROPERTY property) {
         pos = cursor + length;
     }
     return {pos, pos, pos, false};
-}
-
-std::string pack_entry(VORN_ACT_PROPERTY property, const std::string& value) {
-    std::string entry;
-    entry.reserve(value.size() + 8);
-    append_packed_number(entry, packed_key(property));
-    append_packed_number(entry, value.size());
-    entry += value;
-    return entry;
 }
 
 }  // namespace
@@ -496,7 +490,15 @@ std::vector<std::string> VORN_QSPI_ACTION::get_property_value_list(
 
 void VORN_QSPI_ACTION::set_property_value(VORN_ACT_PROPERTY property, std::string value) {
     const PACKED_ENTRY entry = find_value(m_property_values, property);
-    m_property_values.replace(entry.begin, entry.end - entry.begin, pack_entry(property, value));
+    char header[20];
+    size_t header_size = write_packed_number(header, packed_key(property));
+    header_size += write_packed_number(header + header_size, value.size());
+    // Resized in place, then filled: no temporary entry to allocate.
+    m_property_values.replace(entry.begin, entry.end - entry.begin, header_size + value.size(),
+                              '\0');
+    char* out = &m_property_values[entry.begin];
+    std::memcpy(out, header, header_size);
+    if (!value.empty()) std::memcpy(out + header_size, value.data(), value.size());
 }
 
 bool VORN_QSPI_ACTION::property_value_is_valid(VORN_ACT_PROPERTY property, std::string value,

@@ -17,7 +17,7 @@ const char* const golden_template_name = "pgm_flash_db_sdmmc.xml";
 
 // The one leaf text of a DEVICE_INFO child list.
 template <typename T>
-const std::string& leaf_text(const std::vector<T*>& list, const char* condition) {
+const std::string& leaf_text(const PGM_COMMON_XML_LIST<T*>& list, const char* condition) {
     VORN_CHECK(list.size() == 1 && list[0] != nullptr, condition);
     return list[0]->value;
 }
@@ -182,14 +182,14 @@ bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* ob
     VORN_CHECK(object, "object");
     VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
     if (object->get_child_count(PGM_COMMON_XML_ENUM_FLASH, true) == 0) return true;
-    const std::vector<PGM_COMMON_XML_VORN_SDMMC_FLASH*>& flash_list = object->flash;
+    const PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_FLASH*>& flash_list = object->flash;
     VORN_CHECK(flash_list.size() > 0, "flash_list.size() > 0");
     const std::string directory = FIO_PATH(xml_file).full_directory();
 
     for (PGM_COMMON_XML_VORN_SDMMC_FLASH* flash_element : flash_list) {
         VORN_CHECK(flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, true) == 1,
                    "flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1");
-        const std::vector<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*>& device_info_list =
+        const PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*>& device_info_list =
             flash_element->device_info;
         VORN_CHECK(device_info_list.size() == 1, "device_info_list.size() == 1");
         PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO* info = device_info_list[0];
