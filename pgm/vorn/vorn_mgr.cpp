@@ -40,35 +40,39 @@ bool convert_byte_token(const std::string& token, unsigned char& byte) {
 
 }  // namespace
 
+bool vorn_scan_byte_list(const std::string& text, unsigned char* out, unsigned int& count) {
+    count = 0;
+    std::string token;
+    size_t pos = 0;
+    // Only the space separates; a tab stays inside its token and makes it malformed.
+    while (pos < text.size()) {
+        const size_t start = text.find_first_not_of(' ', pos);
+        if (start == std::string::npos) break;
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        token.assign(text, start, end - start);
+        unsigned char byte = 0;
+        if (!convert_byte_token(token, byte)) return false;
+        if (out != nullptr) out[count] = byte;
+        ++count;
+        pos = end;
+    }
+    return count > 0;
+}
+
 unsigned char* VORN_MGR::convert_data_list_string_to_byte_array(std::string data_string,
                                                                 unsigned int* size, bool* ok) {
     VORN_CHECK(!data_string.empty(), "!data_string.empty()");
 
-    // Only the space separates; a tab stays inside its token and makes it malformed.
-    std::vector<std::string> tokens;
-    size_t pos = 0;
-    while (pos < data_string.size()) {
-        size_t start = data_string.find_first_not_of(' ', pos);
-        if (start == std::string::npos) break;
-        size_t end = data_string.find(' ', start);
-        if (end == std::string::npos) end = data_string.size();
-        tokens.push_back(data_string.substr(start, end - start));
-        pos = end;
+    unsigned int count = 0;
+    std::unique_ptr<unsigned char[]> bytes;
+    // Checked first, so that the bytes are allocated once and at their size.
+    if (vorn_scan_byte_list(data_string, nullptr, count)) {
+        bytes.reset(new unsigned char[count]());
+        vorn_scan_byte_list(data_string, bytes.get(), count);
     }
-
-    auto fail = [&]() -> unsigned char* {
-        if (ok) *ok = false;
-        if (size) *size = 0;
-        return nullptr;
-    };
-    if (tokens.empty()) return fail();
-
-    if (ok) *ok = true;
-    std::unique_ptr<unsigned char[]> bytes(new unsigned char[tokens.size()]());
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        if (!convert_byte_token(tokens[i], bytes[i])) return fail();
-    }
-    if (size) *size = static_cast<unsigned int>(tokens.size());
+    if (ok) *ok = bytes != nullptr;
+    if (size) *size = bytes != nullptr ? count : 0;
     return bytes.release();
 }
 

@@ -309,10 +309,7 @@ bool is_numeric_text(const std::string& text, unsigned long long* value) {
 // A byte-list text, with its byte count. The caller has ruled out the empty text.
 bool is_byte_list_text(const std::string& text, unsigned int* count) {
     if (!only_chars_of(text, "abcdefxABCDEF0123456789 ")) return false;
-    bool ok = false;
-    std::unique_ptr<unsigned char[]> bytes(
-        VORN_MGR::convert_data_list_string_to_byte_array(text, count, &ok));
-    return ok && bytes != nullptr;
+    return vorn_scan_byte_list(text, nullptr, *count);
 }
 
 bool is_action_name(const std::string& text) {
