@@ -151,6 +151,8 @@ const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
         PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO> attributes;
     };
     static const BUILTINS* const builtins = [] {
+        // Often first asked for while a document's elements are built.
+        pgm_common_xml_detail::ORDINARY_MEMORY_SCOPE ordinary;
         auto* made = new BUILTINS;
         for (const char* builtin : BUILTIN_NAMES)
             made->descs.push_back(

@@ -2,6 +2,7 @@
 #ifndef HOST_PGM_COMMON_XML_INTERNAL_H
 #define HOST_PGM_COMMON_XML_INTERNAL_H
 
+#include <cstddef>
 #include <string_view>
 
 #include "pgm_common_xml_enum.h"
@@ -32,6 +33,24 @@ class DOCUMENT_MEMORY_SCOPE {
     bool m_on;
     bool m_elements;
 };
+
+// While one is alive on a thread, nothing that thread allocates goes to the blocks: for what
+// outlives every document, such as tables made on first use, which would otherwise keep a
+// block from ever being reused.
+class ORDINARY_MEMORY_SCOPE {
+  public:
+    ORDINARY_MEMORY_SCOPE();
+    ~ORDINARY_MEMORY_SCOPE();
+    ORDINARY_MEMORY_SCOPE(const ORDINARY_MEMORY_SCOPE&) = delete;
+    ORDINARY_MEMORY_SCOPE& operator=(const ORDINARY_MEMORY_SCOPE&) = delete;
+
+  private:
+    int m_depth;
+    int m_element_depth;
+};
+
+// The blocks mapped at the moment, the spare one included.
+size_t mapped_document_blocks();
 
 }  // namespace pgm_common_xml_detail
 

@@ -247,6 +247,24 @@ DOCUMENT_MEMORY_SCOPE::~DOCUMENT_MEMORY_SCOPE() {
     if (m_elements) --t_state.element_depth;
 }
 
+ORDINARY_MEMORY_SCOPE::ORDINARY_MEMORY_SCOPE()
+    : m_depth(t_state.depth), m_element_depth(t_state.element_depth) {
+    t_state.depth = 0;
+    t_state.element_depth = 0;
+}
+
+ORDINARY_MEMORY_SCOPE::~ORDINARY_MEMORY_SCOPE() {
+    t_state.depth = m_depth;
+    t_state.element_depth = m_element_depth;
+}
+
+size_t mapped_document_blocks() {
+    size_t count = 0;
+    for (const auto& slot : g_blocks)
+        if (slot.load(std::memory_order_acquire) != 0) ++count;
+    return count;
+}
+
 }  // namespace pgm_common_xml_detail
 
 // ---- elements --------------------------------------------------------------------------------
