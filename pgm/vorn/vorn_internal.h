@@ -1,7 +1,9 @@
-// Internal-error reporting of the library's sources. Each source defines VORN_SOURCE_FILE
-// (its name under pgm/vorn/) before including this header.
+// Internal-error reporting of the library's sources, and helpers they share. Each source
+// defines VORN_SOURCE_FILE (its name under pgm/vorn/) before including this header.
 #ifndef VORN_INTERNAL_H
 #define VORN_INTERNAL_H
+
+#include <string>
 
 #include "pgm_host.h"
 
@@ -17,8 +19,6 @@
 
 // Reports an already formatted condition text; does not return.
 #define VORN_FAIL(text) MSG_INTERNAL_ERROR::report((text), "VORN", VORN_SOURCE_FILE, __LINE__)
-
-#include <string>
 
 // Reads a byte list ("0x06 0x00 12"): false when it has no token or a malformed one. `count`
 // receives the number of bytes and `out`, unless null, the bytes themselves. Validating with a
