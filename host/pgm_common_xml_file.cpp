@@ -38,6 +38,11 @@ namespace {
 constexpr off_t MAX_FILE_SIZE = 16 * 1024 * 1024;
 constexpr size_t MAX_REASONS = 20;
 constexpr int PARSE_OPTIONS = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_BIG_LINES;
+// Short texts (most of them the indentation between elements) are kept inside their nodes
+// instead of in an allocation or the dictionary. Such a tree must not be edited, which suits
+// documents that are only validated and read; a schema's document is edited by the schema
+// compiler, so it is read without.
+constexpr int READ_ONLY_OPTIONS = XML_PARSE_COMPACT;
 const char* const XSI_NAMESPACE = "http://www.w3.org/2001/XMLSchema-instance";
 
 thread_local std::string t_last_error;
@@ -215,7 +220,8 @@ void ensure_libxml() {
 
 // Parses well-formed UTF-8 XML without a document type declaration; null otherwise, with
 // the reasons added.
-DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reasons) {
+DOC parse_bytes(const std::string& bytes, const std::string& path, bool read_only,
+                REASONS& reasons) {
     if (bytes.empty()) {
         reasons.add(0, "the file is empty");
         return nullptr;
@@ -228,7 +234,7 @@ DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reas
     ctxt->sax->externalSubset = refuse_doctype;
     // The encoding is fixed: a declaration of another one does not make other bytes valid.
     DOC doc(xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), path.c_str(),
-                              "UTF-8", PARSE_OPTIONS));
+                              "UTF-8", PARSE_OPTIONS | (read_only ? READ_ONLY_OPTIONS : 0)));
     const bool well_formed = ctxt->wellFormed != 0 && !state.doctype;
     xmlFreeParserCtxt(ctxt);
     if (!well_formed || doc == nullptr) {
@@ -238,7 +244,7 @@ DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reas
     return doc;
 }
 
-DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons) {
+DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons, bool read_only = true) {
     // One buffer for every file: a database is hundreds of files of similar size, and a fresh
     // buffer each time costs a large allocation (and the heap clean-up it triggers) per file.
     constexpr size_t KEPT_BUFFER = 1024 * 1024;
@@ -253,7 +259,7 @@ DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons) {
         reasons.add(0, error);
         return nullptr;
     }
-    return parse_bytes(bytes, path, reasons);
+    return parse_bytes(bytes, path, read_only, reasons);
 }
 
 // ---- shared state ----------------------------------------------------------------------------
@@ -286,7 +292,7 @@ xmlSchemaPtr get_schema(const std::string& path, REASONS& reasons) {
 
     auto entry = std::make_unique<SCHEMA_ENTRY>();
     REASONS schema_reasons;
-    entry->doc = load_document(path, entry->id, schema_reasons);
+    entry->doc = load_document(path, entry->id, schema_reasons, false);
     if (entry->doc != nullptr) {
         xmlSchemaParserCtxtPtr pctxt = xmlSchemaNewDocParserCtxt(entry->doc.get());
         if (pctxt == nullptr) throw std::bad_alloc();
