@@ -338,13 +338,6 @@ const char* name_of(const xmlNode* node) { return reinterpret_cast<const char*>(
 
 int line_of(const xmlNode* node) { return static_cast<int>(xmlGetLineNo(node)); }
 
-bool is_blank(const xmlChar* text) {
-    if (text == nullptr) return true;
-    for (; *text; ++text)
-        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
-    return true;
-}
-
 std::string attribute_text(const xmlAttr* attribute) {
     const xmlNode* child = attribute->children;
     if (child != nullptr && child->next == nullptr && child->type == XML_TEXT_NODE)
@@ -355,132 +348,161 @@ std::string attribute_text(const xmlAttr* attribute) {
     return text;
 }
 
+// An attribute as a reader hands it to the builder.
+struct ATTRIBUTE_TEXT {
+    const char* name;
+    const char* ns_uri;  // null when the attribute has no namespace
+    std::string value;
+};
+
+// Builds an element tree from the events of a document read in order: an element's start
+// with its attributes, texts, an element's end. The walk of a libxml2 document and the
+// one-pass reader both feed it, so that a rule and its message live in one place.
 class TREE_BUILDER {
   public:
     TREE_BUILDER(const FORMAT& format, bool lenient, std::string& error)
-        : m_format(format), m_lenient(lenient), m_error(error) {}
-
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> build(const xmlNode* node, PGM_COMMON_XML_ENUM tag) {
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> element(m_format.create(tag));
-        if (element == nullptr) return fail(node, "element \"%s\" is not part of the format");
-        element->set_line(line_of(node));
-        if (!read_attributes(node, *element)) return nullptr;
-        const bool ok = element->get_type() == PGM_XML_TYPE_CONTAINER
-                            ? read_children(node, *element)
-                            : read_value(node, *element);
-        if (!ok) return nullptr;
-        // Checked while the children are still in cache; the message, naming the first
-        // broken element in document order, is left to check_counts.
-        if (!element->check_child_count()) m_counts_broken = true;
-        return element;
+        : m_format(format), m_lenient(lenient), m_error(error) {
+        m_open.reserve(16);
     }
 
+    // False, with the message set, when the document breaks a rule; nothing more may be fed.
+    // The first start is the document element's, whose name the caller has checked.
+    bool start(const char* name, bool has_ns, int line, const ATTRIBUTE_TEXT* attributes,
+               size_t count) {
+        PGM_COMMON_XML_ENUM tag = m_format.root;
+        if (m_depth > 0) {
+            const OPEN& parent = m_open[m_depth - 1];
+            if (!parent.container) {
+                m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" cannot hold element \"%s\"",
+                                              line, parent.name, name);
+                return false;
+            }
+            if (has_ns || !find_tag(name, tag) ||
+                !m_format.admits(parent.element->get_sub_class_type(), tag)) {
+                m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" is not allowed in \"%s\"",
+                                              line, name, parent.name);
+                return false;
+            }
+        }
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> element(m_format.create(tag));
+        if (element == nullptr) return fail(line, name, "element \"%s\" is not part of the format");
+        element->set_line(line);
+        if (!read_attributes(name, line, attributes, count, *element)) return false;
+        if (m_depth == m_open.size()) m_open.emplace_back();
+        OPEN& open = m_open[m_depth++];
+        open.container = element->get_type() == PGM_XML_TYPE_CONTAINER;
+        open.element = std::move(element);
+        open.name = name;
+        open.line = line;
+        open.text.clear();
+        return true;
+    }
+
+    bool text(const char* text, size_t length) {
+        if (m_depth == 0) return true;
+        OPEN& open = m_open[m_depth - 1];
+        if (!open.container) {
+            open.text.append(text, length);
+            return true;
+        }
+        if (is_blank(text, length)) return true;
+        return fail(open.line, open.name, "element \"%s\" cannot hold text");
+    }
+
+    bool end() {
+        OPEN& open = m_open[m_depth - 1];
+        if (!open.container && !open.element->read_value_text(open.text)) {
+            m_error = TARVEN::fmt_sprintf("line %d: \"%s\" is not a valid value of element \"%s\"",
+                                          open.line, open.text, open.name);
+            return false;
+        }
+        // Checked while the children are still in cache; the message, naming the first
+        // broken element in document order, is left to check_counts.
+        if (!open.element->check_child_count()) m_counts_broken = true;
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> element = std::move(open.element);
+        if (--m_depth == 0) {
+            m_root = std::move(element);
+        } else {
+            m_open[m_depth - 1].element->add_child(element.get());
+            element.release();
+        }
+        return true;
+    }
+
+    // The document element, once its end has been fed.
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> take_root() { return std::move(m_root); }
     bool counts_broken() const { return m_counts_broken; }
 
   private:
-    std::nullptr_t fail(const xmlNode* node, const char* format) {
-        m_error = TARVEN::fmt_sprintf("line %d: ", line_of(node)) +
-                  TARVEN::fmt_sprintf(format, name_of(node));
-        return nullptr;
+    struct OPEN {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> element;
+        const char* name = nullptr;
+        int line = 0;
+        bool container = false;
+        std::string text;  // a value element's texts so far
+    };
+
+    static bool is_blank(const char* text, size_t length) {
+        for (size_t i = 0; i < length; ++i)
+            if (text[i] != ' ' && text[i] != '\t' && text[i] != '\n' && text[i] != '\r')
+                return false;
+        return true;
     }
 
-    bool read_attributes(const xmlNode* node, PGM_COMMON_XML_ELEMENT& element) {
-        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-            if (a->ns != nullptr) {
+    bool fail(int line, const char* name, const char* format) {
+        m_error = TARVEN::fmt_sprintf("line %d: ", line) + TARVEN::fmt_sprintf(format, name);
+        return false;
+    }
+
+    bool read_attributes(const char* element_name, int line, const ATTRIBUTE_TEXT* attributes,
+                         size_t count, PGM_COMMON_XML_ELEMENT& element) {
+        for (size_t i = 0; i < count; ++i) {
+            const ATTRIBUTE_TEXT& a = attributes[i];
+            if (a.ns_uri != nullptr) {
                 // Schema-instance hints are legal everywhere and mean nothing here.
-                if (m_lenient || xmlStrEqual(a->ns->href, BAD_CAST XSI_NAMESPACE)) continue;
+                if (m_lenient || std::strcmp(a.ns_uri, XSI_NAMESPACE) == 0) continue;
                 m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" has no attribute \"%s\"",
-                                              line_of(node), name_of(node),
-                                              reinterpret_cast<const char*>(a->name));
+                                              line, element_name, a.name);
                 return false;
             }
-            const std::string name = reinterpret_cast<const char*>(a->name);
-            const std::string value = attribute_text(a);
-            if (element.read_attribute_text(name, value) || m_lenient) continue;
+            const std::string name = a.name;
+            if (element.read_attribute_text(name, a.value) || m_lenient) continue;
             if (element.find_attribute(name) == nullptr)
                 m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" has no attribute \"%s\"",
-                                              line_of(node), name_of(node), name);
+                                              line, element_name, name);
             else
                 m_error = TARVEN::fmt_sprintf(
                     "line %d: \"%s\" is not a valid value of attribute \"%s\" of element \"%s\"",
-                    line_of(node), value, name, name_of(node));
+                    line, a.value, name, element_name);
             return false;
         }
         if (m_lenient) return true;
         for (const auto& attribute : element.get_attributes()) {
             if (attribute.get_exist() == PGM_XML_EXIST_REQUIRED && !attribute.is_set()) {
                 m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" lacks attribute \"%s\"",
-                                              line_of(node), name_of(node), attribute.get_name());
+                                              line, element_name, attribute.get_name());
                 return false;
             }
         }
         return true;
     }
 
-    bool read_children(const xmlNode* node, PGM_COMMON_XML_ELEMENT& element) {
-        for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-            switch (child->type) {
-                case XML_ELEMENT_NODE: {
-                    PGM_COMMON_XML_ENUM tag = PGM_COMMON_XML_ENUM__INVALID__;
-                    if (child->ns != nullptr || !find_tag(child->name, tag) ||
-                        !m_format.admits(element.get_sub_class_type(), tag)) {
-                        m_error =
-                            TARVEN::fmt_sprintf("line %d: element \"%s\" is not allowed in \"%s\"",
-                                                line_of(child), name_of(child), name_of(node));
-                        return false;
-                    }
-                    std::unique_ptr<PGM_COMMON_XML_ELEMENT> sub = build(child, tag);
-                    if (sub == nullptr) return false;
-                    element.add_child(sub.get());
-                    sub.release();
-                    break;
-                }
-                case XML_TEXT_NODE:
-                    if (!is_blank(child->content)) {
-                        fail(node, "element \"%s\" cannot hold text");
-                        return false;
-                    }
-                    break;
-                default:
-                    break;  // comments and processing instructions
-            }
-        }
-        return true;
-    }
-
-    bool read_value(const xmlNode* node, PGM_COMMON_XML_ELEMENT& element) {
-        std::string text;
-        for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-            if (child->type == XML_TEXT_NODE && child->content != nullptr) {
-                text += reinterpret_cast<const char*>(child->content);
-            } else if (child->type == XML_ELEMENT_NODE) {
-                m_error = TARVEN::fmt_sprintf("line %d: element \"%s\" cannot hold element \"%s\"",
-                                              line_of(child), name_of(node), name_of(child));
-                return false;
-            }
-        }
-        if (element.read_value_text(text)) return true;
-        m_error = TARVEN::fmt_sprintf("line %d: \"%s\" is not a valid value of element \"%s\"",
-                                      line_of(node), text, name_of(node));
-        return false;
-    }
-
-    // libxml2 keeps one copy of each name per document, so a name's address stands for the
-    // name: a document holds a few dozen distinct names among thousands of elements.
-    bool find_tag(const xmlChar* name, PGM_COMMON_XML_ENUM& tag) {
+    // Readers keep one copy of each name per document (libxml2's dictionary), so a name's
+    // address stands for the name: a document holds a few dozen distinct names among
+    // thousands of elements.
+    bool find_tag(const char* name, PGM_COMMON_XML_ENUM& tag) {
         NAME_CACHE& entry = m_names[(reinterpret_cast<uintptr_t>(name) >> 4) % NAME_CACHE_SIZE];
         if (entry.name == name) {
             tag = entry.tag;
             return true;
         }
-        if (!pgm_common_xml_detail::find_tag(reinterpret_cast<const char*>(name), tag))
-            return false;
+        if (!pgm_common_xml_detail::find_tag(name, tag)) return false;
         entry = {name, tag};
         return true;
     }
 
     struct NAME_CACHE {
-        const xmlChar* name = nullptr;
+        const char* name = nullptr;
         PGM_COMMON_XML_ENUM tag = PGM_COMMON_XML_ENUM__INVALID__;
     };
     static constexpr size_t NAME_CACHE_SIZE = 61;
@@ -489,8 +511,34 @@ class TREE_BUILDER {
     bool m_lenient;
     std::string& m_error;
     bool m_counts_broken = false;
+    std::vector<OPEN> m_open;  // the elements started and not yet ended; kept for reuse
+    size_t m_depth = 0;
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> m_root;
     NAME_CACHE m_names[NAME_CACHE_SIZE];
 };
+
+// Feeds a parsed document's element and everything under it to `builder`.
+bool walk(TREE_BUILDER& builder, const xmlNode* node, std::vector<ATTRIBUTE_TEXT>& attributes) {
+    attributes.clear();
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next)
+        attributes.push_back(
+            {reinterpret_cast<const char*>(a->name),
+             a->ns != nullptr ? reinterpret_cast<const char*>(a->ns->href) : nullptr,
+             attribute_text(a)});
+    if (!builder.start(name_of(node), node->ns != nullptr, line_of(node), attributes.data(),
+                       attributes.size()))
+        return false;
+    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE) {
+            if (!walk(builder, child, attributes)) return false;
+        } else if (child->type == XML_TEXT_NODE && child->content != nullptr) {
+            const char* text = reinterpret_cast<const char*>(child->content);
+            if (!builder.text(text, std::strlen(text))) return false;
+        }
+        // comments and processing instructions mean nothing
+    }
+    return builder.end();
+}
 
 // Every element's own count declarations, depth first.
 bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
@@ -678,7 +726,8 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
     {
         // The elements go next to the document, most of which is freed right after.
         pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory(true);
-        tree = builder.build(root, format->root);
+        std::vector<ATTRIBUTE_TEXT> attributes;
+        if (walk(builder, root, attributes)) tree = builder.take_root();
     }
     if (tree == nullptr || (builder.counts_broken() && !check_counts(*tree, error))) {
         t_last_error = error;
