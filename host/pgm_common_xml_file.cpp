@@ -15,6 +15,7 @@
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlstring.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -244,22 +246,39 @@ DOC parse_bytes(const std::string& bytes, const std::string& path, bool read_onl
     return doc;
 }
 
+// One buffer for every file: a database is hundreds of files of similar size, and a fresh
+// buffer each time costs a large allocation (and the heap clean-up it triggers) per file.
+class FILE_BYTES {
+  public:
+    FILE_BYTES() : m_bytes(buffer()) {}
+    ~FILE_BYTES() {
+        if (m_bytes.capacity() > KEPT_BUFFER) std::string().swap(m_bytes);
+    }
+    FILE_BYTES(const FILE_BYTES&) = delete;
+    FILE_BYTES& operator=(const FILE_BYTES&) = delete;
+
+    bool read(const std::string& path, FILE_ID& id, std::string& error) {
+        return read_file(path, m_bytes, id, error);
+    }
+    const std::string& bytes() const { return m_bytes; }
+
+  private:
+    static constexpr size_t KEPT_BUFFER = 1024 * 1024;
+    static std::string& buffer() {
+        thread_local std::string bytes;
+        return bytes;
+    }
+    std::string& m_bytes;
+};
+
 DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons, bool read_only = true) {
-    // One buffer for every file: a database is hundreds of files of similar size, and a fresh
-    // buffer each time costs a large allocation (and the heap clean-up it triggers) per file.
-    constexpr size_t KEPT_BUFFER = 1024 * 1024;
-    thread_local std::string bytes;
-    struct RELEASE_LARGE {
-        ~RELEASE_LARGE() {
-            if (bytes.capacity() > KEPT_BUFFER) std::string().swap(bytes);
-        }
-    } release_large;
+    FILE_BYTES file;
     std::string error;
-    if (!read_file(path, bytes, id, error)) {
+    if (!file.read(path, id, error)) {
         reasons.add(0, error);
         return nullptr;
     }
-    return parse_bytes(bytes, path, read_only, reasons);
+    return parse_bytes(file.bytes(), path, read_only, reasons);
 }
 
 // ---- shared state ----------------------------------------------------------------------------
@@ -491,7 +510,9 @@ class TREE_BUILDER {
     // address stands for the name: a document holds a few dozen distinct names among
     // thousands of elements.
     bool find_tag(const char* name, PGM_COMMON_XML_ENUM& tag) {
-        NAME_CACHE& entry = m_names[(reinterpret_cast<uintptr_t>(name) >> 4) % NAME_CACHE_SIZE];
+        // Names lie next to each other, a few bytes apart: the whole address is mixed.
+        const uint64_t mixed = reinterpret_cast<uintptr_t>(name) * 0x9E3779B97F4A7C15ull;
+        NAME_CACHE& entry = m_names[mixed >> (64 - NAME_CACHE_BITS)];
         if (entry.name == name) {
             tag = entry.tag;
             return true;
@@ -505,7 +526,7 @@ class TREE_BUILDER {
         const char* name = nullptr;
         PGM_COMMON_XML_ENUM tag = PGM_COMMON_XML_ENUM__INVALID__;
     };
-    static constexpr size_t NAME_CACHE_SIZE = 61;
+    static constexpr int NAME_CACHE_BITS = 7;
 
     const FORMAT& m_format;
     bool m_lenient;
@@ -514,7 +535,7 @@ class TREE_BUILDER {
     std::vector<OPEN> m_open;  // the elements started and not yet ended; kept for reuse
     size_t m_depth = 0;
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> m_root;
-    NAME_CACHE m_names[NAME_CACHE_SIZE];
+    NAME_CACHE m_names[size_t{1} << NAME_CACHE_BITS];
 };
 
 // Feeds a parsed document's element and everything under it to `builder`.
@@ -539,6 +560,162 @@ bool walk(TREE_BUILDER& builder, const xmlNode* node, std::vector<ATTRIBUTE_TEXT
     }
     return builder.end();
 }
+
+// ---- reading, checking and building in one pass ---------------------------------------------
+//
+// A file the schema accepts is normally read once: libxml2's parser drives the schema check
+// and the tree builder together, without building libxml2's own tree (which costs about as
+// much again as the parsing, and its freeing). The pass gives up at the first doubt: any
+// error of the parser, the schema or the builder, a document type declaration, a construct
+// it does not map the way a parsed document does (an undeclared prefix, an ampersand in an
+// attribute, a line number libxml2 would not keep). The caller then takes the ordinary way,
+// parse, check, walk, which finds the same answer and gives every message.
+
+const FORMAT* format_of_root(const char* name) {
+    for (PGM_COMMON_XML_FILE_ENUM kind :
+         {PGM_COMMON_XML_FILE_VORN_QSPI, PGM_COMMON_XML_FILE_VORN_SDMMC}) {
+        const FORMAT* format = format_of(kind);
+        if (std::strcmp(name, PGM_COMMON_XML_ENUM_STRING[format->root]) == 0) return format;
+    }
+    return nullptr;
+}
+
+struct ONE_PASS {
+    xmlParserCtxtPtr ctxt = nullptr;
+    const FORMAT* format = nullptr;
+    std::optional<TREE_BUILDER> builder;  // made at the document element, for its format
+    std::string error;                    // the builder's; the ordinary way gives it again
+    std::vector<ATTRIBUTE_TEXT> attributes;
+    bool gave_up = false;
+
+    void give_up() {
+        if (gave_up) return;
+        gave_up = true;
+        xmlStopParser(ctxt);
+    }
+    // Lines from 65,535 on are kept differently in a parsed document.
+    bool line(int& line) const {
+        line = xmlSAX2GetLineNumber(ctxt);
+        return line > 0 && line < 65535;
+    }
+};
+
+extern "C" void one_pass_start(void* context, const xmlChar* name, const xmlChar* prefix,
+                               const xmlChar* uri, int, const xmlChar**, int attribute_count, int,
+                               const xmlChar** attributes) {
+    auto* pass = static_cast<ONE_PASS*>(context);
+    if (pass->gave_up) return;
+    int line = 0;
+    if (!pass->line(line) || (prefix != nullptr && uri == nullptr)) return pass->give_up();
+    const char* element = reinterpret_cast<const char*>(name);
+    if (!pass->builder) {
+        pass->format = uri == nullptr ? format_of_root(element) : nullptr;
+        if (pass->format == nullptr) return pass->give_up();
+        pass->builder.emplace(*pass->format, false, pass->error);
+    }
+    pass->attributes.clear();
+    for (int i = 0; i < attribute_count; ++i) {
+        const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
+        const char* value = reinterpret_cast<const char*>(a[3]);
+        const size_t length = static_cast<size_t>(a[4] - a[3]);
+        // The parser hands an ampersand over as "&#38;" for the tree to decode.
+        if ((a[1] != nullptr && a[2] == nullptr) || std::memchr(value, '&', length) != nullptr)
+            return pass->give_up();
+        pass->attributes.push_back({reinterpret_cast<const char*>(a[0]),
+                                    reinterpret_cast<const char*>(a[2]),
+                                    std::string(value, length)});
+    }
+    if (!pass->builder->start(element, uri != nullptr, line, pass->attributes.data(),
+                              pass->attributes.size()))
+        pass->give_up();
+}
+
+extern "C" void one_pass_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto* pass = static_cast<ONE_PASS*>(context);
+    if (!pass->gave_up && !pass->builder->end()) pass->give_up();
+}
+
+extern "C" void one_pass_text(void* context, const xmlChar* text, int length) {
+    auto* pass = static_cast<ONE_PASS*>(context);
+    if (pass->gave_up || !pass->builder) return;
+    if (!pass->builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
+        pass->give_up();
+}
+
+extern "C" void one_pass_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    static_cast<ONE_PASS*>(context)->give_up();
+}
+
+// The tree of a file that is well-formed, matches `schema` and builds without a fault, with
+// its format; null otherwise.
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> read_in_one_pass(const std::string& path,
+                                                         xmlSchemaPtr schema, FILE_ID& id,
+                                                         const FORMAT*& format) {
+    FILE_BYTES file;
+    std::string error;
+    if (!file.read(path, id, error) || file.bytes().empty()) return nullptr;
+
+    REASONS ignored;  // the ordinary way reports them
+    ERROR_SCOPE scope(ignored);
+    pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory(true);
+    xmlSchemaValidCtxtPtr vctxt = xmlSchemaNewValidCtxt(schema);
+    if (vctxt == nullptr) throw std::bad_alloc();
+    xmlSchemaSetValidStructuredErrors(vctxt, collect_error, &ignored);
+
+    ONE_PASS pass;
+    xmlSAXHandler handler;
+    std::memset(&handler, 0, sizeof handler);
+    handler.initialized = XML_SAX2_MAGIC;
+    handler.startElementNs = one_pass_start;
+    handler.endElementNs = one_pass_end;
+    handler.characters = one_pass_text;
+    handler.ignorableWhitespace = one_pass_text;
+    handler.internalSubset = one_pass_doctype;
+    handler.externalSubset = one_pass_doctype;
+    xmlSAXHandlerPtr sax = &handler;
+    void* user_data = &pass;
+    xmlSchemaSAXPlugPtr plug = xmlSchemaSAXPlug(vctxt, &sax, &user_data);
+    if (plug == nullptr) {
+        xmlSchemaFreeValidCtxt(vctxt);
+        return nullptr;
+    }
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (ctxt == nullptr) {
+        xmlSchemaSAXUnplug(plug);
+        xmlSchemaFreeValidCtxt(vctxt);
+        throw std::bad_alloc();
+    }
+    xmlSAXHandlerPtr own_sax = ctxt->sax;  // the context frees its own table
+    ctxt->sax = sax;
+    ctxt->userData = user_data;
+    pass.ctxt = ctxt;
+    xmlDocPtr doc =
+        xmlCtxtReadMemory(ctxt, file.bytes().data(), static_cast<int>(file.bytes().size()),
+                          path.c_str(), "UTF-8", PARSE_OPTIONS);
+    if (doc != nullptr) xmlFreeDoc(doc);  // none is built without the tree handlers
+    const bool well_formed = ctxt->wellFormed != 0;
+    ctxt->sax = own_sax;
+    xmlFreeParserCtxt(ctxt);
+    xmlSchemaSAXUnplug(plug);
+    const bool valid = xmlSchemaIsValid(vctxt) == 1;
+    xmlSchemaFreeValidCtxt(vctxt);
+
+    if (!well_formed || !valid || !ignored.empty() || pass.gave_up || !pass.builder ||
+        pass.builder->counts_broken())
+        return nullptr;
+    format = pass.format;
+    return pass.builder->take_root();
+}
+
+// The tree of the file check_xsd last accepted in one pass, kept for the parse that normally
+// follows.
+struct VALIDATED_TREE {
+    std::string path;
+    FILE_ID id;
+    const FORMAT* format = nullptr;
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
+} g_validated_tree;
+std::atomic<size_t> g_one_pass_trees{0};
 
 // Every element's own count declarations, depth first.
 bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
@@ -634,6 +811,10 @@ bool serialise(const PGM_COMMON_XML_ELEMENT* root, std::string& out, std::string
 
 }  // namespace
 
+size_t pgm_common_xml_detail::trees_read_in_one_pass() {
+    return g_one_pass_trees.load(std::memory_order_relaxed);
+}
+
 // ---- PGM_COMMON_XML ------------------------------------------------------------------------
 
 bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& xsd_file,
@@ -642,6 +823,25 @@ bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
     warning.clear();
     ensure_libxml();
     std::lock_guard<std::mutex> lock(g_mutex);
+    {
+        REASONS ignored;
+        ERROR_SCOPE scope(ignored);
+        if (xmlSchemaPtr schema = get_schema(xsd_file, ignored)) {
+            FILE_ID id;
+            const FORMAT* format = nullptr;
+            std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree =
+                read_in_one_pass(xml_file, schema, id, format);
+            if (tree != nullptr) {
+                g_validated.doc.reset();
+                g_validated_tree.path = xml_file;
+                g_validated_tree.id = id;
+                g_validated_tree.format = format;
+                g_validated_tree.tree = std::move(tree);
+                g_one_pass_trees.fetch_add(1, std::memory_order_relaxed);
+                return true;
+            }
+        }
+    }
     REASONS reasons;
     ERROR_SCOPE scope(reasons);
 
@@ -672,6 +872,7 @@ bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
                                 : reasons.text();
         return false;
     }
+    g_validated_tree.tree.reset();
     g_validated.path = xml_file;
     g_validated.id = id;
     g_validated.doc = std::move(doc);
@@ -695,8 +896,15 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
     REASONS reasons;
     ERROR_SCOPE scope(reasons);
 
-    DOC doc;
     FILE_ID id;
+    if (g_validated_tree.tree != nullptr && !is_golden && g_validated_tree.format == format &&
+        g_validated_tree.path == xml_file && stat_file(xml_file, id) && id == g_validated_tree.id) {
+        g_validated.doc.reset();
+        return g_validated_tree.tree.release();
+    }
+    g_validated_tree.tree.reset();
+
+    DOC doc;
     if (g_validated.doc != nullptr && g_validated.path == xml_file && stat_file(xml_file, id) &&
         id == g_validated.id) {
         doc = std::move(g_validated.doc);

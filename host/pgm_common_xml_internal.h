@@ -52,6 +52,9 @@ class ORDINARY_MEMORY_SCOPE {
 // The blocks mapped at the moment, the spare one included.
 size_t mapped_document_blocks();
 
+// How many trees check_xsd has built while it checked their files, since the process began.
+size_t trees_read_in_one_pass();
+
 }  // namespace pgm_common_xml_detail
 
 #endif

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host_fault.h"
+#include "pgm_common_xml_internal.h"
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
 #include "pgm_common_xml_vorn_sdmmc_auto_export.h"
 #include "test_qspi_fixture.h"
@@ -635,6 +636,113 @@ TEST(XmlSchemaAgreement, EveryAcceptedVariantParses) {
         // And without the check before it, as the golden template is read.
         EXPECT_NE(parse(file, v.kind, true), nullptr) << v.name;
     }
+}
+
+// ---- checking and reading in one pass ---------------------------------------------------------
+
+// Every element's line, depth first.
+void collect_lines(const PGM_COMMON_XML_ELEMENT& element, std::vector<int>& lines) {
+    lines.push_back(element.get_line());
+    for (const PGM_COMMON_XML_ELEMENT* child : element.get_all_childs())
+        collect_lines(*child, lines);
+}
+
+// A file check_xsd accepted is normally turned into a tree while it is checked; that tree must
+// be the one a plain parse of the file builds, line numbers included.
+TEST(XmlOnePass, ACheckedFileGivesTheTreeAPlainParseGives) {
+    struct Case {
+        Variant variant;
+        bool one_pass;  // false: the check hands over to the ordinary parse
+    };
+    const std::string xsi = "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
+    const std::vector<Case> cases = {
+        {{"file qspi", PGM_COMMON_XML_FILE_VORN_QSPI,
+          vorn_test::read_test_file("xml/qspi_user.xml")},
+         true},
+        {{"file sdmmc", PGM_COMMON_XML_FILE_VORN_SDMMC,
+          vorn_test::read_test_file("xml/sdmmc_user.xml")},
+         true},
+        {{"comments, processing instructions, CDATA, references", PGM_COMMON_XML_FILE_VORN_SDMMC,
+          sdmmc("<!-- c --><?pi x?><FLASH><!-- c --><DEVICE_INFO><DEVICE_NAME> A<!-- c -->"
+                "<![CDATA[<b>]]>&#x43;&amp;&lt;\n</DEVICE_NAME><DEVICE_IO_VOLTAGE><?pi?>1.8V"
+                "</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>\n</DEVICE_DENSITY></DEVICE_INFO></FLASH>")},
+         true},
+        {{"tags over several lines", PGM_COMMON_XML_FILE_VORN_QSPI,
+          action_doc("<ACTION\n  type=\"ERASE\"\n><DELAY\nunit=\"ms\">7</DELAY>\n<NAME>n</NAME\n>"
+                     "</ACTION>")},
+         true},
+        {{"schema-instance hints", PGM_COMMON_XML_FILE_VORN_QSPI,
+          "<QSPI_FLASH version=\"1\" " + xsi + " xsi:noNamespaceSchemaLocation=\"q.xsd\"/>"},
+         true},
+        {{"built-in attributes", PGM_COMMON_XML_FILE_VORN_QSPI,
+          action_doc("<ACTION type=\"WRITE_REG\" __if_skip__=\"a\"><DELAY unit=\"us\" "
+                     "__hidden__=\"\">5</DELAY></ACTION>",
+                     "version=\"1\" __hidden__=\"1\"")},
+         true},
+        {{"byte order mark and CRLF", PGM_COMMON_XML_FILE_VORN_SDMMC,
+          "\xef\xbb\xbf<SDMMC_FLASH version=\"1\">\r\n\t<FLASH>\r\n<DEVICE_INFO>"
+          "<DEVICE_NAME>a\r\nb</DEVICE_NAME><DEVICE_IO_VOLTAGE/><DEVICE_DENSITY/></DEVICE_INFO>"
+          "\r\n</FLASH></SDMMC_FLASH>"},
+         true},
+        // A parsed document keeps lines from 65,535 on its own way: left to the ordinary way.
+        {{"elements beyond line 65,535", PGM_COMMON_XML_FILE_VORN_SDMMC,
+          sdmmc("<FLASH>" + std::string(70000, '\n') +
+                "<DEVICE_INFO><DEVICE_NAME>a</DEVICE_NAME><DEVICE_IO_VOLTAGE/><DEVICE_DENSITY/>"
+                "</DEVICE_INFO></FLASH>")},
+         false},
+        // libxml2 hands an ampersand in an attribute over escaped: left to the ordinary way.
+        {{"an ampersand in an attribute", PGM_COMMON_XML_FILE_VORN_QSPI,
+          action_doc("<ACTION type=\"ERASE\" __if_skip__=\"a &amp; b\"/>")},
+         false},
+        {{"an ampersand in a schema-instance hint", PGM_COMMON_XML_FILE_VORN_QSPI,
+          "<QSPI_FLASH version=\"1\" " + xsi + " xsi:noNamespaceSchemaLocation=\"a&amp;b\"/>"},
+         false},
+    };
+    vorn_test::TempDir dir;
+    for (const auto& [v, one_pass] : cases) {
+        const std::string file = dir.file("v.xml");
+        dir.write("v.xml", v.text);
+        const std::string& xsd = v.kind == PGM_COMMON_XML_FILE_VORN_SDMMC ? SDMMC_XSD : QSPI_XSD;
+        const size_t before = pgm_common_xml_detail::trees_read_in_one_pass();
+        std::string reason;
+        ASSERT_TRUE(check(file, xsd, &reason)) << v.name << ": " << reason;
+        EXPECT_EQ(pgm_common_xml_detail::trees_read_in_one_pass() - before, one_pass ? 1u : 0u)
+            << v.name;
+        TREE checked = parse(file, v.kind);
+        ASSERT_NE(checked, nullptr) << v.name << ": " << PGM_COMMON_XML::last_error();
+        // The check's tree is handed over once; this parse reads the file.
+        TREE parsed = parse(file, v.kind);
+        ASSERT_NE(parsed, nullptr) << v.name;
+        EXPECT_EQ(PGM_COMMON_XML::write_xml_string(checked.get()),
+                  PGM_COMMON_XML::write_xml_string(parsed.get()))
+            << v.name;
+        std::vector<int> checked_lines, parsed_lines;
+        collect_lines(*checked, checked_lines);
+        collect_lines(*parsed, parsed_lines);
+        EXPECT_EQ(checked_lines, parsed_lines) << v.name;
+    }
+}
+
+// Refusals are worded as libxml2 words them on a parsed document: a schema error names the
+// line where its element starts, and a file that is not well-formed gets no schema messages.
+TEST(XmlOnePass, RefusalsKeepTheWordingOfAParsedDocument) {
+    vorn_test::TempDir dir;
+    const std::string file = dir.file("r.xml");
+    std::string reason;
+
+    // DEVICE_INFO starts on line 4 and ends on line 7, where a streaming check would see the
+    // missing child.
+    dir.write("r.xml", sdmmc("\n<FLASH>\n<DEVICE_INFO>\n<DEVICE_NAME>a</DEVICE_NAME>\n"
+                             "<DEVICE_IO_VOLTAGE/>\n</DEVICE_INFO>\n</FLASH>"));
+    EXPECT_FALSE(check(file, SDMMC_XSD, &reason));
+    EXPECT_EQ(reason.rfind("line 4: Element 'DEVICE_INFO': Missing child element(s).", 0), 0u)
+        << reason;
+
+    // A schema error early, a broken tag at the end: only the parser speaks.
+    dir.write("r.xml", sdmmc("<BOGUS/><FLASH></FLASHX>"));
+    EXPECT_FALSE(check(file, SDMMC_XSD, &reason));
+    EXPECT_EQ(reason.find("BOGUS"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("FLASHX"), std::string::npos) << reason;
 }
 
 TEST(XmlSchemaAgreement, EachRuleOfTheFormatIsEnforcedByTheSchema) {
