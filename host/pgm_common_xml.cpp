@@ -1,6 +1,7 @@
 // Element base of the generated element classes: attribute descriptions, value slots, count
 // declarations and the child list.
 #include <algorithm>
+#include <bitset>
 #include <string>
 #include <unordered_map>
 
@@ -264,6 +265,23 @@ bool store_attribute(void* slot, unsigned char type, const std::string& allowed,
     }
 }
 
+// Every element of a document declares its table once; a table is a few dozen kinds.
+bool kinds_are_distinct(const PGM_COMMON_XML_COUNT_RULE* rules, size_t count) {
+    std::bitset<PGM_COMMON_XML_ENUM__MAX__ + 1> seen;
+    for (size_t i = 0; i < count; ++i) {
+        const int kind = static_cast<int>(rules[i].kind);
+        if (kind < 0 || kind > PGM_COMMON_XML_ENUM__MAX__) {
+            // Outside the enumeration: compared the long way.
+            for (size_t j = 0; j < count; ++j)
+                if (j != i && rules[j].kind == rules[i].kind) return false;
+            continue;
+        }
+        if (seen.test(static_cast<size_t>(kind))) return false;
+        seen.set(static_cast<size_t>(kind));
+    }
+    return true;
+}
+
 }  // namespace
 
 void PGM_COMMON_XML_ELEMENT::init_check() {
@@ -304,14 +322,7 @@ void PGM_COMMON_XML_ELEMENT::declare_counts(const PGM_COMMON_XML_COUNT_RULE* rul
     if (rules == m_shared_rules && count == m_shared_rule_count) return;
     for (size_t i = 0; i < count; ++i)
         check(rules[i].min <= rules[i].max, "counts.front() <= counts.back()", __LINE__);
-    bool distinct = true;
-    for (size_t i = 0; i < count && distinct; ++i)
-        for (size_t j = i + 1; j < count; ++j)
-            if (rules[i].kind == rules[j].kind) {
-                distinct = false;
-                break;
-            }
-    if (distinct && m_shared_rules == nullptr && m_count_rules.empty()) {
+    if (kinds_are_distinct(rules, count) && m_shared_rules == nullptr && m_count_rules.empty()) {
         m_shared_rules = rules;
         m_shared_rule_count = count;
         return;
