@@ -5,6 +5,7 @@
 #define H_PGM_COMMON_XML_VORN_QSPI_AUTO_EXPORT_H
 
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "gen_export.h"
@@ -22,6 +23,14 @@ constexpr const char* FILE_NAME = "h/pgm_common_xml_vorn_qspi_auto_export";
         TARVEN::fmt_sprintf("Element \"%s\" does not support child element \"%s\"",
                             parent->get_tag(), child->get_tag()),
         "VORN", FILE_NAME, line);
+}
+
+// The child as its class, or null. Children are nearly always of the class itself,
+// which is told without searching the class hierarchy.
+template <typename T>
+inline T* as(PGM_COMMON_XML_ELEMENT* child) {
+    if (typeid(*child) == typeid(T)) return static_cast<T*>(child);
+    return dynamic_cast<T*>(child);
 }
 
 // Files the child at one end of its list, or drops the entry at that end.
@@ -476,128 +485,112 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         expected_data_mask, typed, remove, back, "expected_data_mask.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_EXPECTED_DATA:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         expected_data, typed, remove, back, "expected_data.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_NAME:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_NAME*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_NAME>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         name, typed, remove, back, "name.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DATA:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DATA*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DATA>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         data, typed, remove, back, "data.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DATA_LENGTH:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         data_length, typed, remove, back, "data_length.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DIRECTION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DIRECTION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DIRECTION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         direction, typed, remove, back, "direction.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ATTEMPT_COUNT:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         attempt_count, typed, remove, back, "attempt_count.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ERASE_SIZE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         erase_size, typed, remove, back, "erase_size.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DELAY:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DELAY*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DELAY>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         delay, typed, remove, back, "delay.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_COMMAND:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_COMMAND*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_COMMAND>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         command, typed, remove, back, "command.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_PAGE_SIZE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         page_size, typed, remove, back, "page_size.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ADDRESS:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ADDRESS*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ADDRESS>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         address, typed, remove, back, "address.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ADDRESSING_MODE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         addressing_mode, typed, remove, back, "addressing_mode.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         act_dummy_clock_cycle, typed, remove, back, "act_dummy_clock_cycle.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_BUS_WIDTH:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         bus_width, typed, remove, back, "bus_width.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DESCRIPTION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         description, typed, remove, back, "description.size()", __LINE__);
                     break;
@@ -655,8 +648,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_ACTION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ACTION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ACTION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         action, typed, remove, back, "action.size()", __LINE__);
                     break;
@@ -698,8 +690,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_ACTION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ACTION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ACTION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         action, typed, remove, back, "action.size()", __LINE__);
                     break;
@@ -741,8 +732,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_ACTION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ACTION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ACTION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         action, typed, remove, back, "action.size()", __LINE__);
                     break;
@@ -784,8 +774,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_ACTION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ACTION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ACTION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         action, typed, remove, back, "action.size()", __LINE__);
                     break;
@@ -827,8 +816,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_ACTION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ACTION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ACTION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         action, typed, remove, back, "action.size()", __LINE__);
                     break;
@@ -878,40 +866,35 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_TERMINATION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_TERMINATION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_TERMINATION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         termination, typed, remove, back, "termination.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_INITIALIZATION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         initialization, typed, remove, back, "initialization.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_PROGRAM:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAM*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAM>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         program, typed, remove, back, "program.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ERASE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ERASE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ERASE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         erase, typed, remove, back, "erase.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         verify_blankcheck_examine, typed, remove, back, "verify_blankcheck_examine.size()", __LINE__);
                     break;
@@ -965,40 +948,35 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_TERMINATION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_TERMINATION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_TERMINATION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         termination, typed, remove, back, "termination.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_INITIALIZATION:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         initialization, typed, remove, back, "initialization.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_PROGRAM:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAM*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAM>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         program, typed, remove, back, "program.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ERASE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ERASE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ERASE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         erase, typed, remove, back, "erase.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         verify_blankcheck_examine, typed, remove, back, "verify_blankcheck_examine.size()", __LINE__);
                     break;
@@ -1046,16 +1024,14 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_SDM:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_SDM*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_SDM>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         sdm, typed, remove, back, "sdm.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_SFL:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_SFL*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_SFL>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         sfl, typed, remove, back, "sfl.size()", __LINE__);
                     break;
@@ -1094,8 +1070,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         programming_flow, typed, remove, back, "programming_flow.size()", __LINE__);
                     break;
@@ -1133,8 +1108,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         programming_flow, typed, remove, back, "programming_flow.size()", __LINE__);
                     break;
@@ -1172,8 +1146,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         programming_flow, typed, remove, back, "programming_flow.size()", __LINE__);
                     break;
@@ -1211,8 +1184,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         programming_flow, typed, remove, back, "programming_flow.size()", __LINE__);
                     break;
@@ -1250,8 +1222,7 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         programming_flow, typed, remove, back, "programming_flow.size()", __LINE__);
                     break;
@@ -1293,40 +1264,35 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_MICRON:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_MICRON*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_MICRON>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         micron, typed, remove, back, "micron.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_MACRONIX:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_MACRONIX*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_MACRONIX>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         macronix, typed, remove, back, "macronix.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_CYPRESS:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_CYPRESS*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_CYPRESS>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         cypress, typed, remove, back, "cypress.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_WINBOND:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_WINBOND*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_WINBOND>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         winbond, typed, remove, back, "winbond.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_ISSI:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_ISSI*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_ISSI>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         issi, typed, remove, back, "issi.size()", __LINE__);
                     break;
@@ -1570,64 +1536,56 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         total_device_die, typed, remove, back, "total_device_die.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         dummy_clock_cycle_x4, typed, remove, back, "dummy_clock_cycle_x4.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         prog_flow_template, typed, remove, back, "prog_flow_template.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DEVICE_NAME:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         device_name, typed, remove, back, "device_name.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         dummy_clock_cycle, typed, remove, back, "dummy_clock_cycle.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DEVICE_ID:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DEVICE_ID*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DEVICE_ID>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         device_id, typed, remove, back, "device_id.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         device_io_voltage, typed, remove, back, "device_io_voltage.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DEVICE_DENSITY:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         device_density, typed, remove, back, "device_density.size()", __LINE__);
                     break;
@@ -1678,16 +1636,14 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_DEVICE_INFO:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         device_info, typed, remove, back, "device_info.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         programming_flow, typed, remove, back, "programming_flow.size()", __LINE__);
                     break;
@@ -1755,16 +1711,14 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_TEMPLATE_NAME:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         template_name, typed, remove, back, "template_name.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         programming_flow, typed, remove, back, "programming_flow.size()", __LINE__);
                     break;
@@ -1813,24 +1767,21 @@ public:
             pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_GOLDEN_TEMPLATE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_GOLDEN_TEMPLATE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         golden_template, typed, remove, back, "golden_template.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_FLASH:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_FLASH*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_FLASH>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         flash, typed, remove, back, "flash.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_qspi_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_USER_TEMPLATE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_qspi_detail::as<PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE>(child)) {
                     pgm_common_xml_vorn_qspi_detail::group(
                         user_template, typed, remove, back, "user_template.size()", __LINE__);
                     break;

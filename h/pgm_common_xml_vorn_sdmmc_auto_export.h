@@ -5,6 +5,7 @@
 #define H_PGM_COMMON_XML_VORN_SDMMC_AUTO_EXPORT_H
 
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "gen_export.h"
@@ -22,6 +23,14 @@ constexpr const char* FILE_NAME = "h/pgm_common_xml_vorn_sdmmc_auto_export";
         TARVEN::fmt_sprintf("Element \"%s\" does not support child element \"%s\"",
                             parent->get_tag(), child->get_tag()),
         "VORN", FILE_NAME, line);
+}
+
+// The child as its class, or null. Children are nearly always of the class itself,
+// which is told without searching the class hierarchy.
+template <typename T>
+inline T* as(PGM_COMMON_XML_ELEMENT* child) {
+    if (typeid(*child) == typeid(T)) return static_cast<T*>(child);
+    return dynamic_cast<T*>(child);
 }
 
 // Files the child at one end of its list, or drops the entry at that end.
@@ -144,24 +153,21 @@ public:
             pgm_common_xml_vorn_sdmmc_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_sdmmc_detail::as<PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE>(child)) {
                     pgm_common_xml_vorn_sdmmc_detail::group(
                         device_io_voltage, typed, remove, back, "device_io_voltage.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_sdmmc_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DEVICE_DENSITY:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_sdmmc_detail::as<PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY>(child)) {
                     pgm_common_xml_vorn_sdmmc_detail::group(
                         device_density, typed, remove, back, "device_density.size()", __LINE__);
                     break;
                 }
                 pgm_common_xml_vorn_sdmmc_detail::unsupported_child(this, child, __LINE__);
             case PGM_COMMON_XML_ENUM_DEVICE_NAME:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_sdmmc_detail::as<PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME>(child)) {
                     pgm_common_xml_vorn_sdmmc_detail::group(
                         device_name, typed, remove, back, "device_name.size()", __LINE__);
                     break;
@@ -205,8 +211,7 @@ public:
             pgm_common_xml_vorn_sdmmc_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_DEVICE_INFO:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_sdmmc_detail::as<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO>(child)) {
                     pgm_common_xml_vorn_sdmmc_detail::group(
                         device_info, typed, remove, back, "device_info.size()", __LINE__);
                     break;
@@ -251,8 +256,7 @@ public:
             pgm_common_xml_vorn_sdmmc_detail::unsupported_child(this, child, __LINE__);
         switch (child->get_class_type()) {
             case PGM_COMMON_XML_ENUM_FLASH:
-                if (auto* typed =
-                        dynamic_cast<PGM_COMMON_XML_VORN_SDMMC_FLASH*>(child)) {
+                if (auto* typed = pgm_common_xml_vorn_sdmmc_detail::as<PGM_COMMON_XML_VORN_SDMMC_FLASH>(child)) {
                     pgm_common_xml_vorn_sdmmc_detail::group(
                         flash, typed, remove, back, "flash.size()", __LINE__);
                     break;

@@ -261,6 +261,19 @@ TEST(XmlGeneratedClasses, RefuseChildrenTheyDoNotAdmitWithTheirTags) {
     EXPECT_EQ(s.file(), SDMMC_HEADER);
 }
 
+TEST(XmlGeneratedClasses, AdmitChildrenOfClassesDerivedFromTheirChildClasses) {
+    struct HOST_NAME : PGM_COMMON_XML_VORN_QSPI_NAME {};
+    PGM_COMMON_XML_VORN_QSPI_ACTION action;
+    auto* derived = new HOST_NAME;
+    action.add_child(derived);
+    ASSERT_EQ(action.name.size(), 1u);
+    EXPECT_EQ(action.name[0], derived);
+    // A base element that only claims the kind is not of the class.
+    PLAIN claims_name(PGM_COMMON_XML_ENUM_NAME);
+    EXPECT_STREQ(internal_error_of([&] { action.group_child(&claims_name, false, true); }).what(),
+                 "Element \"ACTION\" does not support child element \"NAME\"");
+}
+
 TEST(XmlGeneratedClasses, RemovalFromAnEmptyListNamesTheList) {
     PGM_COMMON_XML_VORN_QSPI_FLASH flash;
     PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO info;
