@@ -116,23 +116,30 @@ void leave(BLOCK* block) {
         release_block(block);
 }
 
-// The calling thread's block and scope depth. Plain data, so that reading it costs no call.
+// The calling thread's blocks and scope depths. Plain data, so that reading it costs no call.
+// Elements have a block of their own: a tree outlives the parser's scratch memory it is built
+// beside, and kept together it is read and freed at cache speed.
 struct THREAD_STATE {
     BLOCK* block;
+    BLOCK* element_block;
     int depth;
     int element_depth;
 };
-thread_local THREAD_STATE t_state __attribute__((tls_model("initial-exec"))) = {nullptr, 0, 0};
+thread_local THREAD_STATE t_state
+    __attribute__((tls_model("initial-exec"))) = {nullptr, nullptr, 0, 0};
 
 // Gives up the thread's block when the thread ends; set up with the thread's first block.
 struct THREAD_END {
     ~THREAD_END() {
-        if (t_state.block != nullptr) leave(t_state.block);
-        t_state.block = nullptr;
+        for (BLOCK** slot : {&t_state.block, &t_state.element_block}) {
+            if (*slot != nullptr) leave(*slot);
+            *slot = nullptr;
+        }
     }
 };
 
-__attribute__((noinline)) BLOCK* next_block(BLOCK* block) {
+__attribute__((noinline)) BLOCK* next_block(BLOCK*& slot) {
+    BLOCK* block = slot;
     BLOCK* fresh = map_block();
     if (fresh == nullptr) return nullptr;
     fresh->shared.store(OWNED, std::memory_order_relaxed);
@@ -145,13 +152,13 @@ __attribute__((noinline)) BLOCK* next_block(BLOCK* block) {
         thread_local THREAD_END end;
         (void)end;
     }
-    t_state.block = fresh;
+    slot = fresh;
     return fresh;
 }
 
-void* from_block(size_t size) {
+void* from_block(size_t size, BLOCK*& slot) {
     const size_t need = HEADER + (size + ALIGN - 1) / ALIGN * ALIGN;
-    BLOCK* block = t_state.block;
+    BLOCK* block = slot;
     if (block != nullptr &&
         block->owner_live == OWNED - block->shared.load(std::memory_order_acquire)) {
         // Nothing in it is alive: start again from the top, which is still in cache.
@@ -160,7 +167,7 @@ void* from_block(size_t size) {
         block->shared.store(OWNED, std::memory_order_relaxed);
     }
     if (block == nullptr || static_cast<size_t>(block->end - block->next) < need) {
-        block = next_block(block);
+        block = next_block(slot);
         if (block == nullptr) return nullptr;
     }
     char* p = block->next;
@@ -172,7 +179,7 @@ void* from_block(size_t size) {
 
 // Counts a free of an allocation of `block`.
 void give_back(BLOCK* block) {
-    if (block == t_state.block)
+    if (block == t_state.block || block == t_state.element_block)
         --block->owner_live;
     else
         unref(block);
@@ -182,12 +189,13 @@ BLOCK* block_of(void* p) {
     const uintptr_t base = reinterpret_cast<uintptr_t>(p) & BLOCK_MASK;
     // Most frees are of the document this thread is reading.
     if (base == reinterpret_cast<uintptr_t>(t_state.block)) return t_state.block;
+    if (base == reinterpret_cast<uintptr_t>(t_state.element_block)) return t_state.element_block;
     return is_block(base) ? reinterpret_cast<BLOCK*>(base) : nullptr;
 }
 
 extern "C" void* xml_malloc(size_t size) {
     if (t_state.depth > 0 && size <= LARGEST)
-        if (void* p = from_block(size)) return p;
+        if (void* p = from_block(size, t_state.block)) return p;
     return std::malloc(size);
 }
 
@@ -271,7 +279,7 @@ size_t mapped_document_blocks() {
 
 void* PGM_COMMON_XML_ELEMENT::operator new(std::size_t size) {
     if (t_state.element_depth > 0)
-        if (void* p = from_block(size)) return p;
+        if (void* p = from_block(size, t_state.element_block)) return p;
     return ::operator new(size);
 }
 
@@ -285,7 +293,7 @@ void PGM_COMMON_XML_ELEMENT::operator delete(void* p) noexcept {
 
 void* pgm_common_xml_list_allocate(std::size_t bytes) {
     if (t_state.element_depth > 0 && bytes <= LARGEST)
-        if (void* p = from_block(bytes)) return p;
+        if (void* p = from_block(bytes, t_state.element_block)) return p;
     return ::operator new(bytes);
 }
 
