@@ -600,11 +600,8 @@ struct ONE_PASS {
     }
 };
 
-extern "C" void one_pass_start(void* context, const xmlChar* name, const xmlChar* prefix,
-                               const xmlChar* uri, int, const xmlChar**, int attribute_count, int,
-                               const xmlChar** attributes) {
-    auto* pass = static_cast<ONE_PASS*>(context);
-    if (pass->gave_up) return;
+void start_element(ONE_PASS* pass, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri,
+                   int attribute_count, const xmlChar** attributes) {
     int line = 0;
     if (!pass->line(line) || (prefix != nullptr && uri == nullptr)) return pass->give_up();
     const char* element = reinterpret_cast<const char*>(name);
@@ -630,16 +627,39 @@ extern "C" void one_pass_start(void* context, const xmlChar* name, const xmlChar
         pass->give_up();
 }
 
-extern "C" void one_pass_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+// Nothing may unwind through libxml2: whatever the builder throws makes the pass give up, and
+// the ordinary way meets it again where it always did.
+template <typename STEP>
+void guarded(void* context, STEP step) {
     auto* pass = static_cast<ONE_PASS*>(context);
-    if (!pass->gave_up && !pass->builder->end()) pass->give_up();
+    if (pass->gave_up) return;
+    try {
+        step(pass);
+    } catch (...) {
+        pass->give_up();
+    }
+}
+
+extern "C" void one_pass_start(void* context, const xmlChar* name, const xmlChar* prefix,
+                               const xmlChar* uri, int, const xmlChar**, int attribute_count, int,
+                               const xmlChar** attributes) {
+    guarded(context, [&](ONE_PASS* pass) {
+        start_element(pass, name, prefix, uri, attribute_count, attributes);
+    });
+}
+
+extern "C" void one_pass_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    guarded(context, [](ONE_PASS* pass) {
+        if (!pass->builder->end()) pass->give_up();
+    });
 }
 
 extern "C" void one_pass_text(void* context, const xmlChar* text, int length) {
-    auto* pass = static_cast<ONE_PASS*>(context);
-    if (pass->gave_up || !pass->builder) return;
-    if (!pass->builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
-        pass->give_up();
+    guarded(context, [&](ONE_PASS* pass) {
+        if (pass->builder &&
+            !pass->builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
+            pass->give_up();
+    });
 }
 
 extern "C" void one_pass_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
