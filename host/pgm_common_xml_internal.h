@@ -55,6 +55,10 @@ size_t mapped_document_blocks();
 // How many trees check_xsd has built while it checked their files, since the process began.
 size_t trees_read_in_one_pass();
 
+// How many files the read-ahead in progress has finished with (read, or given up on); 0 when
+// none is in progress.
+size_t files_read_ahead();
+
 }  // namespace pgm_common_xml_detail
 
 #endif

@@ -853,4 +853,145 @@ TEST(XmlCaching, TheCheckedDocumentIsParsedOnlyOnceWhileTheFileIsUnchanged) {
     EXPECT_EQ(name_in(third), "CCCCC");
 }
 
+// ---- reading ahead -----------------------------------------------------------------------------
+
+std::string sdmmc_device(const std::string& name,
+                         const std::string& density = "<DEVICE_DENSITY/>") {
+    return sdmmc("<FLASH><DEVICE_INFO><DEVICE_NAME>" + name + "</DEVICE_NAME><DEVICE_IO_VOLTAGE/>" +
+                 density + "</DEVICE_INFO></FLASH>");
+}
+
+// What a check and the parse after it make of a file: verdict, reason, tree or parse error.
+std::string outcome(const std::string& file, const std::string& xsd,
+                    PGM_COMMON_XML_FILE_ENUM kind = PGM_COMMON_XML_FILE_VORN_SDMMC) {
+    std::string reason;
+    const bool ok = check(file, xsd, &reason);
+    TREE tree(PGM_COMMON_XML::parse_xml(kind, file, xsd, false, "", "", ""));
+    return (ok ? "valid: " : "refused: ") + reason + "\n" +
+           (tree ? PGM_COMMON_XML::write_xml_string(tree.get()) : PGM_COMMON_XML::last_error());
+}
+
+// Waits until the read-ahead in progress has finished with `count` files.
+bool read_ahead_reaches(size_t count) {
+    for (int i = 0; i < 2000; ++i) {
+        if (pgm_common_xml_detail::files_read_ahead() >= count) return true;
+        ::usleep(5000);
+    }
+    return false;
+}
+
+TEST(XmlReadAhead, FilesReadAheadGiveWhatAPlainCheckAndParseGive) {
+    vorn_test::TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"pgm_flash_0.xml", sdmmc_device("FIRST")},
+        {"pgm_flash_1.xml", sdmmc("<FLASH><DEVICE_INFO><DEVICE_NAME>x</DEVICE_NAME>"
+                                  "</DEVICE_INFO></FLASH>")},
+        {"pgm_flash_2.xml", sdmmc("<FLASH></FLASHX>")},
+        {"pgm_flash_3.xml", qspi("")},
+        {"pgm_flash_4.xml", ""},
+        {"pgm_flash_5.xml",
+         "<?xml version=\"1.0\"?>\n<SDMMC_FLASH version=\"1\" "
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+         "xsi:noNamespaceSchemaLocation=\"a&amp;b\"/>"},
+        {"pgm_flash_6.xml", sdmmc_device("LAST", "<DEVICE_DENSITY>8G</DEVICE_DENSITY>")},
+    };
+    std::vector<std::string> files;
+    for (const auto& [name, text] : texts) {
+        dir.write(name, text);
+        files.push_back(dir.file(name));
+    }
+    std::vector<std::string> expected;
+    for (const std::string& file : files) expected.push_back(outcome(file, SDMMC_XSD));
+    ASSERT_NE(expected[0].find("FIRST"), std::string::npos) << expected[0];
+    ASSERT_EQ(expected[1].rfind("refused: line", 0), 0u) << expected[1];
+
+    const size_t before = pgm_common_xml_detail::trees_read_in_one_pass();
+    {
+        const PGM_COMMON_XML_READ_AHEAD read_ahead(files, SDMMC_XSD);
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(outcome(files[i], SDMMC_XSD), expected[i]) << files[i];
+        EXPECT_EQ(pgm_common_xml_detail::files_read_ahead(), files.size());
+    }
+    EXPECT_EQ(pgm_common_xml_detail::trees_read_in_one_pass() - before, 2u);
+    EXPECT_EQ(pgm_common_xml_detail::files_read_ahead(), 0u);
+}
+
+TEST(XmlReadAhead, AFileChangedAfterItWasReadAheadIsReadAgain) {
+    vorn_test::TempDir dir;
+    std::vector<std::string> files;
+    for (const char* name : {"pgm_flash_a.xml", "pgm_flash_b.xml", "pgm_flash_c.xml"}) {
+        dir.write(name, sdmmc_device("OLD"));
+        files.push_back(dir.file(name));
+    }
+    const std::string refused = sdmmc("<FLASH><DEVICE_INFO/></FLASH>");
+    std::string expected_refusal;
+    {
+        const PGM_COMMON_XML_READ_AHEAD read_ahead(files, SDMMC_XSD);
+        ASSERT_TRUE(read_ahead_reaches(files.size()));
+        dir.write("pgm_flash_b.xml", refused);
+        dir.write("pgm_flash_c.xml", sdmmc_device("NEWER"));
+        EXPECT_NE(outcome(files[0], SDMMC_XSD).find("OLD"), std::string::npos);
+        const std::string b = outcome(files[1], SDMMC_XSD);
+        EXPECT_EQ(b.rfind("refused: line", 0), 0u) << b;
+        expected_refusal = b;
+        const std::string c = outcome(files[2], SDMMC_XSD);
+        EXPECT_EQ(c.rfind("valid: ", 0), 0u) << c;
+        EXPECT_NE(c.find("NEWER"), std::string::npos) << c;
+    }
+    EXPECT_EQ(outcome(files[1], SDMMC_XSD), expected_refusal);
+}
+
+TEST(XmlReadAhead, ASchemaChangedMeanwhileIsCompiledAgain) {
+    vorn_test::TempDir dir;
+    const std::string xsd = dir.file("xsd/vorn_sdmmc.xsd");
+    fs::copy_file(SDMMC_XSD, xsd);
+    std::vector<std::string> files;
+    for (const char* name : {"pgm_flash_a.xml", "pgm_flash_b.xml"}) {
+        dir.write(name, sdmmc_device("A"));
+        files.push_back(dir.file(name));
+    }
+    const PGM_COMMON_XML_READ_AHEAD read_ahead(files, xsd);
+    ASSERT_TRUE(read_ahead_reaches(files.size()));
+    // Another schema, and one that does not compile: the files read ahead are judged again.
+    fs::copy_file(QSPI_XSD, xsd, fs::copy_options::overwrite_existing);
+    std::string reason;
+    EXPECT_FALSE(check(files[0], xsd, &reason));
+    EXPECT_NE(reason.find("SDMMC_FLASH"), std::string::npos) << reason;
+    dir.write("xsd/vorn_sdmmc.xsd", "<xs:schema");
+    EXPECT_FALSE(check(files[1], xsd, &reason));
+    EXPECT_NE(reason.find("cannot use the schema " + xsd), std::string::npos) << reason;
+}
+
+TEST(XmlReadAhead, FilesOutOfOrderOrOutsideThePlanAreCheckedAsUsual) {
+    vorn_test::TempDir dir;
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "pgm_flash_" + std::to_string(i) + ".xml";
+        dir.write(name, i % 2 ? sdmmc_device("D" + std::to_string(i)) : qspi(""));
+        files.push_back(dir.file(name));
+    }
+    std::vector<std::string> sdmmc_expected, qspi_expected;
+    for (const std::string& file : files) {
+        sdmmc_expected.push_back(outcome(file, SDMMC_XSD));
+        qspi_expected.push_back(outcome(file, QSPI_XSD, PGM_COMMON_XML_FILE_VORN_QSPI));
+    }
+    {
+        const PGM_COMMON_XML_READ_AHEAD read_ahead(files, SDMMC_XSD);
+        // A second one while the first lives stands aside.
+        const PGM_COMMON_XML_READ_AHEAD second(files, QSPI_XSD);
+        EXPECT_EQ(outcome(files[7], SDMMC_XSD), sdmmc_expected[7]);  // skips 0 to 6
+        EXPECT_EQ(outcome(files[3], SDMMC_XSD), sdmmc_expected[3]);  // behind: not planned
+        EXPECT_EQ(outcome(files[8], QSPI_XSD, PGM_COMMON_XML_FILE_VORN_QSPI), qspi_expected[8]);
+        EXPECT_EQ(outcome(files[9], QSPI_XSD, PGM_COMMON_XML_FILE_VORN_QSPI), qspi_expected[9]);
+        EXPECT_EQ(outcome(dir.file("missing.xml"), SDMMC_XSD),
+                  outcome(dir.file("missing.xml"), SDMMC_XSD));
+        for (size_t i = 10; i < 14; ++i)
+            EXPECT_EQ(outcome(files[i], SDMMC_XSD), sdmmc_expected[i]) << files[i];
+        // Dropped with most files still unread.
+    }
+    // And one never asked for anything.
+    { const PGM_COMMON_XML_READ_AHEAD unused(files, SDMMC_XSD); }
+    EXPECT_EQ(pgm_common_xml_detail::files_read_ahead(), 0u);
+}
+
 }  // namespace

@@ -303,4 +303,21 @@ class PGM_COMMON_XML {
     static std::string last_error();
 };
 
+// While it lives, reads `files` ahead, on a thread of its own, as check_xsd against `xsd_file`
+// and parse_xml would: check_xsd of the next of them (in that order) finds its file already
+// read, checked and built. What check_xsd and parse_xml return and report stays the same;
+// a file changed since it was read ahead, or that the read-ahead cannot vouch for, is read
+// again the ordinary way. One at a time per process; a second one does nothing.
+class PGM_COMMON_XML_READ_AHEAD {
+  public:
+    PGM_COMMON_XML_READ_AHEAD(const std::vector<std::string>& files, const std::string& xsd_file);
+    // Stops reading and waits for the thread.
+    ~PGM_COMMON_XML_READ_AHEAD();
+    PGM_COMMON_XML_READ_AHEAD(const PGM_COMMON_XML_READ_AHEAD&) = delete;
+    PGM_COMMON_XML_READ_AHEAD& operator=(const PGM_COMMON_XML_READ_AHEAD&) = delete;
+
+  private:
+    std::shared_ptr<void> m_state;  // the host's own
+};
+
 #endif

@@ -550,13 +550,19 @@ bool VORN_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, const char* tr
     FIO_PATH path(dir);
     path.set_file_name(kUserFilePattern);
     FIO_FIND finder(path.str(), false);
+    std::vector<std::string> xml_files;
     for (std::string found = finder.find_first(); !found.empty(); found = finder.find_next()) {
         const std::string name = file_name_of(found);
         if (skip_golden_template &&
             PGM_COMMON::compare_string(name, kGoldenTemplateFileName, false))
             continue;
         path.set_file_name(name);
-        const std::string xml_file = path.fullpath();
+        xml_files.push_back(path.fullpath());
+    }
+    // The next files are read and checked while the records of this one are built.
+    const PGM_COMMON_XML_READ_AHEAD read_ahead(xml_files, get_xsd_file());
+    for (const std::string& xml_file : xml_files) {
+        const std::string name = file_name_of(xml_file);
         msg_vdebug_impl(2, trace_format, xml_file.c_str());
 
         PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;

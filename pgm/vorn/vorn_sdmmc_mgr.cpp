@@ -152,12 +152,17 @@ bool VORN_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, const char* t
     FIO_PATH pattern(dir);
     pattern.set_file_name("pgm_flash_*.xml");
     FIO_FIND finder(pattern.str(), false);
+    std::vector<std::string> xml_files;
     for (std::string name = finder.find_first(); !name.empty(); name = finder.find_next()) {
         if (skipped_name != nullptr && PGM_COMMON::compare_string(name, skipped_name, false))
             continue;
         FIO_PATH path(dir);
         path.set_file_name(name);
-        std::string xml_file = path.fullpath();
+        xml_files.push_back(path.fullpath());
+    }
+    // The next files are read and checked while the records of this one are built.
+    const PGM_COMMON_XML_READ_AHEAD read_ahead(xml_files, get_xsd_file());
+    for (const std::string& xml_file : xml_files) {
         msg_vdebug_impl(2, trace, xml_file.c_str());
         PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object = nullptr;
         std::string err_msg;
