@@ -35,8 +35,12 @@ def fresh_medians(folder):
                 runs.setdefault(key, []).append(b)
     out = {}
     for key, bs in runs.items():
-        bs.sort(key=lambda b: b["seconds"])
-        out[key] = bs[len(bs) // 2]
+        # Loads report wall time and the CPU time of every thread: each gets its own median.
+        median = dict(bs[0])
+        for field in ("seconds", "wall"):
+            values = sorted(b[field] for b in bs)
+            median[field] = values[len(values) // 2]
+        out[key.split("/process_time")[0]] = median
     ctx["repetitions"] = max(len(bs) for bs in runs.values())
     return out, ctx
 
@@ -59,7 +63,7 @@ def main(out):
 
     load_avg = ctx.get("load_avg") or []
     print("Machine: %s, %s, %s CPUs at %s MHz, load average %s; run %s; %s repetitions, "
-          "medians of CPU time" % (
+          "medians of CPU time (loads: wall and CPU time)" % (
               platform.node() or "?", platform.machine(), ctx.get("num_cpus"),
               ctx.get("mhz_per_cpu"), " ".join("%.1f" % x for x in load_avg),
               ctx.get("date", "?"), ctx.get("repetitions", 1)))
@@ -71,17 +75,24 @@ def main(out):
         print("| %s | %s | %s | %s | %s | %s |" % (fig, measured, anchor, ratio, target,
                                                    "yes" if met else "**no**"))
 
+    # The load is waited for in wall time; it reads ahead on a second thread, so the CPU time
+    # of all its threads is shown beside it.
     per_dev = {}
+    for n in (100, 1000, 10000):
+        l = load["BM_Load/%d" % n]["wall"]
+        a = load["BM_LoadAnchor/%d" % n]["wall"]
+        per_dev[n] = l / n
+        r = l / a
+        row("load, %d devices, wall time" % n, fmt_time(l), fmt_time(a), "%.2f" % r,
+            "<= 1.3 (at 10,000)", r <= 1.3 if n == 10000 else True)
     for n in (100, 1000, 10000):
         l = load["BM_Load/%d" % n]["seconds"]
         a = load["BM_LoadAnchor/%d" % n]["seconds"]
-        per_dev[n] = l / n
-        r = l / a
-        row("load, %d devices" % n, fmt_time(l), fmt_time(a), "%.2f" % r,
-            "<= 1.3 (at 10,000)", r <= 1.3 if n == 10000 else True)
+        row("load, %d devices, CPU time of all threads" % n, fmt_time(l), fmt_time(a),
+            "%.2f" % (l / a), "none", True)
     r = per_dev[10000] / per_dev[1000]
-    row("load per device, 10,000 / 1,000", fmt_time(per_dev[10000]), fmt_time(per_dev[1000]),
-        "%.2f" % r, "<= 1.2", r <= 1.2)
+    row("load per device (wall), 10,000 / 1,000", fmt_time(per_dev[10000]),
+        fmt_time(per_dev[1000]), "%.2f" % r, "<= 1.2", r <= 1.2)
 
     limits = [
         ("BM_GetFlashFiltered", "get_flash by name, filtered", 2e-6),

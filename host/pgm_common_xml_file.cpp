@@ -837,15 +837,19 @@ bool read_in_one_pass(const std::string& path, xmlSchemaPtr schema, FILE_ID& id,
 }
 
 // The tree a log read in one pass describes, with its format; null when the builder refuses
-// it (the ordinary way then gives the message).
+// it or throws (the ordinary way then meets the same and reports it).
 std::unique_ptr<PGM_COMMON_XML_ELEMENT> build_from(const EVENT_LOG& log, const FORMAT*& format) {
-    std::string error;
-    pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory(true);
-    TREE_BUILDER builder(*log.format, false, error);
-    std::vector<ATTRIBUTE_TEXT> attributes;
-    if (!log.replay(builder, attributes) || builder.counts_broken()) return nullptr;
-    format = log.format;
-    return builder.take_root();
+    try {
+        std::string error;
+        pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory(true);
+        TREE_BUILDER builder(*log.format, false, error);
+        std::vector<ATTRIBUTE_TEXT> attributes;
+        if (!log.replay(builder, attributes) || builder.counts_broken()) return nullptr;
+        format = log.format;
+        return builder.take_root();
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 // The tree of the file check_xsd last accepted in one pass, kept for the parse that normally
