@@ -24,7 +24,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -360,6 +359,14 @@ const FORMAT* format_of(PGM_COMMON_XML_FILE_ENUM kind) {
     }
 }
 
+// The slot of a small table, of 2^`bits` slots, for a name known by its address. Names lie
+// next to each other, a few bytes apart: the whole address is mixed.
+template <int bits>
+size_t slot_of(const void* name) {
+    return static_cast<size_t>((reinterpret_cast<uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >>
+                               (64 - bits));
+}
+
 const char* name_of(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
 
 int line_of(const xmlNode* node) { return static_cast<int>(xmlGetLineNo(node)); }
@@ -517,9 +524,7 @@ class TREE_BUILDER {
     // address stands for the name: a document holds a few dozen distinct names among
     // thousands of elements.
     bool find_tag(const char* name, PGM_COMMON_XML_ENUM& tag) {
-        // Names lie next to each other, a few bytes apart: the whole address is mixed.
-        const uint64_t mixed = reinterpret_cast<uintptr_t>(name) * 0x9E3779B97F4A7C15ull;
-        NAME_CACHE& entry = m_names[mixed >> (64 - NAME_CACHE_BITS)];
+        NAME_CACHE& entry = m_names[slot_of<NAME_CACHE_BITS>(name)];
         if (entry.name == name) {
             tag = entry.tag;
             return true;
@@ -674,8 +679,7 @@ class EVENT_LOG {
 
     // libxml2 keeps one copy of each name per document, so its address is the key.
     uint32_t name_index(const xmlChar* name) {
-        const uint64_t mixed = reinterpret_cast<uintptr_t>(name) * 0x9E3779B97F4A7C15ull;
-        NAME_SLOT& slot = m_recent[mixed >> (64 - RECENT_BITS)];
+        NAME_SLOT& slot = m_recent[slot_of<RECENT_BITS>(name)];
         if (slot.name == name) return slot.index;
         uint32_t index = NONE;
         for (const NAME_SLOT& known : m_name_of)
