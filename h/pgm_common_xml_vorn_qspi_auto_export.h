@@ -35,7 +35,7 @@ inline T* as(PGM_COMMON_XML_ELEMENT* child) {
 
 // Files the child at one end of its list, or drops the entry at that end.
 template <typename T>
-inline void group(PGM_COMMON_XML_LIST<T*>& list, T* child, bool remove, bool back,
+inline void group(std::vector<T*>& list, T* child, bool remove, bool back,
                   const char* size_condition, int line) {
     if (!remove) {
         if (back)
@@ -602,22 +602,22 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK*> expected_data_mask;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA*> expected_data;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_NAME*> name;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DATA*> data;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH*> data_length;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DIRECTION*> direction;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT*> attempt_count;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE*> erase_size;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DELAY*> delay;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_COMMAND*> command;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE*> page_size;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ADDRESS*> address;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE*> addressing_mode;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE*> act_dummy_clock_cycle;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH*> bus_width;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION*> description;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK*> expected_data_mask;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA*> expected_data;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_NAME*> name;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DATA*> data;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH*> data_length;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DIRECTION*> direction;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT*> attempt_count;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE*> erase_size;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DELAY*> delay;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_COMMAND*> command;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE*> page_size;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ADDRESS*> address;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE*> addressing_mode;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE*> act_dummy_clock_cycle;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH*> bus_width;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION*> description;
     PGM_COMMON_XML_ENUM type = PGM_COMMON_XML_ENUM__INVALID__;
 };
 
@@ -660,7 +660,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_INITIALIZATION : public PGM_COMMON_XML_ELEMENT {
@@ -702,7 +702,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_PROGRAM : public PGM_COMMON_XML_ELEMENT {
@@ -744,7 +744,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_ERASE : public PGM_COMMON_XML_ELEMENT {
@@ -786,7 +786,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE : public PGM_COMMON_XML_ELEMENT {
@@ -828,7 +828,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*> action;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_SDM : public PGM_COMMON_XML_ELEMENT {
@@ -906,11 +906,11 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_TERMINATION*> termination;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION*> initialization;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAM*> program;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ERASE*> erase;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE*> verify_blankcheck_examine;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_TERMINATION*> termination;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION*> initialization;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAM*> program;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ERASE*> erase;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE*> verify_blankcheck_examine;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_SFL : public PGM_COMMON_XML_ELEMENT {
@@ -988,11 +988,11 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_TERMINATION*> termination;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION*> initialization;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAM*> program;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ERASE*> erase;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE*> verify_blankcheck_examine;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_TERMINATION*> termination;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_INITIALIZATION*> initialization;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAM*> program;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ERASE*> erase;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE*> verify_blankcheck_examine;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW : public PGM_COMMON_XML_ELEMENT {
@@ -1043,8 +1043,8 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_SDM*> sdm;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_SFL*> sfl;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_SDM*> sdm;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_SFL*> sfl;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_MICRON : public PGM_COMMON_XML_ELEMENT {
@@ -1082,7 +1082,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_MACRONIX : public PGM_COMMON_XML_ELEMENT {
@@ -1120,7 +1120,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_CYPRESS : public PGM_COMMON_XML_ELEMENT {
@@ -1158,7 +1158,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_WINBOND : public PGM_COMMON_XML_ELEMENT {
@@ -1196,7 +1196,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_ISSI : public PGM_COMMON_XML_ELEMENT {
@@ -1234,7 +1234,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_GOLDEN_TEMPLATE : public PGM_COMMON_XML_ELEMENT {
@@ -1304,11 +1304,11 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_MICRON*> micron;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_MACRONIX*> macronix;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_CYPRESS*> cypress;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_WINBOND*> winbond;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ISSI*> issi;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_MICRON*> micron;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_MACRONIX*> macronix;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_CYPRESS*> cypress;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_WINBOND*> winbond;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_ISSI*> issi;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE : public PGM_COMMON_XML_ELEMENT {
@@ -1597,14 +1597,14 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE*> total_device_die;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4*> dummy_clock_cycle_x4;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE*> prog_flow_template;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME*> device_name;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE*> dummy_clock_cycle;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DEVICE_ID*> device_id;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE*> device_io_voltage;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY*> device_density;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE*> total_device_die;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4*> dummy_clock_cycle_x4;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE*> prog_flow_template;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME*> device_name;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE*> dummy_clock_cycle;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DEVICE_ID*> device_id;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE*> device_io_voltage;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY*> device_density;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_FLASH : public PGM_COMMON_XML_ELEMENT {
@@ -1655,8 +1655,8 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*> device_info;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*> device_info;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME : public PGM_COMMON_XML_ELEMENT {
@@ -1730,8 +1730,8 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME*> template_name;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME*> template_name;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW*> programming_flow;
 };
 
 class PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH : public PGM_COMMON_XML_ELEMENT {
@@ -1793,9 +1793,9 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_GOLDEN_TEMPLATE*> golden_template;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_FLASH*> flash;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE*> user_template;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_GOLDEN_TEMPLATE*> golden_template;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_FLASH*> flash;
+    std::vector<PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE*> user_template;
     unsigned int version = 0;
 };
 

@@ -35,7 +35,7 @@ inline T* as(PGM_COMMON_XML_ELEMENT* child) {
 
 // Files the child at one end of its list, or drops the entry at that end.
 template <typename T>
-inline void group(PGM_COMMON_XML_LIST<T*>& list, T* child, bool remove, bool back,
+inline void group(std::vector<T*>& list, T* child, bool remove, bool back,
                   const char* size_condition, int line) {
     if (!remove) {
         if (back)
@@ -179,9 +179,9 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE*> device_io_voltage;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY*> device_density;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME*> device_name;
+    std::vector<PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE*> device_io_voltage;
+    std::vector<PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY*> device_density;
+    std::vector<PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME*> device_name;
 };
 
 class PGM_COMMON_XML_VORN_SDMMC_FLASH : public PGM_COMMON_XML_ELEMENT {
@@ -223,7 +223,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*> device_info;
+    std::vector<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*> device_info;
 };
 
 class PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH : public PGM_COMMON_XML_ELEMENT {
@@ -268,7 +268,7 @@ public:
         PGM_COMMON_XML_ELEMENT::group_child(child, remove, back);
     }
 
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_FLASH*> flash;
+    std::vector<PGM_COMMON_XML_VORN_SDMMC_FLASH*> flash;
     unsigned int version = 0;
 };
 

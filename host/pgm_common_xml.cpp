@@ -146,14 +146,12 @@ namespace {
 
 // The built-in attributes of an element nobody has given a value to. Shared by every such
 // element, and never destroyed, so that elements outliving static destruction stay sound.
-const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
+const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
     struct BUILTINS {
         std::vector<PGM_COMMON_XML_ATTRIBUTE_DESC> descs;
-        PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO> attributes;
+        std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> attributes;
     };
     static const BUILTINS* const builtins = [] {
-        // Often first asked for while a document's elements are built.
-        pgm_common_xml_detail::ORDINARY_MEMORY_SCOPE ordinary;
         auto* made = new BUILTINS;
         for (const char* builtin : BUILTIN_NAMES)
             made->descs.push_back(
@@ -197,12 +195,11 @@ const char* PGM_COMMON_XML_ELEMENT::get_tag() const {
     return PGM_COMMON_XML_ENUM_STRING[m_sub_class_type];
 }
 
-const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::get_attributes()
-    const {
+const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::get_attributes() const {
     return m_attributes.empty() ? builtin_attributes() : m_attributes;
 }
 
-PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::own_attributes() {
+std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& PGM_COMMON_XML_ELEMENT::own_attributes() {
     if (m_attributes.empty()) {
         const auto& builtins = builtin_attributes();
         m_attributes.reserve(builtins.size() + 1);

@@ -17,16 +17,14 @@
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "gen_export.h"
@@ -216,10 +214,7 @@ extern "C" void refuse_doctype(void* context, const xmlChar*, const xmlChar*, co
 
 void ensure_libxml() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        pgm_common_xml_detail::install_document_memory();
-        xmlInitParser();
-    });
+    std::call_once(once, [] { xmlInitParser(); });
 }
 
 // Parses well-formed UTF-8 XML without a document type declaration; null otherwise, with
@@ -295,8 +290,7 @@ struct SCHEMA_ENTRY {
 };
 
 std::mutex g_mutex;
-// Shared: a read-ahead thread keeps validating against a schema replaced meanwhile.
-std::map<std::string, std::shared_ptr<SCHEMA_ENTRY>> g_schemas;
+std::map<std::string, std::unique_ptr<SCHEMA_ENTRY>> g_schemas;
 
 // The document check_xsd last accepted, kept for the parse that normally follows.
 struct VALIDATED {
@@ -306,12 +300,13 @@ struct VALIDATED {
 } g_validated;
 
 // Compiled once per path; compiled again only when the file changes.
-std::shared_ptr<SCHEMA_ENTRY> get_schema_entry(const std::string& path, REASONS& reasons) {
+xmlSchemaPtr get_schema(const std::string& path, REASONS& reasons) {
     FILE_ID id;
     auto it = g_schemas.find(path);
-    if (it != g_schemas.end() && stat_file(path, id) && id == it->second->id) return it->second;
+    if (it != g_schemas.end() && stat_file(path, id) && id == it->second->id)
+        return it->second->schema;
 
-    auto entry = std::make_shared<SCHEMA_ENTRY>();
+    auto entry = std::make_unique<SCHEMA_ENTRY>();
     REASONS schema_reasons;
     entry->doc = load_document(path, entry->id, schema_reasons, false);
     if (entry->doc != nullptr) {
@@ -327,13 +322,9 @@ std::shared_ptr<SCHEMA_ENTRY> get_schema_entry(const std::string& path, REASONS&
                                                                   : schema_reasons.text()));
         return nullptr;
     }
-    g_schemas[path] = entry;
-    return entry;
-}
-
-xmlSchemaPtr get_schema(const std::string& path, REASONS& reasons) {
-    const std::shared_ptr<SCHEMA_ENTRY> entry = get_schema_entry(path, reasons);
-    return entry != nullptr ? entry->schema : nullptr;
+    xmlSchemaPtr schema = entry->schema;
+    g_schemas[path] = std::move(entry);
+    return schema;
 }
 
 // ---- building trees --------------------------------------------------------------------------
@@ -357,14 +348,6 @@ const FORMAT* format_of(PGM_COMMON_XML_FILE_ENUM kind) {
         default:
             return nullptr;
     }
-}
-
-// The slot of a small table, of 2^`bits` slots, for a name known by its address. Names lie
-// next to each other, a few bytes apart: the whole address is mixed.
-template <int bits>
-size_t slot_of(const void* name) {
-    return static_cast<size_t>((reinterpret_cast<uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >>
-                               (64 - bits));
 }
 
 const char* name_of(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
@@ -524,7 +507,9 @@ class TREE_BUILDER {
     // address stands for the name: a document holds a few dozen distinct names among
     // thousands of elements.
     bool find_tag(const char* name, PGM_COMMON_XML_ENUM& tag) {
-        NAME_CACHE& entry = m_names[slot_of<NAME_CACHE_BITS>(name)];
+        // Names lie next to each other, a few bytes apart: the whole address is mixed.
+        const uint64_t mixed = reinterpret_cast<uintptr_t>(name) * 0x9E3779B97F4A7C15ull;
+        NAME_CACHE& entry = m_names[mixed >> (64 - NAME_CACHE_BITS)];
         if (entry.name == name) {
             tag = entry.tag;
             return true;
@@ -592,125 +577,12 @@ const FORMAT* format_of_root(const char* name) {
     return nullptr;
 }
 
-// A document's events as the one pass met them, to be fed to a TREE_BUILDER on whichever
-// thread builds the tree. Names are kept once each, so that a name's address still stands for
-// the name as the builder expects.
-class EVENT_LOG {
-  public:
-    void clear() {
-        m_events.clear();
-        m_attributes.clear();
-        m_chars.clear();
-        m_names.clear();
-        m_name_of.clear();
-        for (NAME_SLOT& slot : m_recent) slot = {};
-        format = nullptr;
-    }
-
-    void start(const xmlChar* name, bool has_ns, int line) {
-        m_events.push_back(
-            {START, line, has_ns, name_index(name), static_cast<uint32_t>(m_attributes.size()), 0});
-    }
-    void attribute(const xmlChar* name, const xmlChar* ns_uri, const char* value, size_t length) {
-        m_attributes.push_back({name_index(name), ns_uri ? name_index(ns_uri) : NONE,
-                                static_cast<uint32_t>(m_chars.size()),
-                                static_cast<uint32_t>(length)});
-        m_chars.append(value, length);
-        ++m_events.back().count;
-    }
-    void text(const xmlChar* text, size_t length) {
-        m_events.push_back({TEXT, 0, false, 0, static_cast<uint32_t>(m_chars.size()),
-                            static_cast<uint32_t>(length)});
-        m_chars.append(reinterpret_cast<const char*>(text), length);
-    }
-    void end() { m_events.push_back({END, 0, false, 0, 0, 0}); }
-    // Far beyond any database file; keeps every offset in 32 bits.
-    bool too_large() const { return m_chars.size() > (size_t{1} << 30); }
-
-    // Feeds the events to `builder`; false at the first it refuses.
-    bool replay(TREE_BUILDER& builder, std::vector<ATTRIBUTE_TEXT>& attributes) const {
-        const char* chars = m_chars.data();
-        const char* names = m_names.data();
-        for (const EVENT& event : m_events) {
-            switch (event.kind) {
-                case START: {
-                    attributes.clear();
-                    for (uint32_t i = event.first; i < event.first + event.count; ++i) {
-                        const ATTRIBUTE& a = m_attributes[i];
-                        attributes.push_back({names + a.name,
-                                              a.ns_uri == NONE ? nullptr : names + a.ns_uri,
-                                              std::string(chars + a.value, a.length)});
-                    }
-                    if (!builder.start(names + event.name, event.has_ns, event.line,
-                                       attributes.data(), attributes.size()))
-                        return false;
-                    break;
-                }
-                case TEXT:
-                    if (!builder.text(chars + event.first, event.count)) return false;
-                    break;
-                case END:
-                    if (!builder.end()) return false;
-                    break;
-            }
-        }
-        return true;
-    }
-
-    const FORMAT* format = nullptr;  // the document element's
-
-  private:
-    enum KIND : uint8_t { START, TEXT, END };
-    static constexpr uint32_t NONE = ~uint32_t{0};
-    struct EVENT {
-        KIND kind;
-        int line;
-        bool has_ns;
-        uint32_t name;
-        uint32_t first;  // START: first attribute; TEXT: offset of the text
-        uint32_t count;  // START: attributes; TEXT: length
-    };
-    struct ATTRIBUTE {
-        uint32_t name;
-        uint32_t ns_uri;
-        uint32_t value;
-        uint32_t length;
-    };
-
-    // libxml2 keeps one copy of each name per document, so its address is the key.
-    uint32_t name_index(const xmlChar* name) {
-        NAME_SLOT& slot = m_recent[slot_of<RECENT_BITS>(name)];
-        if (slot.name == name) return slot.index;
-        uint32_t index = NONE;
-        for (const NAME_SLOT& known : m_name_of)
-            if (known.name == name) index = known.index;
-        if (index == NONE) {
-            index = static_cast<uint32_t>(m_names.size());
-            m_names.append(reinterpret_cast<const char*>(name));
-            m_names.push_back('\0');
-            m_name_of.push_back({name, index});
-        }
-        slot = {name, index};
-        return index;
-    }
-
-    std::vector<EVENT> m_events;
-    std::vector<ATTRIBUTE> m_attributes;
-    std::string m_chars;
-    std::string m_names;
-    struct NAME_SLOT {
-        const xmlChar* name;
-        uint32_t index;
-    };
-    static constexpr int RECENT_BITS = 7;
-    std::vector<NAME_SLOT> m_name_of;
-    NAME_SLOT m_recent[size_t{1} << RECENT_BITS] = {};
-};
-
 struct ONE_PASS {
     xmlParserCtxtPtr ctxt = nullptr;
-    EVENT_LOG* log = nullptr;
-    bool started = false;
+    const FORMAT* format = nullptr;
+    std::optional<TREE_BUILDER> builder;  // made at the document element, for its format
+    std::string error;                    // the builder's; the ordinary way gives it again
+    std::vector<ATTRIBUTE_TEXT> attributes;
     bool gave_up = false;
 
     void give_up() {
@@ -729,13 +601,13 @@ void start_element(ONE_PASS* pass, const xmlChar* name, const xmlChar* prefix, c
                    int attribute_count, const xmlChar** attributes) {
     int line = 0;
     if (!pass->line(line) || (prefix != nullptr && uri == nullptr)) return pass->give_up();
-    if (!pass->started) {
-        pass->started = true;
-        pass->log->format =
-            uri == nullptr ? format_of_root(reinterpret_cast<const char*>(name)) : nullptr;
-        if (pass->log->format == nullptr) return pass->give_up();
+    const char* element = reinterpret_cast<const char*>(name);
+    if (!pass->builder) {
+        pass->format = uri == nullptr ? format_of_root(element) : nullptr;
+        if (pass->format == nullptr) return pass->give_up();
+        pass->builder.emplace(*pass->format, false, pass->error);
     }
-    pass->log->start(name, uri != nullptr, line);
+    pass->attributes.clear();
     for (int i = 0; i < attribute_count; ++i) {
         const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
         const char* value = reinterpret_cast<const char*>(a[3]);
@@ -743,13 +615,17 @@ void start_element(ONE_PASS* pass, const xmlChar* name, const xmlChar* prefix, c
         // The parser hands an ampersand over as "&#38;" for the tree to decode.
         if ((a[1] != nullptr && a[2] == nullptr) || std::memchr(value, '&', length) != nullptr)
             return pass->give_up();
-        pass->log->attribute(a[0], a[2], value, length);
+        pass->attributes.push_back({reinterpret_cast<const char*>(a[0]),
+                                    reinterpret_cast<const char*>(a[2]),
+                                    std::string(value, length)});
     }
-    if (pass->log->too_large()) pass->give_up();
+    if (!pass->builder->start(element, uri != nullptr, line, pass->attributes.data(),
+                              pass->attributes.size()))
+        pass->give_up();
 }
 
-// Nothing may unwind through libxml2: whatever is thrown makes the pass give up, and the
-// ordinary way meets it again where it always did.
+// Nothing may unwind through libxml2: whatever the builder throws makes the pass give up, and
+// the ordinary way meets it again where it always did.
 template <typename STEP>
 void guarded(void* context, STEP step) {
     auto* pass = static_cast<ONE_PASS*>(context);
@@ -770,14 +646,16 @@ extern "C" void one_pass_start(void* context, const xmlChar* name, const xmlChar
 }
 
 extern "C" void one_pass_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    guarded(context, [](ONE_PASS* pass) { pass->log->end(); });
+    guarded(context, [](ONE_PASS* pass) {
+        if (!pass->builder->end()) pass->give_up();
+    });
 }
 
 extern "C" void one_pass_text(void* context, const xmlChar* text, int length) {
     guarded(context, [&](ONE_PASS* pass) {
-        if (!pass->started) return;
-        pass->log->text(text, static_cast<size_t>(length));
-        if (pass->log->too_large()) pass->give_up();
+        if (pass->builder &&
+            !pass->builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
+            pass->give_up();
     });
 }
 
@@ -785,22 +663,22 @@ extern "C" void one_pass_doctype(void* context, const xmlChar*, const xmlChar*, 
     static_cast<ONE_PASS*>(context)->give_up();
 }
 
-// Reads a file in one pass into `log`: true when it is well-formed and matches `schema`.
-bool read_in_one_pass(const std::string& path, xmlSchemaPtr schema, FILE_ID& id, EVENT_LOG& log) {
-    log.clear();
+// The tree of a file that is well-formed, matches `schema` and builds without a fault, with
+// its format; null otherwise.
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> read_in_one_pass(const std::string& path,
+                                                         xmlSchemaPtr schema, FILE_ID& id,
+                                                         const FORMAT*& format) {
     FILE_BYTES file;
     std::string error;
-    if (!file.read(path, id, error) || file.bytes().empty()) return false;
+    if (!file.read(path, id, error) || file.bytes().empty()) return nullptr;
 
     REASONS ignored;  // the ordinary way reports them
     ERROR_SCOPE scope(ignored);
-    pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory;
     xmlSchemaValidCtxtPtr vctxt = xmlSchemaNewValidCtxt(schema);
     if (vctxt == nullptr) throw std::bad_alloc();
     xmlSchemaSetValidStructuredErrors(vctxt, collect_error, &ignored);
 
     ONE_PASS pass;
-    pass.log = &log;
     xmlSAXHandler handler;
     std::memset(&handler, 0, sizeof handler);
     handler.initialized = XML_SAX2_MAGIC;
@@ -815,7 +693,7 @@ bool read_in_one_pass(const std::string& path, xmlSchemaPtr schema, FILE_ID& id,
     xmlSchemaSAXPlugPtr plug = xmlSchemaSAXPlug(vctxt, &sax, &user_data);
     if (plug == nullptr) {
         xmlSchemaFreeValidCtxt(vctxt);
-        return false;
+        return nullptr;
     }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (ctxt == nullptr) {
@@ -837,23 +715,12 @@ bool read_in_one_pass(const std::string& path, xmlSchemaPtr schema, FILE_ID& id,
     xmlSchemaSAXUnplug(plug);
     const bool valid = xmlSchemaIsValid(vctxt) == 1;
     xmlSchemaFreeValidCtxt(vctxt);
-    return well_formed && valid && ignored.empty() && !pass.gave_up && pass.started;
-}
 
-// The tree a log read in one pass describes, with its format; null when the builder refuses
-// it or throws (the ordinary way then meets the same and reports it).
-std::unique_ptr<PGM_COMMON_XML_ELEMENT> build_from(const EVENT_LOG& log, const FORMAT*& format) {
-    try {
-        std::string error;
-        pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory(true);
-        TREE_BUILDER builder(*log.format, false, error);
-        std::vector<ATTRIBUTE_TEXT> attributes;
-        if (!log.replay(builder, attributes) || builder.counts_broken()) return nullptr;
-        format = log.format;
-        return builder.take_root();
-    } catch (...) {
+    if (!well_formed || !valid || !ignored.empty() || pass.gave_up || !pass.builder ||
+        pass.builder->counts_broken())
         return nullptr;
-    }
+    format = pass.format;
+    return pass.builder->take_root();
 }
 
 // The tree of the file check_xsd last accepted in one pass, kept for the parse that normally
@@ -865,166 +732,6 @@ struct VALIDATED_TREE {
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
 } g_validated_tree;
 std::atomic<size_t> g_one_pass_trees{0};
-
-// What a read-ahead made of one file.
-struct READ_RESULT {
-    FILE_ID id;
-    bool valid = false;  // read in one pass, well-formed and matching the schema
-    std::unique_ptr<EVENT_LOG> log;
-};
-
-// Reads a list of files in one pass each on a thread of its own, a few files ahead of the
-// caller, so that building trees and records from one file overlaps reading and checking the
-// next ones. Takes no lock but its own, and reports nothing: whatever it cannot vouch for is
-// left to check_xsd.
-class READ_AHEAD {
-  public:
-    READ_AHEAD(std::vector<std::string> files, std::string xsd,
-               std::shared_ptr<SCHEMA_ENTRY> schema)
-        : m_files(std::move(files)),
-          m_xsd(std::move(xsd)),
-          m_schema(std::move(schema)),
-          m_results(m_files.size()) {
-        m_thread = std::thread([this] { run(); });
-    }
-    ~READ_AHEAD() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
-    READ_AHEAD(const READ_AHEAD&) = delete;
-    READ_AHEAD& operator=(const READ_AHEAD&) = delete;
-
-    const SCHEMA_ENTRY* schema() const { return m_schema.get(); }
-    size_t ready() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_ready;
-    }
-
-    // The result for `path` checked against `xsd`, once ready, when it is one of the files
-    // still ahead; the files skipped on the way are dropped. False when it is not.
-    bool take(const std::string& path, const std::string& xsd, READ_RESULT& result) {
-        if (xsd != m_xsd) return false;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        size_t index = m_taken;
-        while (index < m_files.size() && m_files[index] != path) ++index;
-        if (index == m_files.size()) return false;
-        if (index > m_taken) {
-            // The thread skips what the caller passed over.
-            for (size_t i = m_taken; i < index; ++i) give_back(std::move(m_results[i].log));
-            m_taken = index;
-            m_changed.notify_all();
-        }
-        m_changed.wait(lock, [&] { return m_ready > index; });
-        result = std::move(m_results[index]);
-        m_taken = index + 1;
-        lock.unlock();
-        m_changed.notify_all();
-        return true;
-    }
-
-    // A log done with, for the thread to fill again.
-    void recycle(std::unique_ptr<EVENT_LOG> log) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        give_back(std::move(log));
-    }
-
-  private:
-    // Enough to cover the slowest file, few enough that the logs waiting cost little memory.
-    static constexpr size_t AHEAD = 4;
-
-    void give_back(std::unique_ptr<EVENT_LOG> log) {
-        if (log != nullptr && m_spare.size() <= AHEAD) m_spare.push_back(std::move(log));
-    }
-
-    void run() {
-        for (size_t i = 0; i < m_files.size(); ++i) {
-            READ_RESULT result;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [&] { return m_stop || i < m_taken + AHEAD; });
-                if (m_stop) break;
-                if (i < m_taken) continue;  // the caller is already beyond it
-                if (!m_spare.empty()) {
-                    result.log = std::move(m_spare.back());
-                    m_spare.pop_back();
-                }
-            }
-            try {
-                if (result.log == nullptr) result.log = std::make_unique<EVENT_LOG>();
-                result.valid =
-                    read_in_one_pass(m_files[i], m_schema->schema, result.id, *result.log);
-            } catch (...) {
-                result.valid = false;  // the ordinary way meets the same fault and reports it
-            }
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_results[i] = std::move(result);
-                m_ready = i + 1;
-            }
-            m_changed.notify_all();
-        }
-        // A caller waiting for a file never read is let through, to the ordinary way.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_ready = m_files.size();
-        m_changed.notify_all();
-    }
-
-    const std::vector<std::string> m_files;
-    const std::string m_xsd;
-    const std::shared_ptr<SCHEMA_ENTRY> m_schema;  // kept alive even if the file changes
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<READ_RESULT> m_results;
-    std::vector<std::unique_ptr<EVENT_LOG>> m_spare;
-    size_t m_ready = 0;  // results [0, m_ready) are final
-    size_t m_taken = 0;  // files before it are behind the caller
-    bool m_stop = false;
-    std::thread m_thread;
-};
-
-// The read-ahead in progress, if any. Set and cleared under g_mutex.
-READ_AHEAD* g_read_ahead = nullptr;
-
-// Keeps `tree`, just checked, for the parse_xml that normally follows.
-void keep_validated_tree(const std::string& xml_file, const FILE_ID& id, const FORMAT* format,
-                         std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree) {
-    g_validated.doc.reset();
-    g_validated_tree.path = xml_file;
-    g_validated_tree.id = id;
-    g_validated_tree.format = format;
-    g_validated_tree.tree = std::move(tree);
-    g_one_pass_trees.fetch_add(1, std::memory_order_relaxed);
-}
-
-// What check_xsd makes of a read-ahead's result for `xml_file`: the tree, kept as the
-// validated one (true); or, when the file is unchanged since and could not be read in one
-// pass, the advice not to try that again (`skip_one_pass`).
-bool use_read_ahead(const std::string& xml_file, const std::string& xsd_file, bool& skip_one_pass) {
-    skip_one_pass = false;
-    READ_RESULT result;
-    if (g_read_ahead == nullptr || !g_read_ahead->take(xml_file, xsd_file, result)) return false;
-    struct RECYCLE {
-        READ_RESULT& result;
-        ~RECYCLE() { g_read_ahead->recycle(std::move(result.log)); }
-    } recycle{result};
-    REASONS ignored;  // check_xsd meets the same faults again and reports them
-    ERROR_SCOPE scope(ignored);
-    FILE_ID now;
-    const std::shared_ptr<SCHEMA_ENTRY> schema = get_schema_entry(xsd_file, ignored);
-    if (schema.get() != g_read_ahead->schema() || !stat_file(xml_file, now) || !(now == result.id))
-        return false;
-    skip_one_pass = true;
-    if (!result.valid) return false;
-    const FORMAT* format = nullptr;
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree = build_from(*result.log, format);
-    if (tree == nullptr) return false;
-    keep_validated_tree(xml_file, result.id, format, std::move(tree));
-    return true;
-}
 
 // Every element's own count declarations, depth first.
 bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
@@ -1120,11 +827,6 @@ bool serialise(const PGM_COMMON_XML_ELEMENT* root, std::string& out, std::string
 
 }  // namespace
 
-size_t pgm_common_xml_detail::files_read_ahead() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_read_ahead != nullptr ? g_read_ahead->ready() : 0;
-}
-
 size_t pgm_common_xml_detail::trees_read_in_one_pass() {
     return g_one_pass_trees.load(std::memory_order_relaxed);
 }
@@ -1137,20 +839,22 @@ bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
     warning.clear();
     ensure_libxml();
     std::lock_guard<std::mutex> lock(g_mutex);
-    bool skip_one_pass = false;
-    if (use_read_ahead(xml_file, xsd_file, skip_one_pass)) return true;
-    if (!skip_one_pass) {
+    {
         REASONS ignored;
         ERROR_SCOPE scope(ignored);
         if (xmlSchemaPtr schema = get_schema(xsd_file, ignored)) {
             FILE_ID id;
-            EVENT_LOG log;
-            if (read_in_one_pass(xml_file, schema, id, log)) {
-                const FORMAT* format = nullptr;
-                if (std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree = build_from(log, format)) {
-                    keep_validated_tree(xml_file, id, format, std::move(tree));
-                    return true;
-                }
+            const FORMAT* format = nullptr;
+            std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree =
+                read_in_one_pass(xml_file, schema, id, format);
+            if (tree != nullptr) {
+                g_validated.doc.reset();
+                g_validated_tree.path = xml_file;
+                g_validated_tree.id = id;
+                g_validated_tree.format = format;
+                g_validated_tree.tree = std::move(tree);
+                g_one_pass_trees.fetch_add(1, std::memory_order_relaxed);
+                return true;
             }
         }
     }
@@ -1159,21 +863,16 @@ bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
 
     FILE_ID id;
     DOC doc;
-    {
-        pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory;
-        doc = load_document(xml_file, id, reasons);
-    }
+    doc = load_document(xml_file, id, reasons);
     if (doc == nullptr) {
         error = reasons.text();
         return false;
     }
-    // Outside the document scope: a compiled schema outlives every document.
     xmlSchemaPtr schema = get_schema(xsd_file, reasons);
     if (schema == nullptr) {
         error = reasons.text();
         return false;
     }
-    pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory;
     xmlSchemaValidCtxtPtr vctxt = xmlSchemaNewValidCtxt(schema);
     if (vctxt == nullptr) throw std::bad_alloc();
     xmlSchemaSetValidStructuredErrors(vctxt, collect_error, &reasons);
@@ -1221,7 +920,6 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
         id == g_validated.id) {
         doc = std::move(g_validated.doc);
     } else {
-        pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory;
         doc = load_document(xml_file, id, reasons);
         if (doc == nullptr) {
             t_last_error = reasons.text();
@@ -1243,12 +941,8 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
     // their defaults for the loader to judge.
     TREE_BUILDER builder(*format, is_golden, error);
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
-    {
-        // The elements go next to the document, most of which is freed right after.
-        pgm_common_xml_detail::DOCUMENT_MEMORY_SCOPE memory(true);
-        std::vector<ATTRIBUTE_TEXT> attributes;
-        if (walk(builder, root, attributes)) tree = builder.take_root();
-    }
+    std::vector<ATTRIBUTE_TEXT> attributes;
+    if (walk(builder, root, attributes)) tree = builder.take_root();
     if (tree == nullptr || (builder.counts_broken() && !check_counts(*tree, error))) {
         t_last_error = error;
         return nullptr;
@@ -1297,34 +991,3 @@ bool PGM_COMMON_XML::write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& 
 }
 
 std::string PGM_COMMON_XML::last_error() { return t_last_error; }
-
-// ---- PGM_COMMON_XML_READ_AHEAD ---------------------------------------------------------------
-
-PGM_COMMON_XML_READ_AHEAD::PGM_COMMON_XML_READ_AHEAD(const std::vector<std::string>& files,
-                                                     const std::string& xsd_file) {
-    if (files.size() < 2) return;  // nothing to overlap
-    ensure_libxml();
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_read_ahead != nullptr) return;  // one at a time; others read the ordinary way
-    REASONS ignored;                      // check_xsd reports them
-    ERROR_SCOPE scope(ignored);
-    std::shared_ptr<SCHEMA_ENTRY> schema = get_schema_entry(xsd_file, ignored);
-    if (schema == nullptr) return;
-    std::shared_ptr<READ_AHEAD> read_ahead;
-    try {
-        read_ahead = std::make_shared<READ_AHEAD>(files, xsd_file, std::move(schema));
-    } catch (const std::system_error&) {
-        return;  // no thread to be had: the ordinary way
-    }
-    g_read_ahead = read_ahead.get();
-    m_state = std::move(read_ahead);
-}
-
-PGM_COMMON_XML_READ_AHEAD::~PGM_COMMON_XML_READ_AHEAD() {
-    if (m_state == nullptr) return;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_read_ahead = nullptr;
-    }
-    m_state.reset();  // stops the thread and waits for it
-}

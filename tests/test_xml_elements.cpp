@@ -302,13 +302,13 @@ TEST(XmlGeneratedClasses, GroupChildFilesAtEitherEndAndDropsTheEndEntry) {
     op.group_child(&a, false, true);
     op.group_child(&b, false, true);
     op.group_child(&c, false, false);
-    EXPECT_EQ(op.action, (PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*>{&c, &a, &b}));
+    EXPECT_EQ(op.action, (std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*>{&c, &a, &b}));
 
     // The entry at that end goes, whichever child is named.
     op.group_child(&a, true, true);
-    EXPECT_EQ(op.action, (PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*>{&c, &a}));
+    EXPECT_EQ(op.action, (std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*>{&c, &a}));
     op.group_child(&a, true, false);
-    EXPECT_EQ(op.action, (PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_ACTION*>{&a}));
+    EXPECT_EQ(op.action, (std::vector<PGM_COMMON_XML_VORN_QSPI_ACTION*>{&a}));
 
     op.clear_childs();
     EXPECT_TRUE(op.action.empty());
@@ -324,16 +324,16 @@ TEST(XmlGeneratedClasses, TypedListsFollowDocumentOrderThroughAddAndRemove) {
     root.add_child(t1);
     root.add_child(f3);
     root.add_child(f2, f3);  // before f3
-    EXPECT_EQ(root.flash, (PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_FLASH*>{f1, f2, f3}));
+    EXPECT_EQ(root.flash, (std::vector<PGM_COMMON_XML_VORN_QSPI_FLASH*>{f1, f2, f3}));
     EXPECT_EQ(root.user_template.size(), 1u);
     EXPECT_EQ(root.get_all_childs(),
-              (PGM_COMMON_XML_LIST<PGM_COMMON_XML_ELEMENT*>{f1, t1, f2, f3}));
+              (std::vector<PGM_COMMON_XML_ELEMENT*>{f1, t1, f2, f3}));
 
     // Middle, first and last children of a kind each leave the right ones behind.
     EXPECT_TRUE(root.remove_child(f2));
-    EXPECT_EQ(root.flash, (PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_FLASH*>{f1, f3}));
+    EXPECT_EQ(root.flash, (std::vector<PGM_COMMON_XML_VORN_QSPI_FLASH*>{f1, f3}));
     EXPECT_TRUE(root.remove_child(f1));
-    EXPECT_EQ(root.flash, (PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_FLASH*>{f3}));
+    EXPECT_EQ(root.flash, (std::vector<PGM_COMMON_XML_VORN_QSPI_FLASH*>{f3}));
     EXPECT_EQ(f1->get_parent(), nullptr);
     EXPECT_FALSE(root.remove_child(f1));
     EXPECT_FALSE(root.remove_child(nullptr));
@@ -352,9 +352,9 @@ TEST(XmlGeneratedClasses, RefusedInsertionKeepsTheListsIntact) {
     flash.add_child(info);
     PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME wrong;
     EXPECT_THROW(flash.add_child(&wrong, info), VORN_INTERNAL_ERROR);
-    EXPECT_EQ(flash.get_all_childs(), (PGM_COMMON_XML_LIST<PGM_COMMON_XML_ELEMENT*>{info}));
+    EXPECT_EQ(flash.get_all_childs(), (std::vector<PGM_COMMON_XML_ELEMENT*>{info}));
     EXPECT_EQ(flash.device_info,
-              (PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>{info}));
+              (std::vector<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>{info}));
 }
 
 TEST(XmlGeneratedClasses, ChildQueriesByKindDirectAndDeep) {

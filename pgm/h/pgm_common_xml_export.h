@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -55,40 +54,6 @@ struct PGM_COMMON_XML_ATTRIBUTE_DESC {
     unsigned char type;
     unsigned char exist;
 };
-
-// Memory for the lists inside elements. While parse_xml builds a tree it comes from the memory
-// of the document being read, like the elements themselves; otherwise from operator new.
-void* pgm_common_xml_list_allocate(std::size_t bytes);
-void pgm_common_xml_list_release(void* p) noexcept;
-
-template <typename T>
-struct PGM_COMMON_XML_LIST_ALLOCATOR {
-    using value_type = T;
-
-    PGM_COMMON_XML_LIST_ALLOCATOR() noexcept = default;
-    template <typename U>
-    PGM_COMMON_XML_LIST_ALLOCATOR(const PGM_COMMON_XML_LIST_ALLOCATOR<U>&)
-    noexcept {}
-
-    T* allocate(std::size_t n) {
-        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
-        return static_cast<T*>(pgm_common_xml_list_allocate(n * sizeof(T)));
-    }
-    void deallocate(T* p, std::size_t) noexcept { pgm_common_xml_list_release(p); }
-
-    friend bool operator==(const PGM_COMMON_XML_LIST_ALLOCATOR&,
-                           const PGM_COMMON_XML_LIST_ALLOCATOR&) noexcept {
-        return true;
-    }
-    friend bool operator!=(const PGM_COMMON_XML_LIST_ALLOCATOR&,
-                           const PGM_COMMON_XML_LIST_ALLOCATOR&) noexcept {
-        return false;
-    }
-};
-
-// The list type of elements: child lists, typed child lists, attribute lists.
-template <typename T>
-using PGM_COMMON_XML_LIST = std::vector<T, PGM_COMMON_XML_LIST_ALLOCATOR<T>>;
 
 // One declared count: children of `kind` number from `min` to `max` (inclusive).
 struct PGM_COMMON_XML_COUNT_RULE {
@@ -153,16 +118,6 @@ class PGM_COMMON_XML_ELEMENT {
     PGM_COMMON_XML_ELEMENT(const PGM_COMMON_XML_ELEMENT&) = delete;
     PGM_COMMON_XML_ELEMENT& operator=(const PGM_COMMON_XML_ELEMENT&) = delete;
 
-    // Elements parse_xml builds sit next to each other, apart from the rest of the heap;
-    // every other element comes from the global operator new. Either kind is deleted as usual.
-    static void* operator new(std::size_t size);
-    static void operator delete(void* p) noexcept;
-    // The other usual forms, which the two above would otherwise hide.
-    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-    static void operator delete(void* p, const std::nothrow_t&) noexcept;
-    static void* operator new(std::size_t, void* where) noexcept { return where; }
-    static void operator delete(void*, void*) noexcept {}
-
     // Derived classes declare their counts with check_count() and then call this, which
     // checks the children against every declaration. False when a count is out of range.
     virtual bool check_child_count();
@@ -189,7 +144,7 @@ class PGM_COMMON_XML_ELEMENT {
     void add_attribute(const PGM_COMMON_XML_ATTRIBUTE_DESC& shared, void* ptr);
     // The built-in attributes first. A pointer or reference into the list stays valid until
     // the element's attributes next change.
-    const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const;
+    const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& get_attributes() const;
     const PGM_COMMON_XML_ATTRIBUTE_INFO* find_attribute(const std::string& name) const;
 
     // Ends construction: stores the defaults into the value and attribute slots.
@@ -217,9 +172,7 @@ class PGM_COMMON_XML_ELEMENT {
     // themselves (false also searches deeper, depth first).
     unsigned int get_child_count(PGM_COMMON_XML_ENUM kind, bool direct) const;
     std::vector<PGM_COMMON_XML_ELEMENT*> get_childs(PGM_COMMON_XML_ENUM kind, bool direct) const;
-    const PGM_COMMON_XML_LIST<PGM_COMMON_XML_ELEMENT*>& get_all_childs() const {
-        return m_children;
-    }
+    const std::vector<PGM_COMMON_XML_ELEMENT*>& get_all_childs() const { return m_children; }
     PGM_COMMON_XML_ELEMENT* get_parent() const { return m_parent; }
 
     // Leaf values: the slot of a text leaf, the slot of an unsigned leaf.
@@ -254,7 +207,7 @@ class PGM_COMMON_XML_ELEMENT {
     // The first declared count the children break; false when none.
     bool find_count_violation(const COUNT_RULE*& rule, unsigned int& count) const;
     // Gives the element its own attribute list before one of them changes.
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO>& own_attributes();
+    std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& own_attributes();
 
     PGM_COMMON_XML_ENUM m_class_type;
     PGM_COMMON_XML_ENUM m_sub_class_type;
@@ -265,12 +218,12 @@ class PGM_COMMON_XML_ELEMENT {
     void* m_value_ptr;
     std::string m_value_text;
     // Empty while the element has only the built-in attributes, untouched: those are shared.
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_ATTRIBUTE_INFO> m_attributes;
+    std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO> m_attributes;
     // Either a shared table (declare_counts) or the element's own declarations.
     const COUNT_RULE* m_shared_rules = nullptr;
     size_t m_shared_rule_count = 0;
     std::vector<COUNT_RULE> m_count_rules;
-    PGM_COMMON_XML_LIST<PGM_COMMON_XML_ELEMENT*> m_children;
+    std::vector<PGM_COMMON_XML_ELEMENT*> m_children;
     PGM_COMMON_XML_ELEMENT* m_parent = nullptr;
     int m_line = 0;
 };
@@ -301,23 +254,6 @@ class PGM_COMMON_XML {
     static std::string write_xml_string(PGM_COMMON_XML_ELEMENT* root);
     // The reason of the last failed parse_xml or write_xml.
     static std::string last_error();
-};
-
-// While it lives, reads `files` ahead, on a thread of its own, as check_xsd against `xsd_file`
-// and parse_xml would: check_xsd of the next of them (in that order) finds its file already
-// read, checked and built. What check_xsd and parse_xml return and report stays the same;
-// a file changed since it was read ahead, or that the read-ahead cannot vouch for, is read
-// again the ordinary way. One at a time per process; a second one does nothing.
-class PGM_COMMON_XML_READ_AHEAD {
-  public:
-    PGM_COMMON_XML_READ_AHEAD(const std::vector<std::string>& files, const std::string& xsd_file);
-    // Stops reading and waits for the thread.
-    ~PGM_COMMON_XML_READ_AHEAD();
-    PGM_COMMON_XML_READ_AHEAD(const PGM_COMMON_XML_READ_AHEAD&) = delete;
-    PGM_COMMON_XML_READ_AHEAD& operator=(const PGM_COMMON_XML_READ_AHEAD&) = delete;
-
-  private:
-    std::shared_ptr<void> m_state;  // the host's own
 };
 
 #endif

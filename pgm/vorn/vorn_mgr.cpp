@@ -214,6 +214,69 @@ bool remove_db_file(const std::string& file) {
 
 }  // namespace
 
+// ---- reading database files ---------------------------------------------------------------
+
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_ENUM kind,
+                                                          const std::string& xml_file,
+                                                          const std::string& xsd,
+                                                          bool is_golden_template,
+                                                          std::string& err_msg) {
+    err_msg.clear();
+    if (!FIO_FILE_SYSTEM::exists(xml_file)) {
+        err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
+        return nullptr;
+    }
+    if (!is_golden_template) {
+        std::string error_text;
+        std::string warning_text;
+        const bool valid = PGM_COMMON_XML::check_xsd(xml_file, xsd, error_text, warning_text);
+        if (!error_text.empty() || !warning_text.empty()) {
+            err_msg = !error_text.empty() ? error_text : warning_text;
+            return nullptr;
+        }
+        if (!valid) {
+            err_msg = TARVEN::fmt_sprintf("%s does not match the schema %s.", xml_file, xsd);
+            return nullptr;
+        }
+    }
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
+        PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, is_golden_template, "", "", ""));
+    if (tree == nullptr) {
+        err_msg = PGM_COMMON_XML::last_error();
+        if (err_msg.empty()) err_msg = TARVEN::fmt_sprintf("%s cannot be read.", xml_file);
+    }
+    return tree;
+}
+
+bool vorn_skip_user_file(const std::string& xml_file, const std::string& reason) {
+    msg_vdebug_impl(2, "Skip %s due to parsing error: %s", base_name(xml_file).c_str(),
+                    reason.c_str());
+    return false;
+}
+
+bool vorn_load_user_files(const std::string& dir, const char* trace_format,
+                          const char* skipped_name,
+                          const std::function<bool(const std::string& xml_file)>& load) {
+    bool result = true;
+    FIO_PATH path(dir);
+    path.set_file_name("pgm_flash_*.xml");
+    FIO_FIND finder(path.str(), false);
+    for (std::string found = finder.find_first(); !found.empty(); found = finder.find_next()) {
+        const std::string name = base_name(found);
+        if (skipped_name != nullptr && PGM_COMMON::compare_string(name, skipped_name, false))
+            continue;
+        path.set_file_name(name);
+        const std::string xml_file = path.fullpath();
+        msg_vdebug_impl(2, trace_format, xml_file.c_str());
+        try {
+            if (!load(xml_file)) result = false;
+        } catch (const VORN_INTERNAL_ERROR& error) {
+            result = vorn_skip_user_file(xml_file, error.what());
+        }
+    }
+    return result;
+}
+
 // ---- construction and state ---------------------------------------------------------------
 
 VORN_MGR::VORN_MGR() {

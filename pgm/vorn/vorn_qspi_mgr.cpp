@@ -22,7 +22,6 @@ namespace {
 
 constexpr DEV_FAMILY_ENUM kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(73);
 constexpr const char* kGoldenTemplateFileName = "pgm_flash_db_qspi.xml";
-constexpr const char* kUserFilePattern = "pgm_flash_*.xml";
 
 void post_message(MSG_BASE* msg) {
     std::unique_ptr<MSG_BASE> owner(msg);
@@ -259,11 +258,20 @@ void copy_operations(const std::vector<VORN_OPERATION*>& from, std::vector<VORN_
     }
 }
 
-std::string file_name_of(const std::string& found) {
-    // The finder may hand back a path; only the name part matters here.
-    const size_t slash = found.find_last_of('/');
-    return slash == std::string::npos ? found : found.substr(slash + 1);
-}
+// The vendor templates in the golden template's order, with the key their lists and checks
+// are named by.
+struct VENDOR {
+    PGM_COMMON_XML_ENUM tag;
+    VORN_PROG_FLOW_TEMPLATE index;
+    const char* key;
+};
+constexpr VENDOR kVendors[] = {
+    {PGM_COMMON_XML_ENUM_MICRON, VORN_PROG_FLOW_TEMPLATE_MICRON, "micron"},
+    {PGM_COMMON_XML_ENUM_MACRONIX, VORN_PROG_FLOW_TEMPLATE_MACRONIX, "macronix"},
+    {PGM_COMMON_XML_ENUM_CYPRESS, VORN_PROG_FLOW_TEMPLATE_CYPRESS, "cypress"},
+    {PGM_COMMON_XML_ENUM_WINBOND, VORN_PROG_FLOW_TEMPLATE_WINBOND, "winbond"},
+    {PGM_COMMON_XML_ENUM_ISSI, VORN_PROG_FLOW_TEMPLATE_ISSI, "issi"},
+};
 
 }  // namespace
 
@@ -275,12 +283,9 @@ VORN_QSPI_MGR::VORN_QSPI_MGR() {
     m_use_sdm_mode = false;
     m_flash = nullptr;
 
-    for (auto* list : {&m_sfl_micron_operation_list, &m_sdm_micron_operation_list,
-                       &m_sfl_macronix_operation_list, &m_sdm_macronix_operation_list,
-                       &m_sfl_cypress_operation_list, &m_sdm_cypress_operation_list,
-                       &m_sfl_winbond_operation_list, &m_sdm_winbond_operation_list,
-                       &m_sfl_issi_operation_list, &m_sdm_issi_operation_list}) {
-        list->reserve(5);
+    for (VENDOR_FLOWS& flows : m_vendor_flows) {
+        flows.sfl.reserve(5);
+        flows.sdm.reserve(5);
     }
     m_zentro_dir_map.clear();
     m_custom_dir_map.clear();
@@ -350,12 +355,9 @@ void VORN_QSPI_MGR::initialize_flash_info() {
 }
 
 void VORN_QSPI_MGR::clear_template_operation_list() {
-    for (auto* list : {&m_sfl_micron_operation_list, &m_sdm_micron_operation_list,
-                       &m_sfl_macronix_operation_list, &m_sdm_macronix_operation_list,
-                       &m_sfl_cypress_operation_list, &m_sdm_cypress_operation_list,
-                       &m_sfl_winbond_operation_list, &m_sdm_winbond_operation_list,
-                       &m_sfl_issi_operation_list, &m_sdm_issi_operation_list}) {
-        delete_operations(*list);
+    for (VENDOR_FLOWS& flows : m_vendor_flows) {
+        delete_operations(flows.sfl);
+        delete_operations(flows.sdm);
     }
     for (auto& entry : m_user_flash_template_map) {
         USER_TEMPLATE_DELETER()(entry.second);
@@ -392,72 +394,12 @@ std::string VORN_QSPI_MGR::get_golden_template_file() {
 bool VORN_QSPI_MGR::parse_xml_file(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH** object,
                                    std::string xml_file, bool is_golden_template,
                                    std::string& err_msg) {
-    VORN_CHECK(object, "object");
-    VORN_CHECK(xml_file.length() > 0, "xml_file.length() > 0");
-    err_msg.clear();
-    *object = nullptr;
-
-    if (!FIO_FILE_SYSTEM::exists(xml_file)) {
-        err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
-        return false;
-    }
-    const std::string xsd = get_xsd_file();
-    VORN_CHECK(!xsd.empty(), "!xsd.empty()");
-
-    if (!is_golden_template) {
-        std::string error_text;
-        std::string warning_text;
-        const bool valid = PGM_COMMON_XML::check_xsd(xml_file, xsd, error_text, warning_text);
-        if (!error_text.empty()) {
-            err_msg = error_text;
-            return false;
-        }
-        if (!warning_text.empty()) {
-            err_msg = warning_text;
-            return false;
-        }
-        if (!valid) {
-            err_msg = TARVEN::fmt_sprintf("%s does not match the schema %s.", xml_file, xsd);
-            return false;
-        }
-    }
-
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(PGM_COMMON_XML::parse_xml(
-        PGM_COMMON_XML_FILE_VORN_QSPI, xml_file, xsd, is_golden_template, "", "", ""));
-    auto* typed_root = dynamic_cast<PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH*>(root.get());
-    if (typed_root == nullptr) {
-        const std::string reason = PGM_COMMON_XML::last_error();
-        // A user file that passed the schema but still cannot be read is skipped like any
-        // other broken user file; only the golden template is an invariant.
-        if (!is_golden_template) {
-            err_msg = reason.empty() ? TARVEN::fmt_sprintf("%s cannot be read.", xml_file) : reason;
-            return false;
-        }
-        msg_vdebug_impl(2, "Golden template %s cannot be read: %s", xml_file.c_str(),
-                        reason.c_str());
-    }
-    *object = typed_root;
-    VORN_CHECK(*object != 0, "*object != 0");
-    root.release();
-    return true;
+    return vorn_parse_xml_file(PGM_COMMON_XML_FILE_VORN_QSPI, object, xml_file, get_xsd_file(),
+                               is_golden_template, err_msg);
 }
 
 bool VORN_QSPI_MGR::parse_golden_template_xml() {
-    VORN_CHECK(m_sfl_micron_operation_list.size() == 0, "m_sfl_micron_operation_list.size() == 0");
-    VORN_CHECK(m_sdm_micron_operation_list.size() == 0, "m_sdm_micron_operation_list.size() == 0");
-    VORN_CHECK(m_sfl_macronix_operation_list.size() == 0,
-               "m_sfl_macronix_operation_list.size() == 0");
-    VORN_CHECK(m_sdm_macronix_operation_list.size() == 0,
-               "m_sdm_macronix_operation_list.size() == 0");
-    VORN_CHECK(m_sfl_cypress_operation_list.size() == 0,
-               "m_sfl_cypress_operation_list.size() == 0");
-    VORN_CHECK(m_sdm_cypress_operation_list.size() == 0,
-               "m_sdm_cypress_operation_list.size() == 0");
-    VORN_CHECK(m_sfl_winbond_operation_list.size() == 0,
-               "m_sfl_winbond_operation_list.size() == 0");
-    VORN_CHECK(m_sdm_winbond_operation_list.size() == 0,
-               "m_sdm_winbond_operation_list.size() == 0");
-
+    check_vendor_flows(true);
     const std::string xml_file = get_golden_template_file();
     VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
 
@@ -469,18 +411,21 @@ bool VORN_QSPI_MGR::parse_golden_template_xml() {
         const bool status = create_flash_info_with_golden_template(object, xml_file);
         VORN_CHECK(status, "status");
     }
-
-    VORN_CHECK(m_sfl_micron_operation_list.size() > 0, "m_sfl_micron_operation_list.size() > 0");
-    VORN_CHECK(m_sdm_micron_operation_list.size() > 0, "m_sdm_micron_operation_list.size() > 0");
-    VORN_CHECK(m_sfl_macronix_operation_list.size() > 0,
-               "m_sfl_macronix_operation_list.size() > 0");
-    VORN_CHECK(m_sdm_macronix_operation_list.size() > 0,
-               "m_sdm_macronix_operation_list.size() > 0");
-    VORN_CHECK(m_sfl_cypress_operation_list.size() > 0, "m_sfl_cypress_operation_list.size() > 0");
-    VORN_CHECK(m_sdm_cypress_operation_list.size() > 0, "m_sdm_cypress_operation_list.size() > 0");
-    VORN_CHECK(m_sfl_winbond_operation_list.size() > 0, "m_sfl_winbond_operation_list.size() > 0");
-    VORN_CHECK(m_sdm_winbond_operation_list.size() > 0, "m_sdm_winbond_operation_list.size() > 0");
+    check_vendor_flows(false);
     return true;
+}
+
+void VORN_QSPI_MGR::check_vendor_flows(bool empty) {
+    for (const VENDOR& vendor : kVendors) {
+        const VENDOR_FLOWS& flows = m_vendor_flows[vendor.index];
+        const std::pair<const char*, const std::vector<VORN_OPERATION*>*> lists[] = {
+            {"sfl", &flows.sfl}, {"sdm", &flows.sdm}};
+        for (const auto& list : lists) {
+            if (list.second->empty() == empty) continue;
+            VORN_FAIL(TARVEN::fmt_sprintf("m_%s_%s_operation_list.size() %s", list.first,
+                                          vendor.key, empty ? "== 0" : "> 0"));
+        }
+    }
 }
 
 bool VORN_QSPI_MGR::create_flash_info_with_golden_template(
@@ -493,41 +438,17 @@ bool VORN_QSPI_MGR::create_flash_info_with_golden_template(
         object->get_childs(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE, true);
     VORN_CHECK(template_list.size() == 1, "template_list.size() == 1");
 
-    struct VENDOR {
-        PGM_COMMON_XML_ENUM tag;
-        std::vector<VORN_OPERATION*>* sfl;
-        std::vector<VORN_OPERATION*>* sdm;
-        const char* count_condition;
-        const char* list_condition;
-    };
-    const VENDOR vendors[] = {
-        {PGM_COMMON_XML_ENUM_MICRON, &m_sfl_micron_operation_list, &m_sdm_micron_operation_list,
-         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_MICRON) == 1",
-         "micron_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_MACRONIX, &m_sfl_macronix_operation_list,
-         &m_sdm_macronix_operation_list,
-         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_MACRONIX) == 1",
-         "macronix_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_CYPRESS, &m_sfl_cypress_operation_list, &m_sdm_cypress_operation_list,
-         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_CYPRESS) == 1",
-         "cypress_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_WINBOND, &m_sfl_winbond_operation_list, &m_sdm_winbond_operation_list,
-         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_WINBOND) == 1",
-         "winbond_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_ISSI, &m_sfl_issi_operation_list, &m_sdm_issi_operation_list,
-         "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_ISSI) == 1",
-         "issi_list.size() == 1"},
-    };
-
     bool status = true;
-    for (const VENDOR& vendor : vendors) {
-        VORN_CHECK(template_list.at(0)->get_child_count(vendor.tag, true) == 1,
-                   vendor.count_condition);
+    for (const VENDOR& vendor : kVendors) {
+        VORN_CHECK(
+            template_list.at(0)->get_child_count(vendor.tag, true) == 1,
+            TARVEN::fmt_sprintf("template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_%s) == 1",
+                                PGM_COMMON_XML_ENUM_STRING[vendor.tag]));
         const std::vector<PGM_COMMON_XML_ELEMENT*> vendor_list =
             template_list.at(0)->get_childs(vendor.tag, true);
-        VORN_CHECK(vendor_list.size() == 1, vendor.list_condition);
-        status =
-            update_overall_operation_list(vendor_list.at(0), *vendor.sfl, *vendor.sdm) && status;
+        VORN_CHECK(vendor_list.size() == 1, TARVEN::fmt_sprintf("%s_list.size() == 1", vendor.key));
+        VENDOR_FLOWS& flows = m_vendor_flows[vendor.index];
+        status = update_overall_operation_list(vendor_list.at(0), flows.sfl, flows.sdm) && status;
     }
     status = update_flash_list(object, xml_file, m_zentro_dir_map, false) && status;
     return status;
@@ -535,59 +456,27 @@ bool VORN_QSPI_MGR::create_flash_info_with_golden_template(
 
 bool VORN_QSPI_MGR::parse_user_xml_in_zentro_dir() {
     return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
-                                 true, m_zentro_dir_map);
+                                 kGoldenTemplateFileName, m_zentro_dir_map);
 }
 
 bool VORN_QSPI_MGR::parse_user_xml_in_custom_dir() {
     return parse_user_xml_in_dir(get_db_custom_dir(), "Parsing XML file in custom directory: %s",
-                                 false, m_custom_dir_map);
+                                 nullptr, m_custom_dir_map);
 }
 
 bool VORN_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
-                                          bool skip_golden_template,
+                                          const char* skipped_name,
                                           std::map<std::string, std::string>& dir_map) {
-    bool result = true;
-    FIO_PATH path(dir);
-    path.set_file_name(kUserFilePattern);
-    FIO_FIND finder(path.str(), false);
-    std::vector<std::string> xml_files;
-    for (std::string found = finder.find_first(); !found.empty(); found = finder.find_next()) {
-        const std::string name = file_name_of(found);
-        if (skip_golden_template &&
-            PGM_COMMON::compare_string(name, kGoldenTemplateFileName, false))
-            continue;
-        path.set_file_name(name);
-        xml_files.push_back(path.fullpath());
-    }
-    // The next files are read and checked while the records of this one are built.
-    const PGM_COMMON_XML_READ_AHEAD read_ahead(xml_files, get_xsd_file());
-    for (const std::string& xml_file : xml_files) {
-        const std::string name = file_name_of(xml_file);
-        msg_vdebug_impl(2, trace_format, xml_file.c_str());
-
+    return vorn_load_user_files(dir, trace_format, skipped_name, [&](const std::string& xml_file) {
         PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;
         std::string err_msg;
-        if (!parse_xml_file(&object, xml_file, false, err_msg)) {
-            msg_vdebug_impl(2, "Skip %s due to parsing error: %s", name.c_str(), err_msg.c_str());
-            result = false;
-            continue;
-        }
+        if (!parse_xml_file(&object, xml_file, false, err_msg))
+            return vorn_skip_user_file(xml_file, err_msg);
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
-        // A user file is never allowed to stop the load, not even through a structural fault
-        // the schema should have kept out: what it added before the fault stays, the rest of
-        // it is skipped.
-        try {
-            if (!update_flash_list(object, xml_file, dir_map, true)) {
-                result = false;
-                continue;
-            }
-            if (!create_user_template_list(object, xml_file)) result = false;
-        } catch (const VORN_INTERNAL_ERROR& error) {
-            msg_vdebug_impl(2, "Skip %s due to parsing error: %s", name.c_str(), error.what());
-            result = false;
-        }
-    }
-    return result;
+        // A device the file gets wrong drops the rest of it, its templates too.
+        return update_flash_list(object, xml_file, dir_map, true) &&
+               create_user_template_list(object, xml_file);
+    });
 }
 
 bool VORN_QSPI_MGR::update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
@@ -876,21 +765,10 @@ bool VORN_QSPI_MGR::add_operation_into_list(VORN_OP_TYPE type, PGM_COMMON_XML_EL
 
 std::vector<VORN_OPERATION*>* VORN_QSPI_MGR::get_prog_flow_template_operation_list(
     VORN_PROG_FLOW_TEMPLATE tpl, VORN_PROG_FLOW_TYPE type) {
-    const bool sdm = type == VORN_PROG_FLOW_TYPE_SDM;
-    switch (tpl) {
-        case VORN_PROG_FLOW_TEMPLATE_MICRON:
-            return sdm ? &m_sdm_micron_operation_list : &m_sfl_micron_operation_list;
-        case VORN_PROG_FLOW_TEMPLATE_MACRONIX:
-            return sdm ? &m_sdm_macronix_operation_list : &m_sfl_macronix_operation_list;
-        case VORN_PROG_FLOW_TEMPLATE_CYPRESS:
-            return sdm ? &m_sdm_cypress_operation_list : &m_sfl_cypress_operation_list;
-        case VORN_PROG_FLOW_TEMPLATE_WINBOND:
-            return sdm ? &m_sdm_winbond_operation_list : &m_sfl_winbond_operation_list;
-        case VORN_PROG_FLOW_TEMPLATE_ISSI:
-            return sdm ? &m_sdm_issi_operation_list : &m_sfl_issi_operation_list;
-        default:
-            VORN_FAIL("Unknown programming flow template");
-    }
+    if (static_cast<int>(tpl) < 0 || static_cast<int>(tpl) >= VENDOR_COUNT)
+        VORN_FAIL("Unknown programming flow template");
+    VENDOR_FLOWS& flows = m_vendor_flows[tpl];
+    return type == VORN_PROG_FLOW_TYPE_SDM ? &flows.sdm : &flows.sfl;
 }
 
 std::vector<VORN_OPERATION*>* VORN_QSPI_MGR::get_user_template_operation_list(

@@ -17,7 +17,7 @@ const char* const golden_template_name = "pgm_flash_db_sdmmc.xml";
 
 // The one leaf text of a DEVICE_INFO child list.
 template <typename T>
-const std::string& leaf_text(const PGM_COMMON_XML_LIST<T*>& list, const char* condition) {
+const std::string& leaf_text(const std::vector<T*>& list, const char* condition) {
     VORN_CHECK(list.size() == 1 && list[0] != nullptr, condition);
     return list[0]->value;
 }
@@ -97,30 +97,8 @@ std::string VORN_SDMMC_MGR::get_golden_template_file() {
 bool VORN_SDMMC_MGR::parse_xml_file(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH** object,
                                     std::string xml_file, bool is_golden_template,
                                     std::string& err_msg) {
-    VORN_CHECK(object, "object");
-    VORN_CHECK(xml_file.length() > 0, "xml_file.length() > 0");
-    err_msg.clear();
-    if (!FIO_FILE_SYSTEM::exists(xml_file)) {
-        err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
-        return false;
-    }
-    std::string xsd = get_xsd_file();
-    VORN_CHECK(!xsd.empty(), "!xsd.empty()");
-    if (!is_golden_template) {
-        std::string error;
-        std::string warning;
-        PGM_COMMON_XML::check_xsd(xml_file, xsd, error, warning);
-        if (!error.empty() || !warning.empty()) {
-            err_msg = !error.empty() ? error : warning;
-            return false;
-        }
-    }
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(PGM_COMMON_XML::parse_xml(
-        PGM_COMMON_XML_FILE_VORN_SDMMC, xml_file, xsd, is_golden_template, "", "", ""));
-    *object = dynamic_cast<PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH*>(tree.get());
-    VORN_CHECK(*object != 0, "*object != 0");
-    tree.release();
-    return true;
+    return vorn_parse_xml_file(PGM_COMMON_XML_FILE_VORN_SDMMC, object, xml_file, get_xsd_file(),
+                               is_golden_template, err_msg);
 }
 
 bool VORN_SDMMC_MGR::parse_golden_template_xml() {
@@ -148,36 +126,15 @@ bool VORN_SDMMC_MGR::parse_user_xml_in_custom_dir() {
 bool VORN_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, const char* trace,
                                            const char* skipped_name,
                                            std::map<std::string, std::string>& dir_map) {
-    bool result = true;
-    FIO_PATH pattern(dir);
-    pattern.set_file_name("pgm_flash_*.xml");
-    FIO_FIND finder(pattern.str(), false);
-    std::vector<std::string> xml_files;
-    for (std::string name = finder.find_first(); !name.empty(); name = finder.find_next()) {
-        if (skipped_name != nullptr && PGM_COMMON::compare_string(name, skipped_name, false))
-            continue;
-        FIO_PATH path(dir);
-        path.set_file_name(name);
-        xml_files.push_back(path.fullpath());
-    }
-    // The next files are read and checked while the records of this one are built.
-    const PGM_COMMON_XML_READ_AHEAD read_ahead(xml_files, get_xsd_file());
-    for (const std::string& xml_file : xml_files) {
-        msg_vdebug_impl(2, trace, xml_file.c_str());
+    // QSPI files share the name pattern: they fail the SD/MMC schema and are skipped.
+    return vorn_load_user_files(dir, trace, skipped_name, [&](const std::string& xml_file) {
         PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object = nullptr;
         std::string err_msg;
-        bool parsed = parse_xml_file(&object, xml_file, false, err_msg);
+        if (!parse_xml_file(&object, xml_file, false, err_msg))
+            return vorn_skip_user_file(xml_file, err_msg);
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
-        if (!parsed) {
-            // QSPI files share the name pattern and end up here too.
-            msg_vdebug_impl(2, "Skip %s due to parsing error: %s", xml_file.c_str(),
-                            err_msg.c_str());
-            result = false;
-            continue;
-        }
-        if (!update_flash_list(object, xml_file, dir_map, true)) result = false;
-    }
-    return result;
+        return update_flash_list(object, xml_file, dir_map, true);
+    });
 }
 
 bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object,
@@ -187,14 +144,14 @@ bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* ob
     VORN_CHECK(object, "object");
     VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
     if (object->get_child_count(PGM_COMMON_XML_ENUM_FLASH, true) == 0) return true;
-    const PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_FLASH*>& flash_list = object->flash;
+    const std::vector<PGM_COMMON_XML_VORN_SDMMC_FLASH*>& flash_list = object->flash;
     VORN_CHECK(flash_list.size() > 0, "flash_list.size() > 0");
     const std::string directory = FIO_PATH(xml_file).full_directory();
 
     for (PGM_COMMON_XML_VORN_SDMMC_FLASH* flash_element : flash_list) {
         VORN_CHECK(flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, true) == 1,
                    "flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1");
-        const PGM_COMMON_XML_LIST<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*>& device_info_list =
+        const std::vector<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO*>& device_info_list =
             flash_element->device_info;
         VORN_CHECK(device_info_list.size() == 1, "device_info_list.size() == 1");
         PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO* info = device_info_list[0];

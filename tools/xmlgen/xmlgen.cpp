@@ -352,7 +352,7 @@ std::string header(const Format& f) {
       << "}\n\n"
       << "// Files the child at one end of its list, or drops the entry at that end.\n"
       << "template <typename T>\n"
-      << "inline void group(PGM_COMMON_XML_LIST<T*>& list, T* child, bool remove, bool back,\n"
+      << "inline void group(std::vector<T*>& list, T* child, bool remove, bool back,\n"
       << "                  const char* size_condition, int line) {\n"
       << "    if (!remove) {\n"
       << "        if (back)\n"
@@ -448,7 +448,7 @@ std::string header(const Format& f) {
 
         o << "\n";
         for (const auto& c : e->children)
-            o << "    PGM_COMMON_XML_LIST<" << class_name(f, c.tag) << "*> " << lower(c.tag)
+            o << "    std::vector<" << class_name(f, c.tag) << "*> " << lower(c.tag)
               << ";\n";
         if (e->kind == Kind::TEXT) o << "    std::string value;\n";
         if (e->kind == Kind::UINT) o << "    unsigned int value = 0;\n";

@@ -100,12 +100,15 @@ class VORN_QSPI_MGR : public VORN_MGR {
 
   protected:
     bool parse_golden_template_xml();
+    // Every vendor list empty (before the golden template is read) or filled (after); an
+    // internal error naming the first list that is not.
+    void check_vendor_flows(bool empty);
     bool create_flash_info_with_golden_template(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
                                                 std::string xml_file);
     bool parse_user_xml_in_zentro_dir();
     bool parse_user_xml_in_custom_dir();
     bool parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
-                               bool skip_golden_template,
+                               const char* skipped_name,
                                std::map<std::string, std::string>& dir_map);
     bool update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object, std::string xml_file,
                            std::map<std::string, std::string>& dir_map, bool removable);
@@ -121,16 +124,14 @@ class VORN_QSPI_MGR : public VORN_MGR {
                                         const std::string* family_voltage,
                                         PGMIO_CONFIG_SCHEME scheme);
 
-    std::vector<VORN_OPERATION*> m_sfl_micron_operation_list;
-    std::vector<VORN_OPERATION*> m_sdm_micron_operation_list;
-    std::vector<VORN_OPERATION*> m_sfl_macronix_operation_list;
-    std::vector<VORN_OPERATION*> m_sdm_macronix_operation_list;
-    std::vector<VORN_OPERATION*> m_sfl_cypress_operation_list;
-    std::vector<VORN_OPERATION*> m_sdm_cypress_operation_list;
-    std::vector<VORN_OPERATION*> m_sfl_winbond_operation_list;
-    std::vector<VORN_OPERATION*> m_sdm_winbond_operation_list;
-    std::vector<VORN_OPERATION*> m_sfl_issi_operation_list;
-    std::vector<VORN_OPERATION*> m_sdm_issi_operation_list;
+    // The SFL and SDM flows of each vendor template, indexed by VORN_PROG_FLOW_TEMPLATE, so that
+    // every walk over the vendors covers them all.
+    struct VENDOR_FLOWS {
+        std::vector<VORN_OPERATION*> sfl;
+        std::vector<VORN_OPERATION*> sdm;
+    };
+    static constexpr int VENDOR_COUNT = 5;
+    VENDOR_FLOWS m_vendor_flows[VENDOR_COUNT];
     std::map<std::string, std::string> m_legacy_flash_map;
 };
 
