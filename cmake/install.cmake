@@ -26,5 +26,10 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/vornConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/vornConfig.cmake ${PROJECT_BINARY_DIR}/vornConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/vorn)
 
+file(RELATIVE_PATH VORN_PREFIX_FROM_PC "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" VORN_PREFIX_FROM_PC "${VORN_PREFIX_FROM_PC}")
+if(VORN_PREFIX_FROM_PC STREQUAL "")
+    set(VORN_PREFIX_FROM_PC ".")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vorn.pc.in ${PROJECT_BINARY_DIR}/vorn.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vorn.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,11 +1,13 @@
 #include "host_fault.h"
 
+#include <unistd.h>
+
 #include <mutex>
 
 namespace HOST_FAULT {
 namespace {
 
-constexpr int OP_COUNT = WRITE_INI + 1;
+constexpr int OP_COUNT = CHANGE_COMMIT + 1;
 
 std::mutex& fault_mutex() {
     static std::mutex m;
@@ -41,6 +43,16 @@ int pending(OP op) {
     if (!valid(op)) return 0;
     std::lock_guard<std::mutex> lock(fault_mutex());
     return g_pending[op];
+}
+
+namespace {
+int g_crash_at = 0;
+}  // namespace
+
+void crash_at(int n) { g_crash_at = n; }
+
+void crash_point() {
+    if (g_crash_at > 0 && --g_crash_at == 0) _exit(99);
 }
 
 }  // namespace HOST_FAULT

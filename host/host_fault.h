@@ -12,6 +12,8 @@ enum OP {
     REMOVE_SURVIVES,  // FIO_FILE_SYSTEM::remove reports success but the file stays
     WRITE_XML,        // PGM_COMMON_XML::write_xml fails without touching the target
     WRITE_INI,        // cfg_write_user_ini_file fails without touching the file
+    CHANGE_WRITE,     // FIO_FOLDER_CHANGE::write cannot write its temporary (a full disk)
+    CHANGE_COMMIT,    // FIO_FOLDER_CHANGE::commit cannot put the change in place
 };
 
 // The next `count` calls of `op` fail (adds to what is already pending).
@@ -22,6 +24,12 @@ void clear();
 bool take(OP op);
 // Failures of `op` still pending.
 int pending(OP op);
+
+// Crash tests: the process ends at once (as a kill would end it) when it reaches the `n`-th
+// point where a folder change is about to touch the disk; 0 turns it off.
+void crash_at(int n);
+// Called before each such step.
+void crash_point();
 
 }  // namespace HOST_FAULT
 

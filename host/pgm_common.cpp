@@ -27,41 +27,17 @@ std::string with_slash(std::string dir) {
     return dir;
 }
 
-bool is_dir(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec);
-}
-
-// Whether `inner` is `outer` or lies below it, both made canonical where possible.
-bool lies_within(const fs::path& inner, const fs::path& outer) {
-    std::error_code ec;
-    fs::path a = fs::weakly_canonical(inner, ec);
-    if (ec) a = inner.lexically_normal();
-    fs::path b = fs::weakly_canonical(outer, ec);
-    if (ec) b = outer.lexically_normal();
-    auto ai = a.begin();
-    for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
-        if (bi->empty()) continue;  // the trailing "" of a path ending in "/"
-        if (ai == a.end() || *ai != *bi) return false;
-    }
-    return true;
-}
-
-// Where this library was loaded from decides which data directory belongs to it.
+// share/vorn of the prefix this library was loaded from: installed, or the build tree, which
+// has the same layout. Found from the library's own file, so that a prefix works wherever it is
+// moved or copied.
 std::string builtin_dir() {
     static const char anchor = 0;
-    const std::string source = with_slash(VORN_SOURCE_DATA_DIR);
-    const std::string install = with_slash(VORN_INSTALL_DATA_DIR);
-    bool installed = false;
     Dl_info info;
-    if (dladdr(&anchor, &info) != 0 && info.dli_fname != nullptr) {
-        fs::path lib_dir = fs::path(info.dli_fname).parent_path();
-        installed = lies_within(lib_dir, fs::path(VORN_INSTALL_LIB_DIR));
-    }
-    const std::string& preferred = installed ? install : source;
-    const std::string& other = installed ? source : install;
-    if (!is_dir(preferred) && is_dir(other)) return other;
-    return preferred;
+    if (dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr) return "./";
+    std::error_code ec;
+    fs::path library = fs::canonical(info.dli_fname, ec);
+    if (ec) library = fs::absolute(info.dli_fname, ec);
+    return with_slash((library.parent_path() / VORN_DATA_FROM_LIB).lexically_normal().string());
 }
 
 bool is_hex(char c) {

@@ -148,9 +148,11 @@ bool stat_file(const std::string& path, FILE_ID& id) {
 
 // Reads a whole regular file of at most MAX_FILE_SIZE bytes.
 bool read_file(const std::string& path, std::string& bytes, FILE_ID& id, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // A database file is a file of its folder: a link could lead anywhere.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
-        error = TARVEN::fmt_sprintf("cannot open %s: %s", path, std::strerror(errno));
+        error = errno == ELOOP ? TARVEN::fmt_sprintf("%s is a symbolic link", path)
+                               : TARVEN::fmt_sprintf("cannot open %s: %s", path, std::strerror(errno));
         return false;
     }
     struct stat st;

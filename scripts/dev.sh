@@ -15,7 +15,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 
 packages=(cmake ninja-build g++ libxml2-dev libfmt-dev libsimpleini-dev libcli11-dev
-          nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+          nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config)
 
 fuzz_packages=(clang libclang-rt-14-dev)
 

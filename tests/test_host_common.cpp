@@ -55,8 +55,9 @@ std::vector<unsigned> hex_bytes(const std::string& hex, unsigned limit, bool str
 TEST(HostProgrammerDir, OverrideThenEnvironmentThenBuiltIn) {
     ScopedEnv env("VORN_PROGRAMMER_DIR", nullptr);
     PGM_COMMON::set_common_programmer("");
-    // A build-tree binary finds the source tree's data directory with nothing set.
-    EXPECT_EQ(PGM_COMMON::pgm_get_common_programmer(), VORN_TEST_DATA_DIR);
+    // With nothing set, share/vorn beside the library's folder: in the build tree, a link to the
+    // source tree's data/.
+    EXPECT_EQ(PGM_COMMON::pgm_get_common_programmer(), VORN_TEST_BUILTIN_DATA_DIR);
 
     {
         ScopedEnv set("VORN_PROGRAMMER_DIR", "/opt/pgm");
@@ -70,7 +71,7 @@ TEST(HostProgrammerDir, OverrideThenEnvironmentThenBuiltIn) {
     }
     {
         ScopedEnv empty("VORN_PROGRAMMER_DIR", "");
-        EXPECT_EQ(PGM_COMMON::pgm_get_common_programmer(), VORN_TEST_DATA_DIR);
+        EXPECT_EQ(PGM_COMMON::pgm_get_common_programmer(), VORN_TEST_BUILTIN_DATA_DIR);
     }
 }
 

@@ -69,7 +69,7 @@ TEST_F(MgrQspiFiles, DeletedTemplateLeavesTheDevices) {
 
 TEST_F(MgrQspiFiles, FailedRewriteKeepsAllFourEntries) {
     MessageCapture capture;
-    HOST_FAULT::fail_next(HOST_FAULT::WRITE_XML);
+    HOST_FAULT::fail_next(HOST_FAULT::CHANGE_WRITE);
     EXPECT_FALSE(mgr->delete_db("BETA", dir));
     EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{20560});
     EXPECT_EQ(devices_in(*mgr), (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}));

@@ -1,22 +1,29 @@
-// A child process saves and deletes devices and templates in both database folders and is
-// killed with SIGKILL at random moments. After every kill a fresh manager must load, every
-// user file must be complete and valid or absent, and the fresh maps must agree with the files.
+// No device is lost at any kill point, and writers take turns.
+//
+// A child process saves, re-saves and deletes devices (some of them sharing a file) and saves
+// and deletes templates in the custom folder, telling the parent before and after each step,
+// and is killed with SIGKILL at a random moment. A fresh manager must then show every device
+// and template whose save had completed before the kill, the one being saved in its old or its
+// new form, and no empty, partial or leftover file once it has loaded. VORN_KILLS sets the
+// number of kills (the reliability run uses 1,000), VORN_CONCURRENT_ROUNDS the rounds of each
+// of the two concurrent writers.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
-#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host_fault.h"
 #include "test_reliability_support.h"
 #include "vorn.h"
 #include "vorn_test_support.h"
@@ -25,60 +32,150 @@ using namespace reliability_test;
 
 namespace {
 
-constexpr int KILLS = 220;
-// Kills land up to this long after the child has loaded; long enough for dozens of saves.
-constexpr int MAX_DELAY_US = 25000;
+int setting(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+}
 
-struct FOLDER {
-    std::string dir;
-    // Names are per folder, so that no name is defined in both: the load order would then
-    // decide which one the maps show, which is a different question.
-    std::vector<std::string> devices;
-    std::vector<std::string> templates;
+// What the folder must hold: device name -> ID version, template name -> delay version.
+struct STATE {
+    std::map<std::string, int> devices;
+    std::map<std::string, int> templates;
+    bool operator==(const STATE& o) const {
+        return devices == o.devices && templates == o.templates;
+    }
 };
 
-[[noreturn]] void child_work(unsigned seed, const std::vector<FOLDER>& folders, int ready_fd) {
+std::string describe(const STATE& s) {
+    std::ostringstream out;
+    for (const auto& d : s.devices) out << " " << d.first << "=" << d.second;
+    out << " |";
+    for (const auto& t : s.templates) out << " " << t.first << "=" << t.second;
+    return out.str();
+}
+
+VORN_FLASH* versioned_device(VORN_QSPI_MGR& mgr, const std::string& name, int version) {
+    VORN_FLASH* flash = make_qspi_device(mgr, name);
+    flash->set_parameter_value(VORN_FLASH_PARAM_ID,
+                               TARVEN::fmt_sprintf("0x20 0xBB 0x%02X", version));
+    return flash;
+}
+
+// A record that only carries a template whose first delay tells its version.
+std::unique_ptr<VORN_FLASH> versioned_template(VORN_QSPI_MGR& mgr, const std::string& name,
+                                               int version) {
+    std::unique_ptr<VORN_FLASH> carrier(
+        make_qspi_device(mgr, "carrier", VORN_PROG_FLOW_TEMPLATE_MICRON, name));
+    VORN_ACTION* first =
+        carrier->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)->at(0)->get_action_list()->at(0);
+    first->set_property_value(VORN_ACT_PROPERTY_WRITE_REG_DELAY, std::to_string(version));
+    return carrier;
+}
+
+STATE observe(VORN_QSPI_MGR& mgr) {
+    STATE s;
+    for (const auto& entry : mgr.get_custom_dir_map()) {
+        const std::string id =
+            mgr.get_flash_map().at(entry.first)->get_parameter_value(VORN_FLASH_PARAM_ID);
+        s.devices[entry.first] =
+            static_cast<int>(std::stoul(id.substr(id.rfind(' ') + 1), nullptr, 16));
+    }
+    for (const auto& entry : mgr.get_user_flash_template_map()) {
+        const VORN_ACTION* first = entry.second->sfl_operation_list.at(0)->get_action_list()->at(0);
+        s.templates[entry.first] =
+            std::stoi(first->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DELAY));
+    }
+    return s;
+}
+
+// Three devices and a template in one file, as an import leaves them, and one device alone.
+void reset_folder(const std::string& dir, STATE& state) {
+    for (const std::string& name : entries(dir, "*")) unlink((dir + name).c_str());
+    VORN_QSPI_MGR mgr;
+    std::vector<std::unique_ptr<VORN_FLASH>> shared;
+    for (const char* name : {"S0", "S1", "S2"}) shared.emplace_back(versioned_device(mgr, name, 0));
+    std::vector<VORN_FLASH*> raw;
+    for (auto& flash : shared) raw.push_back(flash.get());
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(mgr.create_xml_object_with_flash_list(raw));
+    ASSERT_TRUE(mgr.update_template_db(versioned_template(mgr, "ST", 0).get(), dir));
+    PGM_COMMON_XML_ELEMENT* tree = root.release();
+    mgr.create_user_template_with_template_list(tree, {"ST"});
+    root.reset(tree);
+    ASSERT_TRUE(PGM_COMMON_XML::write_xml(root.get(), dir + "pgm_flash_shared.xml"));
+    unlink((dir + "pgm_flash_template_ST.xml").c_str());
+    ASSERT_TRUE(mgr.update_db(versioned_device(mgr, "D0", 0), dir));
+    state = {{{"S0", 0}, {"S1", 0}, {"S2", 0}, {"D0", 0}}, {{"ST", 0}}};
+}
+
+// One step of the child: its kind, name and the version it gives.
+struct STEP {
+    char kind;  // 'd' save device, 'x' delete device, 't' save template, 'y' delete template
+    std::string name;
+    int version;
+};
+
+STATE apply(STATE s, const STEP& step) {
+    switch (step.kind) {
+        case 'd':
+            s.devices[step.name] = step.version;
+            break;
+        case 'x':
+            s.devices.erase(step.name);
+            break;
+        case 't':
+            s.templates[step.name] = step.version;
+            break;
+        case 'y':
+            s.templates.erase(step.name);
+            break;
+    }
+    return s;
+}
+
+[[noreturn]] void child_work(unsigned seed, const std::string& dir, int report_fd) {
     msg_set_sink([](const MSG_RECORD&) {});
     std::mt19937 rng(seed);
+    auto say = [&](const std::string& line) {
+        if (write(report_fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            _exit(4);
+    };
     try {
         auto mgr = std::make_unique<VORN_QSPI_MGR>();
-        if (write(ready_fd, "r", 1) != 1) _exit(4);
+        say("ready\n");
+        const char* const devices[] = {"S0", "S1", "S2", "D0", "D1", "D2"};
+        const char* const templates[] = {"T0", "T1"};
         for (;;) {
-            const FOLDER& folder = folders[rng() % folders.size()];
-            const std::string& device = folder.devices[rng() % folder.devices.size()];
-            const std::string& tmpl = folder.templates[rng() % folder.templates.size()];
-            const auto vendor = static_cast<VORN_PROG_FLOW_TEMPLATE>(rng() % 5);
-            // A template name in use must be freed first; saving over it is refused.
-            auto free_template = [&] {
-                if (mgr->get_user_flash_template_map().count(tmpl) != 0)
-                    mgr->delete_db(tmpl, folder.dir);
-            };
-            switch (rng() % 7) {
-                case 0:
-                case 1:
-                    mgr->update_db(make_qspi_device(*mgr, device, vendor), folder.dir);
+            STEP step{"dxdtyr"[rng() % 6], "", static_cast<int>(1 + rng() % 250)};
+            if (step.kind == 'r') {  // a renewal changes nothing on disk
+                mgr.reset(static_cast<VORN_QSPI_MGR*>(mgr->get_new_instance()));
+                continue;
+            }
+            step.name = step.kind == 'd' || step.kind == 'x' ? devices[rng() % 6]
+                        : step.kind == 'y' && rng() % 3 == 0 ? "ST"
+                                                             : templates[rng() % 2];
+            if (step.kind == 't' && mgr->get_user_flash_template_map().count(step.name) != 0) {
+                // A template name in use is freed first: saving over it is refused.
+                say(TARVEN::fmt_sprintf("B y %s 0\n", step.name));
+                say(mgr->delete_db(step.name, dir) ? "E\n" : "F\n");
+            }
+            say(TARVEN::fmt_sprintf("B %c %s %d\n", step.kind, step.name, step.version));
+            bool ok = false;
+            switch (step.kind) {
+                case 'd':
+                    ok = mgr->update_db(versioned_device(*mgr, step.name, step.version), dir);
                     break;
-                case 2:  // a device that carries a user template: two files
-                    free_template();
-                    mgr->update_db(make_qspi_device(*mgr, device, vendor, tmpl), folder.dir);
+                case 'x':
+                    ok = mgr->delete_db(step.name, dir);
                     break;
-                case 3: {
-                    free_template();
-                    std::unique_ptr<VORN_FLASH> carrier(
-                        make_qspi_device(*mgr, "carrier", vendor, tmpl));
-                    mgr->update_template_db(carrier.get(), folder.dir);
+                case 't':
+                    ok = mgr->update_template_db(
+                        versioned_template(*mgr, step.name, step.version).get(), dir);
                     break;
-                }
-                case 4:
-                    mgr->delete_db(device, folder.dir);
-                    break;
-                case 5:
-                    mgr->delete_db(tmpl, folder.dir);
-                    break;
-                default:
-                    mgr.reset(static_cast<VORN_QSPI_MGR*>(mgr->get_new_instance()));
+                case 'y':
+                    ok = mgr->delete_db(step.name, dir);
                     break;
             }
+            say(ok ? "E\n" : "F\n");
         }
     } catch (const std::exception& e) {
         std::cerr << "child: " << e.what() << std::endl;
@@ -86,137 +183,68 @@ struct FOLDER {
     }
 }
 
-struct CHECK_RESULT {
-    int files = 0;
-    std::vector<std::string> problems;
-    std::vector<std::string> bad_files;
-    std::vector<std::string> placeholders;  // file names, without the folder
-};
-
-// The folder read without the manager, against the maps of a fresh manager.
-void check_folder(const VORN_QSPI_MGR& mgr, const FOLDER& folder,
-                  const std::map<std::string, std::string>& dir_map, CHECK_RESULT& result) {
-    std::map<std::string, std::string> devices_on_disk;
-    std::map<std::string, std::string> templates_on_disk;
-    for (const std::string& name : entries(folder.dir, "pgm_flash_*.xml")) {
-        // The golden templates of both families live in the Zentro folder too.
-        if (name == "pgm_flash_db_qspi.xml" || name == "pgm_flash_db_sdmmc.xml") continue;
-        const std::string path = folder.dir + name;
-        ++result.files;
-        struct stat st;
-        if (stat(path.c_str(), &st) == 0 && st.st_size == 0) {
-            // The empty file a save creates before its first write: it holds nothing, so
-            // nothing can be half-written in it; the load skips it.
-            result.placeholders.push_back(name);
-            continue;
+// The steps a killed child completed, and the one it was in, read from its report.
+void read_report(int fd, STATE& completed, std::optional<STEP>& in_progress, bool& ready) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line == "ready") {
+            ready = true;
+        } else if (line[0] == 'B') {
+            std::istringstream words(line.substr(2));
+            STEP step{};
+            words >> step.kind >> step.name >> step.version;
+            in_progress = step;
+        } else if (in_progress) {
+            if (line == "E") completed = apply(completed, *in_progress);
+            in_progress.reset();
         }
-        FILE_CONTENT content = read_qspi_file(path);
-        if (!content.valid) {
-            result.problems.push_back("incomplete or invalid file " + path + ": " + content.reason);
-            result.bad_files.push_back(path);
-            continue;
-        }
-        for (const std::string& device : content.devices) devices_on_disk[device] = path;
-        for (const std::string& tmpl : content.templates) templates_on_disk[tmpl] = path;
     }
-
-    std::map<std::string, std::string> devices_in_map;
-    for (const auto& entry : dir_map) {
-        if (FIO_PATH(entry.second).full_directory() != folder.dir) continue;  // golden devices
-        devices_in_map[entry.first] = FIO_PATH(entry.second).fullpath();
-        if (mgr.get_flash_map().count(entry.first) == 0)
-            result.problems.push_back("no record for " + entry.first);
-    }
-    std::map<std::string, std::string> templates_in_map;
-    for (const auto& entry : mgr.get_template_db_dir_map()) {
-        if (FIO_PATH(entry.second).full_directory() != folder.dir) continue;
-        templates_in_map[entry.first] = FIO_PATH(entry.second).fullpath();
-        if (mgr.get_user_flash_template_map().count(entry.first) == 0)
-            result.problems.push_back("no template record for " + entry.first);
-    }
-    auto describe = [](const std::map<std::string, std::string>& m) {
-        std::string out;
-        for (const auto& e : m) out += " " + e.first + "=" + e.second;
-        return out;
-    };
-    if (devices_in_map != devices_on_disk)
-        result.problems.push_back("devices of " + folder.dir + ": maps" + describe(devices_in_map) +
-                                  " | files" + describe(devices_on_disk));
-    if (templates_in_map != templates_on_disk)
-        result.problems.push_back("templates of " + folder.dir + ": maps" +
-                                  describe(templates_in_map) + " | files" +
-                                  describe(templates_on_disk));
 }
 
-// A save over an empty placeholder must succeed and leave a complete file: the placeholder
-// never blocks the name it was made for.
-void save_over_placeholder(VORN_QSPI_MGR& mgr, const FOLDER& folder, const std::string& file,
-                           std::vector<std::string>& problems) {
-    const std::string tmpl_prefix = "pgm_flash_template_";
-    const bool is_template = file.compare(0, tmpl_prefix.size(), tmpl_prefix) == 0;
-    const std::string stem = file.substr(0, file.size() - 4);  // without ".xml"
-    const std::string name = stem.substr(is_template ? tmpl_prefix.size() : 10);
-    bool saved = false;
-    if (is_template) {
-        std::unique_ptr<VORN_FLASH> carrier(
-            make_qspi_device(mgr, "carrier", VORN_PROG_FLOW_TEMPLATE_MICRON, name));
-        saved = mgr.get_user_flash_template_map().count(name) == 0 &&
-                mgr.update_template_db(carrier.get(), folder.dir);
-    } else {
-        saved = mgr.update_db(make_qspi_device(mgr, name), folder.dir);
-    }
-    if (!saved) {
-        problems.push_back("saving over the placeholder " + folder.dir + file + " failed");
-        return;
-    }
-    const FILE_CONTENT content = read_qspi_file(folder.dir + file);
-    const std::vector<std::string>& names = is_template ? content.templates : content.devices;
-    if (!content.valid || names != std::vector<std::string>{name})
-        problems.push_back("saving over the placeholder " + folder.dir + file +
-                           " left no complete file: " + content.reason);
-}
-
-// A save of a name that has no file yet first creates an empty placeholder (touch), then removes
-// it and writes the new file atomically; a kill in between leaves the empty placeholder. It is
-// counted and must then be harmless: the fresh maps ignore it and a later save replaces it.
-TEST(ReliabilityKill, SavesAndDeletesSurviveSigkillAtAnyMoment) {
+TEST(ReliabilityKill, NoSavedDeviceIsLostWhereverASaveIsKilled) {
     vorn_test::ProgrammerDir programmer;
     programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
     vorn_test::TempDir custom;
-    VORN_MGR::set_db_custom_dir(custom.path());
-    const std::vector<FOLDER> folders = {
-        {VORN_MGR::get_db_zentro_dir(), {"ZDEV0", "ZDEV1", "ZDEV2", "ZDEV3"}, {"ztpl0", "ztpl1"}},
-        {custom.path(), {"CDEV0", "CDEV1", "CDEV2", "CDEV3"}, {"ctpl0", "ctpl1"}}};
-    vorn_test::MessageCapture quiet;
+    const std::string dir = custom.path();
+    VORN_MGR::set_db_custom_dir(dir);
+    std::vector<std::string> recovered;
+    msg_set_sink([&](const MSG_RECORD& r) {
+        if (r.id == 20561) recovered.push_back(r.text);
+    });
 
-    std::mt19937 rng(20240611);
-    int kills = 0;
-    int files_checked = 0;
-    int nonempty_states = 0;
-    int rounds_with_problems = 0;
-    int placeholders = 0;
-    std::set<std::string> temporaries;
-    const auto start = std::chrono::steady_clock::now();
-    for (int round = 0; round < KILLS; ++round) {
-        int pipe_fds[2];
-        ASSERT_EQ(pipe(pipe_fds), 0);
+    const int kills = setting("VORN_KILLS", 40);
+    std::mt19937 rng(20261206);
+    STATE state;
+    int checked = 0;
+    int lost = 0;
+    int interrupted = 0;
+    for (int round = 0; round < kills; ++round) {
+        if (round % 10 == 0) reset_folder(dir, state);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            close(pipe_fds[0]);
-            child_work(static_cast<unsigned>(round) * 7919u + 1u, folders, pipe_fds[1]);
+            close(fds[0]);
+            child_work(static_cast<unsigned>(round) * 7919u + 1u, dir, fds[1]);
         }
-        close(pipe_fds[1]);
-        char ready = 0;
-        const bool loaded = read(pipe_fds[0], &ready, 1) == 1;
-        close(pipe_fds[0]);
-        if (loaded) usleep(static_cast<useconds_t>(rng() % MAX_DELAY_US));
+        close(fds[1]);
+        usleep(static_cast<useconds_t>(5000 + rng() % 30000));
         kill(pid, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(loaded && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "round " << round << ": the child ended on its own (status " << status << ")";
-        ++kills;
+        STATE completed = state;
+        std::optional<STEP> step;
+        bool ready = false;
+        read_report(fds[0], completed, step, ready);
+        close(fds[0]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round << ": the child ended by itself";
+        if (!ready) continue;  // killed while it loaded: nothing was written
 
         std::unique_ptr<VORN_QSPI_MGR> fresh;
         try {
@@ -224,77 +252,161 @@ TEST(ReliabilityKill, SavesAndDeletesSurviveSigkillAtAnyMoment) {
         } catch (const VORN_INTERNAL_ERROR& e) {
             FAIL() << "round " << round << ": a fresh manager does not load: " << e.what();
         }
-        CHECK_RESULT result;
-        for (size_t f = 0; f < folders.size(); ++f) {
-            CHECK_RESULT own;
-            check_folder(*fresh, folders[f],
-                         f == 0 ? fresh->get_zentro_dir_map() : fresh->get_custom_dir_map(), own);
-            result.files += own.files;
-            result.problems.insert(result.problems.end(), own.problems.begin(), own.problems.end());
-            result.bad_files.insert(result.bad_files.end(), own.bad_files.begin(),
-                                    own.bad_files.end());
-            placeholders += static_cast<int>(own.placeholders.size());
-            for (const std::string& file : own.placeholders)
-                save_over_placeholder(*fresh, folders[f], file, result.problems);
+        const STATE seen = observe(*fresh);
+        const STATE after = step ? apply(completed, *step) : completed;
+        interrupted += step.has_value();
+        checked += static_cast<int>(completed.devices.size());
+        if (!(seen == completed) && !(seen == after)) {
+            ++lost;
+            ADD_FAILURE() << "round " << round << (step ? " during " + step->name : "")
+                          << ": on disk" << describe(seen) << "; saved" << describe(completed)
+                          << "; or" << describe(after);
         }
-        files_checked += result.files;
-        if (result.files > 0) ++nonempty_states;
-        if (!result.problems.empty()) {
-            ++rounds_with_problems;
-            if (rounds_with_problems <= 5)
-                for (const std::string& problem : result.problems)
-                    ADD_FAILURE() << "round " << round << ": " << problem;
-            // Later rounds are judged on their own: the bad file goes, the maps follow it.
-            for (const std::string& path : result.bad_files) unlink(path.c_str());
+        // Nothing half done stays once a manager has loaded the folder.
+        for (const std::string& name : entries(dir, "*")) {
+            const bool user_file = name.rfind("pgm_flash_", 0) == 0;
+            EXPECT_TRUE(user_file) << "round " << round << ": left over: " << name;
+            if (user_file) {
+                EXPECT_TRUE(read_qspi_file(dir + name).valid) << dir + name;
+            }
         }
-        for (const FOLDER& folder : folders)
-            for (const std::string& name : entries(folder.dir, ".pgm_flash_*"))
-                temporaries.insert(folder.dir + name);
+        state = seen;
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "kills: " << kills << ", files checked: " << files_checked
-              << ", rounds with user files: " << nonempty_states
-              << ", empty placeholders left by a kill (each then saved over): " << placeholders
-              << ", rounds with a partial file or a disagreement: " << rounds_with_problems
-              << ", temporaries left by killed writes: " << temporaries.size() << ", " << seconds
-              << " s" << std::endl;
+    std::cout << "kills: " << kills << ", steps interrupted: " << interrupted
+              << ", devices checked after the kills: " << checked
+              << ", files recovered on load: " << recovered.size() << ", devices lost: " << lost
+              << std::endl;
     RecordProperty("kills", kills);
-    RecordProperty("files_checked", files_checked);
-    RecordProperty("placeholders", placeholders);
-    EXPECT_EQ(kills, KILLS);
-    EXPECT_EQ(rounds_with_problems, 0);
-    // The kills must have met a folder in use, or nothing was tested.
-    EXPECT_GT(nonempty_states, KILLS / 2);
+    RecordProperty("devices_checked", checked);
+    EXPECT_EQ(lost, 0);
+    EXPECT_GT(interrupted, kills / 2) << "the kills must land in the middle of steps";
+    msg_set_sink({});
     VORN_MGR::set_db_custom_dir("");
 }
 
-// What a kill between touch and remove leaves, made on purpose: the load skips it and a save of
-// either kind replaces it.
-TEST(ReliabilityKill, AnEmptyPlaceholderIsSkippedAndSavedOver) {
+// Every step of every kind of save, one at a time, as the last thing the process does.
+TEST(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
     vorn_test::ProgrammerDir programmer;
     programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
     vorn_test::TempDir custom;
-    VORN_MGR::set_db_custom_dir(custom.path());
+    const std::string dir = custom.path();
+    VORN_MGR::set_db_custom_dir(dir);
     vorn_test::MessageCapture quiet;
-    const FOLDER folder{custom.path(), {"CDEV0"}, {"ctpl0"}};
-    for (const char* file : {"pgm_flash_CDEV0.xml", "pgm_flash_template_ctpl0.xml"})
-        std::ofstream(folder.dir + file).flush();
+    struct SCENARIO {
+        const char* what;
+        STEP step;
+    };
+    const SCENARIO scenarios[] = {
+        {"a new device", {'d', "N1", 7}},
+        {"a device saved again in its own file", {'d', "D0", 7}},
+        {"a device of a shared file saved again", {'d', "S1", 7}},
+        {"a device deleted from a shared file", {'x', "S1", 0}},
+        {"the only device of a file deleted", {'x', "D0", 0}},
+        {"a new template", {'t', "T0", 7}},
+        {"a template deleted from a shared file", {'y', "ST", 0}},
+    };
+    int points = 0;
+    for (const SCENARIO& scenario : scenarios) {
+        SCOPED_TRACE(scenario.what);
+        bool completed = false;
+        for (int n = 1; !completed && n < 40; ++n) {
+            STATE before;
+            reset_folder(dir, before);
+            const pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                msg_set_sink([](const MSG_RECORD&) {});
+                VORN_QSPI_MGR mgr;
+                HOST_FAULT::crash_at(n);
+                const STEP& step = scenario.step;
+                bool ok = false;
+                if (step.kind == 'd')
+                    ok = mgr.update_db(versioned_device(mgr, step.name, step.version), dir);
+                else if (step.kind == 't')
+                    ok = mgr.update_template_db(
+                        versioned_template(mgr, step.name, step.version).get(), dir);
+                else
+                    ok = mgr.delete_db(step.name, dir);
+                _exit(ok ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            ASSERT_TRUE(WIFEXITED(status)) << "crash point " << n;
+            completed = WEXITSTATUS(status) == 0;
+            ASSERT_TRUE(completed || WEXITSTATUS(status) == 99) << "crash point " << n;
+            ++points;
+            VORN_QSPI_MGR fresh;
+            const STATE seen = observe(fresh);
+            const STATE after = apply(before, scenario.step);
+            EXPECT_TRUE(seen == (completed ? after : before) || (!completed && seen == after))
+                << "crash point " << n << ": on disk" << describe(seen) << "; before"
+                << describe(before) << "; after" << describe(after);
+            for (const std::string& name : entries(dir, "*"))
+                EXPECT_TRUE(name.rfind("pgm_flash_", 0) == 0 && read_qspi_file(dir + name).valid)
+                    << "crash point " << n << ": " << name;
+        }
+        EXPECT_TRUE(completed);
+    }
+    std::cout << "crash points tried: " << points << std::endl;
+    VORN_MGR::set_db_custom_dir("");
+}
 
-    VORN_QSPI_MGR mgr;
-    CHECK_RESULT result;
-    check_folder(mgr, folder, mgr.get_custom_dir_map(), result);
-    EXPECT_EQ(result.placeholders,
-              (std::vector<std::string>{"pgm_flash_CDEV0.xml", "pgm_flash_template_ctpl0.xml"}));
-    EXPECT_TRUE(result.problems.empty());
-    EXPECT_EQ(mgr.get_custom_dir_map().count("CDEV0"), 0u);
-    EXPECT_EQ(mgr.get_user_flash_template_map().count("ctpl0"), 0u);
+// Two processes save the same device and devices of their own into one folder, each round
+// under the folder's lock with a manager renewed inside it, as the tool and README's hosts do.
+TEST(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
+    vorn_test::ProgrammerDir programmer;
+    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
+    vorn_test::TempDir custom;
+    const std::string dir = custom.path();
+    VORN_MGR::set_db_custom_dir(dir);
+    const int rounds = setting("VORN_CONCURRENT_ROUNDS", 200);
 
-    for (const std::string& file : result.placeholders)
-        save_over_placeholder(mgr, folder, file, result.problems);
-    EXPECT_TRUE(result.problems.empty()) << result.problems.front();
-    EXPECT_EQ(mgr.get_custom_dir_map().count("CDEV0"), 1u);
-    EXPECT_EQ(mgr.get_user_flash_template_map().count("ctpl0"), 1u);
+    std::vector<pid_t> writers;
+    for (int writer = 0; writer < 2; ++writer) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid != 0) {
+            writers.push_back(pid);
+            continue;
+        }
+        msg_set_sink([](const MSG_RECORD&) {});
+        int failures = 0;
+        try {
+            for (int round = 0; round < rounds; ++round) {
+                VORN_DB_LOCK lock(dir);
+                VORN_QSPI_MGR mgr;
+                const std::string own =
+                    "W" + std::to_string(writer) + "_" + std::to_string(round % 4);
+                failures += !mgr.update_db(versioned_device(mgr, "SAME", writer), dir);
+                failures += !mgr.update_db(versioned_device(mgr, own, round % 250), dir);
+                if (round % 5 == 4) failures += !mgr.delete_db(own, dir);
+            }
+        } catch (const std::exception& e) {
+            std::cerr << "writer " << writer << ": " << e.what() << std::endl;
+            _exit(3);
+        }
+        _exit(failures == 0 ? 0 : 1);
+    }
+    for (pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+    VORN_QSPI_MGR fresh;
+    const STATE seen = observe(fresh);
+    EXPECT_EQ(seen.devices.count("SAME"), 1u);
+    // Each writer's own devices as its rounds left them.
+    std::vector<bool> present(4, false);
+    for (int round = 0; round < rounds; ++round) present[round % 4] = round % 5 != 4;
+    for (int writer = 0; writer < 2; ++writer)
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(seen.devices.count("W" + std::to_string(writer) + "_" + std::to_string(k)),
+                      present[k] ? 1u : 0u)
+                << writer << " " << k;
+    for (const std::string& name : entries(dir, "*"))
+        EXPECT_TRUE(name.rfind("pgm_flash_", 0) == 0 && read_qspi_file(dir + name).valid) << name;
+    std::cout << "concurrent writers: 2, rounds each: " << rounds
+              << ", devices at the end: " << seen.devices.size() << std::endl;
     VORN_MGR::set_db_custom_dir("");
 }
 

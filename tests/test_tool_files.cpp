@@ -247,25 +247,37 @@ TEST(ToolExport, Refusals) {
 
 // ---- internal errors ----------------------------------------------------------------------
 
-TEST(ToolInternalError, MissingGoldenTemplateIsOneLineAndStatusThree) {
+TEST(ToolInternalError, MissingDatabaseIsOneLineAndABrokenGoldenTemplateAnInternalError) {
     TOOL_WORLD world;
     const std::string golden = world.zentro() + "pgm_flash_db_qspi.xml";
+    const std::string shipped = world.read(golden);
     tool_test::fs::remove(golden);
     RESULT r = world.run({"list"});
     EXPECT_EQ(r.status, 3) << r;
     EXPECT_TRUE(r.out.empty()) << r;
-    const auto lines = r.err_lines();
-    ASSERT_EQ(lines.size(), 1u) << r;
-    const std::string start = "Internal Error: " + golden + " not found. (pgm/vorn/vorn_qspi_mgr:";
-    EXPECT_EQ(lines[0].rfind(start, 0), 0u) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[0].substr(start.size()), std::regex(R"([0-9]+\))")))
-        << lines[0];
+    ASSERT_EQ(r.err_lines().size(), 1u) << r;
+    EXPECT_EQ(r.err_lines()[0].rfind("vorn: no flash database in ", 0), 0u) << r;
+    EXPECT_EQ(r.err.find("Internal Error"), std::string::npos) << r;
 
+    // A golden template without one of its vendors breaks an invariant of the library.
+    const size_t issi = shipped.find("<ISSI>");
+    const size_t end = shipped.find("</ISSI>") + std::string("</ISSI>").size();
+    ASSERT_NE(issi, std::string::npos);
+    world.write(golden, shipped.substr(0, issi) + shipped.substr(end));
+    const std::string condition =
+        "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_ISSI) == 1";
+    RESULT i = world.run({"list"});
+    EXPECT_EQ(i.status, 3) << i;
+    ASSERT_EQ(i.err_lines().size(), 1u) << i;
+    const std::string start = "Internal Error: " + condition + " (pgm/vorn/vorn_qspi_mgr:";
+    EXPECT_EQ(i.err_lines()[0].rfind(start, 0), 0u) << i;
+    EXPECT_TRUE(std::regex_match(i.err_lines()[0].substr(start.size()), std::regex(R"([0-9]+\))")))
+        << i;
     RESULT j = world.run({"info", "--json"});
     EXPECT_EQ(j.status, 3) << j;
     json doc = j.json();
     EXPECT_EQ(doc.at("status"), 3);
-    EXPECT_EQ(doc.at("internal_error").at("condition"), golden + " not found.");
+    EXPECT_EQ(doc.at("internal_error").at("condition"), condition);
     EXPECT_EQ(doc.at("internal_error").at("module"), "VORN");
 }
 

@@ -100,7 +100,7 @@ TEST(ToolCommandLine, ShippedDatabaseWithoutAnyVariable) {
     EXPECT_NE(r.out.find(SHIPPED), std::string::npos) << r;
     RESULT info = world.run({"info", "--json"}, false);
     ASSERT_EQ(info.status, 0) << info;
-    EXPECT_EQ(info.json().at("programmer_dir"), VORN_TEST_DATA_DIR);
+    EXPECT_EQ(info.json().at("programmer_dir"), VORN_TEST_BUILTIN_DATA_DIR);
     EXPECT_EQ(info.json().at("user_ini_file"), world.root() + "xdg/vorn/user.ini");
     EXPECT_EQ(info.json().at("custom_dir"), world.root() + "home/");
     EXPECT_FALSE(tool_test::fs::exists(world.root() + "xdg/vorn/user.ini"));

@@ -2,12 +2,14 @@
 #ifndef PGM_H_FIO_EXPORT_H
 #define PGM_H_FIO_EXPORT_H
 
+#include "pgm_api.h"
+
 #include <memory>
 #include <string>
 #include <vector>
 
-class FIO_FILE_SYSTEM {
-public:
+class PGM_API FIO_FILE_SYSTEM {
+  public:
     static bool exists(const std::string& path);
     static bool is_directory(const std::string& path);
     // Creates an empty file when it does not exist; true when it exists afterwards.
@@ -20,8 +22,8 @@ public:
 
 // A path split into its directory and file name. Relative paths are taken against the
 // current directory when made absolute; nothing is resolved on disk.
-class FIO_PATH {
-public:
+class PGM_API FIO_PATH {
+  public:
     FIO_PATH() = default;
     explicit FIO_PATH(const std::string& path);
 
@@ -34,7 +36,7 @@ public:
     // The path as given, with the file name replaced if one was set.
     std::string str() const;
 
-private:
+  private:
     std::string m_directory;  // as given, ending with "/" when not empty
     std::string m_file_name;
 };
@@ -43,17 +45,76 @@ private:
 // in ascending byte order so that every load sees the same order; an empty name ends it.
 // Only files are listed, not folders; a missing folder lists nothing. `recursive` also lists
 // the files of subfolders, as paths relative to the pattern's folder.
-class FIO_FIND {
-public:
+class PGM_API FIO_FIND {
+  public:
     FIO_FIND(const std::string& pattern, bool recursive);
     ~FIO_FIND();
     std::string find_first();
     std::string find_next();
 
-private:
+  private:
     std::string m_pattern;
     std::vector<std::string> m_names;
     size_t m_next = 0;
+};
+
+// Changes to the files of one folder that a crash cannot leave half done. Each new content is
+// written whole under a hidden temporary name, and flushed, when it is given; commit() then puts
+// every change in place: a single change by one rename or removal, several through a journal
+// that recover_folder() completes after a crash. An uncommitted change leaves nothing behind.
+// Targets are replaced or removed as directory entries: a symbolic link is never followed, and a
+// target that is neither a file nor a link (a folder, a pipe) makes the change fail.
+class PGM_API FIO_FOLDER_CHANGE {
+  public:
+    explicit FIO_FOLDER_CHANGE(const std::string& folder);
+    ~FIO_FOLDER_CHANGE();
+    FIO_FOLDER_CHANGE(const FIO_FOLDER_CHANGE&) = delete;
+    FIO_FOLDER_CHANGE& operator=(const FIO_FOLDER_CHANGE&) = delete;
+
+    // `path` (a file of the folder) will hold `content`, mode 0644; false when its temporary
+    // cannot be written.
+    bool write(const std::string& path, const std::string& content);
+    // `path` will be gone.
+    void remove(const std::string& path);
+    // Whether `path` exists once this change is made: what the change does to it, else the disk.
+    bool exists(const std::string& path) const;
+    // Puts every change in place; false, with nothing changed, when it cannot.
+    bool commit();
+    // Why the last write or commit failed.
+    const std::string& error() const { return m_error; }
+
+    // What an interrupted change left in `folder` (a journal, temporaries, an empty placeholder
+    // of an older protocol) is completed or removed; one line per file: "<path> (<what>)".
+    // Only under the folder's lock (FIO_FOLDER_LOCK), so that no live change is taken for one.
+    static std::vector<std::string> recover_folder(const std::string& folder);
+    // Whether `folder` holds anything recover_folder would act on; reads the folder only.
+    static bool needs_recovery(const std::string& folder);
+
+  private:
+    struct STEP {
+        std::string target;     // full path
+        std::string temporary;  // empty for a removal
+    };
+    std::string m_folder;
+    std::vector<STEP> m_steps;
+    std::string m_error;
+    bool m_done = false;
+};
+
+// An advisory lock on a database folder (flock on the folder itself), held while it lives and
+// released when the process ends, however it ends. Within one process the lock is shared: an
+// inner lock of a folder already locked is granted at once. `wait` false gives up at once when
+// another process holds it; a missing folder is not locked.
+class PGM_API FIO_FOLDER_LOCK {
+  public:
+    FIO_FOLDER_LOCK(const std::string& folder, bool wait);
+    ~FIO_FOLDER_LOCK();
+    FIO_FOLDER_LOCK(const FIO_FOLDER_LOCK&) = delete;
+    FIO_FOLDER_LOCK& operator=(const FIO_FOLDER_LOCK&) = delete;
+    bool held() const { return !m_key.empty(); }
+
+  private:
+    std::string m_key;
 };
 
 #endif

@@ -2,21 +2,23 @@
 #ifndef PGM_H_GEN_EXPORT_H
 #define PGM_H_GEN_EXPORT_H
 
+#include "pgm_api.h"
+
 #include <cstddef>
 #include <string>
 
 #include <fmt/printf.h>
 
 // Zero when equal, like strcmp; gen_stricmp ignores ASCII letter case.
-int gen_strcmp(const char* a, const char* b);
-int gen_strcmp(const std::string& a, const std::string& b);
-int gen_stricmp(const char* a, const char* b);
-int gen_stricmp(const std::string& a, const std::string& b);
+PGM_API int gen_strcmp(const char* a, const char* b);
+PGM_API int gen_strcmp(const std::string& a, const std::string& b);
+PGM_API int gen_stricmp(const char* a, const char* b);
+PGM_API int gen_stricmp(const std::string& a, const std::string& b);
 // Copies at most size-1 characters and always terminates; returns dst.
-char* gen_strcpy(char* dst, size_t size, const char* src);
+PGM_API char* gen_strcpy(char* dst, size_t size, const char* src);
 
 // Upper-cases ASCII letters in place.
-void stl_toupper(std::string& text);
+PGM_API void stl_toupper(std::string& text);
 
 namespace MEM_DETAIL {
 // printf-style formatting into *out.
@@ -39,7 +41,7 @@ std::string fmt_sprintf(const char* format, const Args&... args) {
 }  // namespace TARVEN
 
 // Per-module memory bookkeeping: counts the modules that registered.
-class MEM_INITIALIZER {
+class PGM_API MEM_INITIALIZER {
 public:
     explicit MEM_INITIALIZER(const char* module);
     ~MEM_INITIALIZER();

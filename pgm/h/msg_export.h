@@ -2,6 +2,8 @@
 #ifndef PGM_H_MSG_EXPORT_H
 #define PGM_H_MSG_EXPORT_H
 
+#include "pgm_api.h"
+
 #include <cstdarg>
 #include <cstddef>
 #include <functional>
@@ -15,7 +17,7 @@ typedef int MSG_D_LEVEL;
 enum MSG_POST_TYPE { MSG_POST_TYPE_ERROR = 0, MSG_POST_TYPE_INFO = 1, MSG_POST_TYPE_WARNING = 2 };
 
 // What reaches the process-wide sink for every posted message and every trace.
-struct MSG_RECORD {
+struct PGM_API MSG_RECORD {
     char severity;       // 'E' error, 'W' warning, 'D' debug trace
     unsigned id;         // message identifier; 0 for traces
     std::string name;    // "VORN_INVALID_DEVICE_DENSITY"; empty for traces
@@ -27,12 +29,12 @@ using MSG_SINK = std::function<void(const MSG_RECORD&)>;
 
 // Installs `sink` and returns the previous one; an empty sink restores the default, which
 // prints errors and warnings to stderr and traces when VORN_DEBUG is at least their level.
-MSG_SINK msg_set_sink(MSG_SINK sink);
+PGM_API MSG_SINK msg_set_sink(MSG_SINK sink);
 
 // Opaque report context of the host; the library always passes null.
 class MSG_REPORT;
 
-class MSG_BASE {
+class PGM_API MSG_BASE {
 public:
     MSG_BASE(char severity, MSG_REPORT* report);
     virtual ~MSG_BASE();
@@ -68,12 +70,12 @@ protected:
     bool m_posted = false;
 };
 
-class MSG_E : public MSG_BASE {
+class PGM_API MSG_E : public MSG_BASE {
 public:
     explicit MSG_E(MSG_REPORT* report);
 };
 
-class MSG_W : public MSG_BASE {
+class PGM_API MSG_W : public MSG_BASE {
 public:
     explicit MSG_W(MSG_REPORT* report);
     // Every warning of the library receives 1 here: it may be shown in the message window.
@@ -85,14 +87,14 @@ private:
 };
 
 // A suppressed warning: filling and posting it do nothing.
-class MSG_W_NULL : public MSG_W {
+class PGM_API MSG_W_NULL : public MSG_W {
 public:
     MSG_W_NULL();
     void fill_args(const char* format, ...) override;
     void post() override;
 };
 
-class MSG_D : public MSG_BASE {
+class PGM_API MSG_D : public MSG_BASE {
 public:
     explicit MSG_D(MSG_REPORT* report);
     // Debug messages use printf notation ("%s", "%d"), not the placeholder notation.
@@ -105,7 +107,7 @@ private:
     MSG_D_LEVEL m_level = 0;
 };
 
-class MSG_INDEX {
+class PGM_API MSG_INDEX {
 public:
     static MSG_INDEX* get_default_index();
     bool is_suppressed(MSG_ID id) const;
@@ -114,7 +116,7 @@ public:
 };
 
 // Makes a module's message identifiers known to the host for the registrar's lifetime.
-class MSG_ID_REGISTRAR {
+class PGM_API MSG_ID_REGISTRAR {
 public:
     MSG_ID_REGISTRAR(const MSG_ID* ids, const MSG_POST_TYPE* types, size_t count);
     ~MSG_ID_REGISTRAR();
@@ -131,7 +133,7 @@ private:
 };
 
 // A broken invariant of the library. what() is the condition text.
-class VORN_INTERNAL_ERROR : public std::logic_error {
+class PGM_API VORN_INTERNAL_ERROR : public std::logic_error {
 public:
     VORN_INTERNAL_ERROR(const std::string& condition, const std::string& module,
                         const std::string& file, int line);
@@ -145,7 +147,7 @@ private:
     int m_line;
 };
 
-class MSG_INTERNAL_ERROR {
+class PGM_API MSG_INTERNAL_ERROR {
 public:
     [[noreturn]] static void report(const std::string& condition, const char* module,
                                     const char* file, int line);
@@ -153,6 +155,6 @@ public:
 
 // printf-style debug trace of `module` at `level`; returns the number of characters sent
 // (0 when the trace was formatted but nobody listens).
-int msg_local_vdebug(const char* module, MSG_D_LEVEL level, const char* format, va_list args);
+PGM_API int msg_local_vdebug(const char* module, MSG_D_LEVEL level, const char* format, va_list args);
 
 #endif

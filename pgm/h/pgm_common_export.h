@@ -2,9 +2,11 @@
 #ifndef PGM_H_PGM_COMMON_EXPORT_H
 #define PGM_H_PGM_COMMON_EXPORT_H
 
+#include "pgm_api.h"
+
 #include <string>
 
-class PGM_COMMON {
+class PGM_API PGM_COMMON {
 public:
     // The programmer's common directory, always ending with "/": the directory given to
     // set_common_programmer, else $VORN_PROGRAMMER_DIR, else the built-in data directory

@@ -4,6 +4,8 @@
 #ifndef PGM_H_PGM_COMMON_XML_ENUM_H
 #define PGM_H_PGM_COMMON_XML_ENUM_H
 
+#include "pgm_api.h"
+
 enum PGM_COMMON_XML_ENUM {
     PGM_COMMON_XML_ENUM__INVALID__ = 0,
     PGM_COMMON_XML_ENUM_RESERVED_001 = 1,
@@ -495,7 +497,7 @@ enum PGM_COMMON_XML_ENUM {
 };
 
 // The text of every member, indexed by its value: the tag written to a file.
-extern const char* const PGM_COMMON_XML_ENUM_STRING[487];
+extern PGM_API const char* const PGM_COMMON_XML_ENUM_STRING[487];
 
 #endif
 // clang-format on

@@ -2,6 +2,8 @@
 #ifndef PGM_H_PGM_COMMON_XML_EXPORT_H
 #define PGM_H_PGM_COMMON_XML_EXPORT_H
 
+#include "pgm_api.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -46,7 +48,7 @@ constexpr unsigned int PGM_XML_COUNT_UNBOUNDED = 4294967295u;
 
 // What an attribute is, apart from its value: one per attribute of an element class, shared
 // by every element of that class.
-struct PGM_COMMON_XML_ATTRIBUTE_DESC {
+struct PGM_API PGM_COMMON_XML_ATTRIBUTE_DESC {
     std::string name;
     std::string second;
     std::string default_value;
@@ -56,13 +58,13 @@ struct PGM_COMMON_XML_ATTRIBUTE_DESC {
 };
 
 // One declared count: children of `kind` number from `min` to `max` (inclusive).
-struct PGM_COMMON_XML_COUNT_RULE {
+struct PGM_API PGM_COMMON_XML_COUNT_RULE {
     PGM_COMMON_XML_ENUM kind;
     unsigned int min;
     unsigned int max;
 };
 
-class PGM_COMMON_XML_ATTRIBUTE_INFO {
+class PGM_API PGM_COMMON_XML_ATTRIBUTE_INFO {
   public:
     // Built-in names ("__if_continue__", "__if_skip__", "__hidden__") take no slot; every
     // other attribute needs one. Internal errors: "name.size()", "ptr == NULL", "ptr != NULL".
@@ -103,7 +105,7 @@ class PGM_COMMON_XML_ATTRIBUTE_INFO {
     bool m_is_set = false;
 };
 
-class PGM_COMMON_XML_ELEMENT {
+class PGM_API PGM_COMMON_XML_ELEMENT {
   public:
     // Internal errors: "class_type != PGM_COMMON_XML_ENUM__INVALID__ && class_type <=
     // PGM_COMMON_XML_ENUM__MAX__", "type < PGM_XML_TYPE_INVALID",
@@ -228,7 +230,7 @@ class PGM_COMMON_XML_ELEMENT {
     int m_line = 0;
 };
 
-class PGM_COMMON_XML {
+class PGM_API PGM_COMMON_XML {
   public:
     // Validates `xml_file` against the schema `xsd_file`. Returns true when valid; otherwise
     // `error` (or `warning`) holds the reason, with line numbers where there are any. Never

@@ -2,6 +2,8 @@
 #ifndef PGM_H_PGMDEV_EXPORT_H
 #define PGM_H_PGMDEV_EXPORT_H
 
+#include "pgm_api.h"
+
 #include <map>
 #include <memory>
 #include <string>
@@ -24,7 +26,7 @@ enum PGMIO_CONFIG_SCHEME : int {
 };
 
 // One section of <programmer>/dev/families.ini.
-struct PGMDEV_DEV_INFO {
+struct PGM_API PGMDEV_DEV_INFO {
     DEV_FAMILY_ENUM family = DEV_FAMILY_NONE;
     std::string name;
     bool enabled = false;
@@ -33,13 +35,13 @@ struct PGMDEV_DEV_INFO {
     std::string flash_io_voltage;
 };
 
-struct PGMDEV_SUPPORTED_FAMILY {
+struct PGM_API PGMDEV_SUPPORTED_FAMILY {
     DEV_FAMILY_ENUM family = DEV_FAMILY_NONE;
     std::string name;
 };
 
 // Reads <programmer>/dev/families.ini (once per file change, shared by every instance).
-class PGMDEV_DEV_INFO_MANAGER {
+class PGM_API PGMDEV_DEV_INFO_MANAGER {
 public:
     PGMDEV_DEV_INFO_MANAGER(bool load_all, int option);
     // The family's record, or null when the file has no such section.
@@ -53,7 +55,7 @@ private:
 };
 
 // One section of <programmer>/dev/legacy_flash.ini.
-struct PGMDEV_SFL_FLASH_INFO {
+struct PGM_API PGMDEV_SFL_FLASH_INFO {
     std::string name;
     bool enabled = false;
     std::string io_voltage;
@@ -62,7 +64,7 @@ struct PGMDEV_SFL_FLASH_INFO {
 };
 
 // Reads <programmer>/dev/legacy_flash.ini (once per file change, shared by every instance).
-class PGMDEV_FLASH_MANAGER {
+class PGM_API PGMDEV_FLASH_MANAGER {
 public:
     PGMDEV_FLASH_MANAGER(bool load_all, int option, bool flag_a, bool flag_b);
     // The records in file order.

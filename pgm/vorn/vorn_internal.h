@@ -28,6 +28,12 @@
 // null `out` allocates nothing.
 bool vorn_scan_byte_list(const std::string& text, unsigned char* out, unsigned int& count);
 
+class VORN_FLASH;
+
+// Whether every value of the record's flows fits the element the writer puts it in. Validation
+// accepts numbers of any size where the file holds 32 bits, so saves ask this first.
+bool vorn_flash_fits_file(VORN_FLASH* flash);
+
 // Reads one database file of `kind` into its element tree; a user file is checked against
 // `xsd` first. Null, with the reason in `err_msg`, for a file that is missing, fails the schema
 // or cannot be read.
@@ -71,6 +77,10 @@ bool vorn_parse_xml_file(PGM_COMMON_XML_FILE_ENUM kind, ROOT** object, const std
 bool vorn_load_user_files(const std::string& dir, const char* trace_format,
                           const char* skipped_name,
                           const std::function<bool(const std::string& xml_file)>& load);
+
+// Completes or removes what an interrupted save left in `dir`, with one warning per file,
+// unless a writer is at work there.
+void vorn_recover_db_dir(const std::string& dir);
 
 // Traces a user file skipped for `reason`; false, for the loader to return.
 bool vorn_skip_user_file(const std::string& xml_file, const std::string& reason);

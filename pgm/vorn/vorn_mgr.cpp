@@ -205,13 +205,6 @@ unsigned int intern(std::unordered_map<std::string, unsigned int>& seen,
     return position;
 }
 
-// Makes a file writable, removes it and checks that it is gone.
-bool remove_db_file(const std::string& file) {
-    if (!FIO_FILE_SYSTEM::chmod(file, 384)) return false;
-    if (!FIO_FILE_SYSTEM::remove(file)) return false;
-    return !FIO_FILE_SYSTEM::exists(file);
-}
-
 }  // namespace
 
 // ---- reading database files ---------------------------------------------------------------
@@ -257,6 +250,7 @@ bool vorn_skip_user_file(const std::string& xml_file, const std::string& reason)
 bool vorn_load_user_files(const std::string& dir, const char* trace_format,
                           const char* skipped_name,
                           const std::function<bool(const std::string& xml_file)>& load) {
+    vorn_recover_db_dir(dir);
     bool result = true;
     FIO_PATH path(dir);
     path.set_file_name("pgm_flash_*.xml");
@@ -573,6 +567,76 @@ bool VORN_MGR::is_parameter_compatible(VORN_FLASH_PARAM param, std::string value
 
 // ---- saving and deleting ------------------------------------------------------------------
 
+struct VORN_MGR::PENDING_SAVE {
+    explicit PENDING_SAVE(const std::string& db_dir) : lock(db_dir, true), files(db_dir) {}
+    ~PENDING_SAVE() {
+        // Abandoned (a failure, or an internal error on its way out): the maps as they were.
+        for (auto it = undo.rbegin(); it != undo.rend(); ++it) (*it)();
+    }
+    FIO_FOLDER_LOCK lock;
+    FIO_FOLDER_CHANGE files;
+    std::vector<std::function<void()>> undo;
+    std::vector<std::function<void()>> done;
+};
+
+bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()>& work) {
+    if (m_pending_save != nullptr) return work();
+    PENDING_SAVE save(db_dir);
+    m_pending_save = &save;
+    struct CLEAR {
+        PENDING_SAVE*& pending;
+        ~CLEAR() { pending = nullptr; }
+    } clear{m_pending_save};
+    if (!work()) return false;
+    if (!save.files.commit()) {
+        msg_vdebug_impl(2, "Saving into %s failed: %s", db_dir.c_str(), save.files.error().c_str());
+        post_failed_to_update_db(db_dir);
+        return false;
+    }
+    save.undo.clear();
+    for (const auto& finish : save.done) finish();
+    return true;
+}
+
+bool VORN_MGR::save_file(const std::string& path, const std::string& content) {
+    VORN_CHECK(m_pending_save, "m_pending_save");
+    if (m_pending_save->files.write(path, content)) return true;
+    msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
+    return false;
+}
+
+void VORN_MGR::save_removal(const std::string& path) {
+    VORN_CHECK(m_pending_save, "m_pending_save");
+    m_pending_save->files.remove(path);
+}
+
+bool VORN_MGR::save_exists(const std::string& path) const {
+    return m_pending_save != nullptr ? m_pending_save->files.exists(path)
+                                     : FIO_FILE_SYSTEM::exists(path);
+}
+
+void VORN_MGR::on_abandon(std::function<void()> undo) {
+    VORN_CHECK(m_pending_save, "m_pending_save");
+    m_pending_save->undo.push_back(std::move(undo));
+}
+
+void VORN_MGR::on_commit(std::function<void()> done) {
+    VORN_CHECK(m_pending_save, "m_pending_save");
+    m_pending_save->done.push_back(std::move(done));
+}
+
+namespace {
+
+// A map entry as it was, to be put back.
+template <typename MAP>
+std::function<void()> restore_entry(MAP& map, const typename MAP::key_type& key) {
+    auto it = map.find(key);
+    if (it == map.end()) return [&map, key] { map.erase(key); };
+    return [&map, key, value = it->second] { map[key] = value; };
+}
+
+}  // namespace
+
 bool VORN_MGR::update_db(VORN_FLASH* flash, std::string db_dir) {
     VORN_CHECK(flash, "flash");
     // Ownership is ours from here: a record that does not end up in the map is deleted, also
@@ -590,49 +654,20 @@ bool VORN_MGR::update_db(VORN_FLASH* flash, std::string db_dir) {
     std::map<std::string, std::string>* db_dir_map =
         select_db_dir_map(db_dir, m_zentro_dir_map, m_custom_dir_map, &is_zentro);
 
-    auto old_entry = db_dir_map->find(name);
-    if (old_entry == db_dir_map->end()) {
-        bool status = write_flash_xml_and_update_dir_map(flash, db_dir, db_dir_map);
-        if (status && !flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty())
-            status = update_template_db(flash, db_dir);
-        return status;
-    }
-
-    // Re-saving: a record the writer rejects must stop us before the old copy is gone.
-    { std::unique_ptr<PGM_COMMON_XML_ELEMENT> probe(create_xml_object_with_flash_list({flash})); }
-    const std::string old_file = old_entry->second;
-    auto old_active = m_flash_db_active_dir_map.find(name);
-    const bool had_active = old_active != m_flash_db_active_dir_map.end();
-    const std::string old_active_file = had_active ? old_active->second : std::string();
-    VORN_FLASH* const old_current = m_flash;
-
-    std::unique_ptr<VORN_FLASH> old_record;
-    if (!delete_db_entry(name, db_dir, &old_record)) return false;
-    VORN_FLASH* const restored = old_record.get();
-    // The caller may have handed back the very record the map held; the guard owns it now.
-    if (restored == flash) old_record.release();
-
-    if (!write_flash_xml_and_update_dir_map(flash, db_dir, db_dir_map)) {
-        if (restored != nullptr) {
-            // Put the old copy back, in memory and on disk; keep it only if the disk agrees.
-            (*db_dir_map)[name] = old_file;
-            if (had_active) m_flash_db_active_dir_map[name] = old_active_file;
-            m_flash_map[name] = restored;
-            flash_map_changed();
-            if (rewrite_db_file(old_file, *db_dir_map)) {
-                old_record.release();
-                if (old_current == restored) m_flash = restored;
-            } else {
-                db_dir_map->erase(name);
-                m_flash_db_active_dir_map.erase(name);
-                m_flash_map.erase(name);
-                flash_map_changed();
-            }
+    // The old copy goes and the new one comes in one save: a crash shows one or the other, and
+    // a failure leaves the old one.
+    bool deleted = true;
+    bool result = save_as_one(db_dir, [&] {
+        if (db_dir_map->count(name) != 0 && !delete_db(name, db_dir)) {
+            deleted = false;
+            return false;
         }
-        return false;
-    }
-    if (flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()) return true;
-    return update_template_db(flash, db_dir);
+        return write_flash_xml_and_update_dir_map(flash, db_dir, db_dir_map);
+    });
+    if (!deleted) return false;
+    if (!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty())
+        result = update_template_db(flash, db_dir);
+    return result;
 }
 
 bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string db_dir,
@@ -640,66 +675,67 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
     VORN_CHECK(flash, "flash");
     VORN_CHECK(db_dir_map, "db_dir_map");
     const std::string name = flash->get_name();
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(create_xml_object_with_flash_list({flash}));
     const std::string file = db_dir + "pgm_flash_" + name + ".xml";
-    // A name that skipped validation must still never lead the file out of db_dir.
-    if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+    // A name that skipped validation must still never lead the file out of db_dir, and
+    // numbers validation lets through must fit the file.
+    if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos ||
+        !vorn_flash_fits_file(flash)) {
         post_failed_to_update_db(db_dir);
         return false;
     }
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(create_xml_object_with_flash_list({flash}));
 
-    bool touched = false;
-    bool ready = true;
-    if (!FIO_FILE_SYSTEM::exists(file)) {
-        msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
-        ready = touched = FIO_FILE_SYSTEM::touch(file);
-    }
-    msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
-    if (ready) ready = remove_db_file(file);
-    if (ready) {
+    return save_as_one(db_dir, [&] {
+        // The old file is replaced in one step when the save is committed; the placeholder
+        // and the removal of the old file are no longer separate steps on disk.
+        if (!save_exists(file)) msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
+        msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
         msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
-        ready = PGM_COMMON_XML::write_xml(tree.get(), file);
-        if (ready) {
-            VORN_CHECK(FIO_FILE_SYSTEM::exists(file.c_str()),
-                       "FIO_FILE_SYSTEM::exists(file.c_str())");
+        const std::string text = PGM_COMMON_XML::write_xml_string(tree.get());
+        if (text.empty() || !save_file(file, text)) {
+            post_failed_to_update_db(db_dir);
+            return false;
         }
-    }
-    if (!ready) {
-        // Leave no empty placeholder of ours behind.
-        if (touched && FIO_FILE_SYSTEM::exists(file)) FIO_FILE_SYSTEM::remove(file);
-        post_failed_to_update_db(db_dir);
-        return false;
-    }
 
-    msg_vdebug_impl(2, "Before: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
-    msg_vdebug_impl(2, "Before: m_flash_db_active_dir_map.size() = %d",
-                    static_cast<int>(m_flash_db_active_dir_map.size()));
-    msg_vdebug_impl(2, "Before: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
-    (*db_dir_map)[name] = file;
-    m_flash_db_active_dir_map[name] = file;
-    VORN_FLASH*& slot = m_flash_map[name];
-    if (slot != nullptr && slot != flash) {
-        // The record of another directory under the same name gives way to the saved one.
-        if (m_flash == slot) m_flash = nullptr;
-        delete slot;
-    }
-    slot = flash;
-    flash_map_changed();
-    flash->set_db_dir(FIO_PATH(file).full_directory());
-    flash->set_flash_removable_permission(true);
-    msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
-    msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
-                    static_cast<int>(m_flash_db_active_dir_map.size()));
-    msg_vdebug_impl(2, "After: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
-    return true;
+        msg_vdebug_impl(2, "Before: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
+        msg_vdebug_impl(2, "Before: m_flash_db_active_dir_map.size() = %d",
+                        static_cast<int>(m_flash_db_active_dir_map.size()));
+        msg_vdebug_impl(2, "Before: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
+        on_abandon(restore_entry(*db_dir_map, name));
+        on_abandon(restore_entry(m_flash_db_active_dir_map, name));
+        on_abandon(restore_entry(m_flash_map, name));
+        on_abandon([this] { flash_map_changed(); });
+        (*db_dir_map)[name] = file;
+        m_flash_db_active_dir_map[name] = file;
+        VORN_FLASH*& slot = m_flash_map[name];
+        VORN_FLASH* const replaced = slot != flash ? slot : nullptr;
+        if (replaced != nullptr) {
+            // The record of another directory under the same name gives way to the saved one.
+            const bool was_current = m_flash == replaced;
+            if (was_current) m_flash = nullptr;
+            on_abandon([this, replaced, was_current] {
+                if (was_current) m_flash = replaced;
+            });
+            on_commit([replaced] { delete replaced; });
+        }
+        slot = flash;
+        flash_map_changed();
+        on_abandon([flash, dir = flash->get_db_dir(),
+                    removable = flash->get_flash_removable_permission()] {
+            flash->set_db_dir(dir);
+            flash->set_flash_removable_permission(removable);
+        });
+        flash->set_db_dir(FIO_PATH(file).full_directory());
+        flash->set_flash_removable_permission(true);
+        msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
+        msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
+                        static_cast<int>(m_flash_db_active_dir_map.size()));
+        msg_vdebug_impl(2, "After: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
+        return true;
+    });
 }
 
-bool VORN_MGR::delete_db(std::string name, std::string db_dir) {
-    return delete_db_entry(name, db_dir, nullptr);
-}
-
-bool VORN_MGR::delete_db_entry(const std::string& device_name, const std::string& db_dir,
-                               std::unique_ptr<VORN_FLASH>* kept) {
+bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
     VORN_CHECK(!device_name.empty(), "!device_name.empty()");
     VORN_CHECK(!db_dir.empty(), "!db_dir.empty()");
     msg_vdebug_impl(2, "Entering VORN_MGR::delete_db with device_name = %s", device_name.c_str());
@@ -754,12 +790,17 @@ bool VORN_MGR::delete_db_entry(const std::string& device_name, const std::string
         companion_templates.push_back(entry.first);
     }
 
-    VORN_CHECK(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()),
-               "FIO_FILE_SYSTEM::exists(file_to_delete.c_str())");
+    VORN_CHECK(save_exists(file_to_delete), "FIO_FILE_SYSTEM::exists(file_to_delete.c_str())");
     msg_vdebug_impl(2, "Deleting XML file %s", file_to_delete.c_str());
 
-    // The companions' document is built before the file goes, so that a broken companion stops
-    // the deletion with nothing changed.
+    // The companions' document is built before anything changes, so that a companion the
+    // writer cannot write stops the deletion with nothing changed.
+    for (VORN_FLASH* companion : companion_flashes) {
+        if (!vorn_flash_fits_file(companion)) {
+            post_failed_to_update_db(db_dir);
+            return false;
+        }
+    }
     PGM_COMMON_XML_ELEMENT* raw_tree = nullptr;
     if (!companion_flashes.empty()) raw_tree = create_xml_object_with_flash_list(companion_flashes);
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(raw_tree);
@@ -769,130 +810,68 @@ bool VORN_MGR::delete_db_entry(const std::string& device_name, const std::string
         tree.reset(raw_tree);
     }
 
-    if (!remove_db_file(file_to_delete)) {
-        post_failed_to_update_db(db_dir);
-        return false;
-    }
-
-    // What the map updates took away, to put back if the rewrite fails.
-    bool erased_device = false;
-    std::string erased_dir_file;
-    bool erased_active = false;
-    std::string erased_active_file;
-    VORN_FLASH* erased_record = nullptr;
-    bool erased_was_current = false;
-    VORN_USER_FLASH_TEMPLATE* erased_template = nullptr;
-    std::string erased_template_file;
-    bool erased_template_entry = false;
-    auto restore_maps = [&]() {
-        if (erased_device) {
-            (*db_dir_map)[device_name] = erased_dir_file;
-            if (erased_active) m_flash_db_active_dir_map[device_name] = erased_active_file;
-            m_flash_map[device_name] = erased_record;
+    return save_as_one(db_dir, [&] {
+        save_removal(file_to_delete);
+        if (dir_entry != db_dir_map->end()) {
+            auto record = m_flash_map.find(device_name);
+            VORN_CHECK(record != m_flash_map.end(), "iter4 != m_flash_map.end()");
+            msg_vdebug_impl(2, "Before: db_dir_map->size() = %d",
+                            static_cast<int>(db_dir_map->size()));
+            msg_vdebug_impl(2, "Before: m_flash_db_active_dir_map.size() = %d",
+                            static_cast<int>(m_flash_db_active_dir_map.size()));
+            msg_vdebug_impl(2, "Before: m_flash_map.size() = %d",
+                            static_cast<int>(m_flash_map.size()));
+            VORN_FLASH* const erased = record->second;
+            const bool was_current = m_flash != nullptr && m_flash == erased;
+            on_abandon(restore_entry(*db_dir_map, device_name));
+            on_abandon(restore_entry(m_flash_db_active_dir_map, device_name));
+            on_abandon(restore_entry(m_flash_map, device_name));
+            on_abandon([this, erased, was_current] {
+                flash_map_changed();
+                if (was_current) m_flash = erased;
+            });
+            db_dir_map->erase(device_name);
+            m_flash_db_active_dir_map.erase(device_name);
+            if (was_current) m_flash = nullptr;
+            m_flash_map.erase(record);
             flash_map_changed();
-            if (erased_was_current) m_flash = erased_record;
-        }
-        if (erased_template_entry) {
-            m_user_flash_template_map[device_name] = erased_template;
-            m_template_db_dir_map[device_name] = erased_template_file;
-        }
-    };
-    auto undo = make_undo(restore_maps);
-
-    if (dir_entry != db_dir_map->end()) {
-        auto iter4 = m_flash_map.find(device_name);
-        VORN_CHECK(iter4 != m_flash_map.end(), "iter4 != m_flash_map.end()");
-        msg_vdebug_impl(2, "Before: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
-        msg_vdebug_impl(2, "Before: m_flash_db_active_dir_map.size() = %d",
-                        static_cast<int>(m_flash_db_active_dir_map.size()));
-        msg_vdebug_impl(2, "Before: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
-        erased_device = true;
-        erased_dir_file = dir_entry->second;
-        db_dir_map->erase(dir_entry);
-        if (active != m_flash_db_active_dir_map.end()) {
-            erased_active = true;
-            erased_active_file = active->second;
-            m_flash_db_active_dir_map.erase(active);
-        }
-        erased_record = iter4->second;
-        erased_was_current = m_flash != nullptr && m_flash == erased_record;
-        if (erased_was_current) m_flash = nullptr;
-        m_flash_map.erase(iter4);
-        flash_map_changed();
-        msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
-        msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
-                        static_cast<int>(m_flash_db_active_dir_map.size()));
-        msg_vdebug_impl(2, "After: m_flash_map.size() = %d", static_cast<int>(m_flash_map.size()));
-    } else {
-        auto tpl = m_user_flash_template_map.find(device_name);
-        if (tpl != m_user_flash_template_map.end()) {
-            msg_vdebug_impl(2, "Before: m_user_flash_template_map->size() = %d",
-                            static_cast<int>(m_user_flash_template_map.size()));
-            msg_vdebug_impl(2, "Before: m_template_db_dir_map.size() = %d",
-                            static_cast<int>(m_template_db_dir_map.size()));
-            erased_template_entry = true;
-            erased_template = tpl->second;
-            m_user_flash_template_map.erase(tpl);
-            if (template_entry != m_template_db_dir_map.end()) {
-                erased_template_file = template_entry->second;
-                m_template_db_dir_map.erase(template_entry);
-            } else {
-                erased_template_file = file_to_delete;
+            // A re-save may hand the same record back to the map.
+            on_commit([this, erased, device_name] {
+                auto back = m_flash_map.find(device_name);
+                if (back == m_flash_map.end() || back->second != erased) delete erased;
+            });
+            msg_vdebug_impl(2, "After: db_dir_map->size() = %d",
+                            static_cast<int>(db_dir_map->size()));
+            msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
+                            static_cast<int>(m_flash_db_active_dir_map.size()));
+            msg_vdebug_impl(2, "After: m_flash_map.size() = %d",
+                            static_cast<int>(m_flash_map.size()));
+        } else {
+            auto tpl = m_user_flash_template_map.find(device_name);
+            if (tpl != m_user_flash_template_map.end()) {
+                msg_vdebug_impl(2, "Before: m_user_flash_template_map->size() = %d",
+                                static_cast<int>(m_user_flash_template_map.size()));
+                msg_vdebug_impl(2, "Before: m_template_db_dir_map.size() = %d",
+                                static_cast<int>(m_template_db_dir_map.size()));
+                VORN_USER_FLASH_TEMPLATE* const erased = tpl->second;
+                on_abandon(restore_entry(m_user_flash_template_map, device_name));
+                on_abandon(restore_entry(m_template_db_dir_map, device_name));
+                m_user_flash_template_map.erase(tpl);
+                m_template_db_dir_map.erase(device_name);
+                on_commit([erased] { delete_user_template(erased); });
+                msg_vdebug_impl(2, "After: m_user_flash_template_map->size() = %d",
+                                static_cast<int>(m_user_flash_template_map.size()));
+                msg_vdebug_impl(2, "After: m_template_db_dir_map.size() = %d",
+                                static_cast<int>(m_template_db_dir_map.size()));
             }
-            msg_vdebug_impl(2, "After: m_user_flash_template_map->size() = %d",
-                            static_cast<int>(m_user_flash_template_map.size()));
-            msg_vdebug_impl(2, "After: m_template_db_dir_map.size() = %d",
-                            static_cast<int>(m_template_db_dir_map.size()));
         }
-    }
-
-    if (tree) {
+        if (!tree) return true;
         msg_vdebug_impl(2, "Writing XML file, %s", file_to_delete.c_str());
-        if (!PGM_COMMON_XML::write_xml(tree.get(), file_to_delete)) {
-            // Back to the old state: maps first, then the file as it was.
-            undo.dismiss();
-            restore_maps();
-            rewrite_db_file(file_to_delete, *db_dir_map);
+        const std::string text = PGM_COMMON_XML::write_xml_string(tree.get());
+        if (text.empty() || !save_file(file_to_delete, text)) {
             post_failed_to_update_db(db_dir);
             return false;
         }
-        VORN_CHECK(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()),
-                   "FIO_FILE_SYSTEM::exists(file_to_delete.c_str())");
-    }
-
-    undo.dismiss();
-    if (erased_record != nullptr) {
-        if (kept != nullptr)
-            kept->reset(erased_record);
-        else
-            delete erased_record;
-    }
-    delete_user_template(erased_template);
-    return true;
-}
-
-bool VORN_MGR::rewrite_db_file(const std::string& file,
-                               const std::map<std::string, std::string>& db_dir_map) {
-    const std::string target = FIO_PATH(file).fullpath();
-    const std::string target_name = base_name(target);
-    std::vector<VORN_FLASH*> flashes;
-    std::vector<std::string> templates;
-    for (const auto& entry : db_dir_map) {
-        if (!is_same_file(entry.second, target, target_name)) continue;
-        auto iter = m_flash_map.find(entry.first);
-        if (iter != m_flash_map.end() && iter->second != nullptr) flashes.push_back(iter->second);
-    }
-    for (const auto& entry : m_template_db_dir_map)
-        if (is_same_file(entry.second, target, target_name)) templates.push_back(entry.first);
-
-    PGM_COMMON_XML_ELEMENT* raw_tree = nullptr;
-    if (!flashes.empty()) raw_tree = create_xml_object_with_flash_list(flashes);
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(raw_tree);
-    if (!templates.empty()) {
-        create_user_template_with_template_list(raw_tree, templates);
-        tree.release();
-        tree.reset(raw_tree);
-    }
-    if (!tree) return false;
-    return PGM_COMMON_XML::write_xml(tree.get(), file) && FIO_FILE_SYSTEM::exists(file);
+        return true;
+    });
 }

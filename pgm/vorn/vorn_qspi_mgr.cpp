@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <typeinfo>
 #include <tuple>
 #include <utility>
 
@@ -135,13 +136,11 @@ bool first_number(const LIST& list, std::string& out) {
     return true;
 }
 
-// "\n" escapes of a stored description become line feeds. Shorter texts are refused: the
-// writer cannot write them back (it needs two characters to escape), so accepting one here
-// would make a device that loads once and never saves.
-bool unescape_description(const std::string& text, std::string& out) {
+// "\n" escapes of a stored description become line feeds; a text of one character has
+// nothing to turn and is kept as it is, as the writer writes it.
+std::string unescape_description(const std::string& text) {
     const size_t total_char = text.size();
-    if (total_char < 2) return false;
-    out.clear();
+    std::string out;
     out.reserve(total_char);
     size_t i = 0;
     while (total_char - i >= 2) {
@@ -154,11 +153,11 @@ bool unescape_description(const std::string& text, std::string& out) {
         }
     }
     if (i < total_char) out += text[i];
-    return true;
+    return out;
 }
 
 // The value text of one property from its child of the action element; false when the
-// action lacks that child (or, for a description, when it is too short to be read).
+// action lacks that child.
 bool read_action_property(const PGM_COMMON_XML_VORN_QSPI_ACTION* xml_action,
                           VORN_ACT_PROPERTY property, std::string& value) {
     switch (property_tag(property)) {
@@ -186,7 +185,8 @@ bool read_action_property(const PGM_COMMON_XML_VORN_QSPI_ACTION* xml_action,
             std::string raw;
             if (!first_text<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION>(xml_action->description, raw))
                 return false;
-            return unescape_description(raw, value);
+            value = unescape_description(raw);
+            return true;
         }
         case PGM_COMMON_XML_ENUM_ATTEMPT_COUNT:
             return first_number<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT>(xml_action->attempt_count,
@@ -1052,6 +1052,10 @@ bool VORN_QSPI_MGR::legacy_config_device_comparator(std::string a, std::string b
 }
 
 bool VORN_QSPI_MGR::device_is_legacy(std::string name, bool ignore_filter) {
+    // A host's subclass may extend or narrow the legacy list: ask the list itself, as the base
+    // does. The shipped manager answers from its map what its list would answer.
+    if (typeid(*this) != typeid(VORN_QSPI_MGR))
+        return VORN_MGR::device_is_legacy(name, ignore_filter);
     if (name.empty()) return false;
     // The same lookup of the active family's entry as building the list would make.
     const std::string* family_voltage = nullptr;

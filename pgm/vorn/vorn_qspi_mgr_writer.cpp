@@ -11,6 +11,7 @@
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
 #include "vorn_internal.h"
 #include "vorn_msgs.h"
+#include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
@@ -22,19 +23,49 @@ void post_message(MSG_BASE* msg) {
     if (owner) owner->post();
 }
 
-// The number of a numeric property as strtol with base 0 reads it ("0x10" is 16, "010" is 8).
-// Texts past 32 bits cannot be written as an unsigned element without changing the value.
-unsigned int property_number(const std::string& text) {
+// The number of a numeric property as strtol with base 0 reads it ("0x10" is 16, "010" is 8);
+// false when it does not fit the unsigned 32 bits of its element. Validation lets such texts
+// through (a delay has no upper bound), so a save checks them first (vorn_flash_fits_file).
+bool property_number(const std::string& text, unsigned int& number) {
     errno = 0;
     const long long value = std::strtoll(text.c_str(), nullptr, 0);
-    VORN_CHECK(errno != ERANGE && value >= 0 && value <= 0xFFFFFFFFLL, "value <= 0xFFFFFFFF");
-    return static_cast<unsigned int>(value);
+    if (errno == ERANGE || value < 0 || value > 0xFFFFFFFFLL) return false;
+    number = static_cast<unsigned int>(value);
+    return true;
 }
 
-// Line feeds become the two characters backslash and n; the last character is kept as it is.
+unsigned int property_number(const std::string& text) {
+    unsigned int number = 0;
+    VORN_CHECK(property_number(text, number), "value <= 0xFFFFFFFF");
+    return number;
+}
+
+// The properties written as unsigned elements rather than as text.
+bool is_number_element(VORN_ACT_PROPERTY property) {
+    switch (property) {
+        case VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT:
+        case VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE:
+        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE:
+        case VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE:
+        case VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE:
+        case VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE:
+        case VORN_ACT_PROPERTY_ERASE_ERASE_SIZE:
+        case VORN_ACT_PROPERTY_WRITE_REG_DELAY:
+        case VORN_ACT_PROPERTY_READ_REG_DELAY:
+        case VORN_ACT_PROPERTY_WRITE_DATA_DELAY:
+        case VORN_ACT_PROPERTY_READ_DATA_DELAY:
+        case VORN_ACT_PROPERTY_ERASE_DELAY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Line feeds become the two characters backslash and n; the last character is kept as it is,
+// so a text of one character is written unchanged.
 std::string escape_description(const std::string& text) {
+    if (text.size() < 2) return text;
     const size_t total_char = text.size();
-    VORN_CHECK(total_char >= 2, "total_char >= 2");
     std::string out;
     out.reserve(total_char + 8);
     for (size_t i = 0; i + 1 < total_char; ++i) {
@@ -76,6 +107,27 @@ std::unique_ptr<PGM_COMMON_XML_ELEMENT> new_document_root() {
 }
 
 }  // namespace
+
+bool vorn_flash_fits_file(VORN_FLASH* flash) {
+    // Only QSPI records carry flows.
+    if (dynamic_cast<VORN_QSPI_FLASH*>(flash) == nullptr) return true;
+    unsigned int number = 0;
+    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
+        const std::vector<VORN_OPERATION*>* operations = flash->get_operation_list(type);
+        if (operations == nullptr) continue;
+        for (VORN_OPERATION* op : *operations) {
+            if (op == nullptr) continue;
+            for (VORN_ACTION* act : *op->get_action_list()) {
+                if (act == nullptr) continue;
+                for (VORN_ACT_PROPERTY property : act->get_property_enum_list())
+                    if (is_number_element(property) &&
+                        !property_number(act->get_property_value(property), number))
+                        return false;
+            }
+        }
+    }
+    return true;
+}
 
 PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* VORN_QSPI_MGR::create_xml_device_info(VORN_FLASH* flash) {
     VORN_CHECK(flash, "flash");
@@ -458,28 +510,28 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
     const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
     VORN_CHECK(!name.empty(),
                "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(create_user_template_xml_object(flash));
-
-    const std::string file = db_dir + "pgm_flash_template_" + name + ".xml";
-    bool ok = true;
-    if (!FIO_FILE_SYSTEM::exists(file)) {
-        msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
-        ok = FIO_FILE_SYSTEM::touch(file);
-    }
-    msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
-    ok = ok && FIO_FILE_SYSTEM::chmod(file, 384) && FIO_FILE_SYSTEM::remove(file) &&
-         !FIO_FILE_SYSTEM::exists(file);
-    if (ok) {
-        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
-        // A refused write is an ordinary file-system failure, reported like the others; a
-        // write that claims success without leaving the file is a broken invariant.
-        ok = PGM_COMMON_XML::write_xml(root.get(), file);
-        if (ok) VORN_CHECK(FIO_FILE_SYSTEM::exists(file), "FIO_FILE_SYSTEM::exists(file.c_str())");
-    }
-    if (!ok) {
+    if (!vorn_flash_fits_file(flash)) {
         post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
         return false;
     }
-    m_template_db_dir_map[name] = file;
-    return true;
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(create_user_template_xml_object(flash));
+
+    const std::string file = db_dir + "pgm_flash_template_" + name + ".xml";
+    return save_as_one(db_dir, [&] {
+        if (!save_exists(file)) msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
+        msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
+        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
+        const std::string text = PGM_COMMON_XML::write_xml_string(root.get());
+        if (text.empty() || !save_file(file, text)) {
+            post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
+            return false;
+        }
+        auto old = m_template_db_dir_map.find(name);
+        if (old == m_template_db_dir_map.end())
+            on_abandon([this, name] { m_template_db_dir_map.erase(name); });
+        else
+            on_abandon([this, name, was = old->second] { m_template_db_dir_map[name] = was; });
+        m_template_db_dir_map[name] = file;
+        return true;
+    });
 }

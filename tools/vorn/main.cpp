@@ -61,6 +61,9 @@ int main(int argc, char** argv) {
     } catch (const REFUSED& e) {
         output.error(e.what());
         status = STATUS_REJECTED;
+    } catch (const NO_DATABASE& e) {
+        output.error(e.what());
+        status = STATUS_INTERNAL;
     } catch (const std::exception& e) {
         output.error(std::string("unexpected failure: ") + e.what());
         status = STATUS_INTERNAL;

@@ -55,6 +55,13 @@ void SESSION::prepare(bool may_write_ini) {
             throw REFUSED("programmer directory '" + m_options.programmer_dir + "' does not exist");
         PGM_COMMON::set_common_programmer(absolute_dir(m_options.programmer_dir));
     }
+    // Without its golden template the library cannot load at all; say where we looked.
+    const std::string programmer = PGM_COMMON::pgm_get_common_programmer();
+    std::error_code ec;
+    if (!fs::is_regular_file(programmer + "xml/pgm_flash_db_qspi.xml", ec))
+        throw NO_DATABASE("no flash database in " + programmer +
+                          " (xml/pgm_flash_db_qspi.xml is missing); give --programmer-dir DIR "
+                          "or set VORN_PROGRAMMER_DIR");
     std::string custom;
     if (!m_options.custom_dir.empty()) {
         custom = m_options.custom_dir;

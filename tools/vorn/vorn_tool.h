@@ -35,6 +35,12 @@ class REFUSED : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// No database where the tool looked: status 3, as a plain line and not as an internal error.
+class NO_DATABASE : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
 struct OPTIONS {
     std::string programmer_dir;
     std::string custom_dir;

@@ -379,7 +379,7 @@ std::string header(const Format& f) {
     for (const Elem* e : ordered) {
         const std::string cls = class_name(f, e->tag);
         const std::string self = enumerator(e->tag);
-        o << "\nclass " << cls << " : public PGM_COMMON_XML_ELEMENT {\npublic:\n"
+        o << "\nclass PGM_API " << cls << " : public PGM_COMMON_XML_ELEMENT {\npublic:\n"
           << "    explicit " << cls << "(\n"
           << "        PGM_COMMON_XML_ENUM sub_class_type = " << self << ")\n"
           << "        : PGM_COMMON_XML_ELEMENT(" << self << ", sub_class_type,\n"
@@ -580,6 +580,7 @@ std::string enum_header() {
       << "// from its tag table: change the table, not this file.\n"
       << "// clang-format off\n"
       << "#ifndef PGM_H_PGM_COMMON_XML_ENUM_H\n#define PGM_H_PGM_COMMON_XML_ENUM_H\n\n"
+      << "#include \"pgm_api.h\"\n\n"
       << "enum PGM_COMMON_XML_ENUM {\n"
       << "    PGM_COMMON_XML_ENUM__INVALID__ = 0,\n";
     char buf[64];
@@ -594,7 +595,7 @@ std::string enum_header() {
     }
     o << "    PGM_COMMON_XML_ENUM__MAX__ = " << ENUM_MAX << "\n};\n\n"
       << "// The text of every member, indexed by its value: the tag written to a file.\n"
-      << "extern const char* const PGM_COMMON_XML_ENUM_STRING[" << ENUM_MAX + 1 << "];\n\n"
+      << "extern PGM_API const char* const PGM_COMMON_XML_ENUM_STRING[" << ENUM_MAX + 1 << "];\n\n"
       << "#endif\n// clang-format on\n";
     return o.str();
 }

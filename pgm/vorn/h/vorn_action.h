@@ -2,12 +2,14 @@
 #ifndef VORN_ACTION_H
 #define VORN_ACTION_H
 
+#include "vorn_api.h"
+
 #include <string>
 #include <vector>
 
 #include "vorn_common.h"
 
-class VORN_ACTION {
+class VORN_API VORN_ACTION {
   public:
     virtual ~VORN_ACTION() = default;
 
@@ -47,7 +49,7 @@ class VORN_ACTION {
     std::string m_property_values;
 };
 
-class VORN_OPERATION {
+class VORN_API VORN_OPERATION {
   public:
     virtual ~VORN_OPERATION() = default;
 

@@ -2,12 +2,14 @@
 #ifndef VORN_FLASH_H
 #define VORN_FLASH_H
 
+#include "vorn_api.h"
+
 #include <string>
 #include <vector>
 
 #include "vorn_action.h"
 
-class VORN_FLASH {
+class VORN_API VORN_FLASH {
   public:
     explicit VORN_FLASH(const std::string& name);
     virtual ~VORN_FLASH();

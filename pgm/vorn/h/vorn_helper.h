@@ -2,12 +2,14 @@
 #ifndef VORN_HELPER_H
 #define VORN_HELPER_H
 
+#include "vorn_api.h"
+
 #include <string>
 #include <vector>
 
 #include "vorn_mgr.h"
 
-class VORN_HELPER {
+class VORN_API VORN_HELPER {
 public:
     VORN_HELPER();
     ~VORN_HELPER();

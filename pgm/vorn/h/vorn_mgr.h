@@ -2,6 +2,9 @@
 #ifndef VORN_MGR_H
 #define VORN_MGR_H
 
+#include "vorn_api.h"
+
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,18 +14,18 @@
 
 // Per device family: whether it programs flash through the SDM flow, and the flash I/O
 // voltage it accepts.
-struct VORN_DEV_INFO {
+struct VORN_API VORN_DEV_INFO {
     bool use_sdm_mode = false;
     std::string io_voltage;
 };
 
 // The two owned flows of a user template; its name is its key in the template map.
-struct VORN_USER_FLASH_TEMPLATE {
+struct VORN_API VORN_USER_FLASH_TEMPLATE {
     std::vector<VORN_OPERATION*> sdm_operation_list;
     std::vector<VORN_OPERATION*> sfl_operation_list;
 };
 
-class VORN_MGR {
+class VORN_API VORN_MGR {
   public:
     VORN_MGR();
     virtual ~VORN_MGR();
@@ -159,6 +162,20 @@ class VORN_MGR {
     // The index of m_flash_map, brought up to date first when the map or any record changed.
     const LOOKUP_INDEX& lookup_index();
 
+    // Saves are crash-safe: the files a save, a delete or a template save changes are written
+    // whole beside their targets and put in place together when it succeeds (FIO_FOLDER_CHANGE),
+    // under the lock of the directory (VORN_DB_LOCK). Runs `work` as one such save of `db_dir`:
+    // inside the save in progress, or as a save of its own. False when work or the commit fails;
+    // the maps and files are then as they were.
+    bool save_as_one(const std::string& db_dir, const std::function<bool()>& work);
+    // For the work of a save: the files it writes and removes, whether a file exists once the
+    // save is made, and what to undo when it is abandoned or finish once it is committed.
+    bool save_file(const std::string& path, const std::string& content);
+    void save_removal(const std::string& path);
+    bool save_exists(const std::string& path) const;
+    void on_abandon(std::function<void()> undo);
+    void on_commit(std::function<void()> done);
+
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();
     // The database half of device_exist_in_db: `name` is in m_flash_map and, unless the
@@ -187,14 +204,8 @@ class VORN_MGR {
     // False from a change of the map until the values are read again.
     bool m_index_values_valid = false;
 
-    // delete_db's work. When `kept` is given, a deleted device's record is handed over to it
-    // instead of being deleted, so that a failed re-save can put it back.
-    bool delete_db_entry(const std::string& device_name, const std::string& db_dir,
-                         std::unique_ptr<VORN_FLASH>* kept);
-    // Writes `file` again with every device of `db_dir_map` and every user template recorded
-    // in it; false when there is nothing to write or the write fails.
-    bool rewrite_db_file(const std::string& file,
-                         const std::map<std::string, std::string>& db_dir_map);
+    struct PENDING_SAVE;
+    PENDING_SAVE* m_pending_save = nullptr;
 };
 
 #endif

@@ -2,9 +2,11 @@
 #ifndef VORN_QSPI_ACTION_H
 #define VORN_QSPI_ACTION_H
 
+#include "vorn_api.h"
+
 #include "vorn_action.h"
 
-class VORN_QSPI_ACTION : public VORN_ACTION {
+class VORN_API VORN_QSPI_ACTION : public VORN_ACTION {
 public:
     // The type's run of properties, with its defaults; an unknown type is an internal error.
     explicit VORN_QSPI_ACTION(VORN_ACT_TYPE type);

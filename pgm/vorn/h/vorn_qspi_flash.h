@@ -2,9 +2,11 @@
 #ifndef VORN_QSPI_FLASH_H
 #define VORN_QSPI_FLASH_H
 
+#include "vorn_api.h"
+
 #include "vorn_flash.h"
 
-class VORN_QSPI_FLASH : public VORN_FLASH {
+class VORN_API VORN_QSPI_FLASH : public VORN_FLASH {
 public:
     explicit VORN_QSPI_FLASH(const std::string& name);
     ~VORN_QSPI_FLASH() override;

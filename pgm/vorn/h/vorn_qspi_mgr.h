@@ -2,6 +2,8 @@
 #ifndef VORN_QSPI_MGR_H
 #define VORN_QSPI_MGR_H
 
+#include "vorn_api.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -16,7 +18,7 @@ class PGM_COMMON_XML_VORN_QSPI_ACTION;
 class PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO;
 class PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW;
 
-class VORN_QSPI_MGR : public VORN_MGR {
+class VORN_API VORN_QSPI_MGR : public VORN_MGR {
   public:
     // Loads the whole database: device families, legacy list, golden template, then the user
     // files of the Zentro and the custom directory.
@@ -64,8 +66,8 @@ class VORN_QSPI_MGR : public VORN_MGR {
 
     bool legacy_config_device_comparator(std::string a, std::string b);
 
-    // Same answer as the base (membership in the legacy list), without building and sorting
-    // the list on every call.
+    // Same answer as the base (membership in get_legacy_config_device_list), without building
+    // and sorting the list on every call unless a subclass may have changed the list.
     bool device_is_legacy(std::string name, bool ignore_filter) override;
 
     std::string get_xsd_file();

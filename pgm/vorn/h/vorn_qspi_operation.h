@@ -2,9 +2,11 @@
 #ifndef VORN_QSPI_OPERATION_H
 #define VORN_QSPI_OPERATION_H
 
+#include "vorn_api.h"
+
 #include "vorn_action.h"
 
-class VORN_QSPI_OPERATION : public VORN_OPERATION {
+class VORN_API VORN_QSPI_OPERATION : public VORN_OPERATION {
 public:
     explicit VORN_QSPI_OPERATION(VORN_OP_TYPE type);
     // Deep copy: the copy owns new actions and shares nothing with `other`.

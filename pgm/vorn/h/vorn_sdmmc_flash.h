@@ -2,9 +2,11 @@
 #ifndef VORN_SDMMC_FLASH_H
 #define VORN_SDMMC_FLASH_H
 
+#include "vorn_api.h"
+
 #include "vorn_flash.h"
 
-class VORN_SDMMC_FLASH : public VORN_FLASH {
+class VORN_API VORN_SDMMC_FLASH : public VORN_FLASH {
 public:
     explicit VORN_SDMMC_FLASH(const std::string& name);
     ~VORN_SDMMC_FLASH() override;

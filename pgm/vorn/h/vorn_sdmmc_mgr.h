@@ -2,6 +2,8 @@
 #ifndef VORN_SDMMC_MGR_H
 #define VORN_SDMMC_MGR_H
 
+#include "vorn_api.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -12,7 +14,7 @@
 class PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH;
 class PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO;
 
-class VORN_SDMMC_MGR : public VORN_MGR {
+class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
 public:
     VORN_SDMMC_MGR();
     ~VORN_SDMMC_MGR() override;

@@ -2,6 +2,8 @@
 #ifndef VORN_VERSION_H
 #define VORN_VERSION_H
 
-const char* vorn_version();
+#include "vorn_api.h"
+
+VORN_API const char* vorn_version();
 
 #endif
