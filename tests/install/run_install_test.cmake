@@ -9,7 +9,7 @@ endforeach()
 
 set(prefix "${WORK_DIR}/prefix")
 file(REMOVE_RECURSE "${WORK_DIR}")
-file(MAKE_DIRECTORY "${WORK_DIR}/home")
+file(MAKE_DIRECTORY "${WORK_DIR}/home" "${WORK_DIR}/custom")
 
 function(run_checked what)
     execute_process(COMMAND ${ARGN}

@@ -17,8 +17,13 @@ int run_config_set(SESSION& session, const std::string& dir) {
         throw REFUSED("directory '" + dir + "' does not exist; create it first");
     const std::string full = absolute_dir(dir);
     // The library's own way of storing it, so that every host reads it back the same way.
-    if (!VORN_MGR::save_custom_dir_to_ini(full, false))
-        throw REFUSED("cannot write the user INI " + cfg_get_user_ini_file());
+    bool saved = VORN_MGR::save_custom_dir_to_ini(full, false);
+    // The library leaves a value that differs only in letter case as it is; here it is
+    // another directory.
+    if (saved && cfg_get_user_ini_value(CFG_USER_INI_VORN_CUSTOM_DB_DIR) != full)
+        saved = cfg_set_user_ini_value(CFG_USER_INI_VORN_CUSTOM_DB_DIR, full) &&
+                cfg_write_user_ini_file();
+    if (!saved) throw REFUSED("cannot write the user INI " + cfg_get_user_ini_file());
     output.out() << CUSTOM_DIR_KEY << " = " << full << " (in " << cfg_get_user_ini_file() << ")\n";
     output.data()["custom_dir"] = full;
     output.data()["user_ini_file"] = cfg_get_user_ini_file();

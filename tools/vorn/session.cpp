@@ -19,8 +19,8 @@ constexpr size_t MAX_NAME_LENGTH = 128;
 constexpr size_t MAX_LOOKUP_ID_BYTES = 4;  // get_id_in_dword reads four bytes
 
 const char* const ID_FORMAT =
-    "a device ID is 1 to 4 bytes separated by spaces, each 0x and one or two hexadecimal "
-    "digits or a number up to 255, such as \"0xEF 0x40 0x18\"";
+    "1 to 4 bytes separated by spaces, each 0x and one or two hexadecimal digits or a number "
+    "up to 255, such as \"0xEF 0x40 0x18\"";
 
 // Names that could leave the directory they are meant for, or mean nothing as a file name.
 bool name_is_unsafe(const std::string& name) {
@@ -54,7 +54,10 @@ struct ACCEPTED {
     std::string (*describe)(const std::vector<VORN_MGR*>& managers);
 };
 const ACCEPTED ACCEPTED_VALUES[] = {
-    {"device ID", [](const std::vector<VORN_MGR*>&) { return std::string(ID_FORMAT); }},
+    {"device ID",
+     [](const std::vector<VORN_MGR*>&) {
+         return "accepted device IDs: " + std::string(ID_FORMAT);
+     }},
     {"density",
      [](const std::vector<VORN_MGR*>& m) {
          return "accepted densities: " +
