@@ -24,7 +24,7 @@ void check_once(bool for_update) {
     vorn_tool::OUTPUT output(options);
     vorn_tool::SESSION session(options, output);
     if (vorn_tool::looks_like_sdmmc_file(g_file)) session.want_sdmmc();
-    session.prepare(false);
+    session.prepare();
     vorn_tool::CHECK_POLICY policy;
     policy.saved_by_update = for_update;
     vorn_tool::USER_FILE_CHECKER checker(session, policy);

@@ -37,7 +37,7 @@
 
 namespace {
 
-constexpr off_t MAX_FILE_SIZE = 16 * 1024 * 1024;
+constexpr off_t MAX_FILE_SIZE = PGM_COMMON_XML::MAX_FILE_SIZE;
 constexpr size_t MAX_REASONS = 20;
 constexpr int PARSE_OPTIONS = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_BIG_LINES;
 // Short texts (most of them the indentation between elements) are kept inside their nodes

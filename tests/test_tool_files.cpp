@@ -97,8 +97,8 @@ TEST(ToolCheck, Duplicates) {
     RESULT custom = world.run({"check", test_file("second_device.xml")});
     EXPECT_EQ(custom.status, 1) << custom;
     EXPECT_NE(custom.out.find("Error (20482)"), std::string::npos) << custom;
-    EXPECT_TRUE(prints(world.run({"check", test_file("second_device.xml"), "--for", "zentro"}), 0,
-                       "note:"));
+    EXPECT_TRUE(prints(world.run({"check", test_file("second_device.xml"), "--for", "zentro"}), 1,
+                       "in use from the custom directory"));
     // A file of the database itself does not clash with its own devices.
     EXPECT_TRUE(exits(world.run({"check", world.custom() + "pgm_flash_OTHERDEV.xml"}), 0));
 }
@@ -109,7 +109,7 @@ TEST(ToolCheck, BuiltInNamesOverrideOnlyFromTheCustomDirectory) {
     ASSERT_EQ(shown.status, 0);
     const std::string file = world.root() + "copy.xml";
     world.write(file, shown.out);
-    EXPECT_TRUE(prints(world.run({"check", file}), 0, "overrides"));
+    EXPECT_TRUE(prints(world.run({"check", file, "--replace"}), 0, "replaces"));
     EXPECT_TRUE(prints(world.run({"check", file, "--for", "zentro"}), 1, "Error (20482)"));
 }
 
@@ -174,7 +174,7 @@ TEST(ToolImport, OneBadFileImportsNothing) {
 TEST(ToolImport, ReplacingUserDevicesButNotBuiltInOnesInTheZentroDirectory) {
     TOOL_WORLD world;
     ASSERT_EQ(world.run({"import", test_file("second_device.xml")}).status, 0);
-    EXPECT_TRUE(exits(world.run({"import", test_file("second_device.xml")}), 0));
+    EXPECT_TRUE(exits(world.run({"import", test_file("second_device.xml"), "--replace"}), 0));
     EXPECT_EQ(world.files_in(world.custom()), std::vector<std::string>{"pgm_flash_OTHERDEV.xml"});
 
     RESULT shown = world.run({"show", SHIPPED, "--xml"});

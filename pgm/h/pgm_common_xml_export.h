@@ -232,6 +232,9 @@ class PGM_API PGM_COMMON_XML_ELEMENT {
 
 class PGM_API PGM_COMMON_XML {
   public:
+    // The largest file check_xsd and parse_xml read; a larger one is refused with a reason.
+    static constexpr long long MAX_FILE_SIZE = 16LL * 1024 * 1024;
+
     // Validates `xml_file` against the schema `xsd_file`. Returns true when valid; otherwise
     // `error` (or `warning`) holds the reason, with line numbers where there are any. Never
     // reads anything but the two files.

@@ -86,7 +86,8 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     if (!like && !session.name_is_safe(args.flow_template, true)) return STATUS_REJECTED;
     if (saving_template && !session.name_is_safe(args.save_template, true)) return STATUS_REJECTED;
 
-    session.prepare(true);
+    const DB_DIR target = parse_db_dir(args.to);
+    const std::string dir = session.writable_dir(target);
     VORN_QSPI_MGR* mgr = session.qspi();
     std::string id = args.id;
     std::string density = args.density;
@@ -100,7 +101,12 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
 
     if (like) {
         VORN_FLASH* base = mgr->get_flash(args.like, true);
-        if (base == nullptr) throw REFUSED("no QSPI device named '" + args.like + "'");
+        if (base == nullptr) {
+            std::vector<std::string> names;
+            for (const auto& entry : mgr->get_flash_map()) names.push_back(entry.first);
+            throw REFUSED("no QSPI device named '" + args.like + "'" +
+                          did_you_mean(closest_names(args.like, names)));
+        }
         if (mgr->device_is_legacy(args.like, true))
             throw REFUSED("'" + args.like + "' is a legacy device and has no flows to copy");
         auto given = [](CLI::Option* option) { return option->count() > 0; };
@@ -125,8 +131,9 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     ok &= session.judge("device name", args.name, [&](std::string* msg) {
         return mgr->device_name_is_valid(args.name, msg);
     });
-    ok &= session.judge("device ID", id,
-                        [&](std::string* msg) { return mgr->device_id_is_valid(id, msg); });
+    ok &= session.judge("device ID", id, [&](std::string* msg) {
+        return mgr->device_id_is_valid(id, msg) && id_fits_lookup(id, msg);
+    });
     ok &= session.judge("density", density, [&](std::string* msg) {
         return mgr->device_density_is_valid(density, msg);
     });
@@ -174,8 +181,6 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     std::vector<VORN_OPERATION*> sfl_copy = copy_operations(sfl);
     std::vector<VORN_OPERATION*> sdm_copy = copy_operations(sdm);
 
-    const DB_DIR target = parse_db_dir(args.to);
-    const std::string dir = session.db_dir(target);
     ensure_directory(dir);
 
     VORN_FLASH* flash = mgr->create_flash(args.name);
@@ -202,6 +207,20 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     data["device"] = device_json(mgr, saved, false);
     data["file"] = file;
     data["template_file"] = nullptr;
+    // Several devices answering one ID: the lookup gives the first in name order.
+    unsigned int mask = 0;
+    const unsigned int value = saved->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, &mask);
+    std::vector<std::string> sharing = devices_answering(mgr, value, mask);
+    sharing.erase(std::remove(sharing.begin(), sharing.end(), args.name), sharing.end());
+    data["id_shared_with"] = sharing;
+    data["id_lookup_returns"] = nullptr;
+    if (!sharing.empty()) {
+        VORN_FLASH* found = mgr->get_flash_with_id(value, mask);
+        const std::string returned = found != nullptr ? found->get_name() : "";
+        data["id_lookup_returns"] = returned;
+        output.out() << "ID " << id << " is also the ID of " << printable(join(sharing, ", "))
+                     << "; a lookup by this ID returns " << printable(returned) << ".\n";
+    }
     if (saving_template) {
         const auto& files = mgr->get_template_db_dir_map();
         auto it = files.find(args.save_template);
@@ -222,7 +241,8 @@ struct EDIT_ARGS {
     CLI::Option* to_option = nullptr;
 };
 
-// A private directory for the file being edited, removed with everything in it.
+// A private directory for the file being edited, removed with everything in it unless the
+// text in it is to be kept.
 class SCRATCH_DIR {
   public:
     SCRATCH_DIR() {
@@ -234,15 +254,18 @@ class SCRATCH_DIR {
         m_path = pattern + "/";
     }
     ~SCRATCH_DIR() {
+        if (m_keep) return;
         std::error_code ec;
         fs::remove_all(m_path, ec);
     }
+    void keep() { m_keep = true; }
     SCRATCH_DIR(const SCRATCH_DIR&) = delete;
     SCRATCH_DIR& operator=(const SCRATCH_DIR&) = delete;
     const std::string& path() const { return m_path; }
 
   private:
     std::string m_path;
+    bool m_keep = false;
 };
 
 std::string read_file(const std::string& path) {
@@ -283,9 +306,7 @@ bool ask_again() {
 int run_edit(SESSION& session, const EDIT_ARGS& args) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
-    session.prepare(true);
-    VORN_MGR* mgr = session.manager_of(args.name);
-    if (mgr == nullptr) throw REFUSED("no device named '" + args.name + "'");
+    VORN_MGR* mgr = session.known_manager_of(args.name);
     if (mgr->device_is_legacy(args.name, true))
         throw REFUSED("'" + args.name +
                       "' is a legacy device known to the programmer only; it has no database "
@@ -297,6 +318,8 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     if (source == "built-in" && target == DB_DIR::ZENTRO)
         throw REFUSED("'" + args.name +
                       "' is built in; an edited copy goes to the custom directory");
+    // Refused before the editor opens, not after the work is done.
+    const std::string dir = session.writable_dir(target);
 
     std::string original;
     {
@@ -312,12 +335,22 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         if (!out) throw REFUSED("cannot write the temporary file " + path);
     }
 
+    // Text that was not saved stays where the messages about it point, with the way back in.
+    auto keep_text = [&](const std::string& why) {
+        scratch.keep();
+        output.error(why + "; nothing was saved. The edited text is kept in " + path +
+                     "; once mended, `vorn import --replace" +
+                     (target == DB_DIR::ZENTRO ? " --to zentro " : " ") + path + "` saves it");
+        output.data()["kept"] = path;
+        return STATUS_REJECTED;
+    };
     USER_FILE checked;
     for (;;) {
         const int status = run_editor(path);
         if (status != 0) {
-            output.error("the editor ended with status " + std::to_string(status) +
-                         "; nothing was saved");
+            const std::string why = "the editor ended with status " + std::to_string(status);
+            if (read_file(path) != original) return keep_text(why);
+            output.error(why + "; nothing was saved");
             return STATUS_REJECTED;
         }
         if (read_file(path) == original) {
@@ -328,6 +361,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         CHECK_POLICY policy;
         policy.target = target;
         policy.saved_by_update = true;
+        policy.replace = true;
         policy.own_device = args.name;
         USER_FILE_CHECKER checker(session, policy);
         checked = checker.check(path);
@@ -344,19 +378,14 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         if (checked.problems.empty()) break;
         report_file(std::cerr, checked);
         output.data()["problems"] = file_json(checked)["problems"];
-        if (!isatty(STDIN_FILENO) || !ask_again()) {
-            output.error("the edit of '" + args.name + "' was rejected; nothing was saved");
-            return STATUS_REJECTED;
-        }
+        if (!isatty(STDIN_FILENO) || !ask_again())
+            return keep_text("the edit of '" + args.name + "' was rejected");
     }
 
-    const std::string dir = session.db_dir(target);
     ensure_directory(dir);
     std::unique_ptr<VORN_FLASH> record = make_device(session, checked, checked.devices.front());
-    if (!mgr->update_db(record.release(), dir)) {
-        output.error("device '" + args.name + "' could not be saved in " + dir);
-        return STATUS_REJECTED;
-    }
+    if (!mgr->update_db(record.release(), dir))
+        return keep_text("device '" + args.name + "' could not be saved in " + dir);
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
     const std::string file = device_file(mgr, saved);
     output.out() << "Saved device '" << args.name << "' to " << file << '\n';
@@ -377,14 +406,13 @@ struct DELETE_ARGS {
 int run_delete(SESSION& session, const DELETE_ARGS& args) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
-    session.prepare(true);
     VORN_MGR* mgr = session.manager_of(args.name);
     if (mgr == nullptr) {
         const auto templates = session.qspi()->get_user_template_list();
         if (std::find(templates.begin(), templates.end(), args.name) != templates.end())
             throw REFUSED("no device named '" + args.name + "'; `vorn template delete " +
                           args.name + "` deletes the user template");
-        throw REFUSED("no device named '" + args.name + "'");
+        mgr = session.known_manager_of(args.name);  // refuses with the closest names
     }
     if (mgr->device_is_legacy(args.name, true))
         throw REFUSED("'" + args.name +
@@ -407,7 +435,7 @@ int run_delete(SESSION& session, const DELETE_ARGS& args) {
         throw REFUSED("'" + args.name + "' comes from " + active +
                       ", which is in neither database directory");
     }
-    const std::string dir = session.db_dir(from);
+    const std::string dir = session.writable_dir(from);
     const auto& map =
         from == DB_DIR::CUSTOM ? mgr->get_custom_dir_map() : mgr->get_zentro_dir_map();
     if (map.count(args.name) == 0)
@@ -431,14 +459,16 @@ int run_delete(SESSION& session, const DELETE_ARGS& args) {
 int run_template_delete(SESSION& session, const std::string& name) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(name, true)) return STATUS_REJECTED;
-    session.prepare(true);
     VORN_QSPI_MGR* mgr = session.qspi();
     if (vendor_index(name) >= 0)
         throw REFUSED("'" + name + "' is a vendor template and cannot be deleted");
     const auto& files = mgr->get_template_db_dir_map();
     auto it = files.find(name);
-    if (it == files.end()) throw REFUSED("no user template named '" + name + "'");
+    if (it == files.end())
+        throw REFUSED("no user template named '" + name + "'" +
+                      did_you_mean(closest_names(name, mgr->get_user_template_list())));
     const std::string file = it->second;
+    if (directory_of(file) == session.db_dir(DB_DIR::CUSTOM)) session.writable_dir(DB_DIR::CUSTOM);
     if (!mgr->delete_template(name)) {
         output.error("template '" + name + "' could not be deleted");
         return STATUS_REJECTED;
@@ -466,8 +496,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     add->template_option->excludes(add->like_option);
     add->id_option = cmd->add_option("--id", add->id, "ID bytes, such as \"0x20 0xBA 0x19\"");
     add->density_option = cmd->add_option("--density", add->density, "Density, such as 256Mb");
-    add->voltage_option =
-        cmd->add_option("--io-voltage", add->io_voltage, "I/O voltage: 1.8V or 3.0V/3.3V");
+    add->voltage_option = cmd->add_option("--io-voltage", add->io_voltage, "I/O voltage");
     add->die_option = cmd->add_option("--die", add->die, "Number of dies (default 1)");
     add->dummy_option =
         cmd->add_option("--dummy-cycles", add->dummy, "Dummy clock cycles (default 0)");
@@ -477,6 +506,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                                        "Also save the flows as a user template of this name");
     cmd->add_option("--to", add->to, "Directory to save in (default custom)")
         ->check(CLI::IsMember(dirs));
+    cmd->footer(accepted_values_help());
     commands.push_back({cmd, [add](SESSION& s) { return run_add(s, *add); }});
 
     auto edit = std::make_shared<EDIT_ARGS>();
@@ -500,9 +530,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     commands.push_back({cmd, [del](SESSION& s) { return run_delete(s, *del); }});
 
     auto template_name = std::make_shared<std::string>();
-    CLI::App* group = app.add_subcommand("template", "Manage user templates");
-    group->require_subcommand(1);
-    group->fallthrough();
+    CLI::App* group = app.get_subcommand("template");
     cmd = group->add_subcommand("delete", "Delete a user template");
     cmd->add_option("name", *template_name, "Template name")->required();
     commands.push_back(

@@ -1,5 +1,6 @@
 // Commands on user files: check, import, export.
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 
 #include "vorn_tool.h"
@@ -38,20 +39,25 @@ bool file_is_loaded(SESSION& session, const std::string& full_path) {
 struct CHECK_ARGS {
     std::vector<std::string> files;
     std::string for_dir = "custom";
+    bool replace = false;
 };
 
 int run_check(SESSION& session, const CHECK_ARGS& args) {
     OUTPUT& output = session.output();
     ask_for_sdmmc_if_needed(session, args.files);
-    session.prepare(false);
     CHECK_POLICY policy;
     policy.target = parse_db_dir(args.for_dir);
+    policy.replace = args.replace;
     USER_FILE_CHECKER checker(session, policy);
     size_t problems = 0;
     json files = json::array();
+    session.qspi();  // the load's own report comes before the progress line
+    PROGRESS progress(output, "checking", args.files.size());
     for (const std::string& path : args.files) {
         USER_FILE file = checker.check(path);
+        progress.clear();
         report_file(output.out(), file);
+        progress.step();
         files.push_back(file_json(file));
         problems += file.problems.size();
     }
@@ -65,33 +71,41 @@ int run_check(SESSION& session, const CHECK_ARGS& args) {
 struct IMPORT_ARGS {
     std::vector<std::string> files;
     std::string to = "custom";
+    bool replace = false;
 };
 
 int run_import(SESSION& session, const IMPORT_ARGS& args) {
     OUTPUT& output = session.output();
     ask_for_sdmmc_if_needed(session, args.files);
-    session.prepare(true);
     const DB_DIR target = parse_db_dir(args.to);
+    const std::string dir = session.writable_dir(target);
     CHECK_POLICY policy;
     policy.target = target;
     policy.saved_by_update = true;
+    policy.replace = args.replace;
     USER_FILE_CHECKER checker(session, policy);
 
     // Everything is judged before anything is saved: one bad file imports nothing.
     std::vector<USER_FILE> checked;
     bool ok = true;
     json files = json::array();
-    for (const std::string& path : args.files) {
-        USER_FILE file = checker.check(path);
-        if (file.root != nullptr && file_is_loaded(session, file.full_path))
-            file.problems.push_back(
-                PROBLEM{0, 0, 0, "", "the file is part of the database already"});
-        if (!file.problems.empty()) {
-            ok = false;
-            report_file(std::cerr, file);
+    session.qspi();  // the load's own report comes before the progress line
+    {
+        PROGRESS progress(output, "checking", args.files.size());
+        for (const std::string& path : args.files) {
+            USER_FILE file = checker.check(path);
+            if (file.root != nullptr && file_is_loaded(session, file.full_path))
+                file.problems.push_back(
+                    PROBLEM{0, 0, 0, "", "the file is part of the database already"});
+            if (!file.problems.empty()) {
+                ok = false;
+                progress.clear();
+                report_file(std::cerr, file);
+            }
+            progress.step();
+            files.push_back(file_json(file));
+            checked.push_back(std::move(file));
         }
-        files.push_back(file_json(file));
-        checked.push_back(std::move(file));
     }
     output.data()["files"] = files;
     output.data()["imported"] = json::array();
@@ -100,7 +114,6 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
         return STATUS_REJECTED;
     }
 
-    const std::string dir = session.db_dir(target);
     if (!FIO_FILE_SYSTEM::is_directory(dir) && !FIO_FILE_SYSTEM::create_directories(dir))
         throw REFUSED("cannot create the directory " + dir);
 
@@ -119,26 +132,40 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
     }
 
     json& imported = output.data()["imported"];
+    PROGRESS progress(output, "saving", devices.size() + templates.size());
     for (PENDING& pending : devices) {
         const std::string name = pending.record->get_name();
+        const auto& active = pending.mgr->get_flash_db_active_dir_map();
+        const json replaced = active.count(name) > 0 ? json(active.at(name)) : json(nullptr);
         if (!pending.mgr->update_db(pending.record.release(), dir)) {
+            progress.clear();
             output.error("device '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }
         const std::string file = pending.mgr->get_flash_db_active_dir_map().at(name);
-        output.out() << "Imported device '" << name << "' to " << file << '\n';
-        imported.push_back(json{{"kind", "device"}, {"name", name}, {"file", file}});
+        progress.clear();
+        output.out() << "Imported device '" << printable(name) << "' to " << file;
+        if (!replaced.is_null())
+            output.out() << ", replacing the one of " << replaced.get<std::string>();
+        output.out() << '\n';
+        progress.step();
+        imported.push_back(
+            json{{"kind", "device"}, {"name", name}, {"file", file}, {"replaced", replaced}});
     }
     VORN_QSPI_MGR* qspi = session.qspi();
     for (auto& carrier : templates) {
         const std::string name = carrier->get_name();
         if (!qspi->update_template_db(carrier.get(), dir)) {
+            progress.clear();
             output.error("template '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }
         const std::string file = qspi->get_template_db_dir_map().at(name);
-        output.out() << "Imported template '" << name << "' to " << file << '\n';
-        imported.push_back(json{{"kind", "template"}, {"name", name}, {"file", file}});
+        progress.clear();
+        output.out() << "Imported template '" << printable(name) << "' to " << file << '\n';
+        progress.step();
+        imported.push_back(
+            json{{"kind", "template"}, {"name", name}, {"file", file}, {"replaced", nullptr}});
     }
     return STATUS_DONE;
 }
@@ -149,8 +176,49 @@ struct EXPORT_ARGS {
     std::vector<std::string> names;
     std::vector<std::string> templates;
     std::string output_file;
+    bool per_file = false;
     CLI::Option* output_option = nullptr;
 };
+
+// One file per device and per template in `dir`, named as the library names its own.
+int export_per_file(SESSION& session, VORN_MGR* mgr, const std::vector<VORN_FLASH*>& records,
+                    const std::vector<std::string>& templates, const std::string& dir) {
+    OUTPUT& output = session.output();
+    if (!FIO_FILE_SYSTEM::is_directory(dir) && !FIO_FILE_SYSTEM::create_directories(dir))
+        throw REFUSED("cannot create the directory " + dir);
+    json written = json::array();
+    auto write = [&](PGM_COMMON_XML_ELEMENT* root, const std::string& path) {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> owner(root);
+        if (!PGM_COMMON_XML::write_xml(root, path))
+            throw REFUSED("cannot write " + path + ": " + PGM_COMMON_XML::last_error());
+        written.push_back(path);
+    };
+    for (VORN_FLASH* record : records)
+        write(mgr->create_xml_object_with_flash_list({record}),
+              dir + "pgm_flash_" + record->get_name() + ".xml");
+    for (const std::string& name : templates) {
+        PGM_COMMON_XML_ELEMENT* root = nullptr;
+        session.qspi()->create_user_template_with_template_list(root, {name});
+        write(root, dir + "pgm_flash_template_" + name + ".xml");
+    }
+    output.out() << "Exported " << records.size() << " device" << (records.size() == 1 ? "" : "s")
+                 << " and " << templates.size() << " template" << (templates.size() == 1 ? "" : "s")
+                 << " to " << dir << ", one file each\n";
+    output.data()["file"] = nullptr;
+    output.data()["files"] = written;
+    return STATUS_DONE;
+}
+
+// A document larger than the XML layer reads could be written but never checked or imported.
+void warn_if_too_large(OUTPUT& output, unsigned long long bytes) {
+    output.data()["bytes"] = bytes;
+    output.data()["too_large"] = bytes > PGM_COMMON_XML::MAX_FILE_SIZE;
+    if (bytes <= PGM_COMMON_XML::MAX_FILE_SIZE) return;
+    output.error("the export is " + std::to_string(bytes) + " bytes, more than the " +
+                 std::to_string(PGM_COMMON_XML::MAX_FILE_SIZE) +
+                 " bytes `vorn check` and `vorn import` read; export fewer devices at a time, "
+                 "or use --per-file -o DIR");
+}
 
 std::vector<std::string> unique(const std::vector<std::string>& names) {
     std::vector<std::string> out;
@@ -169,13 +237,13 @@ int run_export(SESSION& session, const EXPORT_ARGS& args) {
         if (!session.name_is_safe(name, false)) return STATUS_REJECTED;
     for (const auto& name : templates)
         if (!session.name_is_safe(name, true)) return STATUS_REJECTED;
-    session.prepare(false);
+    if (args.per_file && args.output_option->count() == 0)
+        throw USAGE_ERROR("--per-file needs -o DIR, the directory to write the files into");
     session.managers();
 
     // Find every name first: a lookup may rebuild the managers (to add SD/MMC), which would
     // invalidate records collected before it.
-    for (const auto& name : names)
-        if (session.manager_of(name) == nullptr) throw REFUSED("no device named '" + name + "'");
+    for (const auto& name : names) session.known_manager_of(name);
     VORN_MGR* mgr = nullptr;
     std::vector<VORN_FLASH*> records;
     for (const auto& name : names) {
@@ -195,17 +263,20 @@ int run_export(SESSION& session, const EXPORT_ARGS& args) {
         const auto known = qspi->get_user_template_list();
         for (const auto& name : templates)
             if (std::find(known.begin(), known.end(), name) == known.end())
-                throw REFUSED("no user template named '" + name + "'");
+                throw REFUSED("no user template named '" + name + "'" +
+                              did_you_mean(closest_names(name, known)));
     }
+    json& data = output.data();
+    data["devices"] = names;
+    data["templates"] = templates;
+    if (args.per_file)
+        return export_per_file(session, mgr, records, templates, absolute_dir(args.output_file));
 
     PGM_COMMON_XML_ELEMENT* root = nullptr;
     if (!records.empty()) root = mgr->create_xml_object_with_flash_list(records);
     if (!templates.empty()) qspi->create_user_template_with_template_list(root, templates);
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> owner(root);
 
-    json& data = output.data();
-    data["devices"] = names;
-    data["templates"] = templates;
     if (args.output_option->count() > 0) {
         const std::string path = absolute_path(args.output_file);
         if (!PGM_COMMON_XML::write_xml(root, path)) {
@@ -216,6 +287,8 @@ int run_export(SESSION& session, const EXPORT_ARGS& args) {
                      << " and " << templates.size() << " template"
                      << (templates.size() == 1 ? "" : "s") << " to " << path << '\n';
         data["file"] = path;
+        std::error_code ec;
+        warn_if_too_large(output, std::filesystem::file_size(path, ec));
         return STATUS_DONE;
     }
     const std::string text = PGM_COMMON_XML::write_xml_string(root);
@@ -223,6 +296,7 @@ int run_export(SESSION& session, const EXPORT_ARGS& args) {
     if (!text.empty() && text.back() != '\n') output.out() << '\n';
     data["file"] = nullptr;
     data["xml"] = text;
+    warn_if_too_large(output, text.size());
     return STATUS_DONE;
 }
 
@@ -239,6 +313,8 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                     "Directory the files are meant for, deciding which names clash "
                     "(default custom)")
         ->check(CLI::IsMember(dirs));
+    cmd->add_flag("--replace", check->replace,
+                  "Judge as `import --replace` would: devices the database holds are replaced");
     commands.push_back({cmd, [check](SESSION& s) { return run_check(s, *check); }});
 
     auto import = std::make_shared<IMPORT_ARGS>();
@@ -247,6 +323,8 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     cmd->add_option("files", import->files, "User files")->required();
     cmd->add_option("--to", import->to, "Directory to save in (default custom)")
         ->check(CLI::IsMember(dirs));
+    cmd->add_flag("--replace", import->replace,
+                  "Replace devices of the same name (otherwise they are refused)");
     commands.push_back({cmd, [import](SESSION& s) { return run_import(s, *import); }});
 
     auto exp = std::make_shared<EXPORT_ARGS>();
@@ -254,8 +332,11 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     cmd->add_option("names", exp->names, "Device names");
     cmd->add_option("--template", exp->templates, "User template name (repeatable)")
         ->allow_extra_args(false);
-    exp->output_option =
-        cmd->add_option("-o,--output", exp->output_file, "File to write (default: stdout)");
+    exp->output_option = cmd->add_option("-o,--output", exp->output_file,
+                                         "File to write (default: stdout); with --per-file the "
+                                         "directory to write into");
+    cmd->add_flag("--per-file", exp->per_file,
+                  "One file per device and per template, as the database names its own");
     commands.push_back({cmd, [exp](SESSION& s) { return run_export(s, *exp); }});
 }
 

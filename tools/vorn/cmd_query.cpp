@@ -15,6 +15,14 @@ std::string join_numbers(const std::vector<int>& values) {
     return out;
 }
 
+// "Marlow (73)", or the bare number for a family the host does not name.
+std::string family_label(DEV_FAMILY_ENUM family) {
+    PGMDEV_DEV_INFO_MANAGER info(false, 0);
+    const PGMDEV_DEV_INFO* record = info.get_db_by_family(family);
+    const std::string number = std::to_string(static_cast<int>(family));
+    return record != nullptr && !record->name.empty() ? record->name + " (" + number + ")" : number;
+}
+
 bool file_exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
@@ -35,7 +43,7 @@ struct LIST_ARGS {
 int run_list(SESSION& session, const LIST_ARGS& args) {
     OUTPUT& output = session.output();
     if (args.sdmmc) session.want_sdmmc();
-    session.prepare(false);
+    session.prepare();
     VORN_MGR* mgr = args.sdmmc ? static_cast<VORN_MGR*>(session.sdmmc()) : session.qspi();
     if (mgr == nullptr) throw REFUSED("the SD/MMC database is not available");
     const char* database = args.sdmmc ? "SD/MMC" : "QSPI";
@@ -61,11 +69,13 @@ int run_list(SESSION& session, const LIST_ARGS& args) {
                           " database (served: " + join_numbers(modes) + ")");
     }
 
-    std::vector<std::string> names;
-    if (args.legacy)
-        names = mgr->get_legacy_config_device_list(family, scheme, args.all);
-    else if (!mgr->get_flash_map().empty())  // the SD/MMC list refuses an empty database
-        names = mgr->get_new_config_device_list(family, scheme, args.all);
+    auto listed = [&](bool all) {
+        if (args.legacy) return mgr->get_legacy_config_device_list(family, scheme, all);
+        if (mgr->get_flash_map().empty()) return std::vector<std::string>();  // SD/MMC refuses
+        return mgr->get_new_config_device_list(family, scheme, all);
+    };
+    const std::vector<std::string> names = listed(args.all);
+    const size_t total = args.all ? names.size() : listed(true).size();
 
     json devices = json::array();
     std::vector<std::vector<std::string>> rows;
@@ -78,7 +88,7 @@ int run_list(SESSION& session, const LIST_ARGS& args) {
                 auto it = qspi->get_legacy_flash_map().find(name);
                 if (it != qspi->get_legacy_flash_map().end()) voltage = it->second;
             }
-            rows.push_back({name, voltage, "legacy"});
+            rows.push_back({name_cell(name), voltage, "legacy"});
             devices.push_back(json{{"name", name}, {"io_voltage", voltage}, {"legacy", true}});
         }
     } else {
@@ -97,14 +107,18 @@ int run_list(SESSION& session, const LIST_ARGS& args) {
     data["scheme"] = static_cast<int>(scheme);
     data["filtered"] = !args.all;
     data["devices"] = devices;
-    if (names.empty()) {
-        if (!output.json_mode())
-            std::cerr << "vorn: no " << (args.legacy ? "legacy " : "") << database
-                      << " devices for family " << family << ", scheme " << scheme
-                      << (args.all ? "" : " (--all lists every device)") << '\n';
-        return STATUS_DONE;
+    data["total"] = total;
+    if (!names.empty()) print_table(output.out(), rows);
+    // On stderr, so that a script reading the table is not disturbed.
+    if (!output.json_mode()) {
+        std::cerr << names.size() << " of " << total << (args.legacy ? " legacy " : " ") << database
+                  << " devices shown (";
+        if (args.all)
+            std::cerr << "every device)\n";
+        else
+            std::cerr << "family " << family_label(family) << ", scheme " << scheme
+                      << "; --all shows every device)\n";
     }
-    print_table(output.out(), rows);
     return STATUS_DONE;
 }
 
@@ -118,9 +132,7 @@ struct SHOW_ARGS {
 int run_show(SESSION& session, const SHOW_ARGS& args) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
-    session.prepare(false);
-    VORN_MGR* mgr = session.manager_of(args.name);
-    if (mgr == nullptr) throw REFUSED("no device named '" + args.name + "'");
+    VORN_MGR* mgr = session.known_manager_of(args.name);
     VORN_FLASH* flash = mgr->get_current_flash();
     const bool legacy = mgr->device_is_legacy(args.name, true);
     if (args.xml) {
@@ -148,30 +160,21 @@ struct FIND_ARGS {
     std::string id;
     std::string mask;
     std::string density;
+    std::string name;
     CLI::Option* id_option = nullptr;
     CLI::Option* mask_option = nullptr;
     CLI::Option* density_option = nullptr;
+    CLI::Option* name_option = nullptr;
 };
-
-unsigned int parse_mask(const std::string& text) {
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        digits = digits.substr(2);
-    const bool ok = !digits.empty() && digits.size() <= 8 &&
-                    digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (!ok)
-        throw USAGE_ERROR("--mask takes a hexadecimal number of up to 8 digits, such as 0xFFFFFF");
-    return static_cast<unsigned int>(std::stoul(digits, nullptr, 16));
-}
 
 void print_found(SESSION& session, VORN_MGR* mgr, VORN_FLASH* flash,
                  const std::vector<std::string>& also) {
     OUTPUT& output = session.output();
     print_table(output.out(), {device_row_header(), device_row(mgr, flash)});
     if (!also.empty()) {
-        std::string names;
-        for (const auto& n : also) names += (names.empty() ? "" : ", ") + n;
-        output.out() << "Also matching: " << names << '\n';
+        std::vector<std::string> shown;
+        for (const auto& n : also) shown.push_back(name_cell(n));
+        output.out() << "Also matching: " << printable(join(shown, ", ")) << '\n';
     }
     output.data()["device"] = device_json(mgr, flash, false);
     output.data()["also"] = also;
@@ -182,26 +185,53 @@ int find_by_id(SESSION& session, const FIND_ARGS& args) {
     if (!session.judge("device ID", args.id,
                        [&](std::string* msg) { return mgr->device_id_is_valid(args.id, msg); }))
         return STATUS_REJECTED;
+    std::string why;
+    if (!id_fits_lookup(args.id, &why)) throw REFUSED(why);
     // The record's own conversion: first byte least significant, one 0xFF per byte given.
     VORN_QSPI_FLASH probe("probe");
     probe.set_parameter_value(VORN_FLASH_PARAM_ID, args.id);
     unsigned int mask = 0;
     const unsigned int value = probe.get_id_in_dword(&mask);
-    if (args.mask_option->count() > 0) mask = parse_mask(args.mask);
-    session.output().data()["query"] = json{{"id", args.id}, {"value", value}, {"mask", mask}};
+    if (args.mask_option->count() > 0 && !byte_list_value(args.mask, &mask))
+        throw USAGE_ERROR("--mask takes 1 to 4 bytes like --id, such as \"0xFF 0xFF 0x00\"");
+    session.output().data()["query"] =
+        json{{"id", args.id},
+             {"value", value},
+             {"mask", mask},
+             {"mask_bytes", args.mask_option->count() > 0 ? json(args.mask) : json(nullptr)}};
 
     VORN_FLASH* flash = mgr->get_flash_with_id(value, mask);
     if (flash == nullptr)
         throw REFUSED("no device with ID '" + args.id + "' (value " + hex(value) + ", mask " +
                       hex(mask) + ")");
     std::vector<std::string> also;
-    for (const auto& entry : mgr->get_flash_map()) {
-        if (entry.second == nullptr || entry.second == flash) continue;
-        if (((entry.second->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr) ^ value) &
-             mask) == 0)
-            also.push_back(entry.first);
-    }
+    for (const std::string& name : devices_answering(mgr, value, mask))
+        if (name != flash->get_name()) also.push_back(name);
     print_found(session, mgr, flash, also);
+    return STATUS_DONE;
+}
+
+// Every database device, QSPI and SD/MMC, whose name matches a glob ignoring case.
+int find_by_name(SESSION& session, const FIND_ARGS& args) {
+    OUTPUT& output = session.output();
+    session.want_sdmmc();
+    std::vector<std::vector<std::string>> rows{device_row_header()};
+    json devices = json::array();
+    for (VORN_MGR* mgr : session.managers()) {
+        for (const auto& entry : mgr->get_flash_map()) {
+            if (entry.second == nullptr || !glob_matches(args.name, entry.first)) continue;
+            rows.push_back(device_row(mgr, entry.second));
+            devices.push_back(device_json(mgr, entry.second, false));
+        }
+    }
+    output.data()["query"] = json{{"name", args.name}};
+    output.data()["devices"] = devices;
+    if (devices.empty()) {
+        const std::vector<std::string> close = closest_names(args.name, session.device_names());
+        output.data()["suggestions"] = close;
+        throw REFUSED("no device name matches '" + args.name + "'" + did_you_mean(close));
+    }
+    print_table(output.out(), rows);
     return STATUS_DONE;
 }
 
@@ -219,9 +249,10 @@ int find_by_density(SESSION& session, const FIND_ARGS& args) {
     }
     if (mgr == nullptr) {
         VORN_QSPI_MGR* qspi = session.qspi();
-        session.judge("density", args.density, [&](std::string* msg) {
-            return qspi->device_density_is_valid(args.density, msg);
-        });
+        session.judge(
+            "density", args.density,
+            [&](std::string* msg) { return qspi->device_density_is_valid(args.density, msg); },
+            session.managers());
         return STATUS_REJECTED;
     }
     VORN_QSPI_FLASH probe("probe");
@@ -244,9 +275,11 @@ int find_by_density(SESSION& session, const FIND_ARGS& args) {
 int run_find(SESSION& session, const FIND_ARGS& args) {
     const bool by_id = args.id_option->count() > 0;
     const bool by_density = args.density_option->count() > 0;
-    if (by_id == by_density) throw USAGE_ERROR("find needs either --id or --density");
+    const bool by_name = args.name_option->count() > 0;
+    if (by_id + by_density + by_name != 1)
+        throw USAGE_ERROR("find needs one of --id, --density and --name");
     if (args.mask_option->count() > 0 && !by_id) throw USAGE_ERROR("--mask goes with --id");
-    session.prepare(false);
+    if (by_name) return find_by_name(session, args);
     return by_id ? find_by_id(session, args) : find_by_density(session, args);
 }
 
@@ -254,7 +287,7 @@ int run_find(SESSION& session, const FIND_ARGS& args) {
 
 int run_templates(SESSION& session) {
     OUTPUT& output = session.output();
-    session.prepare(false);
+    session.prepare();
     VORN_QSPI_MGR* mgr = session.qspi();
     std::vector<std::vector<std::string>> rows{{"NAME", "KIND", "FILE"}};
     json templates = json::array();
@@ -267,7 +300,7 @@ int run_templates(SESSION& session) {
     for (const std::string& name : mgr->get_user_template_list()) {
         auto it = files.find(name);
         const std::string file = it != files.end() ? it->second : "";
-        rows.push_back({name, "user", file});
+        rows.push_back({name_cell(name), "user", file});
         templates.push_back(json{{"name", name}, {"kind", "user"}, {"file", file}});
     }
     print_table(output.out(), rows);
@@ -275,17 +308,54 @@ int run_templates(SESSION& session) {
     return STATUS_DONE;
 }
 
+int run_template_show(SESSION& session, const std::string& name) {
+    OUTPUT& output = session.output();
+    VORN_QSPI_MGR* mgr = session.qspi();
+    const std::vector<VORN_OPERATION*>* sfl = nullptr;
+    const std::vector<VORN_OPERATION*>* sdm = nullptr;
+    std::string kind = "vendor";
+    std::string file = mgr->get_golden_template_file();
+    std::vector<std::string> known;
+    for (int i = 0; i < 5; ++i) {
+        known.push_back(VORN_PROG_FLOW_TEMPLATE_NAME[i]);
+        if (name != VORN_PROG_FLOW_TEMPLATE_NAME[i]) continue;
+        auto vendor = static_cast<VORN_PROG_FLOW_TEMPLATE>(i);
+        sfl = mgr->get_prog_flow_template_operation_list(vendor, VORN_PROG_FLOW_TYPE_SFL);
+        sdm = mgr->get_prog_flow_template_operation_list(vendor, VORN_PROG_FLOW_TYPE_SDM);
+    }
+    const auto& files = mgr->get_template_db_dir_map();
+    if (sfl == nullptr && files.count(name) > 0) {
+        std::string user = name;
+        sfl = mgr->get_user_template_operation_list(user, VORN_PROG_FLOW_TYPE_SFL);
+        sdm = mgr->get_user_template_operation_list(user, VORN_PROG_FLOW_TYPE_SDM);
+        kind = "user";
+        file = files.at(name);
+    }
+    if (sfl == nullptr) {
+        for (const std::string& user : mgr->get_user_template_list()) known.push_back(user);
+        const std::vector<std::string> close = closest_names(name, known);
+        output.data()["suggestions"] = close;
+        throw REFUSED("no template named '" + name + "'" + did_you_mean(close));
+    }
+    print_table(output.out(), {{"Template:", name}, {"Kind:", kind}, {"File:", file}});
+    print_flows(output.out(), sfl, sdm);
+    output.data()["template"] =
+        json{{"name", name}, {"kind", kind}, {"file", file}, {"flows", flows_json(sfl, sdm)}};
+    return STATUS_DONE;
+}
+
 // ---- families -----------------------------------------------------------------------------
 
 int run_families(SESSION& session) {
     OUTPUT& output = session.output();
-    session.prepare(false);
+    session.prepare();
     VORN_QSPI_MGR* qspi = session.qspi();
     VORN_SDMMC_MGR* sdmmc = session.sdmmc();
     const auto& qspi_served = qspi->get_dev_info_map();
     PGMDEV_DEV_INFO_MANAGER info(false, 0);
+    const DEV_FAMILY_ENUM active = qspi->get_active_device_family();
     std::vector<std::vector<std::string>> rows{
-        {"FAMILY", "NAME", "ENABLED", "VOLTAGE", "SDM", "SDMMC", "QSPI-FLASH", "SDMMC-FLASH"}};
+        {"", "FAMILY", "NAME", "ENABLED", "VOLTAGE", "SDM", "SDMMC", "QSPI-FLASH", "SDMMC-FLASH"}};
     json families = json::array();
     for (const PGMDEV_SUPPORTED_FAMILY& entry : info.m_supported_family_list) {
         const PGMDEV_DEV_INFO* record = info.get_db_by_family(entry.family);
@@ -293,9 +363,11 @@ int run_families(SESSION& session) {
         const bool by_qspi = qspi_served.count(entry.family) > 0;
         json by_sdmmc = nullptr;
         if (sdmmc != nullptr) by_sdmmc = sdmmc->get_dev_info_map().count(entry.family) > 0;
-        rows.push_back({std::to_string(entry.family), record->name, record->enabled ? "yes" : "no",
-                        record->flash_io_voltage, record->sdm ? "yes" : "no",
-                        record->sdmmc ? "yes" : "no", by_qspi ? "served" : "-",
+        // Marked like git's current branch: the family `list` shows by default.
+        rows.push_back({entry.family == active ? "*" : "", std::to_string(entry.family),
+                        record->name, record->enabled ? "yes" : "no", record->flash_io_voltage,
+                        record->sdm ? "yes" : "no", record->sdmmc ? "yes" : "no",
+                        by_qspi ? "served" : "-",
                         by_sdmmc.is_null() ? "(off)" : (by_sdmmc.get<bool>() ? "served" : "-")});
         families.push_back(json{{"family", static_cast<int>(entry.family)},
                                 {"name", record->name},
@@ -304,10 +376,11 @@ int run_families(SESSION& session) {
                                 {"sdm", record->sdm},
                                 {"sdmmc", record->sdmmc},
                                 {"qspi_served", by_qspi},
-                                {"sdmmc_served", by_sdmmc}});
+                                {"sdmmc_served", by_sdmmc},
+                                {"active", entry.family == active}});
     }
     print_table(output.out(), rows);
-    output.data()["active_family"] = static_cast<int>(qspi->get_active_device_family());
+    output.data()["active_family"] = static_cast<int>(active);
     output.data()["families"] = families;
     return STATUS_DONE;
 }
@@ -316,7 +389,7 @@ int run_families(SESSION& session) {
 
 int run_info(SESSION& session) {
     OUTPUT& output = session.output();
-    session.prepare(false);
+    session.prepare();
     VORN_QSPI_MGR* qspi = session.qspi();
     VORN_SDMMC_MGR* sdmmc = session.sdmmc();
 
@@ -361,9 +434,12 @@ int run_info(SESSION& session) {
     auto present = [](const std::string& path) {
         return path + (file_exists(path) ? "" : " (not present)");
     };
-    std::string sources = session.custom_dir_source() == "option"     ? "--custom-dir"
-                          : session.custom_dir_source() == "user-ini" ? "user INI"
-                                                                      : "default";
+    const std::string sources = session.custom_dir_source() == "option" ? "from --custom-dir"
+                                : session.custom_dir_source() == "user-ini"
+                                    ? "from the user INI"
+                                    : "not set: the working directory is read, "
+                                      "nothing is written there; `vorn config "
+                                      "set custom-dir DIR` sets one";
     std::vector<std::vector<std::string>> rows{
         {"Version:", vorn_version()},
         {"Programmer directory:", PGM_COMMON::pgm_get_common_programmer()},
@@ -406,18 +482,30 @@ void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     commands.push_back({cmd, [show](SESSION& s) { return run_show(s, *show); }});
 
     auto find = std::make_shared<FIND_ARGS>();
-    cmd = app.add_subcommand("find", "Find a device by its ID bytes or by its density");
+    cmd = app.add_subcommand("find", "Find a device by its ID bytes, its density or its name");
     find->id_option = cmd->add_option(
         "--id", find->id, "ID bytes as the database writes them, such as \"0x20 0xBA 0x19\"");
-    find->mask_option =
-        cmd->add_option("--mask", find->mask, "Hexadecimal mask (default: one 0xFF per ID byte)");
+    find->mask_option = cmd->add_option(
+        "--mask", find->mask,
+        "Bytes to compare, in the form of --id, such as \"0xFF 0xFF 0x00\" (default: all given)");
     find->density_option =
         cmd->add_option("--density", find->density, "Density such as 256Mb (QSPI) or 32GB");
-    find->id_option->excludes(find->density_option);
+    find->name_option = cmd->add_option("--name", find->name,
+                                        "Name pattern, ignoring case: * any text, ? one character");
     commands.push_back({cmd, [find](SESSION& s) { return run_find(s, *find); }});
 
     cmd = app.add_subcommand("templates", "List the vendor and user programming-flow templates");
     commands.push_back({cmd, [](SESSION& s) { return run_templates(s); }});
+
+    // `template delete` joins this group with the commands that write.
+    CLI::App* group = app.add_subcommand("template", "Show or delete a template");
+    group->require_subcommand(1);
+    group->fallthrough();
+    auto template_name = std::make_shared<std::string>();
+    cmd = group->add_subcommand("show", "Show a vendor or user template's flows, like `show`");
+    cmd->add_option("name", *template_name, "Template name")->required();
+    commands.push_back(
+        {cmd, [template_name](SESSION& s) { return run_template_show(s, *template_name); }});
 
     cmd = app.add_subcommand("families",
                              "List the device families with their flash voltage and SDM flag");

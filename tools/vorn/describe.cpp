@@ -108,19 +108,37 @@ void print_operations(std::ostream& out, const char* title,
         for (const VORN_ACTION* act : *actions) {
             out << "    " << ++number << ". " << act->get_name() << '\n';
             std::vector<std::vector<std::string>> rows;
-            for (VORN_ACT_PROPERTY p : act->get_property_enum_list()) {
-                std::string value = act->get_property_value(p);
-                // A multi-line description stays one row, as it is stored in a file.
-                std::string shown;
-                for (char c : value) shown += (c == '\n') ? std::string("\\n") : std::string(1, c);
-                rows.push_back({"       " + property_label(p), shown});
-            }
+            // print_table escapes line breaks: a multi-line description stays one row, as it
+            // is stored in a file.
+            for (VORN_ACT_PROPERTY p : act->get_property_enum_list())
+                rows.push_back({"       " + property_label(p), act->get_property_value(p)});
             print_table(out, rows);
         }
     }
 }
 
 }  // namespace
+
+void print_flows(std::ostream& out, const std::vector<VORN_OPERATION*>* sfl,
+                 const std::vector<VORN_OPERATION*>* sdm) {
+    print_operations(out, "SFL flow", sfl);
+    print_operations(out, "SDM flow", sdm);
+}
+
+json flows_json(const std::vector<VORN_OPERATION*>* sfl, const std::vector<VORN_OPERATION*>* sdm) {
+    return json{{"sfl", operations_json(sfl)}, {"sdm", operations_json(sdm)}};
+}
+
+std::vector<std::string> devices_answering(VORN_MGR* mgr, unsigned int value, unsigned int mask) {
+    std::vector<std::string> names;
+    for (const auto& entry : mgr->get_flash_map()) {
+        if (entry.second == nullptr) continue;
+        const unsigned int id =
+            entry.second->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
+        if (((id ^ value) & mask) == 0) names.push_back(entry.first);
+    }
+    return names;
+}
 
 const PROPERTY_FORM& property_form(VORN_ACT_PROPERTY property) {
     return PROPERTY_FORMS[static_cast<int>(property)];
@@ -201,9 +219,8 @@ json device_json(VORN_MGR* mgr, VORN_FLASH* flash, bool with_flows) {
     j["source"] = source;
     j["removable"] = flash->get_flash_removable_permission();
     if (with_flows && !sdmmc) {
-        j["flows"] =
-            json{{"sfl", operations_json(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL))},
-                 {"sdm", operations_json(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM))}};
+        j["flows"] = flows_json(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                                flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM));
     }
     return j;
 }
@@ -214,7 +231,7 @@ std::vector<std::string> device_row_header() {
 
 std::vector<std::string> device_row(VORN_MGR* mgr, VORN_FLASH* flash) {
     const bool sdmmc = is_sdmmc(flash);
-    return {flash->get_name(),
+    return {name_cell(flash->get_name()),
             sdmmc ? "-" : or_dash(flash->get_parameter_value(VORN_FLASH_PARAM_ID)),
             or_dash(flash->get_density()),
             or_dash(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE)),
@@ -260,8 +277,8 @@ void print_device(std::ostream& out, VORN_MGR* mgr, VORN_FLASH* flash) {
     rows.push_back({"Removable:", flash->get_flash_removable_permission() ? "yes" : "no"});
     print_table(out, rows);
     if (sdmmc) return;
-    print_operations(out, "SFL flow", flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL));
-    print_operations(out, "SDM flow", flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM));
+    print_flows(out, flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM));
 }
 
 }  // namespace vorn_tool

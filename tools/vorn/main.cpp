@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
     app.add_option("--programmer-dir", options.programmer_dir,
                    "Programmer directory holding xml/, xsd/ and dev/");
     app.add_option("--custom-dir", options.custom_dir,
-                   "Custom database directory (default: the one in the user INI file)");
+                   "Custom database directory, which must exist (default: the one in the user INI "
+                   "file; `vorn config set custom-dir DIR` sets it)");
     app.add_flag("--json", options.json, "Print one JSON document instead of text");
     app.add_flag("-v,--verbose", options.verbose, "Print the library's debug traces to stderr");
     app.footer(
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     add_query_commands(app, commands);
     add_edit_commands(app, commands);
     add_file_commands(app, commands);
+    add_config_commands(app, commands);
 
     try {
         app.parse(argc, argv);

@@ -38,12 +38,17 @@ std::string message_line(const MSG_RECORD& record) {
 }
 
 void print_table(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-    std::vector<size_t> widths;
+    std::vector<std::vector<std::string>> cells;
     for (const auto& row : rows) {
+        cells.emplace_back();
+        for (const std::string& cell : row) cells.back().push_back(printable(cell));
+    }
+    std::vector<size_t> widths;
+    for (const auto& row : cells) {
         if (widths.size() < row.size()) widths.resize(row.size(), 0);
         for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
     }
-    for (const auto& row : rows) {
+    for (const auto& row : cells) {
         std::string line;
         for (size_t i = 0; i < row.size(); ++i) {
             line += row[i];
@@ -67,6 +72,7 @@ OUTPUT::~OUTPUT() {
 std::ostream& OUTPUT::out() { return m_json ? *m_null : std::cout; }
 
 void OUTPUT::on_message(const MSG_RECORD& record) {
+    if (m_observer && m_observer(record)) return;
     if (record.severity == 'D') {
         if (m_verbose)
             std::fprintf(stderr, "Debug (%s:%d): %s\n", record.module.c_str(), record.level,
@@ -85,10 +91,8 @@ void OUTPUT::on_message(const MSG_RECORD& record) {
 void OUTPUT::show_message(const MSG_RECORD& record) {
     if (m_json)
         m_messages.push_back(message_json(record));
-    else if (m_previous)
-        m_previous(record);
     else
-        std::cerr << message_line(record) << '\n';
+        std::cerr << printable(message_line(record)) << '\n';
 }
 
 void OUTPUT::push_capture() { m_captures.emplace_back(); }
@@ -101,15 +105,20 @@ std::vector<MSG_RECORD> OUTPUT::pop_capture() {
 }
 
 void OUTPUT::error(const std::string& text) {
-    std::cerr << "vorn: " << text << '\n';
+    std::cerr << "vorn: " << printable(text) << '\n';
     m_errors.push_back(text);
 }
 
 void OUTPUT::reject(const std::string& field, const std::string& value,
-                    const std::vector<MSG_RECORD>& records, const std::string& explanation) {
+                    const std::vector<MSG_RECORD>& records, const std::string& explanation,
+                    const std::string& accepted) {
     if (m_json) {
-        json entry{
-            {"field", field}, {"value", value}, {"id", 0}, {"name", ""}, {"text", explanation}};
+        json entry{{"field", field},
+                   {"value", value},
+                   {"id", 0},
+                   {"name", ""},
+                   {"text", explanation},
+                   {"accepted", accepted.empty() ? json(nullptr) : json(accepted)}};
         if (!records.empty()) {
             entry["id"] = records.front().id;
             entry["name"] = records.front().name;
@@ -117,11 +126,10 @@ void OUTPUT::reject(const std::string& field, const std::string& value,
         m_rejected.push_back(entry);
         return;
     }
-    if (records.empty()) {
-        std::cerr << "vorn: " << explanation << '\n';
-        return;
-    }
+    if (records.empty()) std::cerr << "vorn: " << printable(explanation) << '\n';
     for (const auto& record : records) show_message(record);
+    // The library's warning stays as it is; what would have been accepted is the tool's own.
+    if (!accepted.empty()) std::cerr << "vorn: " << accepted << '\n';
 }
 
 void OUTPUT::internal_error(const VORN_INTERNAL_ERROR& e) {
@@ -143,6 +151,7 @@ int OUTPUT::finish(int status) {
     doc["rejected"] = m_rejected;
     doc["messages"] = m_messages;
     doc["errors"] = m_errors;
+    doc["skipped"] = m_skipped;
     if (m_doc.contains("internal_error")) doc["internal_error"] = m_doc["internal_error"];
     // Texts from user files may hold bytes that are not UTF-8; show them replaced, never throw.
     std::cout << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;

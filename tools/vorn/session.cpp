@@ -1,5 +1,11 @@
-// The database as the tool sees it: directories, managers, validators, safe names.
+// The database as the tool sees it: directories, managers, validators, safe names, and the user
+// files a load skipped.
+#include <fnmatch.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <iostream>
+#include <set>
 
 #include "vorn_tool.h"
 
@@ -10,6 +16,11 @@ namespace vorn_tool {
 namespace {
 
 constexpr size_t MAX_NAME_LENGTH = 128;
+constexpr size_t MAX_LOOKUP_ID_BYTES = 4;  // get_id_in_dword reads four bytes
+
+const char* const ID_FORMAT =
+    "1 to 4 bytes separated by spaces, each 0x and one or two hexadecimal digits or a number "
+    "up to 255, such as \"0xEF 0x40 0x18\"";
 
 // Names that could leave the directory they are meant for, or mean nothing as a file name.
 bool name_is_unsafe(const std::string& name) {
@@ -17,6 +28,68 @@ bool name_is_unsafe(const std::string& name) {
     return name.empty() || name == "db" || name.size() > MAX_NAME_LENGTH ||
            name.find_first_of(separators) != std::string::npos ||
            name.find("..") != std::string::npos;
+}
+
+// The entries of one choice list over several managers, in order, each once.
+std::vector<std::string> choices_of(const std::vector<VORN_MGR*>& managers,
+                                    std::vector<std::string> (VORN_MGR::*list)()) {
+    std::vector<std::string> out;
+    for (VORN_MGR* mgr : managers)
+        for (const std::string& entry : (mgr->*list)())
+            if (std::find(out.begin(), out.end(), entry) == out.end()) out.push_back(entry);
+    return out;
+}
+
+std::string templates_accepted(const std::vector<VORN_MGR*>& managers) {
+    std::vector<std::string> names(std::begin(VORN_PROG_FLOW_TEMPLATE_NAME),
+                                   std::end(VORN_PROG_FLOW_TEMPLATE_NAME));
+    for (const std::string& name : choices_of(managers, &VORN_MGR::get_user_template_list))
+        names.push_back(name);
+    return "accepted templates: " + join(names, ", ");
+}
+
+// What each typed field accepts; fields not named here have no list to offer.
+struct ACCEPTED {
+    const char* field;
+    std::string (*describe)(const std::vector<VORN_MGR*>& managers);
+};
+const ACCEPTED ACCEPTED_VALUES[] = {
+    {"device ID",
+     [](const std::vector<VORN_MGR*>&) {
+         return "accepted device IDs: " + std::string(ID_FORMAT);
+     }},
+    {"density",
+     [](const std::vector<VORN_MGR*>& m) {
+         return "accepted densities: " +
+                join(choices_of(m, &VORN_MGR::get_device_density_list), ", ");
+     }},
+    {"I/O voltage",
+     [](const std::vector<VORN_MGR*>& m) {
+         return "accepted I/O voltages: " +
+                join(choices_of(m, &VORN_MGR::get_device_io_voltage_list), ", ");
+     }},
+    {"total dies",
+     [](const std::vector<VORN_MGR*>&) { return std::string("accepted dies: 1 or more"); }},
+    {"dummy clock cycles",
+     [](const std::vector<VORN_MGR*>&) { return std::string("accepted dummy cycles: 0 to 15"); }},
+    {"dummy clock cycles x4",
+     [](const std::vector<VORN_MGR*>&) { return std::string("accepted dummy cycles: 0 to 15"); }},
+    {"programming flow template", templates_accepted},
+};
+
+// The user files a loader reads from `dir`: "pgm_flash_*.xml" but the golden templates.
+std::vector<std::string> user_files_in(const std::string& dir, bool skip_golden) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (fnmatch("pgm_flash_*.xml", name.c_str(), 0) != 0) continue;
+        if (skip_golden && (name == "pgm_flash_db_qspi.xml" || name == "pgm_flash_db_sdmmc.xml"))
+            continue;
+        if (entry.is_regular_file(ec)) files.push_back(absolute_path(entry.path().string()));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace
@@ -38,42 +111,86 @@ std::string directory_of(const std::string& path) {
     return absolute_dir(fs::path(absolute_path(path)).parent_path().string());
 }
 
+std::string accepted_values(const std::string& field, const std::vector<VORN_MGR*>& choices) {
+    for (const ACCEPTED& entry : ACCEPTED_VALUES)
+        if (field == entry.field) return entry.describe(choices);
+    return "";
+}
+
+std::string accepted_values_help() {
+    const std::vector<std::string> densities(std::begin(VORN_QSPI_DENSITY),
+                                             std::end(VORN_QSPI_DENSITY));
+    const std::vector<std::string> voltages(std::begin(VORN_QSPI_IO_VOLTAGE),
+                                            std::end(VORN_QSPI_IO_VOLTAGE));
+    return "Accepted values:\n  --id            " + std::string(ID_FORMAT) +
+           "\n  --density       " + join(densities, ", ") + "\n  --io-voltage    " +
+           join(voltages, ", ") +
+           "\n  --die           1 or more\n  --dummy-cycles  0 to 15 (also --dummy-cycles-x4)";
+}
+
+bool id_fits_lookup(const std::string& id, std::string* why) {
+    if (id.find_first_not_of(' ') == std::string::npos) return true;  // the library's to refuse
+    unsigned int count = 0;
+    bool ok = false;
+    std::unique_ptr<unsigned char[]> bytes(
+        VORN_MGR::convert_data_list_string_to_byte_array(id, &count, &ok));
+    if (!ok || count <= MAX_LOOKUP_ID_BYTES) return true;
+    if (why != nullptr)
+        *why = "Device ID '" + id + "' has " + std::to_string(count) +
+               " bytes; a lookup by ID reads only the first " +
+               std::to_string(MAX_LOOKUP_ID_BYTES) + ", so the others would be lost.";
+    return false;
+}
+
+bool byte_list_value(const std::string& text, unsigned int* value) {
+    if (text.find_first_not_of(' ') == std::string::npos) return false;
+    unsigned int count = 0;
+    bool ok = false;
+    std::unique_ptr<unsigned char[]> bytes(
+        VORN_MGR::convert_data_list_string_to_byte_array(text, &count, &ok));
+    if (!ok || count == 0 || count > MAX_LOOKUP_ID_BYTES) return false;
+    // The record's own conversion, so that the byte order is the one IDs are stored in.
+    VORN_QSPI_FLASH probe("probe");
+    probe.set_parameter_value(VORN_FLASH_PARAM_ID, text);
+    *value = probe.get_id_in_dword(nullptr);
+    return true;
+}
+
 SESSION::SESSION(const OPTIONS& options, OUTPUT& output) : m_options(options), m_output(output) {}
 
 void SESSION::want_sdmmc() {
     if (cfg_is_on("pgm_enable_sdmmc", false)) return;
     cfg_set_switch("pgm_enable_sdmmc", true);
     // Managers built before the switch was set lack SD/MMC; build them again.
-    if (m_prepared) VORN_HELPER::refresh_flash_managers();
+    if (m_loaded) load([] { VORN_HELPER::refresh_flash_managers(); });
 }
 
-void SESSION::prepare(bool may_write_ini) {
+void SESSION::prepare() {
     if (m_prepared) return;
+    std::error_code ec;
     if (!m_options.programmer_dir.empty()) {
-        std::error_code ec;
         if (!fs::is_directory(m_options.programmer_dir, ec))
             throw REFUSED("programmer directory '" + m_options.programmer_dir + "' does not exist");
         PGM_COMMON::set_common_programmer(absolute_dir(m_options.programmer_dir));
     }
     // Without its golden template the library cannot load at all; say where we looked.
     const std::string programmer = PGM_COMMON::pgm_get_common_programmer();
-    std::error_code ec;
     if (!fs::is_regular_file(programmer + "xml/pgm_flash_db_qspi.xml", ec))
         throw NO_DATABASE("no flash database in " + programmer +
                           " (xml/pgm_flash_db_qspi.xml is missing); give --programmer-dir DIR "
                           "or set VORN_PROGRAMMER_DIR");
-    std::string custom;
+    std::string custom = "./";  // the library's default
+    m_custom_dir_source = "default";
     if (!m_options.custom_dir.empty()) {
+        // A mistyped directory would otherwise look like an empty database.
+        if (!fs::is_directory(m_options.custom_dir, ec))
+            throw REFUSED("custom directory '" + m_options.custom_dir + "' does not exist");
         custom = m_options.custom_dir;
         m_custom_dir_source = "option";
-    } else if (may_write_ini || !cfg_get_user_ini_value(CFG_USER_INI_VORN_CUSTOM_DB_DIR).empty()) {
+    } else if (!cfg_get_user_ini_value(CFG_USER_INI_VORN_CUSTOM_DB_DIR).empty()) {
+        // Only read when set: on an unset entry the library would write "./" into the INI.
         custom = VORN_MGR::get_custom_dir_from_ini();
         m_custom_dir_source = "user-ini";
-    }
-    if (custom.empty()) {
-        // No stored directory (or it could not be stored): the library's default, "./".
-        custom = "./";
-        if (m_custom_dir_source.empty()) m_custom_dir_source = "default";
     }
     // Absolute, so that the directories the library compares are spelled the same way
     // wherever they come from (its maps hold absolute file paths).
@@ -81,8 +198,84 @@ void SESSION::prepare(bool may_write_ini) {
     m_prepared = true;
 }
 
+void SESSION::load(const std::function<void()>& build) {
+    // The loaders name each user file in a trace before they read it; what they post until the
+    // next one belongs to that file.
+    std::vector<std::string> files = user_files_in(db_dir(DB_DIR::ZENTRO), true);
+    for (const std::string& file : user_files_in(db_dir(DB_DIR::CUSTOM), false))
+        if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
+    std::string current;
+    m_output.set_observer([&](const MSG_RECORD& record) {
+        if (record.severity == 'D') {
+            size_t best = 0;
+            for (const std::string& file : files) {
+                if (file.size() > best && record.text.find(file) != std::string::npos) {
+                    current = file;
+                    best = file.size();
+                }
+            }
+            return false;
+        }
+        if (current.empty()) return false;
+        m_load_messages[current].push_back(record);
+        // Text output names the file instead (report_skipped_files); JSON keeps them as posted.
+        return !m_output.json_mode();
+    });
+    struct OBSERVER_GUARD {
+        OUTPUT& output;
+        ~OBSERVER_GUARD() { output.set_observer({}); }
+    } guard{m_output};
+    build();
+    m_loaded = true;
+    guard.output.set_observer({});
+    report_skipped_files();
+}
+
+void SESSION::report_skipped_files() {
+    std::set<std::string> referenced;
+    for (VORN_MGR* mgr : VORN_HELPER::get_helper()->get_manager_list()) {
+        for (const auto* map : {&mgr->get_flash_db_active_dir_map(), &mgr->get_zentro_dir_map(),
+                                &mgr->get_custom_dir_map(), &mgr->get_template_db_dir_map()})
+            for (const auto& entry : *map) referenced.insert(absolute_path(entry.second));
+    }
+    VORN_SDMMC_MGR* sdmmc = this->sdmmc();
+    const bool sdmmc_files_read = sdmmc != nullptr && sdmmc->is_new_device_supported();
+    for (DB_DIR dir : {DB_DIR::ZENTRO, DB_DIR::CUSTOM}) {
+        for (const std::string& file : user_files_in(db_dir(dir), dir == DB_DIR::ZENTRO)) {
+            if (std::find(m_reported_files.begin(), m_reported_files.end(), file) !=
+                m_reported_files.end())
+                continue;
+            auto messages = m_load_messages.find(file);
+            const bool posted = messages != m_load_messages.end();
+            // A file that gave nothing and drew no message may still be one the loaders
+            // skipped quietly: a schema error, or an SD/MMC file while those are not read.
+            if (!posted &&
+                (referenced.count(file) > 0 || (looks_like_sdmmc_file(file) && !sdmmc_files_read)))
+                continue;
+            m_reported_files.push_back(file);
+            // The checker finds the lines; the loaders' own messages are the fallback.
+            CHECK_POLICY policy;
+            policy.target = dir;
+            policy.replace = true;
+            USER_FILE_CHECKER checker(*this, policy);
+            std::vector<PROBLEM> problems = checker.check(file).problems;
+            if (problems.empty() && posted)
+                for (const MSG_RECORD& r : messages->second)
+                    problems.push_back(PROBLEM{0, r.severity, r.id, r.name, r.text});
+            if (problems.empty()) continue;
+            m_output.skipped(json{{"file", file}, {"problems", problems_json(problems)}});
+            if (m_output.json_mode()) continue;
+            for (const PROBLEM& p : problems)
+                std::cerr << "vorn: skipped " << printable(file)
+                          << (p.line > 0 ? ":" + std::to_string(p.line) : std::string()) << ": "
+                          << printable(problem_text(p)) << '\n';
+        }
+    }
+}
+
 VORN_QSPI_MGR* SESSION::qspi() {
     prepare();
+    if (!m_loaded) load([] { VORN_HELPER::get_helper(); });
     auto* mgr =
         dynamic_cast<VORN_QSPI_MGR*>(VORN_HELPER::get_flash_manager(DEV_FAMILY_QSPI_FLASH, false));
     if (mgr == nullptr) throw std::runtime_error("the QSPI flash manager is missing");
@@ -90,13 +283,13 @@ VORN_QSPI_MGR* SESSION::qspi() {
 }
 
 VORN_SDMMC_MGR* SESSION::sdmmc() {
-    prepare();
+    qspi();  // loads the database
     return dynamic_cast<VORN_SDMMC_MGR*>(
         VORN_HELPER::get_flash_manager(DEV_FAMILY_SDMMC_FLASH, false));
 }
 
 std::vector<VORN_MGR*> SESSION::managers() {
-    qspi();  // builds the helper
+    qspi();
     return VORN_HELPER::get_helper()->get_manager_list();
 }
 
@@ -111,13 +304,39 @@ VORN_MGR* SESSION::manager_of(const std::string& name) {
     return mgr;
 }
 
+VORN_MGR* SESSION::known_manager_of(const std::string& name) {
+    VORN_MGR* mgr = manager_of(name);
+    if (mgr != nullptr) return mgr;
+    const std::vector<std::string> close = closest_names(name, device_names());
+    m_output.data()["suggestions"] = close;
+    throw REFUSED("no device named '" + name + "'" + did_you_mean(close));
+}
+
+std::vector<std::string> SESSION::device_names() {
+    std::vector<std::string> names;
+    for (VORN_MGR* mgr : managers())
+        for (const auto& entry : mgr->get_flash_map()) names.push_back(entry.first);
+    for (const auto& entry : qspi()->get_legacy_flash_map()) names.push_back(entry.first);
+    return names;
+}
+
 std::string SESSION::db_dir(DB_DIR dir) {
     prepare();
     return dir == DB_DIR::CUSTOM ? VORN_MGR::get_db_custom_dir() : VORN_MGR::get_db_zentro_dir();
 }
 
+std::string SESSION::writable_dir(DB_DIR dir) {
+    prepare();
+    if (dir == DB_DIR::CUSTOM && !custom_dir_is_set())
+        throw REFUSED(
+            "no custom directory is set, so nothing was written; `vorn config set custom-dir DIR` "
+            "sets one (or give --custom-dir DIR)");
+    return db_dir(dir);
+}
+
 bool SESSION::judge(const std::string& field, const std::string& value,
-                    const std::function<bool(std::string*)>& check) {
+                    const std::function<bool(std::string*)>& check,
+                    const std::vector<VORN_MGR*>& choices) {
     std::string explanation;
     bool ok = false;
     std::vector<MSG_RECORD> records;
@@ -130,14 +349,14 @@ bool SESSION::judge(const std::string& field, const std::string& value,
         for (const auto& record : records) m_output.show_message(record);
         return true;
     }
-    m_output.reject(field, value, records, explanation);
+    const std::vector<VORN_MGR*> lists = choices.empty() ? std::vector<VORN_MGR*>{qspi()} : choices;
+    m_output.reject(field, value, records, explanation, accepted_values(field, lists));
     return false;
 }
 
 bool SESSION::name_is_safe(const std::string& name, bool is_template) {
     if (!name_is_unsafe(name)) return true;
-    // Loading reads files but writes none; the user INI stays as it is.
-    prepare(false);
+    // Loading reads files but writes none.
     VORN_QSPI_MGR* mgr = qspi();
     const std::string field = is_template ? "template name" : "device name";
     const bool accepted = judge(field, name, [&](std::string* msg) {

@@ -268,10 +268,14 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
     }
     // A device of that name is loaded already.
     if (name == m_policy.own_device) return;
+    for (const auto* map : {&mgr->get_flash_db_active_dir_map(), &mgr->get_zentro_dir_map(),
+                            &mgr->get_custom_dir_map()}) {
+        auto entry = map->find(name);
+        if (entry != map->end() && absolute_path(entry->second) == file.full_path)
+            return;  // this very file defines it
+    }
     const auto& active = mgr->get_flash_db_active_dir_map();
     auto active_file = active.find(name);
-    if (active_file != active.end() && absolute_path(active_file->second) == file.full_path)
-        return;  // this very file defines it
     const std::string where = active_file != active.end() ? active_file->second : "";
     auto record = mgr->get_flash_map().find(name);
     const bool builtin =
@@ -280,26 +284,30 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
     const bool in_zentro = mgr->get_zentro_dir_map().count(name) > 0;
     const std::string target_dir = m_session.db_dir(m_policy.target);
 
-    if (m_policy.saved_by_update) {
-        if (m_policy.target == DB_DIR::ZENTRO && builtin) {
-            duplicate(target_dir);
-        } else if (m_policy.target == DB_DIR::ZENTRO && in_custom) {
-            file.problems.push_back(PROBLEM{line, 0, 0, "",
-                                            "device '" + name +
-                                                "' is in use from the custom directory (" + where +
-                                                "); it cannot be saved to the zentro directory"});
-        } else {
-            file.notes.push_back("device '" + name + "' replaces the one of " + where);
-        }
+    // What the zentro directory can never take, --replace or not.
+    if (m_policy.target == DB_DIR::ZENTRO && builtin) {
+        duplicate(target_dir);
         return;
     }
+    if (m_policy.target == DB_DIR::ZENTRO && in_custom) {
+        file.problems.push_back(PROBLEM{line, 0, 0, "",
+                                        "device '" + name +
+                                            "' is in use from the custom directory (" + where +
+                                            "); it cannot be saved to the zentro directory"});
+        return;
+    }
+    if (m_policy.replace) {
+        file.notes.push_back("device '" + name + "' replaces the one of " + where);
+        return;
+    }
+    // check and import agree: a name the database holds is refused until --replace says so.
     const bool same_domain = m_policy.target == DB_DIR::CUSTOM ? in_custom : in_zentro;
     if (same_domain)
         duplicate(target_dir);
-    else if (m_policy.target == DB_DIR::CUSTOM)
-        file.notes.push_back("device '" + name + "' overrides the one of " + where);
     else
-        file.notes.push_back("device '" + name + "' is overridden by the one of " + where);
+        file.problems.push_back(PROBLEM{
+            line, 0, 0, "", "device '" + name + "' is in the database already (" + where + ")"});
+    file.notes.push_back("with --replace, device '" + name + "' replaces the one of " + where);
 }
 
 void USER_FILE_CHECKER::check_template_name(USER_FILE& file, const std::string& name, int line) {
@@ -343,8 +351,9 @@ void USER_FILE_CHECKER::check_qspi_device(USER_FILE& file, PGM_COMMON_XML_ELEMEN
     check_device_name(file, mgr, name, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_NAME));
 
     const std::string id = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_ID);
-    judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_ID),
-          [&](std::string* msg) { return mgr->device_id_is_valid(id, msg); });
+    judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_ID), [&](std::string* msg) {
+        return mgr->device_id_is_valid(id, msg) && id_fits_lookup(id, msg);
+    });
     const std::string voltage = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE);
     judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE),
           [&](std::string* msg) { return mgr->device_io_voltage_is_valid(voltage, msg); });
@@ -490,41 +499,50 @@ std::unique_ptr<VORN_FLASH> make_template_carrier(SESSION& session, PGM_COMMON_X
     return record;
 }
 
-json file_json(const USER_FILE& file) {
-    json problems = json::array();
-    for (const PROBLEM& p : file.problems) {
-        problems.push_back(json{{"line", p.line},
-                                {"severity", p.severity == 'E'   ? "error"
-                                             : p.severity == 'W' ? "warning"
-                                                                 : "problem"},
-                                {"id", p.id},
-                                {"name", p.name},
-                                {"text", p.text}});
+json problems_json(const std::vector<PROBLEM>& problems) {
+    json out = json::array();
+    for (const PROBLEM& p : problems) {
+        out.push_back(json{{"line", p.line},
+                           {"severity", p.severity == 'E'   ? "error"
+                                        : p.severity == 'W' ? "warning"
+                                                            : "problem"},
+                           {"id", p.id},
+                           {"name", p.name},
+                           {"text", p.text}});
     }
+    return out;
+}
+
+std::string problem_text(const PROBLEM& problem) {
+    if (problem.id == 0) return problem.text;
+    return std::string(problem.severity == 'E' ? "Error" : "Warning") + " (" +
+           std::to_string(problem.id) + "): " + problem.text;
+}
+
+json file_json(const USER_FILE& file) {
     return json{{"file", file.path},
                 {"kind", file.sdmmc ? "sdmmc" : "qspi"},
                 {"ok", file.problems.empty()},
                 {"devices", file.device_names},
                 {"templates", file.template_names},
-                {"problems", problems},
+                {"problems", problems_json(file.problems)},
                 {"notes", file.notes}};
 }
 
 void report_file(std::ostream& out, const USER_FILE& file) {
+    const std::string path = printable(file.path);
     for (const PROBLEM& p : file.problems) {
-        out << file.path;
+        out << path;
         if (p.line > 0) out << ':' << p.line;
-        out << ": ";
-        if (p.id != 0) out << (p.severity == 'E' ? "Error" : "Warning") << " (" << p.id << "): ";
-        out << p.text << '\n';
+        out << ": " << printable(problem_text(p)) << '\n';
     }
-    for (const std::string& note : file.notes) out << file.path << ": note: " << note << '\n';
+    for (const std::string& note : file.notes) out << path << ": note: " << printable(note) << '\n';
     if (file.problems.empty()) {
-        out << file.path << ": ok (" << file.device_names.size() << " device"
+        out << path << ": ok (" << file.device_names.size() << " device"
             << (file.device_names.size() == 1 ? "" : "s") << ", " << file.template_names.size()
             << " template" << (file.template_names.size() == 1 ? "" : "s") << ")\n";
     } else {
-        out << file.path << ": " << file.problems.size() << " problem"
+        out << path << ": " << file.problems.size() << " problem"
             << (file.problems.size() == 1 ? "" : "s") << '\n';
     }
 }

@@ -69,7 +69,8 @@ class OUTPUT {
     // A value the library refused: its posted warning as the default sink shows it (or the
     // explanation when the warning is suppressed), "rejected" in JSON.
     void reject(const std::string& field, const std::string& value,
-                const std::vector<MSG_RECORD>& records, const std::string& explanation);
+                const std::vector<MSG_RECORD>& records, const std::string& explanation,
+                const std::string& accepted = "");
     void internal_error(const VORN_INTERNAL_ERROR& e);
     // Prints the JSON document (under --json) and gives back the status.
     int finish(int status);
@@ -79,6 +80,12 @@ class OUTPUT {
     std::vector<MSG_RECORD> pop_capture();
     // A library message the caller decided to show after all.
     void show_message(const MSG_RECORD& record);
+    // Sees every message first; a message it returns true for goes no further.
+    void set_observer(std::function<bool(const MSG_RECORD&)> observer) {
+        m_observer = std::move(observer);
+    }
+    // A user file the loaders skipped, in whole or in part: "skipped" in JSON.
+    void skipped(const json& entry) { m_skipped.push_back(entry); }
 
   private:
     void on_message(const MSG_RECORD& record);
@@ -92,7 +99,9 @@ class OUTPUT {
     json m_messages = json::array();
     json m_errors = json::array();
     json m_rejected = json::array();
+    json m_skipped = json::array();
     std::unique_ptr<std::ostream> m_null;
+    std::function<bool(const MSG_RECORD&)> m_observer;
 };
 
 // Holds the messages posted during its lifetime.
@@ -118,8 +127,52 @@ json message_json(const MSG_RECORD& record);
 // "Warning (20478): text", the default sink's form.
 std::string message_line(const MSG_RECORD& record);
 
-// Columns padded to their widest cell; the last column is not padded.
+// Columns padded to their widest cell; the last column is not padded. Cells are printable().
 void print_table(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
+
+// ---- text from files ------------------------------------------------------------------------
+
+// Control characters as escapes (\n, \t, \x1B...), so that a text read from a file can neither
+// forge an output line nor steer the terminal. JSON keeps texts exact instead.
+std::string printable(const std::string& text);
+// A name for a table cell: printable, and cut after NAME_CELL_LIMIT characters.
+std::string name_cell(const std::string& name);
+constexpr size_t NAME_CELL_LIMIT = 48;
+// The candidates closest to `name` (same letters in another case first, then a few edits away),
+// best first, at most three.
+std::vector<std::string> closest_names(const std::string& name,
+                                       const std::vector<std::string>& candidates);
+// " ; did you mean A or B?" for closest_names, or "".
+std::string did_you_mean(const std::vector<std::string>& names);
+// Shell-style pattern (*, ?, [...]) matched against the whole name, ignoring case.
+bool glob_matches(const std::string& pattern, const std::string& name);
+std::string join(const std::vector<std::string>& items, const std::string& separator);
+
+// ---- progress -------------------------------------------------------------------------------
+
+// One line on stderr that counts through long work ("checking 3/40 files"), drawn only when
+// both stdout and stderr are terminals and the output is text. Anything else printed while it
+// is shown must call clear() first, or the line would be left in the middle of it.
+class PROGRESS {
+  public:
+    PROGRESS(const OUTPUT& output, std::string what, size_t total);
+    ~PROGRESS() { clear(); }
+    PROGRESS(const PROGRESS&) = delete;
+    PROGRESS& operator=(const PROGRESS&) = delete;
+    // Counts one item as done.
+    void step();
+    void clear();
+
+  private:
+    void draw();
+
+    bool m_enabled;
+    std::string m_what;
+    size_t m_total;
+    size_t m_done = 0;
+    bool m_shown = false;
+    long long m_last_draw_ms = 0;
+};
 
 // ---- session --------------------------------------------------------------------------------
 
@@ -136,9 +189,9 @@ class SESSION {
     OUTPUT& output() { return m_output; }
     // Builds the SD/MMC manager even when the switch "pgm_enable_sdmmc" is off.
     void want_sdmmc();
-    // `may_write_ini` false keeps the user INI untouched when it holds no custom directory
-    // yet (the library would store "./" there on first read).
-    void prepare(bool may_write_ini = true);
+    // Settles the directories; never writes the user INI (the library would store "./" there
+    // on the first read of an unset entry).
+    void prepare();
     VORN_QSPI_MGR* qspi();
     // Null when SD/MMC is off.
     VORN_SDMMC_MGR* sdmmc();
@@ -146,23 +199,53 @@ class SESSION {
     // The manager that knows `name` (database or legacy device), its record being the
     // manager's current one; the SD/MMC manager is asked for on a miss. Null when none does.
     VORN_MGR* manager_of(const std::string& name);
+    // Like manager_of, but a miss is refused with the closest names.
+    VORN_MGR* known_manager_of(const std::string& name);
+    // Every name `show` accepts: database devices of the loaded managers and legacy devices.
+    std::vector<std::string> device_names();
     std::string db_dir(DB_DIR dir);
+    // The directory a command is about to write into; refused when that is the custom
+    // directory and none was set, so that nothing lands in whatever the working directory is.
+    std::string writable_dir(DB_DIR dir);
+    bool custom_dir_is_set() const { return m_custom_dir_source != "default"; }
     const std::string& custom_dir_source() const { return m_custom_dir_source; }
 
-    // Runs one library validator. On rejection reports it through OUTPUT::reject.
+    // Runs one library validator. On rejection reports it through OUTPUT::reject, followed by
+    // the values the field accepts, from the choice lists of `choices` (the QSPI manager's
+    // when empty).
     bool judge(const std::string& field, const std::string& value,
-               const std::function<bool(std::string*)>& check);
+               const std::function<bool(std::string*)>& check,
+               const std::vector<VORN_MGR*>& choices = {});
     // Refuses a device or template name that must never become part of a file name (path
     // separators, "..", empty, NUL, "db", longer than 128), before any file is touched. The
     // refusal carries the library's own text where it has one.
     bool name_is_safe(const std::string& name, bool is_template);
 
   private:
+    void load(const std::function<void()>& build);
+    void report_skipped_files();
+
     const OPTIONS& m_options;
     OUTPUT& m_output;
     bool m_prepared = false;
+    bool m_loaded = false;
     std::string m_custom_dir_source;
+    // Loader messages by the user file being read when they were posted.
+    std::map<std::string, std::vector<MSG_RECORD>> m_load_messages;
+    std::vector<std::string> m_reported_files;
 };
+
+// The values a field of a typed device accepts, as one line ("accepted densities: 1Mb, ...");
+// empty for fields without a list. `choices` are the managers whose lists apply.
+std::string accepted_values(const std::string& field, const std::vector<VORN_MGR*>& choices);
+// The same for `vorn add --help`, from the QSPI family's own lists.
+std::string accepted_values_help();
+// A device ID the library accepts may still have more bytes than a lookup by ID reads (four);
+// the fifth would be dropped without a word, so the tool refuses it.
+bool id_fits_lookup(const std::string& id, std::string* why);
+// Turns a byte list such as "0xFF 0xFF 0x00" into a lookup value, first byte least
+// significant, as device IDs are stored; false when it is not a byte list of 1 to 4 bytes.
+bool byte_list_value(const std::string& text, unsigned int* value);
 
 // Absolute, lexically normal, ending with "/".
 std::string absolute_dir(const std::string& dir);
@@ -190,6 +273,13 @@ std::string device_source(VORN_MGR* mgr, VORN_FLASH* flash);
 std::string device_file(VORN_MGR* mgr, VORN_FLASH* flash);
 json device_json(VORN_MGR* mgr, VORN_FLASH* flash, bool with_flows);
 void print_device(std::ostream& out, VORN_MGR* mgr, VORN_FLASH* flash);
+// Both flows, operation by operation and action by action, as `show` prints them.
+void print_flows(std::ostream& out, const std::vector<VORN_OPERATION*>* sfl,
+                 const std::vector<VORN_OPERATION*>* sdm);
+json flows_json(const std::vector<VORN_OPERATION*>* sfl, const std::vector<VORN_OPERATION*>* sdm);
+// Names of the devices whose ID answers to `value` under `mask`, in name order (the first is
+// the one get_flash_with_id returns).
+std::vector<std::string> devices_answering(VORN_MGR* mgr, unsigned int value, unsigned int mask);
 // One row of a device table: name, ID, density, voltage, template, source.
 std::vector<std::string> device_row(VORN_MGR* mgr, VORN_FLASH* flash);
 std::vector<std::string> device_row_header();
@@ -226,6 +316,9 @@ struct CHECK_POLICY {
     bool saved_by_update = false;
     // The device being edited, which may keep its own name.
     std::string own_device;
+    // A name the database holds already is a problem, unless the older device is to be
+    // replaced; `check --replace` judges as `import --replace` would.
+    bool replace = false;
 };
 
 // Judges user files with the library's validators: schema, every device value, every action
@@ -266,6 +359,9 @@ std::unique_ptr<VORN_FLASH> make_template_carrier(SESSION& session, PGM_COMMON_X
 // Problems one per line ("file:line: text"), then a summary; JSON under --json.
 void report_file(std::ostream& out, const USER_FILE& file);
 json file_json(const USER_FILE& file);
+json problems_json(const std::vector<PROBLEM>& problems);
+// "Warning (20478): text" for a library message, the text alone for the tool's own.
+std::string problem_text(const PROBLEM& problem);
 
 // Leaf helpers over parsed trees.
 PGM_COMMON_XML_ELEMENT* first_child(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind);
@@ -281,6 +377,7 @@ struct COMMAND {
 void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands);
 void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands);
 void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands);
+void add_config_commands(CLI::App& app, std::vector<COMMAND>& commands);
 
 }  // namespace vorn_tool
 
