@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     add_query_commands(app, commands);
     add_edit_commands(app, commands);
     add_file_commands(app, commands);
+    add_verify_commands(app, commands);
 
     try {
         app.parse(argc, argv);
