@@ -537,23 +537,25 @@ void VORN_FLASH_MODEL::perform(const VORN_FLASH_COMMAND& command,
             break;
         case VORN_FLASH_COMMAND_READ: {
             // The chip starts to drive data after its own address and dummy cycles; the
-            // programmer samples after its own. A difference shifts every bit it reads.
+            // programmer samples after its own. A difference shifts every bit it reads; before
+            // the chip drives the line, it reads ones.
             const long long chip_cycles = 8LL * response.address_bytes + response.dummy_cycles;
             const long long host_cycles =
                 8LL * static_cast<long long>(transaction.out.size()) + transaction.dummy_cycles;
             const long long shift = host_cycles - chip_cycles;
-            response.in.assign(transaction.in_length, 0);
-            for (unsigned int bit = 0; bit < 8 * transaction.in_length; ++bit) {
-                const long long at = shift + bit;
-                unsigned int value = 1;  // before the chip drives the line
-                if (at >= 0) {
-                    const unsigned long long byte_address =
-                        (response.address + static_cast<unsigned long long>(at / 8)) %
-                        m_config.density_bytes;
-                    value = (read_memory(byte_address) >> (7 - at % 8)) & 1;
-                }
-                response.in[bit / 8] =
-                    static_cast<unsigned char>(response.in[bit / 8] | (value << (7 - bit % 8)));
+            const long long first = shift >= 0 ? shift / 8 : -((7 - shift) / 8);
+            const unsigned int bits = static_cast<unsigned int>(shift - 8 * first);
+            auto chip_byte = [&](long long k) -> unsigned int {
+                if (k < 0) return 0xFF;
+                return read_memory((response.address + static_cast<unsigned long long>(k)) %
+                                   m_config.density_bytes);
+            };
+            unsigned int next = chip_byte(first);
+            for (unsigned int i = 0; i < transaction.in_length; ++i) {
+                const unsigned int current = next;
+                next = chip_byte(first + i + 1);
+                response.in.push_back(static_cast<unsigned char>(
+                    bits == 0 ? current : (current << bits) | (next >> (8 - bits))));
             }
             response.answer = TARVEN::fmt_sprintf("reads from %s", hex_address(response.address));
             break;
@@ -612,7 +614,7 @@ void VORN_FLASH_MODEL::write_registers(const VORN_FLASH_COMMAND& command,
             m_four_byte = (data[i] & reg.four_byte) != 0;
         lasting = lasting || !reg.is_volatile;
         response.answer += TARVEN::fmt_sprintf("%s%s = 0x%02X", response.answer.empty() ? "" : ", ",
-                                               reg.name, read_register(index));
+                                               reg.name, m_registers[index]);
     }
     if (lasting && !m_volatile_write_enable) {
         start_busy();

@@ -209,7 +209,8 @@ class PROGRAMMING_FILE {
         for (const auto& choice : erase_choices) {
             const bool seen = std::any_of(sizes.begin(), sizes.end(),
                                           [&](const auto& s) { return s.first == choice.second; });
-            if (!seen && choice.second >= page_size && choice.second <= density / 2)
+            if (!seen && choice.second % page_size == 0 && choice.second > 0 &&
+                choice.second <= density / 2)
                 sizes.emplace_back(choice.second, choice.first);
         }
         std::sort(sizes.begin(), sizes.end(), std::greater<>());
@@ -493,11 +494,12 @@ class FLOW_RUN {
         report(at, ISSUE_ADDRESS_LENGTH, sent, r.address_bytes, why);
     }
 
+    // Big-endian; a count beyond any chip's is sent as 8 bytes, which is wrong all the same.
     static std::vector<unsigned char> address_bytes(unsigned long long address,
                                                     unsigned int count) {
         std::vector<unsigned char> out;
-        for (unsigned int i = count; i-- > 0;)
-            out.push_back(static_cast<unsigned char>(i < 8 ? address >> (8 * i) : 0));
+        for (unsigned int i = std::min(count, 8u); i-- > 0;)
+            out.push_back(static_cast<unsigned char>(address >> (8 * i)));
         return out;
     }
 
