@@ -1,5 +1,6 @@
 // Flows checked against a model of the chip: `vorn verify`, and the flow check that add, edit,
 // import and check run on the devices they handle.
+#include <cstdio>
 #include <iostream>
 
 #include "vorn_tool.h"
@@ -10,19 +11,21 @@ namespace {
 
 const char* flow_name(int flow) { return flow == VORN_PROG_FLOW_TYPE_SDM ? "SDM" : "SFL"; }
 
-json or_null(int value, const char* text) { return value < 0 ? json(nullptr) : json(text); }
+// Null for a finding about the device rather than one of its flows or operations.
+json flow_json(int flow) { return flow < 0 ? json(nullptr) : json(flow_name(flow)); }
+json operation_json(int operation) {
+    return operation < 0 ? json(nullptr)
+                         : json(operation_key(static_cast<VORN_OP_TYPE>(operation)));
+}
 
 json finding_json(const VORN_FLOW_FINDING& f) {
-    return json{
-        {"severity", vorn_flow_severity_name(f.severity)},
-        {"code", f.code},
-        {"flow", or_null(f.flow, flow_name(f.flow))},
-        {"operation",
-         or_null(f.operation,
-                 f.operation < 0 ? "" : operation_key(static_cast<VORN_OP_TYPE>(f.operation)))},
-        {"action", f.action},
-        {"action_name", f.action_name},
-        {"text", f.text}};
+    return json{{"severity", vorn_flow_severity_name(f.severity)},
+                {"code", f.code},
+                {"flow", flow_json(f.flow)},
+                {"operation", operation_json(f.operation)},
+                {"action", f.action},
+                {"action_name", f.action_name},
+                {"text", f.text}};
 }
 
 json bytes_json(const std::vector<unsigned char>& bytes, size_t begin) {
@@ -44,8 +47,8 @@ json trace_json(const VORN_FLOW_TRACE_ENTRY& e) {
         for (size_t i = 0; i < sent; ++i) value = (value << 8) | out[i];
         address = value;
     }
-    return json{{"flow", flow_name(e.flow)},
-                {"operation", operation_key(static_cast<VORN_OP_TYPE>(e.operation))},
+    return json{{"flow", flow_json(e.flow)},
+                {"operation", operation_json(e.operation)},
                 {"action", e.action},
                 {"command", e.transaction.command},
                 {"address", address},
@@ -92,18 +95,16 @@ int run_verify(SESSION& session, const VERIFY_ARGS& args) {
     session.prepare(false);
     VORN_QSPI_MGR* mgr = session.qspi();
 
+    // The map holds the database's devices; legacy devices, known to the host only, have no
+    // flows and are not in it.
+    const auto& map = mgr->get_flash_map();
     std::vector<VORN_FLASH*> devices;
-    if (args.all) {
-        for (const auto& entry : mgr->get_flash_map())
-            if (!mgr->device_is_legacy(entry.first, true)) devices.push_back(entry.second);
-    } else {
-        for (const std::string& name : args.names) {
-            const auto& map = mgr->get_flash_map();
-            auto it = map.find(name);
-            if (it == map.end() || mgr->device_is_legacy(name, true))
-                throw REFUSED("no QSPI device with flows named '" + name + "'");
-            devices.push_back(it->second);
-        }
+    if (args.all)
+        for (const auto& entry : map) devices.push_back(entry.second);
+    for (const std::string& name : args.names) {
+        auto it = map.find(name);
+        if (it == map.end()) throw REFUSED("no QSPI device with flows named '" + name + "'");
+        devices.push_back(it->second);
     }
 
     const VORN_FLOW_CHECKER checker(args.trace);
