@@ -136,6 +136,26 @@ TEST(ToolVerify, CheckAndImportReportFindingsStrictBlocks) {
     EXPECT_EQ(world.run({"show", "ODD"}).status, 0);
 }
 
+TEST(ToolVerify, EditReportsFindingsStrictRefuses) {
+    TOOL_WORLD world;
+    ASSERT_EQ(world.run(add_args("MINE", "--template=Macronix", "64Mb", "0xC2")).status, 0);
+    const std::string file = world.custom() + "pgm_flash_MINE.xml";
+    const std::string saved = world.read(file);
+    // Every write enable becomes a write disable.
+    const std::string editor = world.scratch() + "edit.sh";
+    world.write(editor,
+                "#!/bin/sh\nsed -i 's#<COMMAND>0x06</COMMAND>#<COMMAND>0x04</COMMAND>#' \"$1\"\n");
+    std::filesystem::permissions(editor, std::filesystem::perms::owner_all);
+    world.set_env("EDITOR", editor);
+
+    EXPECT_TRUE(exits(world.run({"edit", "MINE", "--strict"}), 1, "was rejected"));
+    EXPECT_EQ(world.read(file), saved);
+    RESULT r = world.run({"edit", "MINE", "--json"});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_EQ(r.json().at("flow_check").at("findings").at(0).at("code"), "no-write-enable");
+    EXPECT_NE(world.read(file), saved);
+}
+
 TEST(ToolVerify, UsageAndUnknownNames) {
     TOOL_WORLD world;
     EXPECT_EQ(world.run({"verify"}).status, 2);
