@@ -23,7 +23,7 @@ export XDG_CONFIG_HOME="$CONFIG" VORN_INI="$CONFIG/vorn.ini" VORN_USER_INI="$CON
 unset VORN_PROGRAMMER_DIR VORN_DEBUG || true
 
 cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target gen_db bench_load bench_lookup bench_save bench_memory
+cmake --build "$BUILD" -j2 --target gen_db bench_load bench_lookup bench_save bench_memory bench_flow_check
 mkdir -p "$OUT"
 
 "$BUILD/bench/gen_db" "$VORN_BENCH_ROOT" "$CHIPS" 100 1000 10000
@@ -50,6 +50,7 @@ for r in $(seq "$REPS"); do
 done
 run bench_lookup
 run bench_save
+run bench_flow_check
 for n in 100 1000 10000; do "$BUILD/bench/bench_memory" "$n"; done >"$OUT/memory.jsonl"
 
 python3 "$SRC/bench/summarise.py" "$OUT"

@@ -127,6 +127,21 @@ def main(out):
     row("delete_db, file shared with 9 (1,000 files)", fmt_time(d),
         fmt_time(da) + " write_xml of 9", "%.2f" % (d / da), "none", True)
 
+    # The flow check (`vorn verify --all`): the shipped database, and generated ones to show
+    # that it grows linearly with the devices.
+    flow, _ = medians(os.path.join(out, "bench_flow_check.json"))
+    s = flow["BM_VerifyShippedWithLoad"]["seconds"]
+    row("verify --all, shipped database, load and check", fmt_time(s), "", "", "< 1 s", s < 1)
+    per_check = {}
+    for n in (100, 1000, 10000):
+        b = flow["BM_VerifyGenerated/%d" % n]
+        per_check[n] = b["seconds"] / b["devices"]
+        row("flow check, %d generated devices and the shipped ones" % n, fmt_time(b["seconds"]),
+            "", "", "none", True)
+    r = per_check[10000] / per_check[1000]
+    row("flow check per device, 10,000 / 1,000", fmt_time(per_check[10000]),
+        fmt_time(per_check[1000]), "%.2f" % r, "<= 1.2", r <= 1.2)
+
     for m in mem:
         r = m["peak_after_load"] / m["xml_bytes"]
         g = (m["peak_after_load"] - m["peak_before_load"]) / m["xml_bytes"]

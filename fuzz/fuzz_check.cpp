@@ -30,6 +30,14 @@ void check_once(bool for_update) {
     vorn_tool::USER_FILE_CHECKER checker(session, policy);
     vorn_tool::USER_FILE file = checker.check(g_file);
     vorn_tool::report_file(output.out(), file);
+    // A file that checks clean has its flows run on the model of its chip.
+    if (!file.sdmmc && file.root != nullptr && file.problems.empty()) {
+        for (PGM_COMMON_XML_ELEMENT* element : file.devices) {
+            const auto record = vorn_tool::make_device(session, file, element);
+            vorn_tool::print_flow_check(output.out(), record->get_name(),
+                                        VORN_FLOW_CHECKER(true).check_flash(*record));
+        }
+    }
     output.data()["files"] = vorn_tool::json::array({vorn_tool::file_json(file)});
     output.data()["problems"] = file.problems.size();
     output.finish(file.problems.empty() ? vorn_tool::STATUS_DONE : vorn_tool::STATUS_REJECTED);

@@ -59,6 +59,7 @@ struct ADD_ARGS {
     unsigned int dummy_x4 = 0;
     std::string save_template;
     std::string to = "custom";
+    bool strict = false;
     CLI::Option* template_option = nullptr;
     CLI::Option* like_option = nullptr;
     CLI::Option* id_option = nullptr;
@@ -163,8 +164,9 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
         return STATUS_REJECTED;
     }
 
+    int vendor = -1;
     if (!like) {
-        const int vendor = vendor_index(flow_template);
+        vendor = vendor_index(flow_template);
         if (vendor >= 0) {
             auto tpl = static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor);
             sfl = mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SFL);
@@ -178,8 +180,19 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
             sdm = mgr->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SDM);
         }
     }
-    std::vector<VORN_OPERATION*> sfl_copy = copy_operations(sfl);
-    std::vector<VORN_OPERATION*> sdm_copy = copy_operations(sdm);
+    // Vendor templates address 4 bytes, which small parts do not have.
+    VORN_QSPI_FLASH probe(args.name);
+    probe.set_density(density);
+    const bool fit = vendor >= 0 && probe.get_density_in_bytes_qword() <= (1ULL << 24);
+    auto copy_flow = [&](const std::vector<VORN_OPERATION*>* list) {
+        if (!fit || list == nullptr) return copy_operations(list);
+        return fit_flow_to_three_bytes(static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor), *list);
+    };
+    std::vector<VORN_OPERATION*> sfl_copy = copy_flow(sfl);
+    std::vector<VORN_OPERATION*> sdm_copy = copy_flow(sdm);
+    if (fit)
+        output.out() << "Flows of template '" << flow_template
+                     << "' fitted to 3-byte addressing for a " << density << " part\n";
 
     ensure_directory(dir);
 
@@ -196,6 +209,18 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     if (!sfl_copy.empty()) flash->set_operation_list(sfl_copy, VORN_PROG_FLOW_TYPE_SFL);
     if (!sdm_copy.empty()) flash->set_operation_list(sdm_copy, VORN_PROG_FLOW_TYPE_SDM);
 
+    const std::string misfit = addressing_misfit(*flash, like ? args.like : flow_template);
+    if (!misfit.empty()) warn(output, misfit);
+    json flow_check;
+    const bool blocked = report_flow_check(output, *flash, args.strict, flow_check);
+    output.data()["flow_check"] = flow_check;
+    if (blocked) {
+        mgr->get_flash(args.name, true);  // the manager lets go of the record first
+        delete flash;
+        output.error("device '" + args.name +
+                     "' not added: its flows have error-level findings; nothing was saved");
+        return STATUS_REJECTED;
+    }
     if (!mgr->update_db(flash, dir)) {
         output.error("device '" + args.name + "' could not be saved in " + dir);
         return STATUS_REJECTED;
@@ -238,6 +263,7 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
 struct EDIT_ARGS {
     std::string name;
     std::string to;
+    bool strict = false;
     CLI::Option* to_option = nullptr;
 };
 
@@ -384,6 +410,12 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
 
     ensure_directory(dir);
     std::unique_ptr<VORN_FLASH> record = make_device(session, checked, checked.devices.front());
+    json flow_check;
+    const bool blocked = report_flow_check(output, *record, args.strict, flow_check);
+    output.data()["flow_check"] = flow_check;
+    if (blocked)
+        return keep_text("the edit of '" + args.name +
+                         "' was rejected: its flows have error-level findings");
     if (!mgr->update_db(record.release(), dir))
         return keep_text("device '" + args.name + "' could not be saved in " + dir);
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
@@ -507,6 +539,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     cmd->add_option("--to", add->to, "Directory to save in (default custom)")
         ->check(CLI::IsMember(dirs));
     cmd->footer(accepted_values_help());
+    cmd->add_flag("--strict", add->strict, "Refuse the device when its flow check finds an error");
     commands.push_back({cmd, [add](SESSION& s) { return run_add(s, *add); }});
 
     auto edit = std::make_shared<EDIT_ARGS>();
@@ -519,6 +552,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                         "Directory to save in (default: where the device is; custom for "
                         "built-in devices)")
             ->check(CLI::IsMember(dirs));
+    cmd->add_flag("--strict", edit->strict, "Refuse the edit when its flow check finds an error");
     commands.push_back({cmd, [edit](SESSION& s) { return run_edit(s, *edit); }});
 
     auto del = std::make_shared<DELETE_ARGS>();

@@ -40,7 +40,25 @@ struct CHECK_ARGS {
     std::vector<std::string> files;
     std::string for_dir = "custom";
     bool replace = false;
+    bool strict = false;
 };
+
+// The flow check of every device of a file that checked clean; with `strict`, error-level
+// findings count as problems.
+size_t check_flows_of(SESSION& session, const USER_FILE& file, bool strict, json& entry) {
+    if (file.sdmmc || file.root == nullptr || !file.problems.empty()) return 0;
+    size_t blocking = 0;
+    json checks = json::array();
+    for (PGM_COMMON_XML_ELEMENT* element : file.devices) {
+        const std::unique_ptr<VORN_FLASH> record = make_device(session, file, element);
+        const VORN_FLOW_CHECK_RESULT result = VORN_FLOW_CHECKER().check_flash(*record);
+        print_flow_check(session.output().out(), file.path + ": " + record->get_name(), result);
+        checks.push_back(flow_check_json(record->get_name(), result));
+        if (strict) blocking += result.count(VORN_FLOW_SEVERITY_ERROR);
+    }
+    entry["flow_checks"] = checks;
+    return blocking;
+}
 
 int run_check(SESSION& session, const CHECK_ARGS& args) {
     OUTPUT& output = session.output();
@@ -58,8 +76,9 @@ int run_check(SESSION& session, const CHECK_ARGS& args) {
         progress.clear();
         report_file(output.out(), file);
         progress.step();
-        files.push_back(file_json(file));
-        problems += file.problems.size();
+        json entry = file_json(file);
+        problems += file.problems.size() + check_flows_of(session, file, args.strict, entry);
+        files.push_back(entry);
     }
     output.data()["files"] = files;
     output.data()["problems"] = problems;
@@ -72,6 +91,7 @@ struct IMPORT_ARGS {
     std::vector<std::string> files;
     std::string to = "custom";
     bool replace = false;
+    bool strict = false;
 };
 
 int run_import(SESSION& session, const IMPORT_ARGS& args) {
@@ -129,6 +149,20 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
             devices.push_back(PENDING{mgr, make_device(session, file, flash)});
         for (PGM_COMMON_XML_ELEMENT* tmpl : file.templates)
             templates.push_back(make_template_carrier(session, tmpl));
+    }
+
+    json flow_checks = json::array();
+    bool blocked = false;
+    for (const PENDING& pending : devices) {
+        if (pending.mgr != session.qspi()) continue;
+        json check;
+        blocked = report_flow_check(output, *pending.record, args.strict, check) || blocked;
+        flow_checks.push_back(check);
+    }
+    output.data()["flow_checks"] = flow_checks;
+    if (blocked) {
+        output.error("nothing was imported: flows with error-level findings (--strict)");
+        return STATUS_REJECTED;
     }
 
     json& imported = output.data()["imported"];
@@ -315,6 +349,8 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
         ->check(CLI::IsMember(dirs));
     cmd->add_flag("--replace", check->replace,
                   "Judge as `import --replace` would: devices the database holds are replaced");
+    cmd->add_flag("--strict", check->strict,
+                  "Count error-level findings of the flow check as problems");
     commands.push_back({cmd, [check](SESSION& s) { return run_check(s, *check); }});
 
     auto import = std::make_shared<IMPORT_ARGS>();
@@ -325,6 +361,8 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
         ->check(CLI::IsMember(dirs));
     cmd->add_flag("--replace", import->replace,
                   "Replace devices of the same name (otherwise they are refused)");
+    cmd->add_flag("--strict", import->strict,
+                  "Import nothing when a device's flow check finds an error");
     commands.push_back({cmd, [import](SESSION& s) { return run_import(s, *import); }});
 
     auto exp = std::make_shared<EXPORT_ARGS>();

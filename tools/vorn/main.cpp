@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     add_edit_commands(app, commands);
     add_file_commands(app, commands);
     add_config_commands(app, commands);
+    add_verify_commands(app, commands);
 
     try {
         app.parse(argc, argv);

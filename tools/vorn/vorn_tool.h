@@ -378,6 +378,25 @@ void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands);
 void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands);
 void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands);
 void add_config_commands(CLI::App& app, std::vector<COMMAND>& commands);
+void add_verify_commands(CLI::App& app, std::vector<COMMAND>& commands);
+
+// ---- flow checks ----------------------------------------------------------------------------
+
+// "NAME (Vendor): 1 error, 0 warnings", then one line per finding.
+void print_flow_check(std::ostream& out, const std::string& name,
+                      const VORN_FLOW_CHECK_RESULT& result);
+json flow_check_json(const std::string& name, const VORN_FLOW_CHECK_RESULT& result);
+// Checks the flows of a device about to be saved: findings go to stderr (or `into`, which
+// always receives them as JSON). True when `strict` and an error-level finding block the save.
+bool report_flow_check(OUTPUT& output, const VORN_FLASH& flash, bool strict, json& into);
+// A vendor flow for parts of 128 Mbit and less: no 4-byte mode, 3-byte commands and addresses.
+// The caller owns the new operations.
+std::vector<VORN_OPERATION*> fit_flow_to_three_bytes(VORN_PROG_FLOW_TEMPLATE vendor,
+                                                     const std::vector<VORN_OPERATION*>& flow);
+// Why the addressing of a device's flows (taken from `source`) does not fit its density, or "".
+std::string addressing_misfit(const VORN_FLASH& flash, const std::string& source);
+// A warning of the tool's own: "vorn: warning: <text>" on stderr, "warnings" in JSON.
+void warn(OUTPUT& output, const std::string& text);
 
 }  // namespace vorn_tool
 

@@ -17,6 +17,6 @@
 #include "vorn_sdmmc_mgr.h"
 #include "vorn_helper.h"
 #include "vorn_version.h"
-#include "vorn_db_lock.h"
+#include "vorn_ext.h"
 
 #endif

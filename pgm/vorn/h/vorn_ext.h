@@ -1,0 +1,10 @@
+// Extensions beyond the described API: the lock that makes writers of a database directory take
+// turns, a behavioural model of the flash chip and the checker that runs a device's flows on it.
+#ifndef VORN_EXT_H
+#define VORN_EXT_H
+
+#include "vorn_db_lock.h"
+#include "vorn_flash_model.h"
+#include "vorn_flow_check.h"
+
+#endif

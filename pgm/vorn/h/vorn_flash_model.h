@@ -1,0 +1,200 @@
+// A behavioural model of a QSPI serial NOR flash: the chip's state and its answer to each SPI
+// transaction a programming flow sends. A vendor profile (the vendor's public command set and
+// register bits) says what the chip understands; a device record says which part it is.
+#ifndef VORN_FLASH_MODEL_H
+#define VORN_FLASH_MODEL_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "vorn_api.h"
+#include "vorn_common.h"
+
+class VORN_FLASH;
+
+// What a command does to the chip.
+enum VORN_FLASH_COMMAND_KIND {
+    VORN_FLASH_COMMAND_WRITE_ENABLE,
+    VORN_FLASH_COMMAND_WRITE_DISABLE,
+    // The next register write needs no write enable, and is volatile.
+    VORN_FLASH_COMMAND_VOLATILE_WRITE_ENABLE,
+    VORN_FLASH_COMMAND_READ_REGISTER,
+    VORN_FLASH_COMMAND_WRITE_REGISTER,
+    // Clears error flags, which the model does not raise: no effect.
+    VORN_FLASH_COMMAND_CLEAR_FLAGS,
+    VORN_FLASH_COMMAND_READ_ID,
+    VORN_FLASH_COMMAND_READ,
+    VORN_FLASH_COMMAND_PROGRAM,
+    VORN_FLASH_COMMAND_ERASE,
+    VORN_FLASH_COMMAND_CHIP_ERASE,
+    VORN_FLASH_COMMAND_ENTER_4BYTE,
+    VORN_FLASH_COMMAND_EXIT_4BYTE,
+    VORN_FLASH_COMMAND_RESET_ENABLE,
+    VORN_FLASH_COMMAND_RESET
+};
+
+// The address bytes that follow a command.
+enum VORN_FLASH_ADDRESS {
+    VORN_FLASH_ADDRESS_NONE,
+    VORN_FLASH_ADDRESS_MODE,  // 3 or 4, as the chip's address mode
+    VORN_FLASH_ADDRESS_FOUR   // always 4
+};
+
+// Where a read command's dummy cycles come from.
+enum VORN_FLASH_DUMMY {
+    VORN_FLASH_DUMMY_NONE,
+    VORN_FLASH_DUMMY_DEVICE,    // the record's dummy clock cycles
+    VORN_FLASH_DUMMY_DEVICE_X4  // the record's dummy clock cycles in x4 mode
+};
+
+// What the chip must have seen just before it accepts the command.
+enum VORN_FLASH_NEEDS {
+    VORN_FLASH_NEEDS_NOTHING,
+    VORN_FLASH_NEEDS_WRITE_ENABLE,
+    VORN_FLASH_NEEDS_RESET_ENABLE
+};
+
+// An 8-bit register. Each special bit is 0 when the register has none.
+struct VORN_FLASH_REGISTER {
+    const char* name;
+    unsigned char writable;  // bits a register write changes
+    unsigned char busy;      // bit showing a program, erase or register write in progress
+    bool ready_bit;          // `busy` reads 1 when ready (a flag status register), not when busy
+    unsigned char write_enable_latch;
+    unsigned char four_byte;  // shows 4-byte addressing; when writable, also chooses it
+    unsigned char quad_enable;
+    bool is_volatile;  // written at once, without a busy period; cleared by a reset
+};
+
+struct VORN_FLASH_COMMAND {
+    unsigned char opcode;
+    const char* name;  // letters, digits and spaces: it may become an action name
+    VORN_FLASH_COMMAND_KIND kind;
+    VORN_FLASH_ADDRESS address;
+    VORN_FLASH_DUMMY dummy;
+    const char* bus;          // lines for command, address and data: "1-1-1", "1-1-4", "1-4-4"
+    unsigned int erase_size;  // bytes an erase clears; 0 for other commands
+    VORN_FLASH_NEEDS needs;
+    signed char registers[2];  // registers read or written, in byte order; -1 for none
+    unsigned int min_mbit;     // only on parts of at least this many Mbit; 0 for any
+    unsigned int max_mbit;     // only on parts of at most this many Mbit; 0 for any
+};
+
+// What one vendor's parts understand.
+struct VORN_API VORN_FLASH_VENDOR_PROFILE {
+    VORN_PROG_FLOW_TEMPLATE vendor;
+    unsigned char manufacturer_id;  // JEDEC JEP106, the first byte of the ID
+    unsigned int page_size;
+    const VORN_FLASH_REGISTER* registers;
+    int register_count;
+    const VORN_FLASH_COMMAND* commands;
+    int command_count;
+    // On parts of several dies, the register that shows all of them ready; -1 when any will do.
+    int stacked_ready_register;
+
+    // The command as a part of `density_bytes` has it, or null.
+    const VORN_FLASH_COMMAND* find_command(unsigned char opcode,
+                                           unsigned long long density_bytes) const;
+    // The command as some part of the vendor has it, or null.
+    const VORN_FLASH_COMMAND* find_command_on_any_part(unsigned char opcode) const;
+
+    static const VORN_FLASH_VENDOR_PROFILE& get_profile(VORN_PROG_FLOW_TEMPLATE vendor);
+    // Null for a manufacturer without a profile.
+    static const VORN_FLASH_VENDOR_PROFILE* find_profile_of_manufacturer(unsigned char id);
+};
+
+// The part the chip is, from its device record.
+struct VORN_API VORN_FLASH_CONFIG {
+    std::vector<unsigned char> id;
+    unsigned long long density_bytes = 0;
+    unsigned int dies = 1;
+    unsigned int dummy_cycles = 0;
+    unsigned int dummy_cycles_x4 = 0;
+
+    static VORN_FLASH_CONFIG from_flash(const VORN_FLASH& flash);
+};
+
+// What the programmer clocks out: the command, then `out` (address bytes, then data), then
+// `dummy_cycles`, then it samples `in_length` bytes.
+struct VORN_FLASH_TRANSACTION {
+    unsigned char command = 0;
+    std::vector<unsigned char> out;
+    unsigned int dummy_cycles = 0;
+    unsigned int in_length = 0;
+};
+
+enum VORN_FLASH_OUTCOME {
+    VORN_FLASH_OUTCOME_DONE,
+    VORN_FLASH_OUTCOME_UNKNOWN_COMMAND,   // not in the vendor's command set
+    VORN_FLASH_OUTCOME_NOT_ON_THIS_PART,  // the vendor has it, but not at this density
+    VORN_FLASH_OUTCOME_BUSY,
+    VORN_FLASH_OUTCOME_NO_WRITE_ENABLE,
+    VORN_FLASH_OUTCOME_NO_RESET_ENABLE,
+    VORN_FLASH_OUTCOME_INCOMPLETE,  // fewer bytes than the address or register needs
+    VORN_FLASH_OUTCOME_QUAD_DISABLED
+};
+
+// The chip's side of a transaction. Every outcome but DONE means the chip ignored it.
+struct VORN_FLASH_RESPONSE {
+    VORN_FLASH_OUTCOME outcome = VORN_FLASH_OUTCOME_DONE;
+    const VORN_FLASH_COMMAND* command = nullptr;  // the chip's entry, null when unknown
+    unsigned int address_bytes = 0;               // address bytes the chip took
+    unsigned long long address = 0;               // as the chip decoded it
+    unsigned int dummy_cycles = 0;                // dummy cycles the chip waited
+    bool busy = false;                            // the chip was busy when it came
+    bool overwrote = false;                       // a program met cells no erase had cleared
+    std::vector<unsigned char> in;                // what the programmer sampled
+    std::string answer;                           // what the chip did, for the transaction log
+};
+
+class VORN_API VORN_FLASH_MODEL {
+  public:
+    // A chip just powered up: 3-byte addressing, latch clear, registers 0, memory not erased.
+    VORN_FLASH_MODEL(const VORN_FLASH_VENDOR_PROFILE& profile, const VORN_FLASH_CONFIG& config);
+
+    VORN_FLASH_RESPONSE execute(const VORN_FLASH_TRANSACTION& transaction);
+
+    const VORN_FLASH_VENDOR_PROFILE& get_profile() const { return m_profile; }
+    const VORN_FLASH_CONFIG& get_config() const { return m_config; }
+    bool is_busy() const { return m_busy_transactions > 0; }
+    bool get_write_enable_latch() const { return m_write_enable_latch; }
+    unsigned int get_address_bytes() const { return m_four_byte ? 4 : 3; }
+    bool is_quad_enabled() const;
+    // The register as a read shows it.
+    unsigned char read_register(int index) const;
+    // Memory never erased reads 0x00 (old contents); erased memory 0xFF.
+    unsigned char read_memory(unsigned long long address) const;
+
+    // A program, erase or non-volatile register write keeps the chip busy for this many
+    // transactions after it: a status poll needs at least one attempt more.
+    static constexpr unsigned int k_busy_transactions = 2;
+
+  private:
+    VORN_FLASH_OUTCOME accept(const VORN_FLASH_COMMAND& command) const;
+    void perform(const VORN_FLASH_COMMAND& command, const VORN_FLASH_TRANSACTION& transaction,
+                 VORN_FLASH_RESPONSE& response);
+    void write_registers(const VORN_FLASH_COMMAND& command, const std::vector<unsigned char>& data,
+                         VORN_FLASH_RESPONSE& response);
+    void program(unsigned long long address, const unsigned char* data, size_t size,
+                 VORN_FLASH_RESPONSE& response);
+    void erase(unsigned long long begin, unsigned long long end);
+    void reset();
+    void start_busy();
+    bool is_erased(unsigned long long address) const;
+
+    const VORN_FLASH_VENDOR_PROFILE& m_profile;
+    VORN_FLASH_CONFIG m_config;
+    std::vector<unsigned char> m_registers;  // stored bits; role bits are added when read
+    unsigned int m_busy_transactions = 0;
+    bool m_write_enable_latch = false;
+    bool m_volatile_write_enable = false;
+    bool m_reset_enabled = false;
+    bool m_four_byte = false;
+    // Sparse memory: programmed pages by start address, and erased ranges [begin, end) by
+    // begin. A byte in neither is old contents.
+    std::map<unsigned long long, std::vector<unsigned char>> m_pages;
+    std::map<unsigned long long, unsigned long long> m_erased;
+};
+
+#endif
