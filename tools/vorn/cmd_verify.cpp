@@ -92,7 +92,7 @@ int run_verify(SESSION& session, const VERIFY_ARGS& args) {
         throw USAGE_ERROR("verify takes device names or --all, not both");
     for (const std::string& name : args.names)
         if (!session.name_is_safe(name, false)) return STATUS_REJECTED;
-    session.prepare(false);
+    session.prepare();
     VORN_QSPI_MGR* mgr = session.qspi();
 
     // The map holds the database's devices; legacy devices, known to the host only, have no
