@@ -221,8 +221,21 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                      "' not added: its flows have error-level findings; nothing was saved");
         return STATUS_REJECTED;
     }
-    if (!mgr->update_db(flash, dir)) {
-        output.error("device '" + args.name + "' could not be saved in " + dir);
+    // The device and its template are two saves: either may fail while the other succeeds
+    // (the library's answer is the template's then), so each is judged by what it left.
+    mgr->update_db(flash, dir);
+    const auto saved_file = mgr->get_flash_db_active_dir_map().find(args.name);
+    const bool device_saved = saved_file != mgr->get_flash_db_active_dir_map().end() &&
+                              saved_file->second == dir + "pgm_flash_" + args.name + ".xml";
+    const auto template_file = mgr->get_template_db_dir_map().find(args.save_template);
+    const bool template_saved = saving_template &&
+                                template_file != mgr->get_template_db_dir_map().end() &&
+                                directory_of(template_file->second) == dir;
+    if (!device_saved) {
+        // An add that did not add its device leaves nothing behind, its template included.
+        if (template_saved) mgr->delete_template(args.save_template);
+        output.error("device '" + args.name + "' could not be saved in " + dir +
+                     "; nothing was saved");
         return STATUS_REJECTED;
     }
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
@@ -246,14 +259,14 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
         output.out() << "ID " << id << " is also the ID of " << printable(join(sharing, ", "))
                      << "; a lookup by this ID returns " << printable(returned) << ".\n";
     }
-    if (saving_template) {
-        const auto& files = mgr->get_template_db_dir_map();
-        auto it = files.find(args.save_template);
-        if (it != files.end()) {
-            output.out() << "Saved template '" << args.save_template << "' to " << it->second
-                         << '\n';
-            data["template_file"] = it->second;
-        }
+    if (template_saved) {
+        output.out() << "Saved template '" << args.save_template << "' to "
+                     << template_file->second << '\n';
+        data["template_file"] = template_file->second;
+    } else if (saving_template) {
+        output.error("template '" + args.save_template + "' could not be saved in " + dir +
+                     "; the device was saved");
+        return STATUS_REJECTED;
     }
     return STATUS_DONE;
 }
@@ -540,7 +553,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
         ->check(CLI::IsMember(dirs));
     cmd->footer(accepted_values_help());
     cmd->add_flag("--strict", add->strict, "Refuse the device when its flow check finds an error");
-    commands.push_back({cmd, [add](SESSION& s) { return run_add(s, *add); }});
+    commands.push_back({cmd, [add](SESSION& s) { return run_add(s, *add); }, true});
 
     auto edit = std::make_shared<EDIT_ARGS>();
     cmd = app.add_subcommand("edit",
@@ -553,7 +566,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                         "built-in devices)")
             ->check(CLI::IsMember(dirs));
     cmd->add_flag("--strict", edit->strict, "Refuse the edit when its flow check finds an error");
-    commands.push_back({cmd, [edit](SESSION& s) { return run_edit(s, *edit); }});
+    commands.push_back({cmd, [edit](SESSION& s) { return run_edit(s, *edit); }, true});
 
     auto del = std::make_shared<DELETE_ARGS>();
     cmd = app.add_subcommand("delete", "Delete a user device (built-in devices are refused)");
@@ -561,14 +574,15 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     del->from_option = cmd->add_option("--from", del->from,
                                        "Directory to delete from (default: where the device is)")
                            ->check(CLI::IsMember(dirs));
-    commands.push_back({cmd, [del](SESSION& s) { return run_delete(s, *del); }});
+    commands.push_back({cmd, [del](SESSION& s) { return run_delete(s, *del); }, true});
 
     auto template_name = std::make_shared<std::string>();
     CLI::App* group = app.get_subcommand("template");
     cmd = group->add_subcommand("delete", "Delete a user template");
     cmd->add_option("name", *template_name, "Template name")->required();
     commands.push_back(
-        {cmd, [template_name](SESSION& s) { return run_template_delete(s, *template_name); }});
+        {cmd, [template_name](SESSION& s) { return run_template_delete(s, *template_name); },
+         true});
 }
 
 }  // namespace vorn_tool

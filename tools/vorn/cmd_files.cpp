@@ -363,7 +363,7 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                   "Replace devices of the same name (otherwise they are refused)");
     cmd->add_flag("--strict", import->strict,
                   "Import nothing when a device's flow check finds an error");
-    commands.push_back({cmd, [import](SESSION& s) { return run_import(s, *import); }});
+    commands.push_back({cmd, [import](SESSION& s) { return run_import(s, *import); }, true});
 
     auto exp = std::make_shared<EXPORT_ARGS>();
     cmd = app.add_subcommand("export", "Write devices and user templates as one user file");

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     int status = STATUS_DONE;
     try {
         SESSION session(options, output);
+        if (chosen->writes) session.lock_database();
         status = chosen->run(session);
     } catch (const VORN_INTERNAL_ERROR& e) {
         output.internal_error(e);

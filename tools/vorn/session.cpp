@@ -325,6 +325,14 @@ std::string SESSION::db_dir(DB_DIR dir) {
     return dir == DB_DIR::CUSTOM ? VORN_MGR::get_db_custom_dir() : VORN_MGR::get_db_zentro_dir();
 }
 
+void SESSION::lock_database() {
+    prepare();
+    std::error_code ec;
+    for (DB_DIR dir : {DB_DIR::ZENTRO, DB_DIR::CUSTOM})
+        if (fs::is_directory(db_dir(dir), ec))
+            m_locks.push_back(std::make_unique<VORN_DB_LOCK>(db_dir(dir)));
+}
+
 std::string SESSION::writable_dir(DB_DIR dir) {
     prepare();
     if (dir == DB_DIR::CUSTOM && !custom_dir_is_set())

@@ -208,6 +208,10 @@ class SESSION {
     // directory and none was set, so that nothing lands in whatever the working directory is.
     std::string writable_dir(DB_DIR dir);
     bool custom_dir_is_set() const { return m_custom_dir_source != "default"; }
+    // Writers take turns: a command that writes locks both database directories before it
+    // loads anything, so that it works on what is on disk and no other writer changes it
+    // before it is done. Readers never lock.
+    void lock_database();
     const std::string& custom_dir_source() const { return m_custom_dir_source; }
 
     // Runs one library validator. On rejection reports it through OUTPUT::reject, followed by
@@ -233,6 +237,7 @@ class SESSION {
     // Loader messages by the user file being read when they were posted.
     std::map<std::string, std::vector<MSG_RECORD>> m_load_messages;
     std::vector<std::string> m_reported_files;
+    std::vector<std::unique_ptr<VORN_DB_LOCK>> m_locks;
 };
 
 // The values a field of a typed device accepts, as one line ("accepted densities: 1Mb, ...");
@@ -372,6 +377,8 @@ std::string leaf_text(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM 
 struct COMMAND {
     CLI::App* app;
     std::function<int(SESSION&)> run;
+    // A command that writes into a database directory takes its lock before it loads.
+    bool writes = false;
 };
 
 void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands);
