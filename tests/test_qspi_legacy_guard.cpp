@@ -33,4 +33,33 @@ TEST(QspiLegacyGuard, CreatingAfterAnIdLookupKeepsTheDatabaseRecord) {
     VORN_MGR::set_db_custom_dir("");
 }
 
+// A host that extends the legacy list in a subclass sees its names treated as legacy by every
+// question that depends on the list.
+TEST(QspiLegacyGuard, ASubclassThatExtendsTheLegacyListIsAsked) {
+    vorn_test::ProgrammerDir programmer;
+    vorn_test::TempDir custom;
+    VORN_MGR::set_db_custom_dir(custom.path());
+    struct HOST_MGR : VORN_QSPI_MGR {
+        std::vector<std::string> get_legacy_config_device_list(DEV_FAMILY_ENUM family,
+                                                               PGMIO_CONFIG_SCHEME scheme,
+                                                               bool ignore_filter) override {
+            auto names = VORN_QSPI_MGR::get_legacy_config_device_list(family, scheme, ignore_filter);
+            names.push_back("HOST_ONLY_PART");
+            return names;
+        }
+    } mgr;
+    VORN_QSPI_MGR plain;
+    EXPECT_FALSE(plain.device_is_legacy("HOST_ONLY_PART", true));
+    EXPECT_TRUE(mgr.device_is_legacy("HOST_ONLY_PART", false));
+    EXPECT_TRUE(mgr.device_exist_in_db("HOST_ONLY_PART", false));
+    VORN_FLASH* record = mgr.get_flash("HOST_ONLY_PART", false);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->get_name(), "HOST_ONLY_PART");
+    // The shipped manager's own answers stay those of its list.
+    for (const std::string& name : plain.get_legacy_config_device_list(
+             plain.get_active_device_family(), plain.get_active_config_mode(), false))
+        EXPECT_TRUE(plain.device_is_legacy(name, false)) << name;
+    VORN_MGR::set_db_custom_dir("");
+}
+
 }  // namespace

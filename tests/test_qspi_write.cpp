@@ -304,6 +304,22 @@ TEST_F(QspiWrite, NumbersTooLargeForAFileFailTheSaveQuietly) {
     }
 }
 
+// update_db of a device that names a template: the template update runs whether or not the
+// device file could be written, and its result is update_db's.
+TEST_F(QspiWrite, TheTemplateUpdateDecidesTheResultOfASave) {
+    const std::string dir = FIO_PATH(custom.path()).full_directory();
+    VORN_FLASH* flash =
+        complete_record(*mgr, mgr->create_flash("CARRIER"), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                        "0x9D 0x60 0x19", "1.8V", "256Mb");
+    flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "carried");
+    HOST_FAULT::fail_next(HOST_FAULT::CHANGE_WRITE);  // the device file only
+    EXPECT_TRUE(mgr->update_db(flash, dir));
+    EXPECT_EQ(mgr->get_flash_map().count("CARRIER"), 0u);
+    EXPECT_FALSE(custom.exists("pgm_flash_CARRIER.xml"));
+    EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{"carried"});
+    EXPECT_TRUE(custom.exists("pgm_flash_template_carried.xml"));
+}
+
 TEST_F(QspiWrite, InvalidRecordsAreInternalErrors) {
     struct CASE {
         void (*spoil)(VORN_FLASH&);

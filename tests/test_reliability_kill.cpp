@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -351,6 +353,113 @@ TEST(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
     VORN_MGR::set_db_custom_dir("");
 }
 
+// What an interrupted save can leave is recovered by the next load of the folder, each file
+// named once in a warning; a journal is completed, temporaries and empty placeholders go.
+TEST(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
+    vorn_test::ProgrammerDir programmer;
+    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
+    vorn_test::TempDir custom;
+    const std::string dir = custom.path();
+    VORN_MGR::set_db_custom_dir(dir);
+    STATE state;
+    reset_folder(dir, state);
+    std::string saved_d0;
+    {
+        VORN_QSPI_MGR mgr;
+        std::unique_ptr<VORN_FLASH> d1(versioned_device(mgr, "D1", 9));
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+            mgr.create_xml_object_with_flash_list({d1.get()}));
+        custom.write(".pgm_flash_D1.xml.Ab12Cd", PGM_COMMON_XML::write_xml_string(root.get()));
+        saved_d0 = custom.read("pgm_flash_D0.xml");
+    }
+    custom.write("..vorn-journal.Zz99Yy", "vorn folder change 1\n");
+    custom.write(".vorn-journal",
+                 "vorn folder change 1\nrename .pgm_flash_D1.xml.Ab12Cd pgm_flash_D1.xml\n"
+                 "remove pgm_flash_D0.xml\nend\n");
+    custom.write(".pgm_flash_D2.xml.Qq77Rr", "<QSPI_FLASH version=\"1\"><FLA");
+    custom.write("pgm_flash_EMPTY.xml", "");
+
+    vorn_test::MessageCapture capture;
+    VORN_QSPI_MGR mgr;
+    std::vector<std::string> warnings;
+    for (const MSG_RECORD& r : capture.messages())
+        if (r.id == 20561) warnings.push_back(r.text);
+    std::sort(warnings.begin(), warnings.end());
+    EXPECT_EQ(
+        warnings,
+        (std::vector<std::string>{
+            "Recovered " + dir +
+                "..vorn-journal.Zz99Yy (removed: the unfinished part of an interrupted save).",
+            "Recovered " + dir +
+                ".pgm_flash_D2.xml.Qq77Rr (removed: the unfinished part of an interrupted save).",
+            "Recovered " + dir + "pgm_flash_D0.xml (removed, as an interrupted save intended).",
+            "Recovered " + dir + "pgm_flash_D1.xml (completed from an interrupted save).",
+            "Recovered " + dir +
+                "pgm_flash_EMPTY.xml (removed: an empty placeholder of an interrupted save)."}));
+    EXPECT_EQ(observe(mgr).devices,
+              (std::map<std::string, int>{{"S0", 0}, {"S1", 0}, {"S2", 0}, {"D1", 9}}));
+    EXPECT_EQ(entries(dir, "*"),
+              (std::vector<std::string>{"pgm_flash_D1.xml", "pgm_flash_shared.xml"}));
+
+    // A clean folder is only read, and a folder a writer holds is left to it.
+    custom.write("pgm_flash_EMPTY.xml", "");
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        char byte = 0;
+        if (read(go[0], &byte, 1) != 1) _exit(2);
+        msg_set_sink([](const MSG_RECORD&) {});
+        VORN_QSPI_MGR other;
+        _exit(custom.exists("pgm_flash_EMPTY.xml") ? 0 : 1);
+    }
+    {
+        VORN_DB_LOCK writer(dir);
+        ASSERT_EQ(write(go[1], "g", 1), 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "a reader waited or recovered";
+    }
+    VORN_MGR::set_db_custom_dir("");
+}
+
+// A link in a database folder is never followed: a save replaces the link itself, whether its
+// target exists or not, and the target keeps its content and mode.
+TEST(ReliabilityLinks, SavesReplaceLinksAndLeaveTheirTargetsAlone) {
+    vorn_test::ProgrammerDir programmer;
+    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
+    vorn_test::TempDir custom;
+    vorn_test::TempDir outside;
+    const std::string dir = custom.path();
+    VORN_MGR::set_db_custom_dir(dir);
+    outside.write("target.xml", "precious");
+    ASSERT_EQ(chmod(outside.file("target.xml").c_str(), 0640), 0);
+    ASSERT_EQ(symlink(outside.file("target.xml").c_str(), (dir + "pgm_flash_L1.xml").c_str()), 0);
+    ASSERT_EQ(symlink((outside.path() + "missing/nowhere.xml").c_str(),
+                      (dir + "pgm_flash_L2.xml").c_str()),
+              0);
+
+    vorn_test::MessageCapture quiet;
+    VORN_QSPI_MGR mgr;
+    EXPECT_TRUE(mgr.get_custom_dir_map().empty()) << "a linked file is not read";
+    for (const char* name : {"L1", "L2"}) {
+        ASSERT_TRUE(mgr.update_db(versioned_device(mgr, name, 3), dir));
+        struct stat st;
+        ASSERT_EQ(lstat((dir + "pgm_flash_" + name + ".xml").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+    }
+    EXPECT_EQ(outside.read("target.xml"), "precious");
+    struct stat st;
+    ASSERT_EQ(stat(outside.file("target.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_FALSE(outside.exists("missing"));
+    ASSERT_TRUE(mgr.delete_db("L1", dir));
+    EXPECT_EQ(outside.read("target.xml"), "precious");
+    VORN_MGR::set_db_custom_dir("");
+}
+
 // Two processes save the same device and devices of their own into one folder, each round
 // under the folder's lock with a manager renewed inside it, as the tool and README's hosts do.
 TEST(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
@@ -408,6 +517,73 @@ TEST(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
     std::cout << "concurrent writers: 2, rounds each: " << rounds
               << ", devices at the end: " << seen.devices.size() << std::endl;
     VORN_MGR::set_db_custom_dir("");
+}
+
+// The same through the tool: a command that writes waits for the writer that holds the folder
+// and then loads what that writer left, so it never works on a stale view of the files.
+TEST(ReliabilityConcurrency, AToolThatWritesLoadsOnlyOnceTheOtherWriterIsDone) {
+    if (tool_path().empty()) GTEST_SKIP() << "no vorn tool in this build";
+    vorn_test::ProgrammerDir programmer;
+    vorn_test::TempDir custom;
+    vorn_test::TempDir home;
+    vorn_test::TempDir scratch;
+    const std::string dir = custom.path();
+    VORN_MGR::set_db_custom_dir(dir);
+    vorn_test::MessageCapture quiet;
+    VORN_QSPI_MGR mgr;
+    ASSERT_TRUE(mgr.update_db(make_qspi_device(mgr, "SAME"), dir));
+
+    // Forked before the lock is taken: a child would share the lock the parent holds.
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        char byte = 0;
+        if (read(go[0], &byte, 1) != 1) _exit(2);
+        const RUN del = run_tool(
+            {"--programmer-dir", programmer.path(), "--custom-dir", dir, "delete", "SAME"},
+            {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + ".config"}, scratch.path());
+        std::cerr << del.err;
+        _exit(del.status);
+    }
+    std::optional<VORN_DB_LOCK> held(std::in_place, dir);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    usleep(400000);  // long enough for the tool to load, if it did so before it locked
+    ASSERT_TRUE(mgr.delete_db("SAME", dir));
+    held.reset();
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1)
+        << "the tool did not find the device the other writer deleted";
+    VORN_MGR::set_db_custom_dir("");
+}
+
+// A folder where the template file should go: the device is saved and said to be, the template
+// is not, and the folder stays as it was.
+TEST(ReliabilityTool, AnAddWhoseTemplateCannotBeSavedSaysWhatWasSaved) {
+    if (tool_path().empty()) GTEST_SKIP() << "no vorn tool in this build";
+    vorn_test::TempDir custom;
+    vorn_test::TempDir home;
+    vorn_test::TempDir scratch;
+    ASSERT_EQ(mkdir((custom.path() + "pgm_flash_template_T1.xml").c_str(), 0755), 0);
+    const RUN add = run_tool(
+        {"--custom-dir", custom.path(), "add", "PART1", "--template", "Micron", "--id",
+         "0x20 0xBA 0x19", "--density", "256Mb", "--io-voltage", "1.8V", "--save-template", "T1"},
+        {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + ".config",
+         std::string("VORN_PROGRAMMER_DIR=") + VORN_TEST_DATA_DIR},
+        scratch.path());
+    EXPECT_EQ(add.status, 1) << add.err;
+    EXPECT_NE(add.out.find("Added device 'PART1' to " + custom.path() + "pgm_flash_PART1.xml"),
+              std::string::npos)
+        << add.out;
+    EXPECT_NE(add.err.find("template 'T1' could not be saved in " + custom.path() +
+                           "; the device was saved"),
+              std::string::npos)
+        << add.err;
+    EXPECT_EQ(tree(custom.path()),
+              (std::vector<std::string>{"pgm_flash_PART1.xml", "pgm_flash_template_T1.xml"}));
 }
 
 }  // namespace
