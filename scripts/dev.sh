@@ -8,6 +8,8 @@
 #                                                  under ASan/UBSan; fails on any finding
 #                                                  (build folder: $VORN_FUZZ_BUILD_DIR, default
 #                                                  build/fuzz)
+#   bash scripts/dev.sh reliability                build and run the reliability tests at full
+#                                                  strength (1,000 kills, 200 concurrent rounds)
 #   bash scripts/dev.sh deps                       only install the Debian packages
 set -euo pipefail
 
@@ -58,6 +60,10 @@ case "$cmd" in
         build build/ci-asan -DCMAKE_BUILD_TYPE=Debug -DVORN_WERROR=ON -DVORN_SANITIZE=ON -DVORN_BUILD_BENCH=OFF
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --test-dir build/ci-asan --output-on-failure -j "${VORN_JOBS:-2}" ;;
+    reliability)
+        deps
+        build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR=ON
+        VORN_KILLS=1000 VORN_CONCURRENT_ROUNDS=200 build/ci/tests/test_reliability_kill ;;
     fuzz)
         deps
         deps "${fuzz_packages[@]}"
@@ -66,6 +72,6 @@ case "$cmd" in
             -DVORN_FUZZ=ON -DVORN_BUILD_TESTS=OFF -DVORN_BUILD_BENCH=OFF -DVORN_BUILD_TOOL=OFF
         VORN_FUZZ_SECONDS="${VORN_FUZZ_SECONDS:-60}" bash fuzz/run.sh "$fuzz_dir" "$@" ;;
     *)
-        echo "usage: bash scripts/dev.sh {run [vorn args...]|test|fuzz [targets...]|deps}" >&2
+        echo "usage: bash scripts/dev.sh {run [vorn args...]|test|reliability|fuzz [targets...]|deps}" >&2
         exit 2 ;;
 esac
