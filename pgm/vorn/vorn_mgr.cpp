@@ -305,9 +305,12 @@ void VORN_MGR::release_legacy_flash() {
     // A record the map holds is never ours to delete here, whatever its name.
     auto iter = m_flash_map.find(m_flash->get_name());
     if (iter != m_flash_map.end() && iter->second == m_flash) return;
-    if (!device_is_legacy(m_flash->get_name(), true)) return;
+    // A record get_flash made for a legacy name is known as such even where the legacy list
+    // can no longer be asked as the host extended it (in a subclass's teardown).
+    if (m_flash != m_legacy_record && !device_is_legacy(m_flash->get_name(), true)) return;
     delete m_flash;
     m_flash = nullptr;
+    m_legacy_record = nullptr;
 }
 
 bool VORN_MGR::flash_passes_filter(const std::string& name, bool ignore_filter) {
@@ -337,6 +340,7 @@ VORN_FLASH* VORN_MGR::get_flash(std::string name, bool ignore_filter) {
     release_legacy_flash();
     if (device_is_legacy(name, ignore_filter)) {
         m_flash = create_flash(name);
+        m_legacy_record = m_flash;
         return m_flash;
     }
     // Not legacy, so existing means present in the map and visible under the filter.

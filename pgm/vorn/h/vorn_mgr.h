@@ -206,6 +206,8 @@ class VORN_API VORN_MGR {
 
     struct PENDING_SAVE;
     PENDING_SAVE* m_pending_save = nullptr;
+    // The record get_flash last made for a legacy name; owned through m_flash.
+    VORN_FLASH* m_legacy_record = nullptr;
 };
 
 #endif
