@@ -172,20 +172,6 @@ TEST_F(Helper, RenewalMovesTheNewManagerToTheEnd) {
     EXPECT_EQ(helper.get_manager_list().size(), 2u);
 }
 
-TEST_F(Helper, LookupByNameCanRefreshFirst) {
-    VORN_HELPER helper;
-    VORN_MGR* before = helper.get_manager(QSPI, false);
-    EXPECT_EQ(helper.get_manager("MT25QL128", false, false), before);
-    EXPECT_EQ(helper.get_manager("NOT_A_DEVICE", true, false), nullptr);
-    // Marks the old manager; a rebuilt one starts from its defaults again. (The new object may
-    // well reuse the old one's address.)
-    before->set_active_config_mode(NO_SCHEME);
-    VORN_MGR* after = helper.get_manager("MT25QL128", false, true);
-    ASSERT_NE(after, nullptr);
-    EXPECT_EQ(after->get_active_config_mode(), PGMIO_CONFIG_SCHEME_AS_X4);
-    EXPECT_EQ(helper.get_manager_list().size(), 1u);
-}
-
 TEST_F(Helper, EmptyHelperIsAnInternalError) {
     VORN_HELPER helper;
     helper.clear();
@@ -203,14 +189,6 @@ TEST_F(Helper, EmptyHelperIsAnInternalError) {
 }
 
 // ---- the active flash family --------------------------------------------------------------
-
-TEST_F(Helper, ActiveFamilyStartsAtQspi) {
-    EXPECT_EQ(VORN_HELPER::get_active_flash_family(), QSPI);
-    VORN_MGR* active = VORN_HELPER::get_active_flash_manager(false);
-    ASSERT_NE(active, nullptr);
-    EXPECT_EQ(active->get_flash_family(), QSPI);
-    EXPECT_EQ(active, VORN_HELPER::get_flash_manager(QSPI, false));
-}
 
 TEST_F(Helper, UnservedFamilyKeepsThePreviousOne) {
     with_sdmmc(true);
@@ -231,14 +209,6 @@ TEST_F(Helper, UnservedFamilyKeepsThePreviousOne) {
     EXPECT_EQ(VORN_HELPER::get_active_flash_family(), SDMMC);
     EXPECT_EQ(VORN_HELPER::get_active_flash_manager(false), nullptr);
     EXPECT_FALSE(VORN_HELPER::set_active_flash_family(SDMMC));
-}
-
-TEST_F(Helper, ActiveManagerCanBeRenewed) {
-    VORN_MGR* before = VORN_HELPER::get_active_flash_manager(false);
-    VORN_MGR* after = VORN_HELPER::get_active_flash_manager(true);
-    ASSERT_NE(after, nullptr);
-    EXPECT_NE(after, before);
-    EXPECT_EQ(VORN_HELPER::get_flash_manager(QSPI, false), after);
 }
 
 // ---- database devices ---------------------------------------------------------------------

@@ -1,5 +1,5 @@
-// Choice lists, new and legacy device lists, their order, edit permissions, and the lookups of
-// the manager base as the QSPI manager answers them.
+// Choice lists, new and legacy device lists and their order, edit permissions, and the life of
+// legacy records: a fresh one per lookup, never found by ID or density, never a database record.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -70,7 +70,7 @@ class QspiLists : public QspiTest {
     std::unique_ptr<VORN_QSPI_MGR> mgr;
 };
 
-TEST_F(QspiLists, ChoiceLists) {
+TEST_F(QspiLists, ListsFollowTheFamilyVoltageAndScheme) {
     EXPECT_EQ(mgr->get_device_family_list(),
               (std::vector<DEV_FAMILY_ENUM>{kHigh, kLowSdm, kHighSdm, kLow}));
     EXPECT_EQ(mgr->get_config_mode_list(), (std::vector<PGMIO_CONFIG_SCHEME>{kX1, kX4}));
@@ -78,90 +78,50 @@ TEST_F(QspiLists, ChoiceLists) {
               (NAMES{"1Mb", "2Mb", "4Mb", "8Mb", "16Mb", "32Mb", "64Mb", "128Mb", "256Mb", "512Mb",
                      "1024Mb", "2048Mb"}));
     EXPECT_EQ(mgr->get_device_io_voltage_list(), (NAMES{"1.8V", "3.0V/3.3V"}));
-    EXPECT_EQ(mgr->get_prog_flow_template_list(),
-              (NAMES{"Micron", "Macronix", "Cypress", "Winbond", "Issi"}));
-}
 
-TEST_F(QspiLists, UserTemplatesFollowTheVendorNames) {
-    write_custom("pgm_flash_t.xml", document(template_xml("zeta") + template_xml("alpha")));
-    mgr = load();
-    EXPECT_EQ(mgr->get_user_template_list(), (NAMES{"alpha", "zeta"}));
-    EXPECT_EQ(mgr->get_prog_flow_template_list(),
-              (NAMES{"Micron", "Macronix", "Cypress", "Winbond", "Issi", "alpha", "zeta"}));
-}
-
-TEST_F(QspiLists, NewDeviceListFiltersByVoltageAndKeepsIssiForTwoFamilies) {
+    // New devices: by voltage; ISSI parts only for the two families that may use them.
     EXPECT_EQ(mgr->get_new_config_device_list(kLow, kX4, false), (NAMES{"A18_MIC", "E18_WIN"}));
     EXPECT_EQ(mgr->get_new_config_device_list(kLowSdm, kX4, false),
               (NAMES{"A18_MIC", "C18_ISSI", "E18_WIN", "F18_LOWER"}));
     EXPECT_EQ(mgr->get_new_config_device_list(kHigh, kX1, false), (NAMES{"B33_MAC", "D33_ISSI"}));
     EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX1, false), (NAMES{"B33_MAC"}));
-    // The scheme plays no part.
-    EXPECT_EQ(mgr->get_new_config_device_list(kLow, static_cast<PGMIO_CONFIG_SCHEME>(23), false),
-              (NAMES{"A18_MIC", "E18_WIN"}));
     EXPECT_TRUE(mgr->get_new_config_device_list(kUnknown, kX4, false).empty());
     const NAMES all{"A18_MIC", "B33_MAC", "C18_ISSI", "D33_ISSI", "E18_WIN", "F18_LOWER"};
-    EXPECT_EQ(mgr->get_new_config_device_list(kUnknown, kX4, true), all);
     EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX4, true), all);
 
-    cfg_set_switch("pgm_vorn_skip_device_filtering", true);
-    mgr = load();
-    EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX4, false), all);
-}
-
-TEST_F(QspiLists, LegacyListFiltersByVoltageAndScheme) {
+    // Legacy devices: by voltage and scheme, each group in its order.
     const NAMES quad{"LGCY4", "LGCY16", "LGCY64", "LGCY128", "LGCY32"};
     NAMES x1 = quad;
     for (const char* n : {"SCDV4", "SCDV16", "XSCDVX"}) x1.push_back(n);
     EXPECT_EQ(mgr->get_legacy_config_device_list(kHigh, kX4, false), quad);
     EXPECT_EQ(mgr->get_legacy_config_device_list(kHigh, kX1, false), x1);
-    EXPECT_EQ(mgr->get_legacy_config_device_list(kLow, kX4, false), (NAMES{"LOWV1"}));
     EXPECT_EQ(mgr->get_legacy_config_device_list(kLow, kX1, false), (NAMES{"LOWV1"}));
-    for (int scheme : {0, 23, 24, 12}) {
-        EXPECT_TRUE(mgr->get_legacy_config_device_list(
-                           kHigh, static_cast<PGMIO_CONFIG_SCHEME>(scheme), false)
-                        .empty())
-            << scheme;
-    }
+    EXPECT_TRUE(
+        mgr->get_legacy_config_device_list(kHigh, static_cast<PGMIO_CONFIG_SCHEME>(23), false)
+            .empty());
     EXPECT_TRUE(mgr->get_legacy_config_device_list(kUnknown, kX1, false).empty());
-
     NAMES everything = x1;
     everything.insert(everything.begin() + 5, "LOWV1");
-    EXPECT_EQ(
-        mgr->get_legacy_config_device_list(kUnknown, static_cast<PGMIO_CONFIG_SCHEME>(23), true),
-        everything);
+    EXPECT_EQ(mgr->get_legacy_config_device_list(kUnknown, kX4, true), everything);
+    for (const std::string& name : everything) EXPECT_TRUE(mgr->device_is_legacy(name, true));
+    EXPECT_FALSE(mgr->device_is_legacy("LGCY16", false)) << "filtered by the active family";
+    EXPECT_FALSE(mgr->device_is_legacy("lgcy16", true)) << "names compare exactly";
+
+    // The switch that skips filtering makes every list whole.
     cfg_set_switch("pgm_vorn_skip_device_filtering", true);
     mgr = load();
+    EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX4, false), all);
     EXPECT_EQ(mgr->get_legacy_config_device_list(kLow, static_cast<PGMIO_CONFIG_SCHEME>(23), false),
               everything);
 }
 
-TEST_F(QspiLists, ComparatorOrdersOnlyWithinAGroup) {
+TEST_F(QspiLists, LegacyOrderComparesOnlyWithinAGroup) {
     EXPECT_TRUE(mgr->legacy_config_device_comparator("LGCY4", "LGCY16"));
     EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY16", "LGCY4"));
     EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY4", "LGCY4"));
-    // Different text field, different prefix, or no record: never ordered.
-    EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY32", "LGCY4"));
-    EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY4", "LGCY32"));
-    EXPECT_FALSE(mgr->legacy_config_device_comparator("SCDV4", "LGCY16"));
-    EXPECT_FALSE(mgr->legacy_config_device_comparator("NOPE", "LGCY16"));
-    EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY4", "NOPE"));
-}
-
-TEST_F(QspiLists, SortedListAgreesWithTheComparatorEverywhere) {
-    const NAMES list =
-        mgr->get_legacy_config_device_list(kUnknown, static_cast<PGMIO_CONFIG_SCHEME>(0), true);
-    ASSERT_EQ(list.size(), mgr->get_legacy_flash_map().size());
-    for (size_t i = 0; i < list.size(); ++i) {
-        for (size_t j = 0; j < list.size(); ++j) {
-            if (mgr->legacy_config_device_comparator(list[i], list[j])) {
-                EXPECT_LT(i, j) << list[i] << " should come before " << list[j];
-            }
-        }
-    }
-}
-
-TEST_F(QspiLists, EqualOrderValuesKeepKeyOrder) {
+    for (const auto& [a, b] : std::vector<std::pair<const char*, const char*>>{
+             {"LGCY32", "LGCY4"}, {"LGCY4", "LGCY32"}, {"SCDV4", "LGCY16"}, {"NOPE", "LGCY16"}})
+        EXPECT_FALSE(mgr->legacy_config_device_comparator(a, b)) << a << " " << b;
     programmer.write("dev/legacy_flash.ini", legacy("ABCD2", "1.8V", "g", 5) +
                                                  legacy("ABCD1", "1.8V", "g", 5) +
                                                  legacy("ABCD3", "1.8V", "g", 1));
@@ -171,58 +131,82 @@ TEST_F(QspiLists, EqualOrderValuesKeepKeyOrder) {
 }
 
 TEST_F(QspiLists, EditPermission) {
+    write_custom("pgm_flash_u.xml", document(flash_xml(device("USERDEV"))));
+    mgr = load();
     VORN_FLASH* builtin = mgr->get_flash_map().at("A18_MIC");
     mgr->set_active_device_family(kLow);
     EXPECT_TRUE(mgr->get_operation_editable_permission(nullptr));
     EXPECT_FALSE(mgr->get_operation_editable_permission(builtin));
+    EXPECT_TRUE(mgr->get_operation_editable_permission(mgr->get_flash_map().at("USERDEV")));
     VORN_FLASH* fresh = mgr->create_flash("UNSAVED");
     EXPECT_TRUE(mgr->get_operation_editable_permission(fresh));
-    fresh->set_flash_removable_permission(true);
-    EXPECT_TRUE(mgr->get_operation_editable_permission(fresh));
-    // A legacy record is not editable either.
-    VORN_FLASH* old = mgr->get_flash("LOWV1", false);
-    ASSERT_NE(old, nullptr);
-    EXPECT_FALSE(mgr->get_operation_editable_permission(old));
+    EXPECT_FALSE(mgr->get_operation_editable_permission(mgr->get_flash("LOWV1", false)));
 
     mgr->set_active_device_family(kLowSdm);
     EXPECT_FALSE(mgr->get_operation_editable_permission(nullptr));
     EXPECT_FALSE(mgr->get_operation_editable_permission(fresh));
-
     cfg_set_switch("pgm_vorn_enable_operation_editable", true);
-    EXPECT_TRUE(mgr->get_operation_editable_permission(nullptr));
-    EXPECT_TRUE(mgr->get_operation_editable_permission(builtin));
-    mgr->set_active_device_family(kLow);
     EXPECT_TRUE(mgr->get_operation_editable_permission(builtin));
     delete fresh;
 }
 
-TEST_F(QspiLists, UserDevicesAreEditable) {
-    write_custom("pgm_flash_u.xml", document(flash_xml(device("USERDEV"))));
+// Each legacy lookup makes a new record and deletes the previous one; a database record is
+// never deleted, not even one whose name the host also lists as legacy. The sanitizer build
+// proves the releases.
+TEST_F(QspiLists, LegacyRecordsLiveUntilTheNextLookup) {
+    programmer.write("dev/legacy_flash.ini", legacy_ini() + legacy("B33_MAC", "3.0V/3.3V", "q", 9));
     mgr = load();
-    mgr->set_active_device_family(kLow);
-    EXPECT_TRUE(mgr->get_operation_editable_permission(mgr->get_flash_map().at("USERDEV")));
-}
-
-// ---- legacy lookups on this manager ------------------------------------------------------
-
-TEST_F(QspiLists, LegacyLookupsMakeAFreshRecordEachTime) {
     mgr->set_active_device_family(kHigh);
     VORN_FLASH* first = mgr->get_flash("LGCY16", false);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(mgr->get_flash_map().count("LGCY16"), 0u);
-    EXPECT_TRUE(mgr->device_is_legacy("LGCY16", false));
-    VORN_FLASH* second = mgr->get_flash("LGCY16", false);
+    VORN_FLASH* second = mgr->get_flash("LGCY64", false);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->get_name(), "LGCY16");
+    EXPECT_EQ(second->get_name(), "LGCY64");
     EXPECT_EQ(mgr->get_current_flash(), second);
-    // Looking up a database record releases the legacy one but never a database record.
-    VORN_FLASH* db = mgr->get_flash("B33_MAC", false);
-    EXPECT_EQ(mgr->get_flash("B33_MAC", false), db);
-    EXPECT_EQ(mgr->get_flash("SCDV4", false), nullptr);  // filtered out under scheme 13
+    EXPECT_EQ(mgr->get_flash("LOWV1", false), nullptr) << "another voltage";
+    EXPECT_EQ(mgr->get_flash("SCDV4", false), nullptr) << "another scheme";
     mgr->set_active_config_mode(kX1);
-    EXPECT_NE(mgr->get_flash("SCDV4", false), nullptr);
-    EXPECT_EQ(mgr->get_flash_map().at("B33_MAC"), db);
-    EXPECT_EQ(db->get_name(), "B33_MAC");
+    ASSERT_NE(mgr->get_flash("SCDV4", false), nullptr);
+
+    // Never found by ID or density, and released by those lookups.
+    VORN_FLASH* legacy_record = mgr->get_flash("LGCY16", false);
+    legacy_record->set_parameter_value(VORN_FLASH_PARAM_ID, "0x77");
+    legacy_record->set_density("2048Mb");
+    EXPECT_EQ(mgr->get_flash_with_id(0x77u, 0xFFFFFFFF), nullptr);
+    EXPECT_EQ(mgr->get_current_flash(), nullptr);
+    ASSERT_NE(mgr->get_flash("LGCY16", false), nullptr);
+    EXPECT_EQ(mgr->get_flash_with_density(2048ull << 17), nullptr);
+
+    // A database record listed as legacy too stays the map's, through every later call.
+    VORN_FLASH* db = mgr->get_flash_with_id(0x1920C2, 0xFFFFFF);
+    ASSERT_EQ(db, mgr->get_flash_map().at("B33_MAC"));
+    VORN_FLASH* draft = mgr->create_flash("BRAND_NEW");
+    EXPECT_NE(mgr->get_flash("B33_MAC", false), db) << "by name the legacy list answers first";
+    EXPECT_NE(mgr->get_flash("LGCY4", false), nullptr);
+    EXPECT_EQ(mgr->get_flash_map().at("B33_MAC")->get_density(), "256Mb");
+    delete draft;
+    VORN_FLASH* old = mgr->create_flash("LGCY4");
+    EXPECT_EQ(mgr->get_current_flash(), old);
+    EXPECT_NE(mgr->create_flash("LGCY4"), nullptr) << "a legacy current record is replaced";
+}
+
+// A host that extends the legacy list in a subclass sees its names treated as legacy.
+TEST_F(QspiLists, ASubclassExtendingTheLegacyListIsAsked) {
+    struct HOST_MGR : VORN_QSPI_MGR {
+        std::vector<std::string> get_legacy_config_device_list(DEV_FAMILY_ENUM family,
+                                                               PGMIO_CONFIG_SCHEME scheme,
+                                                               bool ignore_filter) override {
+            auto names =
+                VORN_QSPI_MGR::get_legacy_config_device_list(family, scheme, ignore_filter);
+            names.push_back("HOST_ONLY_PART");
+            return names;
+        }
+    } host;
+    EXPECT_FALSE(mgr->device_is_legacy("HOST_ONLY_PART", true));
+    EXPECT_TRUE(host.device_is_legacy("HOST_ONLY_PART", false));
+    EXPECT_TRUE(host.device_exist_in_db("HOST_ONLY_PART", false));
+    ASSERT_NE(host.get_flash("HOST_ONLY_PART", false), nullptr);
 }
 
 }  // namespace

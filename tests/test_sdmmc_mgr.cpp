@@ -82,16 +82,6 @@ TEST_F(SdmmcMgr, FreshManagerHoldsTheGoldenCards) {
     EXPECT_TRUE(capture.messages().empty());
 }
 
-TEST_F(SdmmcMgr, ShippedGoldenTemplateLoads) {
-    vorn_test::ProgrammerDir shipped;
-    VORN_SDMMC_MGR mgr;
-    EXPECT_FALSE(mgr.get_flash_map().empty());
-    for (const auto& e : mgr.get_flash_map()) {
-        EXPECT_EQ(e.second->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "1.8V") << e.first;
-        EXPECT_GT(e.second->get_density_in_bytes_qword(), 0u) << e.first;
-    }
-}
-
 TEST_F(SdmmcMgr, FamiliesComeFromTheHostWithTheGate) {
     {
         VORN_SDMMC_MGR mgr;
@@ -155,15 +145,6 @@ TEST_F(SdmmcMgr, ZentroFileRepeatingAGoldenNameIsADuplicate) {
     EXPECT_EQ(mgr.get_flash_map().at("GOLD_A")->get_density(), "8GB");
 }
 
-TEST_F(SdmmcMgr, SameNameTwiceInTheCustomDirectoryIsADuplicate) {
-    cfg_set_switch("pgm_enable_custom_sdmmc", true);
-    m_custom.write("pgm_flash_twice.xml",
-                   sdmmc_doc({{"TWICE", "1.8V", "1GB"}, {"TWICE", "1.8V", "2GB"}}));
-    VORN_SDMMC_MGR mgr;
-    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{20482});
-    EXPECT_EQ(mgr.get_flash_map().at("TWICE")->get_density(), "1GB");
-}
-
 TEST_F(SdmmcMgr, BadCardSilentlyEndsItsFile) {
     cfg_set_switch("pgm_enable_custom_sdmmc", true);
     m_custom.write("pgm_flash_bad.xml", sdmmc_doc({{"FIRST", "1.8V", "16GB"},
@@ -199,16 +180,6 @@ TEST_F(SdmmcMgr, QspiFilesAreSkippedWithoutDisturbingTheLoad) {
                                   "pgm_flash_b_card.xml"));
     EXPECT_FALSE(capture.has_trace("Parsing XML file in Zentro directory: " + zentro +
                                    "pgm_flash_db_sdmmc.xml"));
-}
-
-TEST_F(SdmmcMgr, CustomDirectoryEqualToZentroIsReadOnce) {
-    cfg_set_switch("pgm_enable_custom_sdmmc", true);
-    m_prog.write("xml/pgm_flash_once.xml", sdmmc_doc({{"ONCE", "1.8V", "1GB"}}));
-    VORN_MGR::set_db_custom_dir(m_prog.path() + "xml");
-    VORN_SDMMC_MGR mgr;
-    EXPECT_TRUE(capture.messages().empty());
-    EXPECT_EQ(mgr.get_zentro_dir_map().count("ONCE"), 1u);
-    EXPECT_TRUE(mgr.get_custom_dir_map().empty());
 }
 
 TEST_F(SdmmcMgr, GoldenTemplateDefectsAreInternalErrors) {
@@ -249,16 +220,6 @@ TEST_F(SdmmcMgr, ChoiceListsAndStubs) {
     EXPECT_EQ(written.find_first(), "");
 }
 
-TEST_F(SdmmcMgr, NewDeviceListIgnoresItsArguments) {
-    VORN_SDMMC_MGR mgr;
-    std::vector<std::string> all{"GOLD_A", "GOLD_B", "GOLD_C"};
-    EXPECT_EQ(mgr.get_new_config_device_list(DEV_FAMILY_NONE, PGMIO_CONFIG_SCHEME_NONE, false),
-              all);
-    EXPECT_EQ(mgr.get_new_config_device_list(static_cast<DEV_FAMILY_ENUM>(61),
-                                             PGMIO_CONFIG_SCHEME_SDMMC_X8, true),
-              all);
-}
-
 TEST_F(SdmmcMgr, UnsupportedOperationsAndAnEmptyListAreInternalErrors) {
     VORN_SDMMC_MGR mgr;
     VORN_INTERNAL_ERROR id = internal_error_of([&] { mgr.get_flash_with_id(0, 0); });
@@ -279,53 +240,7 @@ TEST_F(SdmmcMgr, UnsupportedOperationsAndAnEmptyListAreInternalErrors) {
                  "!m_flash_map.empty()");
 }
 
-TEST_F(SdmmcMgr, LookupsByDensityAndName) {
-    VORN_SDMMC_MGR mgr;
-    mgr.set_active_device_family(static_cast<DEV_FAMILY_ENUM>(61));
-    VORN_FLASH* b = mgr.get_flash_with_density(32ull << 30);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->get_name(), "GOLD_B") << "first of two 32GB cards by name";
-    EXPECT_EQ(mgr.get_flash("GOLD_C", false)->get_name(), "GOLD_C");
-    EXPECT_FALSE(mgr.device_is_legacy("GOLD_C", true));
-    mgr.set_active_device_family(static_cast<DEV_FAMILY_ENUM>(12));
-    EXPECT_EQ(mgr.get_flash("GOLD_C", false), nullptr) << "family without SD/MMC";
-}
-
 // ---- saving -------------------------------------------------------------------------------
-
-TEST_F(SdmmcMgr, SavedCardComesBackInAFreshManager) {
-    cfg_set_switch("pgm_enable_custom_sdmmc", true);
-    {
-        VORN_SDMMC_MGR mgr;
-        EXPECT_TRUE(mgr.device_name_is_valid("MY_CARD", nullptr));
-        VORN_FLASH* card = mgr.create_flash("MY_CARD");
-        EXPECT_EQ(mgr.get_current_flash(), card);
-        card->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "1.8V");
-        card->set_density("64GB");
-        ASSERT_TRUE(mgr.update_db(card, custom));
-        EXPECT_TRUE(m_custom.exists("pgm_flash_MY_CARD.xml"));
-        EXPECT_FALSE(mgr.device_name_is_valid("MY_CARD", nullptr));
-    }
-    {
-        VORN_SDMMC_MGR fresh;
-        ASSERT_EQ(fresh.get_flash_map().count("MY_CARD"), 1u);
-        const VORN_FLASH* card = fresh.get_flash_map().at("MY_CARD");
-        EXPECT_EQ(card->get_density(), "64GB");
-        EXPECT_EQ(card->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "1.8V");
-        EXPECT_TRUE(card->get_flash_removable_permission());
-        ASSERT_TRUE(fresh.delete_db("MY_CARD", custom));
-        EXPECT_FALSE(m_custom.exists("pgm_flash_MY_CARD.xml"));
-    }
-    VORN_SDMMC_MGR after;
-    EXPECT_EQ(after.get_flash_map().count("MY_CARD"), 0u);
-}
-
-TEST_F(SdmmcMgr, UnsavedRecordIsReleasedWithTheManager) {
-    VORN_SDMMC_MGR mgr;
-    VORN_FLASH* draft = mgr.create_flash("DRAFT");
-    EXPECT_EQ(draft->get_name(), "DRAFT");
-    // Nothing else to see: the sanitizer build reports the record if it leaks.
-}
 
 TEST_F(SdmmcMgr, WriterRefusesInvalidCards) {
     VORN_SDMMC_MGR mgr;
@@ -356,14 +271,4 @@ TEST_F(SdmmcMgr, WriterRefusesInvalidCards) {
     ASSERT_NE(n, std::string::npos) << text;
     EXPECT_LT(n, v);
     EXPECT_LT(v, d);
-}
-
-TEST_F(SdmmcMgr, NewInstanceReadsTheFilesAgain) {
-    cfg_set_switch("pgm_enable_custom_sdmmc", true);
-    VORN_SDMMC_MGR mgr;
-    m_custom.write("pgm_flash_later.xml", sdmmc_doc({{"LATER", "1.8V", "2GB"}}));
-    std::unique_ptr<VORN_MGR> renewed(mgr.get_new_instance());
-    ASSERT_NE(dynamic_cast<VORN_SDMMC_MGR*>(renewed.get()), nullptr);
-    EXPECT_EQ(renewed->get_flash_map().count("LATER"), 1u);
-    EXPECT_EQ(mgr.get_flash_map().count("LATER"), 0u);
 }

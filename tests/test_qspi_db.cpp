@@ -1,0 +1,510 @@
+// The QSPI database on disk: which files a load takes, skips or stops at; what a save writes,
+// byte for byte; flows read back from files; and the failures a save must survive.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "host_fault.h"
+#include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "test_qspi_fixture.h"
+
+using namespace qspi_test;
+
+namespace {
+
+constexpr unsigned kDuplicate = 20482;
+constexpr unsigned kFailedToUpdate = 20560;
+
+std::unique_ptr<VORN_ACTION> make_action(VORN_ACT_TYPE type,
+                                         const std::vector<std::string>& values) {
+    std::unique_ptr<VORN_ACTION> act(new VORN_QSPI_ACTION(type));
+    const auto& props = act->get_property_enum_list();
+    EXPECT_EQ(props.size(), values.size());
+    for (size_t i = 0; i < props.size() && i < values.size(); ++i)
+        act->set_property_value(props[i], values[i]);
+    return act;
+}
+
+class QspiDb : public QspiTest {
+  protected:
+    void SetUp() override {
+        QspiTest::SetUp();
+        HOST_FAULT::clear();
+    }
+    void TearDown() override {
+        HOST_FAULT::clear();
+        QspiTest::TearDown();
+    }
+    std::string dir() const { return FIO_PATH(custom.path()).full_directory(); }
+    static bool has(VORN_QSPI_MGR& mgr, const std::string& name) {
+        return mgr.get_flash_map().count(name) == 1;
+    }
+    static std::string error_of(const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const VORN_INTERNAL_ERROR& e) {
+            return e.what();
+        }
+        return "";
+    }
+};
+
+// ---- loading ------------------------------------------------------------------------------
+
+// The shipped database loads without a word, each built-in device known by at least its
+// manufacturer and type bytes, and never removable.
+TEST_F(QspiDb, TheShippedDatabaseLoadsQuietly) {
+    vorn_test::MessageCapture capture;
+    auto mgr = load();
+    EXPECT_TRUE(capture.messages().empty());
+    EXPECT_GE(mgr->get_flash_map().size(), 40u);
+    for (const auto& [name, flash] : mgr->get_flash_map()) {
+        unsigned int mask = 0;
+        flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, &mask);
+        EXPECT_GE(mask, 0xFFFFu) << name;
+        EXPECT_FALSE(flash->get_flash_removable_permission()) << name;
+    }
+}
+
+TEST_F(QspiDb, UserFilesAreTakenWithTheirSourceAndPrecedence) {
+    std::string builtin;
+    {
+        auto plain = load();
+        builtin = plain->get_flash_map().begin()->first;
+        EXPECT_FALSE(plain->get_flash_map().begin()->second->get_flash_removable_permission());
+    }
+    DEVICE replacement = device(builtin);
+    replacement.id = "0xC2 0x25 0x3A";
+    DEVICE clash = device(builtin);
+    clash.id = "0x01 0x02";
+    DEVICE twice = device("CUS1");
+    twice.id = "0xEF 0x40";
+    write_zentro("pgm_flash_zen.xml",
+                 document(flash_xml(device("ZEN1")) + flash_xml(clash) +
+                          flash_xml(device("AFTER")) + template_xml("dropped_tpl")));
+    write_custom("pgm_flash_cus.xml",
+                 document(flash_xml(device("CUS1")) + flash_xml(replacement) + flash_xml(twice)));
+    write_custom("pgm_flash_tpl.xml", document(template_xml("tplA")));
+    write_custom("other_name.xml", document(flash_xml(device("IGNORED"))));
+    vorn_test::MessageCapture capture;
+    auto mgr = load();
+
+    // A Zentro file repeating a built-in name ends there; a custom one replaces it.
+    EXPECT_TRUE(has(*mgr, "ZEN1"));
+    EXPECT_FALSE(has(*mgr, "AFTER"));
+    EXPECT_FALSE(has(*mgr, "IGNORED"));
+    EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{"tplA"});
+    EXPECT_EQ(capture.message_ids(), (std::vector<unsigned>{kDuplicate, kDuplicate}));
+    EXPECT_NE(capture.messages()[0].text.find("'" + builtin + "'"), std::string::npos);
+    EXPECT_EQ(mgr->get_flash_map().at("CUS1")->get_parameter_value(VORN_FLASH_PARAM_ID),
+              "0x20 0xBB 0x19")
+        << "the first of two in one file is kept";
+    VORN_FLASH* replaced = mgr->get_flash(builtin, true);
+    EXPECT_EQ(replaced->get_parameter_value(VORN_FLASH_PARAM_ID), "0xC2 0x25 0x3A");
+    EXPECT_TRUE(replaced->get_flash_removable_permission());
+    EXPECT_EQ(replaced->get_db_dir(), custom.path());
+    EXPECT_EQ(mgr->get_flash_db_active_dir_map().at(builtin), custom.file("pgm_flash_cus.xml"));
+    EXPECT_EQ(mgr->get_zentro_dir_map().at("ZEN1"), programmer.file("xml/pgm_flash_zen.xml"));
+    EXPECT_EQ(mgr->get_template_db_dir_map().at("tplA"), custom.file("pgm_flash_tpl.xml"));
+    EXPECT_TRUE(mgr->get_flash_map().at("ZEN1")->get_flash_removable_permission());
+    EXPECT_TRUE(capture.has_trace("Parsing XML file in custom directory: " +
+                                  custom.file("pgm_flash_cus.xml")));
+    EXPECT_FALSE(capture.has_trace("Parsing XML file in Zentro directory: " +
+                                   programmer.file("xml/pgm_flash_db_qspi.xml")));
+
+    // The custom directory spelt differently but equal to the Zentro one is read once.
+    VORN_MGR::set_db_custom_dir(programmer.path() + "/xml");
+    capture.clear();
+    mgr = load();
+    EXPECT_TRUE(has(*mgr, "ZEN1"));
+    EXPECT_TRUE(mgr->get_custom_dir_map().empty());
+    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kDuplicate});
+}
+
+TEST_F(QspiDb, BrokenUserFilesAreSkippedAndNeverStopTheLoad) {
+    write_zentro("pgm_flash_bad1.xml", "<QSPI_FLASH version=\"1\"><FLASH>");
+    write_zentro("pgm_flash_bad2.xml", document("<FLASH><DEVICE_INFO/></FLASH>"));
+    write_custom("pgm_flash_bad3.xml", "not xml at all");
+    write_custom("pgm_flash_bad4.xml",
+                 "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
+                 "<QSPI_FLASH version=\"1\">&e;</QSPI_FLASH>");
+    write_custom("pgm_flash_empty.xml", document(""));
+    write_custom("pgm_flash_good.xml", document(flash_xml(device("GOOD"))));
+    vorn_test::MessageCapture capture;
+    std::unique_ptr<VORN_QSPI_MGR> mgr;
+    ASSERT_NO_THROW(mgr = load());
+    EXPECT_TRUE(has(*mgr, "GOOD"));
+    int skipped = 0;
+    for (const auto& t : capture.traces())
+        skipped += t.rfind("Skip pgm_flash_bad", 0) == 0 &&
+                   t.find(" due to parsing error: ") != std::string::npos;
+    EXPECT_EQ(skipped, 4);
+}
+
+// A device failing any check ends its file there (every check still speaks); a template
+// failing one is dropped alone; a repeated template name drops the rest of the file's templates.
+TEST_F(QspiDb, ARefusedValueStopsItsFileAfterEveryCheckSpoke) {
+    const std::pair<void (*)(DEVICE&), std::vector<unsigned>> cases[] = {
+        {[](DEVICE& d) { d.id = "0x1G"; }, {20477}},
+        {[](DEVICE& d) { d.io_voltage = "2.5V"; }, {20476}},
+        {[](DEVICE& d) { d.density = "3Mb"; }, {20478}},
+        {[](DEVICE& d) { d.total_die = "0"; }, {20479}},
+        {[](DEVICE& d) { d.dummy = "16"; }, {20543}},
+        {[](DEVICE& d) { d.sdm.verify = read_reg("Poll", "0x05", "0xZZ", "0x01"); }, {20495}},
+        {[](DEVICE& d) {
+             d.id = "";
+             d.total_die = "0";
+             d.dummy_x4 = "20";
+         },
+         {20477, 20479, 20543}},
+    };
+    for (const auto& [spoil, warnings] : cases) {
+        DEVICE bad = device("BAD");
+        spoil(bad);
+        write_custom("pgm_flash_check.xml",
+                     document(flash_xml(device("FIRST")) + flash_xml(bad) +
+                              flash_xml(device("LAST")) + template_xml("tpl_after")));
+        vorn_test::MessageCapture capture;
+        auto mgr = load();
+        EXPECT_EQ(capture.message_ids(), warnings);
+        EXPECT_TRUE(has(*mgr, "FIRST"));
+        EXPECT_FALSE(has(*mgr, "BAD"));
+        EXPECT_FALSE(has(*mgr, "LAST"));
+        EXPECT_TRUE(mgr->get_user_template_list().empty());
+    }
+    FLOW bad_flow;
+    bad_flow.program = write_reg("Bad Command", "0x106");
+    write_custom("pgm_flash_check.xml",
+                 document(template_xml("tpl_bad", bad_flow) + template_xml("tpl_one")));
+    write_custom("pgm_flash_t2.xml",
+                 document(flash_xml(device("DEV_IN_T2")) + template_xml("tpl_two") +
+                          template_xml("tpl_one") + template_xml("tpl_three")));
+    vorn_test::MessageCapture capture;
+    auto mgr = load();
+    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{20486});
+    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"tpl_one", "tpl_two"}));
+    EXPECT_TRUE(has(*mgr, "DEV_IN_T2"));
+}
+
+// Every defect of the shipped file stops the load with an internal error; what was already
+// built is released by the throwing constructor (the sanitizer build checks).
+TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
+    const std::string vendors[] = {"MICRON", "MACRONIX", "CYPRESS", "WINBOND", "ISSI"};
+    std::vector<std::pair<std::string, std::string>> cases;
+    for (size_t skip = 0; skip < 5; ++skip) {
+        std::string missing;
+        std::string twice;
+        for (size_t i = 0; i < 5; ++i) {
+            if (i != skip) missing += vendor_xml(vendors[i]);
+            twice += vendor_xml(vendors[i]) + (i == skip ? vendor_xml(vendors[i]) : "");
+        }
+        const std::string condition =
+            "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_" + vendors[skip] + ") == 1";
+        cases.push_back({golden_document(missing, ""), condition});
+        cases.push_back({golden_document(twice, ""), condition});
+    }
+    DEVICE bad_die = device("BAD");
+    bad_die.total_die = "0";
+    FLOW bad_flow;
+    bad_flow.initialization = write_reg("Write Enable", "0x06 0x07");
+    FLOW untyped;
+    untyped.erase = "<ACTION>" + leaf("NAME", "x") + "</ACTION>";
+    const std::string rest = vendor_xml("MACRONIX") + vendor_xml("WINBOND") + vendor_xml("ISSI");
+    cases.insert(
+        cases.end(),
+        {{"<QSPI_FLASH version=\"1\"><GOLDEN_TEMPLATE>", "*object != 0"},
+         {document(flash_xml(device("ONLY"))),
+          "object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) == 1"},
+         {golden_document(all_vendors(), flash_xml(device("GOOD")) + flash_xml(bad_die)), "status"},
+         {golden_document(all_vendors(), flash_xml(device("SAME")) + flash_xml(device("SAME"))),
+          "status"},
+         {golden_document(vendor_xml("MICRON") + vendor_xml("CYPRESS", bad_flow) + rest, ""),
+          "status"},
+         {golden_document(vendor_xml("MICRON", untyped) + vendor_xml("CYPRESS") + rest, ""),
+          "Unknown action type"}});
+    for (const auto& [text, condition] : cases) {
+        write_golden(text);
+        EXPECT_EQ(load_error(), condition) << text;
+    }
+    FLOW issi;
+    issi.initialization = write_reg("Issi Only", "0x35");
+    write_golden(golden_document(vendor_xml("MICRON") + vendor_xml("MACRONIX") +
+                                     vendor_xml("CYPRESS") + vendor_xml("WINBOND") +
+                                     vendor_xml("ISSI", issi),
+                                 flash_xml(device("ONLY"))));
+    auto mgr = load();
+    EXPECT_EQ(mgr->get_flash_map().size(), 1u);
+    auto first_name = [&](VORN_PROG_FLOW_TEMPLATE tpl) {
+        return values_of(mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SDM)
+                             ->at(0)
+                             ->get_action_list()
+                             ->at(0))[0];
+    };
+    EXPECT_EQ(first_name(VORN_PROG_FLOW_TEMPLATE_ISSI), "Issi Only");
+    EXPECT_EQ(first_name(VORN_PROG_FLOW_TEMPLATE_WINBOND), "Write Enable");
+    EXPECT_EQ(error_of([&] {
+                  mgr->get_prog_flow_template_operation_list(
+                      static_cast<VORN_PROG_FLOW_TEMPLATE>(5), VORN_PROG_FLOW_TYPE_SFL);
+              }),
+              "Unknown programming flow template");
+
+    std::remove(programmer.file("xml/pgm_flash_db_qspi.xml").c_str());
+    EXPECT_EQ(load_error(), programmer.path() + "xml/pgm_flash_db_qspi.xml not found.");
+}
+
+// ---- flows read from a file ----------------------------------------------------------------
+
+TEST_F(QspiDb, FlowsComeOutInTypeOrderWithTheirValuesAsWritten) {
+    const std::string sfl = "<SFL>" + leaf("TERMINATION", write_reg("Exit", "0x04")) +
+                            leaf("VERIFY_BLANKCHECK_EXAMINE", "") +
+                            leaf("ERASE", write_reg("Erase Enable", "0x06")) +
+                            leaf("INITIALIZATION", write_reg("Reset Enable", "0x66", "", "100") +
+                                                       read_reg("Poll", "0x05", "0", "1", "7")) +
+                            leaf("PROGRAM", "") + "</SFL>";
+    write_custom(
+        "pgm_flash_order.xml",
+        document("<FLASH><DEVICE_INFO>" + leaf("DEVICE_NAME", "ORDER") + leaf("DEVICE_ID", "0x20") +
+                 leaf("DEVICE_IO_VOLTAGE", "1.8V") + leaf("DEVICE_DENSITY", "128Mb") +
+                 leaf("TOTAL_DEVICE_DIE", "1") + leaf("DUMMY_CLOCK_CYCLE", "8") +
+                 leaf("DUMMY_CLOCK_CYCLE_X4", "10") + leaf("PROG_FLOW_TEMPLATE", "Micron") +
+                 "</DEVICE_INFO><PROGRAMMING_FLOW><SDM>" + flow_body({}) + "</SDM>" + sfl +
+                 "</PROGRAMMING_FLOW></FLASH>"));
+    auto mgr = load();
+    ASSERT_TRUE(has(*mgr, "ORDER"));
+    const auto& ops =
+        *mgr->get_flash_map().at("ORDER")->get_operation_list(VORN_PROG_FLOW_TYPE_SFL);
+    ASSERT_EQ(ops.size(), 5u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(ops[i]->get_type(), static_cast<VORN_OP_TYPE>(i));
+    ASSERT_EQ(ops[0]->get_action_list()->size(), 2u);
+    EXPECT_EQ(values_of(ops[0]->get_action_list()->at(0)),
+              (std::vector<std::string>{"Reset Enable", "0x66", "", "100", "1-1"}));
+    EXPECT_EQ(values_of(ops[0]->get_action_list()->at(1)),
+              (std::vector<std::string>{"Poll", "0x05", "1", "0", "1", "7", "100", "1-1"}));
+    EXPECT_TRUE(ops[1]->get_action_list()->empty());
+    EXPECT_EQ(values_of(ops[4]->get_action_list()->at(0))[1], "0x04");
+}
+
+TEST_F(QspiDb, ARefusedActionKeepsDefaultsAndEveryPropertyIsJudged) {
+    DEVICE d = device("D");
+    d.sfl.initialization = write_reg("Write Enable", "0x06") +
+                           read_reg("Poll", "0x05", "0xZZ", "0x01", "7") +
+                           write_reg("After", "0x04", "0x00", "50");
+    d.sfl.program = write_reg("Other Operation", "0x02");
+    d.sfl.erase =
+        action("ERASE", leaf("NAME", "Bad-Name") + leaf("COMMAND", "0x1FF") + leaf("ADDRESS", "") +
+                            leaf("ERASE_SIZE", "0") + leaf("ADDRESSING_MODE", "0") + delay("0") +
+                            leaf("BUS_WIDTH", "1-1-1"));
+    d.sdm.program = write_reg("Good", "0x06");
+    custom.write("doc.xml", document(flash_xml(d)));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+        PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_VORN_QSPI, custom.file("doc.xml"),
+                                  programmer.file("xsd/vorn_qspi.xsd"), true, "", "", ""));
+    ASSERT_NE(root, nullptr);
+    auto mgr = load();
+    std::vector<VORN_OPERATION*> sfl;
+    std::vector<VORN_OPERATION*> sdm;
+    vorn_test::MessageCapture capture;
+    EXPECT_FALSE(mgr->update_overall_operation_list(
+        root->get_childs(PGM_COMMON_XML_ENUM_FLASH, true).at(0), sfl, sdm));
+    EXPECT_EQ(capture.message_ids(),
+              (std::vector<unsigned>{20495, 20485, 20486, 20502, 20499, 20503, 20505}));
+    ASSERT_EQ(sfl.size(), 5u);
+    const auto& init = *sfl[0]->get_action_list();
+    ASSERT_EQ(init.size(), 3u);
+    EXPECT_EQ(values_of(init[0])[0], "Write Enable");
+    // The refused action and the ones after it in its operation keep their defaults.
+    EXPECT_EQ(values_of(init[1]), (std::vector<std::string>{"", "", "", "", "", "1", "0", "1-1"}));
+    EXPECT_EQ(values_of(init[2]), (std::vector<std::string>{"", "", "", "0", "1-1"}));
+    EXPECT_EQ(values_of(sfl[1]->get_action_list()->at(0))[0], "Other Operation");
+    ASSERT_EQ(sdm.size(), 5u) << "the second flow is read although the first failed";
+    EXPECT_EQ(values_of(sdm[1]->get_action_list()->at(0))[0], "Good");
+    for (VORN_OPERATION* op : sfl) delete op;
+    for (VORN_OPERATION* op : sdm) delete op;
+
+    // Structure the schema guarantees is an internal error when missing.
+    PGM_COMMON_XML_VORN_QSPI_FLASH empty(PGM_COMMON_XML_ENUM_FLASH);
+    std::vector<VORN_OPERATION*> none;
+    EXPECT_EQ(error_of([&] { mgr->update_overall_operation_list(&empty, none, none); }),
+              "xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW) == 1");
+    EXPECT_EQ(error_of([&] { mgr->update_operation_list(nullptr, none); }), "xml");
+}
+
+// ---- saving -------------------------------------------------------------------------------
+
+// The file a save writes is the documented layout, byte for byte (files/xml/written_device.xml),
+// and a fresh load reads back what was saved, device and template alike.
+TEST_F(QspiDb, ASavedDeviceIsWrittenAsDocumentedAndReadsBackEqual) {
+    write_golden(golden_document(all_vendors(), ""));
+    auto mgr = load();
+    VORN_FLASH* flash =
+        complete_record(*mgr, mgr->create_flash("ROUND_TRIP"), VORN_PROG_FLOW_TEMPLATE_WINBOND,
+                        "0xEF 0x70 0x19", "3.0V/3.3V", "256Mb");
+    flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "round_tpl");
+    const std::vector<VORN_OPERATION*>& sfl = *flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL);
+    VORN_OPERATION* erase = sfl.at(VORN_OP_TYPE_ERASE);
+    erase->clear_action_list();
+    auto add = [&](VORN_ACT_TYPE type, const std::vector<std::string>& values) {
+        erase->add_action_into_list(make_action(type, values).release());
+    };
+    add(VORN_ACT_TYPE_WRITE_REGISTER, {"Write Status", "0x01", "0x00 0x02", "5", "1-1"});
+    add(VORN_ACT_TYPE_READ_REGISTER,
+        {"Read Status", "0x05", "2", "0x00 0x00", "0x01 0x01", "300", "10", "1-1"});
+    add(VORN_ACT_TYPE_WRITE_DATA,
+        {"Quad Program", "0x34", "data.jic", "data.jic", "256", "4", "7", "1-1-1"});
+    add(VORN_ACT_TYPE_READ_DATA,
+        {"Fast Read", "0x0C", "0x0", "data.jic", "data.jic", "", "4", "8", "1", "1-1-1"});
+    add(VORN_ACT_TYPE_ERASE, {"Sector Erase", "0xDC", "data.jic", "65536", "4", "3000", "1-1"});
+    add(VORN_ACT_TYPE_CUSTOM, {"Erase data\nfollows here\n", "start"});
+    add(VORN_ACT_TYPE_CUSTOM, {"x", "end"});
+    std::vector<std::vector<VORN_OPERATION*>> saved{
+        copy_operations(sfl), copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM))};
+
+    ASSERT_TRUE(mgr->update_db(flash, dir()));
+    EXPECT_EQ(custom.read("pgm_flash_ROUND_TRIP.xml"),
+              vorn_test::read_test_file("xml/written_device.xml"));
+    EXPECT_NE(custom.read("pgm_flash_template_round_tpl.xml").find("<TEMPLATE_NAME>round_tpl<"),
+              std::string::npos);
+
+    auto fresh = load();
+    VORN_FLASH* back = fresh->get_flash("ROUND_TRIP", true);
+    ASSERT_NE(back, nullptr);
+    for (VORN_FLASH_PARAM p :
+         {VORN_FLASH_PARAM_ID, VORN_FLASH_PARAM_IO_VOLTAGE, VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE})
+        EXPECT_EQ(back->get_parameter_value(p), flash->get_parameter_value(p)) << p;
+    EXPECT_EQ(back->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr), 6u);
+    EXPECT_EQ(back->get_density(), "256Mb");
+    expect_same_flow(*back->get_operation_list(VORN_PROG_FLOW_TYPE_SFL), saved[0]);
+    expect_same_flow(*back->get_operation_list(VORN_PROG_FLOW_TYPE_SDM), saved[1]);
+    std::string name = "round_tpl";
+    expect_same_flow(*fresh->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SFL),
+                     saved[0]);
+    std::string other_case = "Round_tpl";
+    EXPECT_EQ(error_of([&] {
+                  fresh->get_user_template_operation_list(other_case, VORN_PROG_FLOW_TYPE_SFL);
+              }),
+              "Unknown user template Round_tpl");
+    for (auto& list : saved)
+        for (VORN_OPERATION* op : list) delete op;
+}
+
+// Numbers are written with an automatic base; past 32 bits a file cannot hold them, so such a
+// record fails its save with the ordinary failure and leaves nothing behind.
+TEST_F(QspiDb, NumbersAreWrittenWithAnAutomaticBaseWithin32Bits) {
+    auto mgr = load();
+    const std::pair<const char*, unsigned> cases[] = {
+        {"100", 100}, {"0x64", 100}, {"010", 8}, {"0x", 0}, {"0xFFFFFFFF", 4294967295u}};
+    for (const auto& [text, value] : cases) {
+        auto act = make_action(VORN_ACT_TYPE_WRITE_REGISTER, {"Step", "0x06", "", text, "1-1"});
+        PGM_COMMON_XML_VORN_QSPI_ACTION element(PGM_COMMON_XML_ENUM_ACTION);
+        mgr->update_xml_action_property(act.get(), &element, VORN_ACT_PROPERTY_WRITE_REG_DELAY);
+        EXPECT_EQ(static_cast<const PGM_COMMON_XML_VORN_QSPI_DELAY*>(
+                      element.get_childs(PGM_COMMON_XML_ENUM_DELAY, true).at(0))
+                      ->value,
+                  value)
+            << text;
+    }
+    for (const char* delay : {"4294967296", "99999999999999999999"}) {
+        VORN_FLASH* flash =
+            complete_record(*mgr, mgr->create_flash("HUGE"), VORN_PROG_FLOW_TEMPLATE_MICRON,
+                            "0x20 0xBA 0x19", "1.8V", "256Mb");
+        flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "huge_tpl");
+        flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)
+            ->at(0)
+            ->get_action_list()
+            ->at(0)
+            ->set_property_value(VORN_ACT_PROPERTY_WRITE_REG_DELAY, delay);
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(mgr->update_db(flash, dir()));
+        EXPECT_EQ(capture.message_ids(), (std::vector<unsigned>{kFailedToUpdate, kFailedToUpdate}));
+        EXPECT_FALSE(has(*mgr, "HUGE"));
+        EXPECT_FALSE(custom.exists("pgm_flash_HUGE.xml"));
+        EXPECT_FALSE(custom.exists("pgm_flash_template_huge_tpl.xml"));
+    }
+}
+
+// A record the validators would refuse never reaches a file: the writer stops with the
+// condition it found broken.
+TEST_F(QspiDb, InvalidRecordsAreInternalErrorsOfTheWriter) {
+    auto mgr = load();
+    const std::pair<void (*)(VORN_FLASH&), const char*> cases[] = {
+        {[](VORN_FLASH& f) { f.set_parameter_value(VORN_FLASH_PARAM_ID, "0xZZ"); },
+         "device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg)"},
+        {[](VORN_FLASH& f) { f.set_density("3Mb"); },
+         "device_density_is_valid(flash->get_density(), &err_msg)"},
+        {[](VORN_FLASH& f) { f.set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 16u); },
+         "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_"
+         "CLK_CYCLE_X4), &err_msg)"},
+        {[](VORN_FLASH& f) {
+             VORN_ACTION* act = f.get_operation_list(VORN_PROG_FLOW_TYPE_SDM)
+                                    ->at(VORN_OP_TYPE_PROGRAM)
+                                    ->get_action_list()
+                                    ->front();
+             act->set_property_value(act->get_property_enum_list().back(), "1-2-3");
+         },
+         "act->property_value_is_valid(property_enum, act->get_property_value(property_enum))"},
+    };
+    for (const auto& [spoil, condition] : cases) {
+        std::unique_ptr<VORN_FLASH> good(complete_record(*mgr, new VORN_QSPI_FLASH("GOOD"),
+                                                         VORN_PROG_FLOW_TEMPLATE_MACRONIX, "0xC2",
+                                                         "1.8V", "512Mb"));
+        std::unique_ptr<VORN_FLASH> bad(complete_record(*mgr, new VORN_QSPI_FLASH("BAD"),
+                                                        VORN_PROG_FLOW_TEMPLATE_MACRONIX, "0xC2",
+                                                        "1.8V", "512Mb"));
+        spoil(*bad);
+        EXPECT_EQ(error_of([&] {
+                      delete mgr->create_xml_object_with_flash_list({good.get(), bad.get()});
+                  }),
+                  condition);
+    }
+    EXPECT_EQ(error_of([&] { delete mgr->create_xml_object_with_flash_list({}); }),
+              "flash_list.size() > 0");
+}
+
+// A device naming a template: the template update runs whether or not the device file could
+// be written, and decides the result; a failed template write changes no map and leaves an
+// earlier file as it was.
+TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
+    write_custom("pgm_flash_kept.xml", document(template_xml("kept") + template_xml("gone")));
+    auto mgr = load();
+    VORN_FLASH* flash =
+        complete_record(*mgr, mgr->create_flash("CARRIER"), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                        "0x9D 0x60 0x19", "1.8V", "256Mb");
+    flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "carried");
+    HOST_FAULT::fail_next(HOST_FAULT::CHANGE_WRITE);  // the device file only
+    EXPECT_TRUE(mgr->update_db(flash, dir()));
+    EXPECT_FALSE(has(*mgr, "CARRIER"));
+    EXPECT_FALSE(custom.exists("pgm_flash_CARRIER.xml"));
+    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"carried", "gone", "kept"}));
+
+    std::unique_ptr<VORN_FLASH> other(complete_record(
+        *mgr, new VORN_QSPI_FLASH("DEV"), VORN_PROG_FLOW_TEMPLATE_MICRON, "0x20", "1.8V", "256Mb"));
+    other->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "abc");
+    custom.write("pgm_flash_template_abc.xml", "an earlier file");
+    for (HOST_FAULT::OP op : {HOST_FAULT::CHANGE_WRITE, HOST_FAULT::CHANGE_COMMIT}) {
+        const auto dirs_before = mgr->get_template_db_dir_map();
+        HOST_FAULT::fail_next(op);
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(mgr->update_template_db(other.get(), custom.path()));
+        ASSERT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        EXPECT_EQ(capture.messages()[0].text,
+                  "Failed to update the device database in the " + custom.path() + " directory.");
+        EXPECT_EQ(mgr->get_template_db_dir_map(), dirs_before);
+        EXPECT_EQ(custom.read("pgm_flash_template_abc.xml"), "an earlier file");
+    }
+    EXPECT_TRUE(mgr->update_template_db(other.get(), custom.path()));
+    // The template owns copies: dropping the record leaves its flows alone.
+    other.reset();
+    std::string abc = "abc";
+    EXPECT_EQ(mgr->get_user_template_operation_list(abc, VORN_PROG_FLOW_TYPE_SFL)->size(), 5u);
+
+    EXPECT_FALSE(mgr->delete_template("never_there"));
+    EXPECT_TRUE(mgr->delete_template("gone"));
+    EXPECT_EQ(mgr->get_template_db_dir_map().count("gone"), 0u);
+    mgr = load();
+    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"abc", "carried", "kept"}));
+    EXPECT_TRUE(mgr->delete_template("kept"));
+    EXPECT_FALSE(custom.exists("pgm_flash_kept.xml"));
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+// Records: how flashes, operations and actions read the texts they hold (cases as data in
+// files/values/conversions.tsv), what they own and release, and what they refuse.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "vorn.h"
+#include "vorn_test_support.h"
+
+namespace {
+
+std::string read_back(const std::string& kind, const std::string& text) {
+    char out[64];
+    if (kind == "density" || kind == "qspi-name" || kind == "id") {
+        VORN_QSPI_FLASH flash("F");
+        flash.set_density(text);
+        flash.set_parameter_value(VORN_FLASH_PARAM_ID, text);
+        if (kind == "density") return std::to_string(flash.get_density_in_bytes_qword());
+        if (kind == "qspi-name") return flash.get_generic_name();
+        unsigned mask = 0x5A5A5A5A;
+        const unsigned value = flash.get_id_in_dword(&mask);
+        EXPECT_EQ(flash.get_id_in_dword(nullptr), value);
+        std::snprintf(out, sizeof out, "0x%X 0x%X", value, mask);
+        return out;
+    }
+    if (kind == "sdmmc-name") {
+        VORN_SDMMC_FLASH card("S");
+        card.set_density(text);
+        return card.get_generic_name();
+    }
+    VORN_QSPI_ACTION action(VORN_ACT_TYPE_READ_REGISTER);
+    const VORN_ACT_PROPERTY p = VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA;
+    action.set_property_value(p, text);
+    if (kind == "dword") {
+        std::snprintf(out, sizeof out, "0x%X", action.get_property_value_in_dword(p));
+        return out;
+    }
+    if (kind == "jic") return action.property_value_is_jic_file(text) ? "true" : "false";
+    unsigned int count = 99;
+    bool ok = false;
+    std::unique_ptr<unsigned char[]> bytes(action.get_property_value_in_byte_array(p, &count, &ok));
+    if (!bytes) return ok ? "null but ok" : "null";
+    std::string list;
+    for (unsigned i = 0; i < count; ++i) {
+        std::snprintf(out, sizeof out, "%s%02X", i ? " " : "", bytes[i]);
+        list += out;
+    }
+    return ok ? list : list + " not ok";
+}
+
+TEST(Records, TextsReadAsDocumented) {
+    std::ifstream in(std::string(VORN_TEST_FILES_DIR) + "values/conversions.tsv");
+    int cases = 0;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        std::stringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+        f.resize(3);
+        for (size_t tab; (tab = f[1].find("\\t")) != std::string::npos;) f[1].replace(tab, 2, "\t");
+        EXPECT_EQ(read_back(f[0], f[1]), f[2])
+            << "conversions.tsv:" << number << " '" << f[1] << "'";
+        ++cases;
+    }
+    EXPECT_GT(cases, 80);
+}
+
+// ---- parameters -------------------------------------------------------------------------------
+
+TEST(Records, ParametersAreKeptPerKindAndRefusedOutsideIt) {
+    VORN_QSPI_FLASH flash("F");
+    flash.set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, std::string("1.8V"));
+    flash.set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, std::string("My_template"));
+    flash.set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 2u);
+    flash.set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 0xFFFFFFFFu);
+    flash.set_density("512Mb");
+    unsigned int out = 0xABCD;
+    EXPECT_EQ(flash.get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME), "My_template");
+    EXPECT_EQ(flash.get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, &out), 2u);
+    EXPECT_EQ(flash.get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr),
+              0xFFFFFFFFu);
+    // Numbers have no text form, texts no number, and name and density are not parameters.
+    EXPECT_EQ(flash.get_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE), "");
+    EXPECT_EQ(flash.get_parameter_value_in_dword(VORN_FLASH_PARAM_IO_VOLTAGE, &out), 0u);
+    EXPECT_EQ(flash.get_parameter_value(VORN_FLASH_PARAM_DENSITY), "");
+    EXPECT_EQ(flash.get_parameter_value_in_dword(VORN_FLASH_PARAM_NAME, &out), 0u);
+    EXPECT_EQ(out, 0xABCDu);
+    flash.set_parameter_value(VORN_FLASH_PARAM_ID, 0xFFFFFFFFu);
+    EXPECT_EQ(flash.get_parameter_value(VORN_FLASH_PARAM_ID), "-1") << "stored signed";
+    for (VORN_FLASH_PARAM p : {VORN_FLASH_PARAM_NAME, VORN_FLASH_PARAM_DENSITY,
+                               VORN_FLASH_PARAM_TOTAL_DIE, VORN_FLASH_PARAM_DUMMY_CLK_CYCLE})
+        EXPECT_STREQ(vorn_test::internal_error_of([&] {
+                         flash.set_parameter_value(p, std::string("1"));
+                     }).what(),
+                     ("Unknown flash parameter: " + std::to_string(p)).c_str());
+    for (VORN_FLASH_PARAM p : {VORN_FLASH_PARAM_IO_VOLTAGE, VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE,
+                               static_cast<VORN_FLASH_PARAM>(9)})
+        EXPECT_STREQ(vorn_test::internal_error_of([&] { flash.set_parameter_value(p, 1u); }).what(),
+                     ("Unknown flash parameter: " + std::to_string(p)).c_str());
+    EXPECT_EQ(flash.get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "1.8V");
+
+    // A card holds its voltage only.
+    VORN_SDMMC_FLASH card("S");
+    card.set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, std::string("1.8V"));
+    EXPECT_EQ(card.get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "1.8V");
+    EXPECT_EQ(card.get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, &out), 1u);
+    for (int p = 0; p <= 8; ++p) {
+        EXPECT_THROW(card.set_parameter_value(static_cast<VORN_FLASH_PARAM>(p), 1u),
+                     VORN_INTERNAL_ERROR);
+        if (p != VORN_FLASH_PARAM_IO_VOLTAGE) {
+            EXPECT_THROW(card.set_parameter_value(static_cast<VORN_FLASH_PARAM>(p), std::string()),
+                         VORN_INTERNAL_ERROR);
+        }
+    }
+}
+
+// ---- ownership --------------------------------------------------------------------------------
+
+class TrackedOperation : public VORN_QSPI_OPERATION {
+  public:
+    TrackedOperation(std::vector<std::string>* log, std::string tag)
+        : VORN_QSPI_OPERATION(VORN_OP_TYPE_PROGRAM), m_log(log), m_tag(std::move(tag)) {
+        add_action_into_list(new VORN_QSPI_ACTION(VORN_ACT_TYPE_WRITE_DATA));
+    }
+    ~TrackedOperation() override { m_log->push_back(m_tag); }
+
+  private:
+    std::vector<std::string>* m_log;
+    std::string m_tag;
+};
+
+// A record owns its flows: replacing, clearing or destroying deletes what it held, last first;
+// a refused change leaves the record and what the caller offered as they were.
+TEST(Records, FlowsAreOwnedAndRefusedChangesChangeNothing) {
+    std::vector<std::string> log;
+    {
+        VORN_QSPI_FLASH flash("F");
+        flash.add_operation_into_list(new TrackedOperation(&log, "sfl1"), VORN_PROG_FLOW_TYPE_SFL);
+        flash.add_operation_into_list(new TrackedOperation(&log, "sfl2"), VORN_PROG_FLOW_TYPE_SFL);
+        flash.add_operation_into_list(new TrackedOperation(&log, "sdm1"), VORN_PROG_FLOW_TYPE_SDM);
+        flash.set_operation_list({new TrackedOperation(&log, "new1")}, VORN_PROG_FLOW_TYPE_SFL);
+        EXPECT_EQ(log, (std::vector<std::string>{"sfl2", "sfl1"}));
+        EXPECT_EQ(flash.get_operation_list(VORN_PROG_FLOW_TYPE_SDM)->size(), 1u);
+
+        const auto bad_flow = static_cast<VORN_PROG_FLOW_TYPE>(2);
+        std::unique_ptr<VORN_OPERATION> spare(new TrackedOperation(&log, "spare"));
+        for (const auto& [call, text] : std::vector<std::pair<std::function<void()>, std::string>>{
+                 {[&] { flash.add_operation_into_list(nullptr, VORN_PROG_FLOW_TYPE_SFL); },
+                  "operation"},
+                 {[&] { flash.set_operation_list({}, VORN_PROG_FLOW_TYPE_SFL); },
+                  "!operation_list.empty()"},
+                 {[&] { flash.set_operation_list({spare.get()}, bad_flow); },
+                  "Unknown programming flow type"},
+                 {[&] {
+                      flash.set_operation_list({spare.get(), nullptr}, VORN_PROG_FLOW_TYPE_SFL);
+                  },
+                  "operation"}})
+            EXPECT_EQ(vorn_test::internal_error_of(call).what(), text);
+        EXPECT_EQ(log.size(), 2u);
+        EXPECT_EQ(flash.get_operation_list(VORN_PROG_FLOW_TYPE_SFL)->size(), 1u);
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"sfl2", "sfl1", "spare", "new1", "sdm1"}));
+
+    log.clear();
+    {
+        VORN_SDMMC_FLASH card("S");
+        card.add_operation_into_list(new TrackedOperation(&log, "a"), VORN_PROG_FLOW_TYPE_SDM);
+        card.add_operation_into_list(new TrackedOperation(&log, "b"), VORN_PROG_FLOW_TYPE_SDM);
+        EXPECT_STREQ(vorn_test::internal_error_of([&] {
+                         card.get_operation_list(VORN_PROG_FLOW_TYPE_SFL);
+                     }).what(),
+                     "Unknown programming flow type");
+        EXPECT_THROW(card.set_operation_list({}, VORN_PROG_FLOW_TYPE_SDM), VORN_INTERNAL_ERROR);
+        card.set_operation_list({new TrackedOperation(&log, "c")}, VORN_PROG_FLOW_TYPE_SDM);
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"b", "a", "c"}));
+}
+
+class ForeignAction : public VORN_ACTION {
+  public:
+    std::string get_property_name(VORN_ACT_PROPERTY) const override { return {}; }
+    std::string get_property_value(VORN_ACT_PROPERTY) const override { return {}; }
+    unsigned int get_property_value_in_dword(VORN_ACT_PROPERTY) const override { return 0; }
+    unsigned char* get_property_value_in_byte_array(VORN_ACT_PROPERTY, unsigned int*,
+                                                    bool*) const override {
+        return nullptr;
+    }
+    std::vector<std::string> get_property_value_list(VORN_ACT_PROPERTY) const override {
+        return {};
+    }
+    void set_property_value(VORN_ACT_PROPERTY, std::string) override {}
+    bool property_value_is_valid(VORN_ACT_PROPERTY, std::string, std::string*) const override {
+        return true;
+    }
+    bool property_value_is_enable(VORN_ACT_PROPERTY) const override { return true; }
+};
+
+// A copied operation owns new actions with the same values; a foreign action stops the copy
+// and the copies made before it are released (the sanitizer build checks).
+TEST(Records, OperationCopiesAreDeepAndIndependent) {
+    auto source = std::make_unique<VORN_QSPI_OPERATION>(VORN_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE);
+    auto* read = new VORN_QSPI_ACTION(VORN_ACT_TYPE_READ_DATA);
+    read->set_property_value(VORN_ACT_PROPERTY_READ_DATA_COMMAND, "0x0B");
+    source->add_action_into_list(read);
+    source->add_action_into_list(new VORN_QSPI_ACTION(VORN_ACT_TYPE_CUSTOM));
+    EXPECT_STREQ(
+        vorn_test::internal_error_of([&] { source->add_action_into_list(nullptr); }).what(),
+        "action");
+
+    VORN_QSPI_OPERATION copy(*source);
+    const std::vector<VORN_ACTION*>& actions = *copy.get_action_list();
+    ASSERT_EQ(actions.size(), 2u);
+    EXPECT_NE(actions[0], read);
+    actions[0]->set_property_value(VORN_ACT_PROPERTY_READ_DATA_COMMAND, "0x6B");
+    EXPECT_EQ(read->get_property_value(VORN_ACT_PROPERTY_READ_DATA_COMMAND), "0x0B");
+    source.reset();
+    EXPECT_EQ(actions[0]->get_property_value(VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH), "1-1-1");
+    EXPECT_EQ(actions[1]->get_type(), VORN_ACT_TYPE_CUSTOM);
+
+    copy.add_action_into_list(new ForeignAction());
+    EXPECT_STREQ(vorn_test::internal_error_of([&] { VORN_QSPI_OPERATION again(copy); }).what(),
+                 "action");
+    EXPECT_THROW(VORN_QSPI_OPERATION(static_cast<VORN_OP_TYPE>(5)), VORN_INTERNAL_ERROR);
+}
+
+// ---- actions ----------------------------------------------------------------------------------
+
+TEST(Records, ActionsStartWithDefaultsTheirOwnRulesAccept) {
+    const std::vector<std::vector<std::string>> defaults = {
+        {"", "", "", "0", "1-1"},
+        {"", "", "", "", "", "1", "0", "1-1"},
+        {"", "", "", "", "256", "", "0", "1-1-1"},
+        {"", "", "", "", "", "", "", "", "0", "1-1-1"},
+        {"", "", "", "", "", "0", "1-1"},
+        {"", ""}};
+    for (int t = 0; t < 6; ++t) {
+        VORN_QSPI_ACTION action(static_cast<VORN_ACT_TYPE>(t));
+        std::vector<std::string> values;
+        vorn_test::MessageCapture capture;
+        for (VORN_ACT_PROPERTY p : action.get_property_enum_list()) {
+            values.push_back(action.get_property_value(p));
+            if (!values.back().empty()) {
+                EXPECT_TRUE(action.property_value_is_valid(p, values.back()));
+            }
+        }
+        EXPECT_EQ(values, defaults[t]) << VORN_ACT_TYPE_NAME[t];
+        EXPECT_TRUE(capture.messages().empty());
+    }
+    EXPECT_THROW(VORN_QSPI_ACTION(static_cast<VORN_ACT_TYPE>(6)), VORN_INTERNAL_ERROR);
+    VORN_QSPI_ACTION write(VORN_ACT_TYPE_WRITE_DATA);
+    EXPECT_EQ(write.get_property_value_list(VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH),
+              std::vector<std::string>{"1-1-1"});
+    EXPECT_EQ(write.get_property_value_list(VORN_ACT_PROPERTY_ERASE_BUS_WIDTH),
+              std::vector<std::string>{"1-1"});
+    for (int p = 0; p < 40; ++p) {
+        const bool locked = p == 4 || p == 12 || p == 17 || p == 20 || p == 30 || p == 37;
+        EXPECT_EQ(write.property_value_is_enable(static_cast<VORN_ACT_PROPERTY>(p)), !locked) << p;
+    }
+}
+
+// Values of any length and any bytes, set in any order, read back by property.
+TEST(Records, ActionValuesSurviveTheirNeighbours) {
+    VORN_QSPI_ACTION action(VORN_ACT_TYPE_WRITE_DATA);
+    const std::string long_text(300, 'x');
+    const std::string with_nul("a\0b", 3);
+    const std::string huge(70000, '\x80');
+    const auto far_above = static_cast<VORN_ACT_PROPERTY>(1000);
+    action.set_property_value(far_above, huge);
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_COMMAND, with_nul);
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_NAME, long_text);
+    action.set_property_value(VORN_ACT_PROPERTY_CUSTOM_DIRECTION, "above");
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_REG_NAME, "below");
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_NAME, "n");
+    action.set_property_value(VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS, long_text + long_text);
+    VORN_QSPI_ACTION copy(action);
+    for (const VORN_QSPI_ACTION* a : {&action, &copy}) {
+        EXPECT_EQ(a->get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_NAME), "n");
+        EXPECT_EQ(a->get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_COMMAND), with_nul);
+        EXPECT_EQ(a->get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS),
+                  long_text + long_text);
+        EXPECT_EQ(a->get_property_value(far_above), huge);
+        EXPECT_EQ(a->get_property_value(VORN_ACT_PROPERTY_CUSTOM_DIRECTION), "above");
+        EXPECT_EQ(a->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_NAME), "below");
+        EXPECT_EQ(a->get_property_value(VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH), "1-1-1");
+        EXPECT_EQ(a->get_property_value(VORN_ACT_PROPERTY_ERASE_NAME), "");
+    }
+}
+
+}  // namespace
