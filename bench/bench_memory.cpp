@@ -34,10 +34,14 @@ int main(int argc, char** argv) {
     const long devices = std::atol(argv[1]);
     vorn_bench::use_database(devices);
     unsigned long long xml_bytes = 0;
+    unsigned long long user_bytes = 0;
     const std::string dir = vorn_bench::programmer_dir(devices);
     for (const std::string sub : {"xml", "custom"})
         for (const auto& entry : std::filesystem::directory_iterator(dir + sub))
-            if (entry.path().extension() == ".xml") xml_bytes += entry.file_size();
+            if (entry.path().extension() == ".xml") {
+                xml_bytes += entry.file_size();
+                if (sub == "custom") user_bytes += entry.file_size();
+            }
 
     const long long before = status_kib("VmHWM");
     VORN_QSPI_MGR mgr;
@@ -45,8 +49,8 @@ int main(int argc, char** argv) {
     const long long resident = status_kib("VmRSS");
     // One line of JSON, for run.sh to collect.
     std::printf(
-        "{\"devices\": %ld, \"loaded\": %zu, \"xml_bytes\": %llu, \"peak_before_load\": %lld, "
-        "\"peak_after_load\": %lld, \"rss_after_load\": %lld}\n",
-        devices, mgr.get_flash_map().size(), xml_bytes, before, peak, resident);
+        "{\"devices\": %ld, \"loaded\": %zu, \"xml_bytes\": %llu, \"user_bytes\": %llu, "
+        "\"peak_before_load\": %lld, \"peak_after_load\": %lld, \"rss_after_load\": %lld}\n",
+        devices, mgr.get_flash_map().size(), xml_bytes, user_bytes, before, peak, resident);
     return mgr.get_flash_map().size() >= static_cast<size_t>(devices) ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 // library itself, so they are exactly what a user saving devices would produce.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -173,8 +174,8 @@ std::vector<VORN_OPERATION*> copy_flow(VORN_QSPI_MGR& mgr, VORN_PROG_FLOW_TEMPLA
     return copy;
 }
 
-void generate(const fs::path& data, const fs::path& root, const std::vector<CHIP>& chips,
-              int count) {
+void generate(const fs::path& data, const fs::path& root, const std::vector<CHIP>& chips, int count,
+              int per_file) {
     const fs::path dir = root / ("n" + std::to_string(count));
     fs::remove_all(dir);
     for (const char* sub : {"xml", "xsd", "dev", "custom"}) fs::create_directories(dir / sub);
@@ -222,7 +223,7 @@ void generate(const fs::path& data, const fs::path& root, const std::vector<CHIP
         for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
             flash->set_operation_list(copy_flow(mgr, chip.flow, type), type);
         batch.push_back(std::move(flash));
-        if (batch.size() == kDevicesPerFile) flush();
+        if (static_cast<int>(batch.size()) == per_file) flush();
     }
     if (!batch.empty()) flush();
     std::cout << dir.string() << ": " << count << " devices in " << files << " files\n";
@@ -232,7 +233,7 @@ void generate(const fs::path& data, const fs::path& root, const std::vector<CHIP
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: gen_db <output root> <chip list csv> [N ...]\n";
+        std::cerr << "usage: gen_db <output root> <chip list csv> [N[:per file] ...]\n";
         return 2;
     }
     try {
@@ -240,12 +241,17 @@ int main(int argc, char** argv) {
         PGM_COMMON::set_common_programmer("");
         const fs::path data = PGM_COMMON::pgm_get_common_programmer();
         const std::vector<CHIP> chips = read_chips(argv[2]);
-        std::vector<int> counts;
-        for (int i = 3; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
-        if (counts.empty()) counts = {100, 1000, 10000};
+        // N, or N:P for N devices P to a file (1300:1300 is one file of about 15 MB).
+        std::vector<std::pair<int, int>> counts;
+        for (int i = 3; i < argc; ++i) {
+            const char* colon = std::strchr(argv[i], ':');
+            counts.push_back({std::atoi(argv[i]), colon ? std::atoi(colon + 1) : kDevicesPerFile});
+        }
+        if (counts.empty())
+            counts = {{100, kDevicesPerFile}, {1000, kDevicesPerFile}, {10000, kDevicesPerFile}};
         fs::create_directories(argv[1]);
         const fs::path root = fs::absolute(argv[1]);
-        for (int count : counts) generate(data, root, chips, count);
+        for (const auto& [count, per_file] : counts) generate(data, root, chips, count, per_file);
     } catch (const std::exception& e) {
         std::cerr << "gen_db: " << e.what() << "\n";
         return 1;

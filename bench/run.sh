@@ -26,7 +26,7 @@ cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" -j2 --target gen_db bench_load bench_lookup bench_save bench_memory bench_flow_check
 mkdir -p "$OUT"
 
-"$BUILD/bench/gen_db" "$VORN_BENCH_ROOT" "$CHIPS" 100 1000 10000
+"$BUILD/bench/gen_db" "$VORN_BENCH_ROOT" "$CHIPS" 100 1000 10000 1300:1300
 
 run() {
     name=$1
@@ -41,7 +41,7 @@ run() {
 mkdir -p "$OUT/load"
 rm -f "$OUT"/load/*.json
 for r in $(seq "$REPS"); do
-    for n in 100 1000 10000; do
+    for n in 100 1000 10000 1300; do
         for bench in BM_LoadAnchor BM_Load; do
             "$BUILD/bench/bench_load" --benchmark_filter="^$bench/$n/" --benchmark_min_time=0.001 \
                 --benchmark_out="$OUT/load/${bench}_${n}_$r.json" --benchmark_out_format=json
@@ -51,6 +51,6 @@ done
 run bench_lookup
 run bench_save
 run bench_flow_check
-for n in 100 1000 10000; do "$BUILD/bench/bench_memory" "$n"; done >"$OUT/memory.jsonl"
+for n in 100 1000 10000 1300; do "$BUILD/bench/bench_memory" "$n"; done >"$OUT/memory.jsonl"
 
 python3 "$SRC/bench/summarise.py" "$OUT"

@@ -63,7 +63,7 @@ def main(out):
 
     load_avg = ctx.get("load_avg") or []
     print("Machine: %s, %s, %s CPUs at %s MHz, load average %s; run %s; %s repetitions, "
-          "medians of CPU time (loads: wall and CPU time)" % (
+          "medians of CPU time" % (
               platform.node() or "?", platform.machine(), ctx.get("num_cpus"),
               ctx.get("mhz_per_cpu"), " ".join("%.1f" % x for x in load_avg),
               ctx.get("date", "?"), ctx.get("repetitions", 1)))
@@ -75,23 +75,22 @@ def main(out):
         print("| %s | %s | %s | %s | %s | %s |" % (fig, measured, anchor, ratio, target,
                                                    "yes" if met else "**no**"))
 
-    # The load is waited for in wall time; it reads ahead on a second thread, so the CPU time
-    # of all its threads is shown beside it.
+    # The load runs on one thread: its CPU time is both its cost and what a user waits for.
     per_dev = {}
-    for n in (100, 1000, 10000):
-        l = load["BM_Load/%d" % n]["wall"]
-        a = load["BM_LoadAnchor/%d" % n]["wall"]
-        per_dev[n] = l / n
-        r = l / a
-        row("load, %d devices, wall time" % n, fmt_time(l), fmt_time(a), "%.2f" % r,
-            "<= 1.3 (at 10,000)", r <= 1.3 if n == 10000 else True)
     for n in (100, 1000, 10000):
         l = load["BM_Load/%d" % n]["seconds"]
         a = load["BM_LoadAnchor/%d" % n]["seconds"]
-        row("load, %d devices, CPU time of all threads" % n, fmt_time(l), fmt_time(a),
-            "%.2f" % (l / a), "none", True)
+        per_dev[n] = l / n
+        r = l / a
+        row("load, %d devices" % n, fmt_time(l), fmt_time(a), "%.2f" % r,
+            "<= 1.6 (at 1,000 and 10,000)", r <= 1.6 if n >= 1000 else True)
+    l = load["BM_Load/1300"]["seconds"]
+    a = load["BM_LoadAnchor/1300"]["seconds"]
+    row("load of one user file of 1,300 devices (%.1f MiB)" % (
+        load["BM_Load/1300"].get("xml_bytes", 0) / 2**20), fmt_time(l), fmt_time(a),
+        "%.2f" % (l / a), "<= 2", l / a <= 2)
     r = per_dev[10000] / per_dev[1000]
-    row("load per device (wall), 10,000 / 1,000", fmt_time(per_dev[10000]),
+    row("load per device, 10,000 / 1,000", fmt_time(per_dev[10000]),
         fmt_time(per_dev[1000]), "%.2f" % r, "<= 1.2", r <= 1.2)
 
     limits = [
@@ -143,13 +142,23 @@ def main(out):
         fmt_time(per_check[1000]), "%.2f" % r, "<= 1.2", r <= 1.2)
 
     for m in mem:
+        if m["devices"] == 1300:
+            # One file: what it costs beside the database loaded with it, against its size.
+            continue
         r = m["peak_after_load"] / m["xml_bytes"]
         g = (m["peak_after_load"] - m["peak_before_load"]) / m["xml_bytes"]
         row("peak RSS after load, %d devices (growth by the load: %.1f MiB, %.2f x)" % (
             m["devices"], (m["peak_after_load"] - m["peak_before_load"]) / 2**20, g),
             "%.1f MiB" % (m["peak_after_load"] / 2**20), "%.1f MiB XML" % (m["xml_bytes"] / 2**20),
             "%.2f" % r, "<= 2 (at 10,000)", r <= 2 if m["devices"] == 10000 else True)
-
+    for m in mem:
+        if m["devices"] != 1300:
+            continue
+        # The whole process, shipped database included, against the one user file it read.
+        r = m["peak_after_load"] / m["user_bytes"]
+        row("peak RSS after loading one user file of %.1f MiB" % (m["user_bytes"] / 2**20),
+            "%.1f MiB" % (m["peak_after_load"] / 2**20), "%.1f MiB file" % (
+                m["user_bytes"] / 2**20), "%.2f" % r, "<= 4", r <= 4)
 
 if __name__ == "__main__":
     main(sys.argv[1] if len(sys.argv) > 1 else ".")
