@@ -136,11 +136,22 @@ class CONSOLE {
         setenv("PATH", (tools + ":" + path).c_str(), 1);
         setenv("HOME", home().c_str(), 1);
         setenv("XDG_CONFIG_HOME", (home() + "/.config").c_str(), 1);
+        if (const char* tmp = std::getenv("TMPDIR")) m_tmpdir = tmp;
         setenv("TMPDIR", (home() + "/tmp").c_str(), 1);
         setenv("VORN_PROGRAMMER_DIR", programmer().c_str(), 1);
         setenv("EDITOR", "false", 1);
         for (const char* unset : {"VISUAL", "VORN_INI", "VORN_USER_INI"}) unsetenv(unset);
     }
+
+    // Temporary folders of the test itself go where they went before.
+    ~CONSOLE() {
+        if (m_tmpdir.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", m_tmpdir.c_str(), 1);
+    }
+    CONSOLE(const CONSOLE&) = delete;
+    CONSOLE& operator=(const CONSOLE&) = delete;
 
     std::string home() const { return m_root.path() + "home"; }
     std::string programmer() const { return m_root.path() + "programmer/"; }
@@ -177,6 +188,7 @@ class CONSOLE {
 
   private:
     vorn_test::TempDir m_root;
+    std::string m_tmpdir;
 };
 
 }  // namespace tool_test
