@@ -1,19 +1,14 @@
-// Runs the built vorn tool the way a user does: a separate process with its own programmer
-// directory (a copy of data/), custom directory and configuration files.
+// Runs the built vorn tool the way a user does: from a shell, in a home of its own, and compares
+// what it prints with console transcripts (README's own and those of tests/files/tool/).
 #ifndef TEST_TOOL_RUNNER_H
 #define TEST_TOOL_RUNNER_H
 
-#include <fcntl.h>
-#include <pty.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,235 +18,178 @@
 
 #include "vorn_test_support.h"
 
-extern char** environ;
-
 namespace tool_test {
 
 namespace fs = std::filesystem;
 
-#ifndef VORN_TOOL_PATH
-// A build without the tool has nothing to run these suites against.
-class NO_TOOL : public ::testing::Environment {
-  public:
-    void SetUp() override { GTEST_SKIP() << "the vorn tool is not part of this build"; }
-};
-inline ::testing::Environment* const no_tool = ::testing::AddGlobalTestEnvironment(new NO_TOOL);
-#endif
+inline std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
-struct RESULT {
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+struct RUN {
     int status = -1;
     std::string out;
-    std::string err;
-
-    nlohmann::json json() const {
-        try {
-            return nlohmann::json::parse(out);
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << "stdout is not JSON (" << e.what() << "):\n"
-                          << out << "\nstderr:\n"
-                          << err;
-            return nlohmann::json::object();
-        }
-    }
-    // stderr split into lines, without the empty last one.
-    std::vector<std::string> err_lines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(err);
-        std::string line;
-        while (std::getline(in, line)) lines.push_back(line);
-        return lines;
-    }
 };
 
-// Each member of `expected`, a JSON object in text, has that value in `actual`.
-inline void expect_members(const nlohmann::json& actual, const std::string& expected) {
-    const nlohmann::json members = nlohmann::json::parse(expected);
-    for (const auto& [key, value] : members.items())
-        EXPECT_EQ(actual.value(key, nlohmann::json()), value) << key;
+// A shell command's exit status and what it printed, stderr included unless it redirects it.
+inline RUN shell(const std::string& command) {
+    RUN run;
+    FILE* pipe = popen(("exec 2>&1\n" + command).c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
 }
 
-inline std::ostream& operator<<(std::ostream& os, const RESULT& r) {
-    return os << "status " << r.status << "\n--- stdout\n" << r.out << "--- stderr\n" << r.err;
+// One `$` line of a console block (with its `\` continuation lines) and the lines shown after it.
+struct STEP {
+    std::string command;
+    std::vector<std::string> expected;
+};
+
+// The steps of every ```console block of a Markdown text; the prose around them is not read.
+inline std::vector<STEP> console_steps(const std::string& markdown) {
+    std::vector<STEP> steps;
+    bool in_block = false;
+    bool continued = false;
+    for (const std::string& line : lines_of(markdown)) {
+        if (!in_block) {
+            in_block = line == "```console";
+        } else if (line == "```") {
+            in_block = false;
+        } else if (continued) {
+            steps.back().command += "\n" + line;
+        } else if (line.rfind("$ ", 0) == 0) {
+            steps.push_back({line.substr(2), {}});
+        } else if (!steps.empty()) {
+            steps.back().expected.push_back(line);
+        }
+        continued = in_block && !steps.empty() && !steps.back().command.empty() &&
+                    steps.back().command.back() == '\\' && steps.back().expected.empty();
+    }
+    return steps;
 }
 
-// `r` ended with `status` and, when `text` is given, wrote it to `stream`.
-inline ::testing::AssertionResult ended(const RESULT& r, int status, const std::string& stream,
-                                        const std::string& text, const char* stream_name) {
-    if (r.status != status)
-        return ::testing::AssertionFailure() << "status " << r.status << ", not " << status << "\n"
-                                             << r;
-    if (stream.find(text) == std::string::npos)
-        return ::testing::AssertionFailure() << "no \"" << text << "\" on " << stream_name << "\n"
-                                             << r;
-    return ::testing::AssertionSuccess();
-}
-inline ::testing::AssertionResult exits(const RESULT& r, int status, const std::string& text = "") {
-    return ended(r, status, r.err, text, "stderr");
-}
-inline ::testing::AssertionResult prints(const RESULT& r, int status, const std::string& text) {
-    return ended(r, status, r.out, text, "stdout");
+// "..." inside a line stands for any text.
+inline bool line_matches(const std::string& expected, const std::string& actual) {
+    const size_t first = expected.find("...");
+    if (first == std::string::npos) return expected == actual;
+    if (actual.compare(0, first, expected, 0, first) != 0) return false;
+    size_t at = first;
+    size_t from = first + 3;
+    for (size_t dots; (dots = expected.find("...", from)) != std::string::npos; from = dots + 3) {
+        at = actual.find(expected.substr(from, dots - from), at);
+        if (at == std::string::npos) return false;
+        at += dots - from;
+    }
+    const size_t tail = expected.size() - from;
+    return actual.size() >= at + tail &&
+           actual.compare(actual.size() - tail, tail, expected, from) == 0;
 }
 
-// One user's world: everything the tool may read or write lives below a temporary root.
-class TOOL_WORLD {
+// `expected` line by line, where a line "..." alone stands for any number of lines.
+inline bool matches(const std::vector<std::string>& expected,
+                    const std::vector<std::string>& actual) {
+    size_t a = 0;
+    for (size_t e = 0; e < expected.size(); ++e) {
+        if (expected[e] == "...") {
+            if (e + 1 == expected.size()) return true;
+            while (a < actual.size() && !line_matches(expected[e + 1], actual[a])) ++a;
+        } else if (a >= actual.size() || !line_matches(expected[e], actual[a++])) {
+            return false;
+        }
+    }
+    return a == actual.size();
+}
+
+// A fresh user: a home of its own holding the files of `files_dir`, a writable copy of the
+// shipped programmer directory, no configuration yet, no editor, and the built tool on the PATH.
+class CONSOLE {
   public:
-    TOOL_WORLD() {
+    explicit CONSOLE(const std::string& files_dir) {
+        fs::create_directories(home() + "/tmp");
         fs::create_directories(programmer());
+        for (const auto& entry : fs::directory_iterator(files_dir))
+            if (entry.is_regular_file())
+                fs::copy(entry.path(), fs::path(home()) / entry.path().filename());
         for (const char* sub : {"xml", "xsd", "dev"})
             fs::copy(fs::path(VORN_TEST_DATA_DIR) / sub, fs::path(programmer()) / sub,
                      fs::copy_options::recursive);
-        fs::create_directories(custom());
-        fs::create_directories(m_root.path() + "tmp");
-        fs::create_directories(m_root.path() + "home");
+        static const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+        const std::string tools = fs::path(VORN_TOOL_PATH).parent_path().string();
+        setenv("PATH", (tools + ":" + path).c_str(), 1);
+        setenv("HOME", home().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home() + "/.config").c_str(), 1);
+        if (const char* tmp = std::getenv("TMPDIR")) m_tmpdir = tmp;
+        setenv("TMPDIR", (home() + "/tmp").c_str(), 1);
+        setenv("VORN_PROGRAMMER_DIR", programmer().c_str(), 1);
+        setenv("EDITOR", "false", 1);
+        for (const char* unset : {"VISUAL", "VORN_INI", "VORN_USER_INI"}) unsetenv(unset);
     }
 
-    std::string root() const { return m_root.path(); }
+    // Temporary folders of the test itself go where they went before.
+    ~CONSOLE() {
+        if (m_tmpdir.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", m_tmpdir.c_str(), 1);
+    }
+    CONSOLE(const CONSOLE&) = delete;
+    CONSOLE& operator=(const CONSOLE&) = delete;
+
+    std::string home() const { return m_root.path() + "home"; }
     std::string programmer() const { return m_root.path() + "programmer/"; }
-    std::string zentro() const { return programmer() + "xml/"; }
-    std::string custom() const { return m_root.path() + "custom/"; }
-    std::string user_ini() const { return m_root.path() + "config/user.ini"; }
-    std::string switch_ini() const { return m_root.path() + "config/vorn.ini"; }
-    std::string scratch() const { return m_root.path() + "tmp/"; }
 
-    void write(const std::string& path, const std::string& text) const {
-        fs::create_directories(fs::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << text;
+    // Runs `command` from the home; paths are printed as on README's machine.
+    std::string run(const std::string& command) const {
+        std::string printed = shell("cd \"$HOME\"\n" + command).out;
+        printed = replace_all(printed, programmer(), "/usr/share/vorn/");
+        return replace_all(printed, home(), "/home/me");
     }
-    std::string read(const std::string& path) const {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    // File names in a directory, sorted.
-    std::vector<std::string> files_in(const std::string& dir) const {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(dir, ec))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    // Everything below the root with its size, to prove that nothing was touched.
-    std::map<std::string, std::string> snapshot() const {
-        std::map<std::string, std::string> out;
-        for (const auto& entry : fs::recursive_directory_iterator(m_root.path())) {
-            if (!entry.is_regular_file()) continue;
-            out[entry.path().string()] = read(entry.path().string());
+    // stdout of `command`, which prints JSON.
+    nlohmann::json json(const std::string& command) const {
+        const std::string out = run(command + " 2>/dev/null");
+        try {
+            return nlohmann::json::parse(out);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << command << ": not JSON (" << e.what() << "):\n" << out;
+            return nlohmann::json::object();
         }
-        return out;
     }
 
-    void set_env(const std::string& key, const std::string& value) { m_env[key] = value; }
-    // Leaves one of the variables the world sets out of the tool's environment.
-    void unset_env(const std::string& key) { m_unset.push_back(key); }
-    // Standard input becomes a terminal (fed with the run's input) instead of a file.
-    void use_terminal(bool terminal) { m_terminal = terminal; }
-
-    // Runs `vorn --custom-dir <custom> args...` (the custom directory comes from the user INI
-    // instead when `with_custom_dir` is false).
-    RESULT run(const std::vector<std::string>& args, bool with_custom_dir = true,
-               const std::string& input = "") const {
-        RESULT result;
-#ifndef VORN_TOOL_PATH
-        (void)args;
-        (void)with_custom_dir;
-        (void)input;
-        ADD_FAILURE() << "the vorn tool is not built";
-#else
-        std::vector<std::string> argv_text{VORN_TOOL_PATH};
-        if (with_custom_dir) {
-            argv_text.push_back("--custom-dir");
-            argv_text.push_back(custom());
+    // Every step prints exactly the lines its transcript shows after it.
+    void expect_transcript(const std::vector<STEP>& steps) const {
+        for (const STEP& step : steps) {
+            const std::string printed = run(step.command);
+            std::string shown;
+            for (const std::string& line : step.expected) shown += line + "\n";
+            EXPECT_TRUE(matches(step.expected, lines_of(printed)))
+                << "$ " << step.command << "\n--- expected:\n"
+                << shown << "--- printed:\n"
+                << printed;
         }
-        argv_text.insert(argv_text.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argv_text) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-
-        std::map<std::string, std::string> env{
-            {"PATH", std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin"},
-            {"HOME", m_root.path() + "home"},
-            {"XDG_CONFIG_HOME", m_root.path() + "xdg"},
-            {"VORN_INI", switch_ini()},
-            {"VORN_USER_INI", user_ini()},
-            {"VORN_PROGRAMMER_DIR", programmer()},
-            {"TMPDIR", scratch()},
-            {"EDITOR", "false"}};
-        for (const auto& e : m_env) env[e.first] = e.second;
-        for (const auto& key : m_unset) env.erase(key);
-        // Sanitizer settings of the test run reach the tool too.
-        for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-            if (std::getenv(keep) != nullptr && env.count(keep) == 0) env[keep] = std::getenv(keep);
-        std::vector<std::string> env_text;
-        for (const auto& e : env) env_text.push_back(e.first + "=" + e.second);
-        std::vector<char*> envp;
-        for (auto& e : env_text) envp.push_back(&e[0]);
-        envp.push_back(nullptr);
-
-        const std::string out_file = m_root.path() + "run.out";
-        const std::string err_file = m_root.path() + "run.err";
-        const std::string in_file = m_root.path() + "run.in";
-        write(in_file, input);
-        int master = -1;
-        int slave = -1;
-        if (m_terminal) {
-            if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-                ADD_FAILURE() << "no pseudo-terminal";
-                return result;
-            }
-            // The line discipline keeps the answer until the tool reads it.
-            if (!input.empty() && ::write(master, input.data(), input.size()) < 0)
-                ADD_FAILURE() << "cannot feed the terminal";
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        // The library's default custom directory is "./": keep it inside this world.
-        const std::string home = m_root.path() + "home";
-        posix_spawn_file_actions_addchdir_np(&actions, home.c_str());
-        if (m_terminal)
-            posix_spawn_file_actions_adddup2(&actions, slave, 0);
-        else
-            posix_spawn_file_actions_addopen(&actions, 0, in_file.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        const int rc =
-            posix_spawn(&pid, VORN_TOOL_PATH, &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (slave >= 0) close(slave);
-        if (rc != 0) {
-            if (master >= 0) close(master);
-            ADD_FAILURE() << "cannot start " << VORN_TOOL_PATH;
-            return result;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (master >= 0) close(master);
-        if (WIFEXITED(status))
-            result.status = WEXITSTATUS(status);
-        else
-            result.status = 128 + WTERMSIG(status);  // a crash or an abort
-        result.out = read(out_file);
-        result.err = read(err_file);
-        fs::remove(out_file);
-        fs::remove(err_file);
-        fs::remove(in_file);
-#endif
-        return result;
     }
 
   private:
     vorn_test::TempDir m_root;
-    std::map<std::string, std::string> m_env;
-    std::vector<std::string> m_unset;
-    bool m_terminal = false;
+    std::string m_tmpdir;
 };
-
-// A shipped device used throughout: Micron, 128Mb, 3.0V/3.3V, ID 0x20 0xBA 0x18.
-constexpr const char* SHIPPED = "MT25QL128";
 
 }  // namespace tool_test
 
