@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pgm_common_xml_vorn_sdmmc_auto_export.h"
 #include "test_reliability_support.h"
 #include "vorn.h"
 #include "vorn_test_support.h"
@@ -77,6 +78,20 @@ TEST_P(ModesUnderUmask, DeviceAndTemplateFilesTheLibrarySaves) {
     EXPECT_TRUE(custom.exists("pgm_flash_NEWDEV.xml"));
     EXPECT_TRUE(custom.exists("pgm_flash_template_newtpl.xml"));
     EXPECT_EQ(joined(too_open(custom.path())), "");
+}
+
+// The XML layer itself: a written file is exactly 0644, an existing read-only one is replaced
+// whole, and no temporary stays behind.
+TEST_P(ModesUnderUmask, WhatTheXmlLayerWrites) {
+    vorn_test::TempDir dir;
+    const std::string file = dir.file("pgm_flash_cards.xml");
+    dir.write("pgm_flash_cards.xml", std::string(100000, 'x'));
+    ASSERT_EQ(chmod(file.c_str(), 0400), 0);
+    PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH root;
+    ASSERT_TRUE(PGM_COMMON_XML::write_xml(&root, file)) << PGM_COMMON_XML::last_error();
+    EXPECT_EQ(dir.read("pgm_flash_cards.xml"), PGM_COMMON_XML::write_xml_string(&root));
+    EXPECT_EQ(octal(mode_of(file)), "0644");
+    EXPECT_EQ(tree(dir.path()), std::vector<std::string>{"pgm_flash_cards.xml"});
 }
 
 // A file that held two devices is written again when one of them goes; it comes back 0644
