@@ -38,12 +38,6 @@ TEST(XmlElements, ATreeOwnsItsChildrenAndNeverHoldsItself) {
     EXPECT_EQ(root->get_all_childs().size(), 1u);
     delete root;
     EXPECT_EQ(deaths, 3);
-
-    COUNTED plain(&deaths);
-    unsigned int slot = 0;
-    auto e = internal_error_of([&] { plain.add_attribute("", "", "", 4, 0, &slot); });
-    EXPECT_STREQ(e.what(), "name.size()");
-    EXPECT_EQ(e.file(), "host/pgm_common_xml");
 }
 
 TEST(XmlElements, AClassRefusesChildrenItDoesNotAdmitAndStaysUnchanged) {
@@ -53,8 +47,7 @@ TEST(XmlElements, AClassRefusesChildrenItDoesNotAdmitAndStaysUnchanged) {
     PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME wrong;
     auto e = internal_error_of([&] { flash.add_child(&wrong, info); });
     EXPECT_STREQ(e.what(), "Element \"FLASH\" does not support child element \"TEMPLATE_NAME\"");
-    EXPECT_EQ(e.module(), "VORN");
-    EXPECT_EQ(e.file(), "h/pgm_common_xml_vorn_qspi_auto_export");
+    EXPECT_EQ(e.module() + " " + e.file(), "VORN h/pgm_common_xml_vorn_qspi_auto_export");
     EXPECT_EQ(wrong.get_parent(), nullptr);
     EXPECT_EQ(flash.get_all_childs(), std::vector<PGM_COMMON_XML_ELEMENT*>{info});
     EXPECT_EQ(flash.device_info, std::vector<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>{info});
@@ -93,36 +86,20 @@ TEST(XmlElements, TypedListsFollowDocumentOrderThroughAddAndRemove) {
     EXPECT_EQ(root.get_child_count(PGM_COMMON_XML_ENUM_FLASH, true), 1u);
 }
 
-TEST(XmlElements, LeavesAndAttributesTakeOnlyValuesOfTheirType) {
+// Value texts of leaves and attributes are judged by the reader (see files/xml/cases.txt); a
+// program that writes a value of the wrong type is stopped.
+TEST(XmlElements, WritingAValueOfTheWrongTypeIsAnInternalError) {
     PGM_COMMON_XML_VORN_QSPI_DELAY delay;
-    EXPECT_TRUE(delay.read_value_text("0010"));
-    EXPECT_EQ(delay.get_value_text(), "10");
-    EXPECT_TRUE(delay.read_value_text(" +7\n"));
-    for (const char* bad : {"", "-1", "0x10", "1 2", "4294967296", "ten", "+"})
-        EXPECT_FALSE(delay.read_value_text(bad)) << bad;
-    EXPECT_EQ(delay.value, 7u);
     EXPECT_STREQ(internal_error_of([&] { delay.write_string("256"); }).what(),
                  "m_type == PGM_XML_TYPE_STRING");
-    EXPECT_FALSE(PGM_COMMON_XML_VORN_QSPI_ERASE().read_value_text("x"));
-
     PGM_COMMON_XML_VORN_QSPI_ACTION action, other;
-    EXPECT_EQ(action.get_attribute_text("type"), "_INVALID__");
-    EXPECT_FALSE(action.find_attribute("type")->is_set());
-    action.write_attribute_string("type", "CUSTOM");
-    EXPECT_EQ(action.type, PGM_COMMON_XML_ENUM_CUSTOM);
-    for (const char* bad : {"FLASH", "erase"})
-        EXPECT_FALSE(action.read_attribute_text("type", bad)) << bad;
-    EXPECT_FALSE(action.read_attribute_text("kind", "ERASE"));
-    EXPECT_EQ(action.type, PGM_COMMON_XML_ENUM_CUSTOM);
     EXPECT_STREQ(internal_error_of([&] {
                      action.write_attribute_enum("type", PGM_COMMON_XML_ENUM_FLASH);
                  }).what(),
                  "Value \"FLASH\" does not fit attribute \"type\" of element \"ACTION\"");
     // Descriptions are shared by the class, values are not.
     EXPECT_TRUE(action.read_attribute_text("__hidden__", "yes"));
-    EXPECT_EQ(action.get_attribute_text("__hidden__"), "yes");
     EXPECT_EQ(other.get_attribute_text("__hidden__"), "");
-    EXPECT_FALSE(other.find_attribute("type")->is_set());
     EXPECT_EQ(other.find_attribute("type")->get_ptr(), &other.type);
 }
 
