@@ -85,16 +85,6 @@ TEST(HostMsgSink, RecordsReachTheSinkOnceAndTheDefaultPrintsByDebugLevel) {
         EXPECT_EQ(err.find(quiet), std::string::npos) << err;
 }
 
-TEST(HostMsgRegistrar, IdsKnownForTheRegistrarsLifetime) {
-    static const MSG_ID ids[] = {60001};
-    static const MSG_POST_TYPE types[] = {MSG_POST_TYPE_ERROR};
-    {
-        MSG_ID_REGISTRAR reg(ids, types, 1);
-        EXPECT_EQ(MSG_ID_REGISTRAR::get_post_type(60001), MSG_POST_TYPE_ERROR);
-    }
-    EXPECT_FALSE(MSG_ID_REGISTRAR::is_registered(60001));
-}
-
 TEST(HostMsgInternalError, ReportThrowsWithConditionAndPlace) {
     auto e = vorn_test::internal_error_of([] {
         MSG_INTERNAL_ERROR::report("m_mgr_list.size() > 0", "VORN", "pgm/vorn/vorn_helper", 120);

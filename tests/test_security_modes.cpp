@@ -69,6 +69,16 @@ TEST_P(ModesUnderUmask, DeviceAndTemplateFilesTheLibrarySaves) {
     EXPECT_TRUE(custom.exists("pgm_flash_NEWDEV.xml"));
     EXPECT_TRUE(custom.exists("pgm_flash_template_newtpl.xml"));
     EXPECT_EQ(too_open(custom.path()), "");
+
+    // And the user INI file that records the custom folder.
+    vorn_test::TempDir config;
+    const std::string saved = std::getenv("VORN_USER_INI") ? std::getenv("VORN_USER_INI") : "";
+    setenv("VORN_USER_INI", config.file("vorn/user.ini").c_str(), 1);
+    cfg_reload_user_ini();
+    EXPECT_TRUE(VORN_MGR::save_custom_dir_to_ini(custom.path(), true));
+    setenv("VORN_USER_INI", saved.c_str(), 1);
+    cfg_reload_user_ini();
+    EXPECT_EQ(too_open(config.path()), "");
 }
 
 // The XML layer itself: a written file is exactly 0644, an existing read-only one is replaced
@@ -102,19 +112,6 @@ TEST_P(ModesUnderUmask, AFileRewrittenAfterADeleteIsTightened) {
     ASSERT_TRUE(mgr.delete_db("PAIR_A", custom.path()));
     ASSERT_TRUE(custom.exists("pgm_flash_pair.xml"));
     EXPECT_EQ(too_open(custom.path()), "");
-}
-
-TEST_P(ModesUnderUmask, TheUserIniFileThatRecordsTheCustomFolder) {
-    vorn_test::TempDir config;
-    const char* old = std::getenv("VORN_USER_INI");
-    const std::string saved = old != nullptr ? old : "";
-    setenv("VORN_USER_INI", config.file("vorn/user.ini").c_str(), 1);
-    cfg_reload_user_ini();
-    const bool written = VORN_MGR::save_custom_dir_to_ini(custom.path(), true);
-    setenv("VORN_USER_INI", saved.c_str(), 1);
-    cfg_reload_user_ini();
-    ASSERT_TRUE(written);
-    EXPECT_EQ(too_open(config.path()), "");
 }
 
 TEST_P(ModesUnderUmask, FilesTheToolWrites) {

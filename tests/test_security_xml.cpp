@@ -119,12 +119,9 @@ const char* const SECRET = "TOPSECRET-4711";
 class XmlReachesNothingElse : public ::testing::Test {
   protected:
     void SetUp() override {
-        bait.write("secret.txt", SECRET);
-        bait.write("evil.dtd", std::string("<!ENTITY leak \"") + SECRET + "\">");
-        bait.write("evil.xsd",
-                   "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"><xs:element "
-                   "name=\"QSPI_FLASH\"/></xs:schema>");
-        bait.write("evil.xsl", "<x/>");
+        // Files the hostile documents name (files/xml/bait/), watched for any open; an address
+        // they name, watched for any connection.
+        fs::copy(std::string(VORN_TEST_FILES_DIR) + "xml/bait", bait.path());
         m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         ASSERT_GE(inotify_add_watch(m_inotify, bait.path().c_str(), IN_OPEN | IN_ACCESS), 0);
         m_listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
