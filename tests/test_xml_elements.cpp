@@ -65,21 +65,4 @@ TEST(XmlElements, TypedListsFollowDocumentOrderThroughAddAndRemove) {
     EXPECT_EQ(root.get_child_count(PGM_COMMON_XML_ENUM_FLASH, true), 1u);
 }
 
-// Value texts of leaves and attributes are judged by the reader (see files/xml/cases.txt); a
-// program that writes a value of the wrong type is stopped.
-TEST(XmlElements, WritingAValueOfTheWrongTypeIsAnInternalError) {
-    PGM_COMMON_XML_VORN_QSPI_DELAY delay;
-    EXPECT_STREQ(internal_error_of([&] { delay.write_string("256"); }).what(),
-                 "m_type == PGM_XML_TYPE_STRING");
-    PGM_COMMON_XML_VORN_QSPI_ACTION action, other;
-    EXPECT_STREQ(internal_error_of([&] {
-                     action.write_attribute_enum("type", PGM_COMMON_XML_ENUM_FLASH);
-                 }).what(),
-                 "Value \"FLASH\" does not fit attribute \"type\" of element \"ACTION\"");
-    // Descriptions are shared by the class, values are not.
-    EXPECT_TRUE(action.read_attribute_text("__hidden__", "yes"));
-    EXPECT_EQ(other.get_attribute_text("__hidden__"), "");
-    EXPECT_EQ(other.find_attribute("type")->get_ptr(), &other.type);
-}
-
 }  // namespace
