@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pgm_common_xml_vorn_sdmmc_auto_export.h"
 #include "test_reliability_support.h"
 #include "vorn.h"
 #include "vorn_test_support.h"
@@ -18,32 +19,23 @@ using namespace reliability_test;
 
 namespace {
 
-mode_t mode_of(const std::string& path) {
+std::string mode_of(const std::string& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777;
-}
-
-std::string octal(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    char text[8] = "none";
+    if (lstat(path.c_str(), &st) == 0)
+        std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     return text;
 }
 
-// Regular files below `root` with bits beyond 0644, as "path mode".
-std::vector<std::string> too_open(const std::string& root) {
-    std::vector<std::string> out;
+// Regular files below `root` with bits beyond 0644, as "path mode" lines.
+std::string too_open(const std::string& root) {
+    std::string out;
     for (const std::string& rel : tree(root)) {
         struct stat st;
-        if (lstat((root + rel).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if ((st.st_mode & 07777 & ~static_cast<mode_t>(0644)) != 0)
-            out.push_back(rel + " " + octal(st.st_mode & 07777));
+        if (lstat((root + rel).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_mode & 07777 & ~0644u) != 0)
+            out += "\n  " + rel + " " + mode_of(root + rel);
     }
-    return out;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const std::string& line : lines) out += "\n  " + line;
     return out;
 }
 
@@ -76,7 +68,31 @@ TEST_P(ModesUnderUmask, DeviceAndTemplateFilesTheLibrarySaves) {
         make_qspi_device(mgr, "TPLDEV", VORN_PROG_FLOW_TEMPLATE_MICRON, "newtpl"), custom.path()));
     EXPECT_TRUE(custom.exists("pgm_flash_NEWDEV.xml"));
     EXPECT_TRUE(custom.exists("pgm_flash_template_newtpl.xml"));
-    EXPECT_EQ(joined(too_open(custom.path())), "");
+    EXPECT_EQ(too_open(custom.path()), "");
+
+    // And the user INI file that records the custom folder.
+    vorn_test::TempDir config;
+    const std::string saved = std::getenv("VORN_USER_INI") ? std::getenv("VORN_USER_INI") : "";
+    setenv("VORN_USER_INI", config.file("vorn/user.ini").c_str(), 1);
+    cfg_reload_user_ini();
+    EXPECT_TRUE(VORN_MGR::save_custom_dir_to_ini(custom.path(), true));
+    setenv("VORN_USER_INI", saved.c_str(), 1);
+    cfg_reload_user_ini();
+    EXPECT_EQ(too_open(config.path()), "");
+}
+
+// The XML layer itself: a written file is exactly 0644, an existing read-only one is replaced
+// whole, and no temporary stays behind.
+TEST_P(ModesUnderUmask, WhatTheXmlLayerWrites) {
+    vorn_test::TempDir dir;
+    const std::string file = dir.file("pgm_flash_cards.xml");
+    dir.write("pgm_flash_cards.xml", std::string(100000, 'x'));
+    ASSERT_EQ(chmod(file.c_str(), 0400), 0);
+    PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH root;
+    ASSERT_TRUE(PGM_COMMON_XML::write_xml(&root, file)) << PGM_COMMON_XML::last_error();
+    EXPECT_EQ(dir.read("pgm_flash_cards.xml"), PGM_COMMON_XML::write_xml_string(&root));
+    EXPECT_EQ(mode_of(file), "0644");
+    EXPECT_EQ(tree(dir.path()), std::vector<std::string>{"pgm_flash_cards.xml"});
 }
 
 // A file that held two devices is written again when one of them goes; it comes back 0644
@@ -95,21 +111,7 @@ TEST_P(ModesUnderUmask, AFileRewrittenAfterADeleteIsTightened) {
     ASSERT_EQ(mgr.get_custom_dir_map().count("PAIR_B"), 1u);
     ASSERT_TRUE(mgr.delete_db("PAIR_A", custom.path()));
     ASSERT_TRUE(custom.exists("pgm_flash_pair.xml"));
-    EXPECT_EQ(octal(mode_of(custom.file("pgm_flash_pair.xml")) & ~static_cast<mode_t>(0644)),
-              "0000");
-}
-
-TEST_P(ModesUnderUmask, TheUserIniFileThatRecordsTheCustomFolder) {
-    vorn_test::TempDir config;
-    const char* old = std::getenv("VORN_USER_INI");
-    const std::string saved = old != nullptr ? old : "";
-    setenv("VORN_USER_INI", config.file("vorn/user.ini").c_str(), 1);
-    cfg_reload_user_ini();
-    const bool written = VORN_MGR::save_custom_dir_to_ini(custom.path(), true);
-    setenv("VORN_USER_INI", saved.c_str(), 1);
-    cfg_reload_user_ini();
-    ASSERT_TRUE(written);
-    EXPECT_EQ(joined(too_open(config.path())), "");
+    EXPECT_EQ(too_open(custom.path()), "");
 }
 
 TEST_P(ModesUnderUmask, FilesTheToolWrites) {
@@ -124,28 +126,27 @@ TEST_P(ModesUnderUmask, FilesTheToolWrites) {
                     {"--programmer-dir", programmer.path(), "--custom-dir", custom.path()});
         return run_tool(args, env, scratch.path(), GetParam());
     };
-    RUN add = vorn({"add", "TOOLDEV", "--template", "Micron", "--id", "0xEF 0x40 0x19", "--density",
-                    "256Mb", "--io-voltage", "1.8V", "--save-template", "tooltpl"});
-    ASSERT_EQ(add.status, 0) << add.err;
-    RUN exp = vorn({"export", "TOOLDEV", "--template", "tooltpl", "-o", out.path() + "x.xml"});
-    ASSERT_EQ(exp.status, 0) << exp.err;
-    // Deleted, then brought back from the exported file.
-    RUN del = vorn({"delete", "TOOLDEV"});
-    ASSERT_EQ(del.status, 0) << del.err;
-    RUN del_tpl = vorn({"template", "delete", "tooltpl"});
-    ASSERT_EQ(del_tpl.status, 0) << del_tpl.err;
-    RUN import = vorn({"import", out.path() + "x.xml"});
-    ASSERT_EQ(import.status, 0) << import.err;
-
+    // Added with a template, exported, deleted, then brought back from the exported file.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"add", "TOOLDEV", "--template", "Micron", "--id", "0xEF 0x40 0x19", "--density",
+              "256Mb", "--io-voltage", "1.8V", "--save-template", "tooltpl"},
+             {"export", "TOOLDEV", "--template", "tooltpl", "-o", out.path() + "x.xml"},
+             {"delete", "TOOLDEV"},
+             {"template", "delete", "tooltpl"},
+             {"import", out.path() + "x.xml"}}) {
+        RUN run = vorn(args);
+        ASSERT_EQ(run.status, 0) << args[0] << ": " << run.err;
+    }
     ASSERT_TRUE(custom.exists("pgm_flash_TOOLDEV.xml"));
     ASSERT_TRUE(custom.exists("pgm_flash_template_tooltpl.xml"));
-    EXPECT_EQ(joined(too_open(custom.path())), "");
-    EXPECT_EQ(joined(too_open(out.path())), "");
-    EXPECT_EQ(joined(too_open(home.path())), "");
+    EXPECT_EQ(too_open(custom.path()), "");
+    EXPECT_EQ(too_open(out.path()), "");
+    EXPECT_EQ(too_open(home.path()), "");
 }
 
 std::string umask_name(const ::testing::TestParamInfo<mode_t>& info) {
-    return "umask" + octal(info.param);
+    return "umask0" + std::to_string(info.param / 64) + std::to_string(info.param / 8 % 8) +
+           std::to_string(info.param % 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Umasks, ModesUnderUmask, ::testing::Values(0000, 0002, 0022, 0077),
