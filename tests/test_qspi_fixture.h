@@ -42,10 +42,6 @@ inline std::string read_reg(const std::string& name, const std::string& command,
                       leaf("ATTEMPT_COUNT", attempts) + delay("100") + leaf("BUS_WIDTH", "1-1"));
 }
 
-inline std::string custom_action(const std::string& description, const std::string& direction) {
-    return action("CUSTOM", leaf("DESCRIPTION", description) + leaf("DIRECTION", direction));
-}
-
 // The five operations of one flow; each argument is the action elements of one operation.
 struct FLOW {
     std::string initialization;
@@ -161,23 +157,6 @@ inline std::vector<std::string> values_of(const VORN_ACTION* act) {
     for (VORN_ACT_PROPERTY p : act->get_property_enum_list())
         out.push_back(act->get_property_value(p));
     return out;
-}
-
-// Every action of every operation of a list, compared property by property.
-inline void expect_same_flow(const std::vector<VORN_OPERATION*>& a,
-                             const std::vector<VORN_OPERATION*>& b) {
-    ASSERT_EQ(a.size(), b.size());
-    for (size_t i = 0; i < a.size(); ++i) {
-        EXPECT_EQ(a[i]->get_type(), b[i]->get_type()) << "operation " << i;
-        const auto& acts_a = *a[i]->get_action_list();
-        const auto& acts_b = *b[i]->get_action_list();
-        ASSERT_EQ(acts_a.size(), acts_b.size()) << "operation " << i;
-        for (size_t j = 0; j < acts_a.size(); ++j) {
-            EXPECT_EQ(acts_a[j]->get_type(), acts_b[j]->get_type());
-            EXPECT_EQ(values_of(acts_a[j]), values_of(acts_b[j]))
-                << "operation " << i << " action " << j;
-        }
-    }
 }
 
 // Copies of the operations of a flow, for a record to own.

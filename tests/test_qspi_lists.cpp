@@ -74,10 +74,6 @@ TEST_F(QspiLists, ListsFollowTheFamilyVoltageAndScheme) {
     EXPECT_EQ(mgr->get_device_family_list(),
               (std::vector<DEV_FAMILY_ENUM>{kHigh, kLowSdm, kHighSdm, kLow}));
     EXPECT_EQ(mgr->get_config_mode_list(), (std::vector<PGMIO_CONFIG_SCHEME>{kX1, kX4}));
-    EXPECT_EQ(mgr->get_device_density_list(),
-              (NAMES{"1Mb", "2Mb", "4Mb", "8Mb", "16Mb", "32Mb", "64Mb", "128Mb", "256Mb", "512Mb",
-                     "1024Mb", "2048Mb"}));
-    EXPECT_EQ(mgr->get_device_io_voltage_list(), (NAMES{"1.8V", "3.0V/3.3V"}));
 
     // New devices: by voltage; ISSI parts only for the two families that may use them.
     EXPECT_EQ(mgr->get_new_config_device_list(kLow, kX4, false), (NAMES{"A18_MIC", "E18_WIN"}));
@@ -115,21 +111,6 @@ TEST_F(QspiLists, ListsFollowTheFamilyVoltageAndScheme) {
               everything);
 }
 
-TEST_F(QspiLists, LegacyOrderComparesOnlyWithinAGroup) {
-    EXPECT_TRUE(mgr->legacy_config_device_comparator("LGCY4", "LGCY16"));
-    EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY16", "LGCY4"));
-    EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY4", "LGCY4"));
-    for (const auto& [a, b] : std::vector<std::pair<const char*, const char*>>{
-             {"LGCY32", "LGCY4"}, {"LGCY4", "LGCY32"}, {"SCDV4", "LGCY16"}, {"NOPE", "LGCY16"}})
-        EXPECT_FALSE(mgr->legacy_config_device_comparator(a, b)) << a << " " << b;
-    programmer.write("dev/legacy_flash.ini", legacy("ABCD2", "1.8V", "g", 5) +
-                                                 legacy("ABCD1", "1.8V", "g", 5) +
-                                                 legacy("ABCD3", "1.8V", "g", 1));
-    mgr = load();
-    EXPECT_EQ(mgr->get_legacy_config_device_list(kLow, kX4, false),
-              (NAMES{"ABCD3", "ABCD1", "ABCD2"}));
-}
-
 TEST_F(QspiLists, EditPermission) {
     write_custom("pgm_flash_u.xml", document(flash_xml(device("USERDEV"))));
     mgr = load();
@@ -143,7 +124,6 @@ TEST_F(QspiLists, EditPermission) {
     EXPECT_FALSE(mgr->get_operation_editable_permission(mgr->get_flash("LOWV1", false)));
 
     mgr->set_active_device_family(kLowSdm);
-    EXPECT_FALSE(mgr->get_operation_editable_permission(nullptr));
     EXPECT_FALSE(mgr->get_operation_editable_permission(fresh));
     cfg_set_switch("pgm_vorn_enable_operation_editable", true);
     EXPECT_TRUE(mgr->get_operation_editable_permission(builtin));

@@ -560,30 +560,4 @@ TEST(ReliabilityConcurrency, AToolThatWritesLoadsOnlyOnceTheOtherWriterIsDone) {
     VORN_MGR::set_db_custom_dir("");
 }
 
-// A folder where the template file should go: the device is saved and said to be, the template
-// is not, and the folder stays as it was.
-TEST(ReliabilityTool, AnAddWhoseTemplateCannotBeSavedSaysWhatWasSaved) {
-    if (tool_path().empty()) GTEST_SKIP() << "no vorn tool in this build";
-    vorn_test::TempDir custom;
-    vorn_test::TempDir home;
-    vorn_test::TempDir scratch;
-    ASSERT_EQ(mkdir((custom.path() + "pgm_flash_template_T1.xml").c_str(), 0755), 0);
-    const RUN add = run_tool(
-        {"--custom-dir", custom.path(), "add", "PART1", "--template", "Micron", "--id",
-         "0x20 0xBA 0x19", "--density", "256Mb", "--io-voltage", "1.8V", "--save-template", "T1"},
-        {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + ".config",
-         std::string("VORN_PROGRAMMER_DIR=") + VORN_TEST_DATA_DIR},
-        scratch.path());
-    EXPECT_EQ(add.status, 1) << add.err;
-    EXPECT_NE(add.out.find("Added device 'PART1' to " + custom.path() + "pgm_flash_PART1.xml"),
-              std::string::npos)
-        << add.out;
-    EXPECT_NE(add.err.find("template 'T1' could not be saved in " + custom.path() +
-                           "; the device was saved"),
-              std::string::npos)
-        << add.err;
-    EXPECT_EQ(tree(custom.path()),
-              (std::vector<std::string>{"pgm_flash_PART1.xml", "pgm_flash_template_T1.xml"}));
-}
-
 }  // namespace

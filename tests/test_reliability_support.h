@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "test_qspi_fixture.h"
 #include "vorn.h"
 
 namespace reliability_test {
@@ -25,26 +26,7 @@ namespace reliability_test {
 // Five vendors with one Write Enable each; the suites are about user files, and a full golden
 // template would make every fresh load slow.
 inline std::string small_golden() {
-    const std::string write_enable =
-        "<ACTION type=\"WRITE_REG\"><NAME>Write Enable</NAME><COMMAND>0x06</COMMAND><DATA/>"
-        "<DELAY unit=\"us\">0</DELAY><BUS_WIDTH>1-1</BUS_WIDTH></ACTION>";
-    const std::string flow = "<INITIALIZATION>" + write_enable +
-                             "</INITIALIZATION><PROGRAM/><ERASE/><VERIFY_BLANKCHECK_EXAMINE/>"
-                             "<TERMINATION/>";
-    std::string text =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QSPI_FLASH version=\"1\"><GOLDEN_TEMPLATE>";
-    for (const char* vendor : {"MICRON", "MACRONIX", "CYPRESS", "WINBOND", "ISSI"})
-        text += std::string("<") + vendor + "><PROGRAMMING_FLOW><SFL>" + flow + "</SFL><SDM>" +
-                flow + "</SDM></PROGRAMMING_FLOW></" + vendor + ">";
-    return text + "</GOLDEN_TEMPLATE></QSPI_FLASH>\n";
-}
-
-inline std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* from) {
-    std::vector<VORN_OPERATION*> out;
-    if (from == nullptr) return out;
-    for (const VORN_OPERATION* op : *from)
-        out.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
-    return out;
+    return qspi_test::golden_document(qspi_test::all_vendors(), "");
 }
 
 // A valid QSPI record whose flows are a copy of a vendor's; not held by any manager.
@@ -64,7 +46,8 @@ inline VORN_FLASH* make_qspi_device(VORN_QSPI_MGR& mgr, const std::string& name,
         flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, template_name);
     for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
         flash->set_operation_list(
-            copy_operations(mgr.get_prog_flow_template_operation_list(vendor, type)), type);
+            qspi_test::copy_operations(*mgr.get_prog_flow_template_operation_list(vendor, type)),
+            type);
     return flash;
 }
 
