@@ -84,11 +84,12 @@ def is_sdmmc(data):
 def hostile_and_test_files():
     names = []
     for sub in ("xml", "tool"):
-        folder = os.path.join(FILES, sub)
-        for name in sorted(os.listdir(folder)):
-            path = os.path.join(folder, name)
-            if os.path.isfile(path) and os.path.getsize(path) <= 16384:
-                names.append(path)
+        for folder, dirs, files in os.walk(os.path.join(FILES, sub)):
+            dirs.sort()
+            for name in sorted(files):
+                path = os.path.join(folder, name)
+                if not name.endswith((".md", ".json", ".tsv")) and os.path.getsize(path) <= 16384:
+                    names.append(path)
     return names
 
 
