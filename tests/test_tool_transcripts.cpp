@@ -109,6 +109,7 @@ TEST(ToolTerminal, ARefusedEditIsOfferedAgainAndProgressIsDrawn) {
     EXPECT_NE(progress.find("\rchecking 2/2"), std::string::npos) << progress;
     EXPECT_EQ(on_terminal(check + " > out").find("checking"), std::string::npos);
     EXPECT_EQ(on_terminal(check + " --json").find("checking"), std::string::npos);
+    EXPECT_NE(on_terminal("vorn verify --all").find("\rverifying 1/"), std::string::npos);
 }
 
 }  // namespace

@@ -111,12 +111,15 @@ int run_verify(SESSION& session, const VERIFY_ARGS& args) {
     json list = json::array();
     unsigned int errors = 0;
     unsigned int warnings = 0;
+    PROGRESS progress(output, "verifying", devices.size());
     for (VORN_FLASH* flash : devices) {
         const VORN_FLOW_CHECK_RESULT result = checker.check_flash(*flash);
         errors += result.count(VORN_FLOW_SEVERITY_ERROR);
         warnings += result.count(VORN_FLOW_SEVERITY_WARNING);
+        progress.clear();
         print_flow_check(output.out(), flash->get_name(), result);
         if (args.trace) print_trace(output.out(), result);
+        progress.step();
         json device = flow_check_json(flash->get_name(), result);
         if (args.trace) {
             json trace = json::array();
