@@ -1,8 +1,6 @@
 // The flash model against the vendor facts it encodes, and the flow checker against faults
 // planted into copies of shipped flows.
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -198,17 +196,11 @@ void plant(VORN_QSPI_FLASH& flash, const FAULT& fault) {
 }
 
 TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
-    std::ifstream in(std::string(VORN_TEST_FILES_DIR) + "flowcheck/faults.tsv");
-    int planted = 0;
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        FAULT fault;
-        std::stringstream fields(line);
-        for (std::string* field :
-             {&fault.device, &fault.flow, &fault.op, &fault.action, &fault.what, &fault.value,
-              &fault.at_op, &fault.at_action, &fault.code, &fault.text})
-            std::getline(fields, *field, '\t');
-        ++planted;
+    const auto rows = vorn_test::read_table("flowcheck/faults.tsv", 10);
+    EXPECT_GE(rows.size(), 19u);
+    for (const vorn_test::TABLE_ROW& row : rows) {
+        const std::vector<std::string>& f = row.fields;
+        const FAULT fault{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]};
         const std::string label = fault.device + " / " + fault.code;
         std::unique_ptr<VORN_QSPI_FLASH> flash = copy_of(fault.device);
         plant(*flash, fault);
@@ -230,7 +222,6 @@ TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
         EXPECT_EQ(found->action, std::stoul(fault.at_action)) << label;
         EXPECT_NE(found->text.find(fault.text), std::string::npos) << label << ": " << found->text;
     }
-    EXPECT_GE(planted, 19);
 }
 
 }  // namespace

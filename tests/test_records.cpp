@@ -2,9 +2,7 @@
 // files/values/conversions.tsv), what they own and release, and what they refuse.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "vorn.h"
 #include "vorn_test_support.h"
@@ -51,21 +49,14 @@ std::string read_back(const std::string& kind, const std::string& text) {
 }
 
 TEST(Records, TextsReadAsDocumented) {
-    std::ifstream in(std::string(VORN_TEST_FILES_DIR) + "values/conversions.tsv");
-    int cases = 0;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::stringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-        f.resize(3);
+    const auto rows = vorn_test::read_table("values/conversions.tsv", 3);
+    EXPECT_GT(rows.size(), 80u);
+    for (vorn_test::TABLE_ROW row : rows) {
+        std::vector<std::string>& f = row.fields;
         for (size_t tab; (tab = f[1].find("\\t")) != std::string::npos;) f[1].replace(tab, 2, "\t");
         EXPECT_EQ(read_back(f[0], f[1]), f[2])
-            << "conversions.tsv:" << number << " '" << f[1] << "'";
-        ++cases;
+            << "conversions.tsv:" << row.line << " '" << f[1] << "'";
     }
-    EXPECT_GT(cases, 80);
 }
 
 // ---- ownership --------------------------------------------------------------------------------

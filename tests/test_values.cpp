@@ -2,9 +2,7 @@
 // (files/values/cases.tsv); this runner only knows how to ask each judge.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "test_qspi_fixture.h"
 
@@ -37,16 +35,10 @@ struct CASE {
 };
 
 std::vector<CASE> read_cases() {
-    std::ifstream in(std::string(VORN_TEST_FILES_DIR) + "values/cases.tsv");
     std::vector<CASE> cases;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::stringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-        f.resize(6);
-        cases.push_back({number, f[0], std::stoi(f[1]), unescape(f[2]),
+    for (const vorn_test::TABLE_ROW& row : vorn_test::read_table("values/cases.tsv", 6)) {
+        const std::vector<std::string>& f = row.fields;
+        cases.push_back({row.line, f[0], std::stoi(f[1]), unescape(f[2]),
                          f[3] == "ok" ? 0u : static_cast<unsigned>(std::stoul(f[3])),
                          unescape(f[4]), unescape(f[5].empty() ? f[4] : f[5])});
     }

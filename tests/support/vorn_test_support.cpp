@@ -43,6 +43,21 @@ std::string TempDir::read(const std::string& relative) const {
     return s.str();
 }
 
+std::vector<TABLE_ROW> read_table(const std::string& name, size_t columns) {
+    std::istringstream in(read_test_file(name));
+    std::vector<TABLE_ROW> rows;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (line.empty() || line[0] == '#') continue;
+        TABLE_ROW row{number, {}};
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) row.fields.push_back(field);
+        row.fields.resize(columns);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 bool TempDir::exists(const std::string& relative) const {
     return fs::exists(fs::path(m_path) / relative);
 }

@@ -87,6 +87,14 @@ VORN_INTERNAL_ERROR internal_error_of(F fn) {
 // Text of a file in tests/files/.
 std::string read_test_file(const std::string& name);
 
+// The rows of a tab-separated table in tests/files/, blank and '#' lines left out, each padded
+// to `columns` fields; `line` is its line number in the file.
+struct TABLE_ROW {
+    int line;
+    std::vector<std::string> fields;
+};
+std::vector<TABLE_ROW> read_table(const std::string& name, size_t columns);
+
 }  // namespace vorn_test
 
 #endif
