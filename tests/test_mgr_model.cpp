@@ -247,3 +247,32 @@ TYPED_TEST(MgrModel, RandomSequencesKeepTheMapsAndTheFilesInStep) {
 }
 
 }  // namespace
+
+namespace {
+
+// A host that runs with its standard input closed (a daemon) gets descriptor 0 for the next
+// file it opens: a save must take it like any other.
+TEST(MgrSaves, AHostWithoutStandardInputStillSaves) {
+    vorn_test::ProgrammerDir programmer;
+    programmer.write("xml/pgm_flash_db_qspi.xml", reliability_test::small_golden());
+    vorn_test::TempDir custom;
+    VORN_MGR::set_db_custom_dir(custom.path());
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        msg_set_sink([](const MSG_RECORD&) {});
+        VORN_QSPI_MGR mgr;
+        VORN_DB_LOCK lock(custom.path());  // held, so the save opens no lock of its own
+        close(0);
+        _exit(mgr.update_db(reliability_test::make_qspi_device(mgr, "NO_STDIN"), custom.path())
+                  ? 0
+                  : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(custom.exists("pgm_flash_NO_STDIN.xml"));
+    VORN_MGR::set_db_custom_dir("");
+}
+
+}  // namespace
