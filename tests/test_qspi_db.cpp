@@ -102,28 +102,6 @@ TEST_F(QspiDb, UserFilesAreTakenWithTheirSourceAndPrecedence) {
     EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kDuplicate});
 }
 
-TEST_F(QspiDb, BrokenUserFilesAreSkippedAndNeverStopTheLoad) {
-    write_zentro("pgm_flash_bad1.xml", "<QSPI_FLASH version=\"1\"><FLASH>");
-    write_zentro("pgm_flash_bad2.xml", document("<FLASH><DEVICE_INFO/></FLASH>"));
-    write_custom("pgm_flash_bad3.xml", "not xml at all");
-    write_custom("pgm_flash_bad4.xml",
-                 "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
-                 "<QSPI_FLASH version=\"1\">&e;</QSPI_FLASH>");
-    write_custom("pgm_flash_empty.xml", document(""));
-    write_custom("pgm_flash_good.xml", document(flash_xml(device("GOOD"))));
-    vorn_test::MessageCapture capture;
-    std::unique_ptr<VORN_QSPI_MGR> mgr;
-    ASSERT_NO_THROW(mgr = load());
-    EXPECT_TRUE(has(*mgr, "GOOD"));
-    int skipped = 0;
-    for (const auto& t : capture.traces())
-        skipped += t.rfind("Skip pgm_flash_bad", 0) == 0 &&
-                   t.find(" due to parsing error: ") != std::string::npos;
-    EXPECT_EQ(skipped, 4);
-}
-
-// A device failing any check ends its file there (every check still speaks); a template
-// failing one is dropped alone; a repeated template name drops the rest of the file's templates.
 TEST_F(QspiDb, ARefusedValueStopsItsFileAfterEveryCheckSpoke) {
     const std::pair<void (*)(DEVICE&), std::vector<unsigned>> cases[] = {
         {[](DEVICE& d) { d.id = "0x1G"; }, {20477}},
