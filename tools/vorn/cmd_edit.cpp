@@ -260,8 +260,8 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                      << "; a lookup by this ID returns " << printable(returned) << ".\n";
     }
     if (template_saved) {
-        output.out() << "Saved template '" << args.save_template << "' to "
-                     << template_file->second << '\n';
+        output.out() << "Saved template '" << args.save_template << "' to " << template_file->second
+                     << '\n';
         data["template_file"] = template_file->second;
     } else if (saving_template) {
         output.error("template '" + args.save_template + "' could not be saved in " + dir +

@@ -448,8 +448,7 @@ std::string header(const Format& f) {
 
         o << "\n";
         for (const auto& c : e->children)
-            o << "    std::vector<" << class_name(f, c.tag) << "*> " << lower(c.tag)
-              << ";\n";
+            o << "    std::vector<" << class_name(f, c.tag) << "*> " << lower(c.tag) << ";\n";
         if (e->kind == Kind::TEXT) o << "    std::string value;\n";
         if (e->kind == Kind::UINT) o << "    unsigned int value = 0;\n";
         for (const auto& a : e->attrs)
