@@ -214,12 +214,14 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
 // ---- flows read from a file ----------------------------------------------------------------
 
 TEST_F(QspiDb, FlowsComeOutInTypeOrderWhateverTheFileOrder) {
-    const std::string sfl = "<SFL>" + leaf("TERMINATION", write_reg("Exit", "0x04")) +
-                            leaf("VERIFY_BLANKCHECK_EXAMINE", "") +
-                            leaf("ERASE", write_reg("Erase Enable", "0x06")) +
-                            leaf("INITIALIZATION", write_reg("Reset Enable", "0x66", "", "100") +
-                                                       read_reg("Poll", "0x05", "0", "1", "7")) +
-                            leaf("PROGRAM", "") + "</SFL>";
+    const std::string sfl =
+        "<SFL>" + leaf("TERMINATION", write_reg("Exit", "0x04")) +
+        leaf("VERIFY_BLANKCHECK_EXAMINE", "") + leaf("ERASE", write_reg("Erase Enable", "0x06")) +
+        leaf("INITIALIZATION", write_reg("Reset Enable", "0x66", "", "100") +
+                                   read_reg("Poll", "0x05", "0", "1", "7")) +
+        leaf("PROGRAM",
+             action("CUSTOM", leaf("DESCRIPTION", "typed\\n") + leaf("DIRECTION", "end"))) +
+        "</SFL>";
     write_custom(
         "pgm_flash_order.xml",
         document("<FLASH><DEVICE_INFO>" + leaf("DEVICE_NAME", "ORDER") + leaf("DEVICE_ID", "0x20") +
@@ -238,6 +240,8 @@ TEST_F(QspiDb, FlowsComeOutInTypeOrderWhateverTheFileOrder) {
     EXPECT_EQ(values_of(ops[0]->get_action_list()->at(1)),
               (std::vector<std::string>{"Poll", "0x05", "1", "0", "1", "7", "100", "1-1"}));
     EXPECT_EQ(values_of(ops[4]->get_action_list()->at(0))[1], "0x04");
+    // A "\\n" typed at the very end of a description reads as a newline, and nothing more.
+    EXPECT_EQ(values_of(ops[1]->get_action_list()->at(0))[0], "typed\n");
 }
 
 TEST_F(QspiDb, ARefusedActionKeepsDefaultsAndEveryPropertyIsJudged) {
