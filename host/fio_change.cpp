@@ -113,6 +113,13 @@ std::string escape(const std::string& name) {
     return out;
 }
 
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 bool unescape(const std::string& text, std::string& out) {
     out.clear();
     for (size_t i = 0; i < text.size(); ++i) {
@@ -121,13 +128,29 @@ bool unescape(const std::string& text, std::string& out) {
             continue;
         }
         if (i + 2 >= text.size()) return false;
-        out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+        const int high = hex_digit(text[i + 1]);
+        const int low = hex_digit(text[i + 2]);
+        if (high < 0 || low < 0) return false;
+        out += static_cast<char>(high * 16 + low);
         i += 2;
     }
     return !out.empty() && out.find('/') == std::string::npos && out != "." && out != "..";
 }
 
-// The steps of a journal, names relative to its folder; false when it is not one.
+bool is_user_file_name(const std::string& name) {
+    return name.size() > 14 && name.compare(0, 10, "pgm_flash_") == 0 &&
+           name.compare(name.size() - 4, 4, ".xml") == 0;
+}
+
+// The hidden name write_temporary gives a new content of `target`: "." + target + ".XXXXXX".
+bool is_temporary_of(const std::string& temporary, const std::string& target) {
+    return temporary.size() == target.size() + 8 && temporary[0] == '.' &&
+           temporary.compare(1, target.size(), target) == 0 && temporary[target.size() + 1] == '.';
+}
+
+// The steps of a journal, names relative to its folder; false when it is not one a change of
+// ours writes: only a database file's own temporary renamed onto it, or a database file
+// removed. Anything else is never carried out, whatever the journal says.
 bool read_journal(const std::string& path,
                   std::vector<std::pair<std::string, std::string>>& steps) {
     std::string text;
@@ -146,11 +169,13 @@ bool read_journal(const std::string& path,
     while (std::getline(in, line)) {
         if (line == "end") return true;
         std::istringstream words(line);
-        std::string verb, first, second, a, b;
-        words >> verb >> first >> second;
-        if (verb == "rename" && unescape(first, a) && unescape(second, b))
+        std::string verb, first, second, extra, a, b;
+        words >> verb >> first >> second >> extra;
+        if (!extra.empty()) return false;
+        if (verb == "rename" && unescape(first, a) && unescape(second, b) && is_user_file_name(b) &&
+            is_temporary_of(a, b))
             steps.emplace_back(a, b);
-        else if (verb == "remove" && unescape(first, b))
+        else if (verb == "remove" && second.empty() && unescape(first, b) && is_user_file_name(b))
             steps.emplace_back(std::string(), b);
         else
             return false;
@@ -173,11 +198,6 @@ bool is_temporary_name(const std::string& name) {
     if (name[name.size() - 7] != '.') return false;
     return stem == JOURNAL || (stem.compare(0, 10, "pgm_flash_") == 0 && stem.size() > 14 &&
                                stem.compare(stem.size() - 4, 4, ".xml") == 0);
-}
-
-bool is_user_file_name(const std::string& name) {
-    return name.size() > 14 && name.compare(0, 10, "pgm_flash_") == 0 &&
-           name.compare(name.size() - 4, 4, ".xml") == 0;
 }
 
 struct HELD_LOCK {
@@ -208,13 +228,29 @@ FIO_FOLDER_CHANGE::~FIO_FOLDER_CHANGE() {
 }
 
 bool FIO_FOLDER_CHANGE::write(const std::string& path, const std::string& content) {
+    // What stands in the way of the change is found before anything is written.
+    if (!is_replaceable(path)) {
+        m_error = TARVEN::fmt_sprintf("%s is neither a file nor a link", path);
+        return false;
+    }
     const std::string temp = write_temporary(path, content, m_error);
     if (temp.empty()) return false;
     m_steps.push_back({path, temp});
     return true;
 }
 
-void FIO_FOLDER_CHANGE::remove(const std::string& path) { m_steps.push_back({path, ""}); }
+bool FIO_FOLDER_CHANGE::remove(const std::string& path) {
+    if (!is_replaceable(path)) {
+        m_error = TARVEN::fmt_sprintf("%s is neither a file nor a link", path);
+        return false;
+    }
+    if (::access(m_folder.c_str(), W_OK | X_OK) != 0) {
+        m_error = TARVEN::fmt_sprintf("cannot remove %s: %s", path, std::strerror(errno));
+        return false;
+    }
+    m_steps.push_back({path, ""});
+    return true;
+}
 
 bool FIO_FOLDER_CHANGE::exists(const std::string& path) const {
     for (auto it = m_steps.rbegin(); it != m_steps.rend(); ++it)
@@ -302,25 +338,20 @@ bool FIO_FOLDER_CHANGE::commit() {
 
 namespace {
 
-// What recovery acts on in `folder`, apart from a journal: hidden temporaries and empty
-// placeholders, each with what is done to it.
-std::vector<std::pair<std::string, const char*>> leftovers(const std::string& folder) {
-    std::vector<std::pair<std::string, const char*>> found;
+// What recovery acts on in `folder`, apart from a journal: the hidden temporaries a change
+// writes. Nothing else is provably ours: an empty or broken database file is the user's.
+std::vector<std::string> leftovers(const std::string& folder) {
+    std::vector<std::string> found;
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return found;
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
     ::closedir(dir);
     for (const std::string& name : names) {
-        const bool temporary = is_temporary_name(name);
-        if (!temporary && !is_user_file_name(name)) continue;
+        if (!is_temporary_name(name)) continue;
         struct stat st;
         const std::string path = folder + name;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (temporary)
-            found.emplace_back(path, "removed: the unfinished part of an interrupted save");
-        else if (st.st_size == 0)
-            found.emplace_back(path, "removed: an empty placeholder of an interrupted save");
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) found.push_back(path);
     }
     return found;
 }
@@ -348,13 +379,23 @@ std::vector<std::string> FIO_FOLDER_CHANGE::recover_folder(const std::string& fo
                                           ? " (removed, as an interrupted save intended)"
                                           : " (completed from an interrupted save)"));
             }
+            ::unlink(journal.c_str());
+        } else {
+            // Not one of ours, or damaged: nothing it names is done, and it is kept for a
+            // person to look at under a name no load acts on again.
+            const std::string aside = journal + ".damaged";
+            if (::rename(journal.c_str(), aside.c_str()) == 0)
+                report.push_back(journal + " (set aside as " + aside +
+                                 ": damaged, so nothing it names was done)");
+            else
+                report.push_back(journal + " (damaged, so nothing it names was done; it " +
+                                 "could not be set aside: " + std::strerror(errno) + ")");
         }
-        ::unlink(journal.c_str());
         sync_folder(folder);
     }
-    for (const auto& leftover : leftovers(folder))
-        if (::unlink(leftover.first.c_str()) == 0)
-            report.push_back(leftover.first + " (" + leftover.second + ")");
+    for (const std::string& leftover : leftovers(folder))
+        if (::unlink(leftover.c_str()) == 0)
+            report.push_back(leftover + " (removed: the unfinished part of an interrupted save)");
     if (!report.empty()) sync_folder(folder);
     return report;
 }

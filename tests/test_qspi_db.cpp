@@ -2,6 +2,9 @@
 // byte for byte; flows read back from files; and the failures a save must survive.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <functional>
 
@@ -401,6 +404,102 @@ TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
     EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"abc", "carried", "kept"}));
     EXPECT_TRUE(mgr->delete_template("kept"));
     EXPECT_FALSE(custom.exists("pgm_flash_kept.xml"));
+}
+
+// ---- what a failed save leaves ------------------------------------------------------------
+
+// An empty user file is the user's: the load skips it as unreadable and keeps it.
+TEST_F(QspiDb, AnEmptyUserFileIsSkippedAndKept) {
+    write_custom("pgm_flash_EMPTY.xml", "");
+    vorn_test::MessageCapture capture;
+    auto mgr = load();
+    EXPECT_TRUE(custom.exists("pgm_flash_EMPTY.xml"));
+    EXPECT_EQ(custom.read("pgm_flash_EMPTY.xml"), "");
+    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{});
+    bool skipped = false;
+    for (const std::string& trace : capture.traces())
+        skipped = skipped || trace.rfind("Skip pgm_flash_EMPTY.xml due to parsing error: ", 0) == 0;
+    EXPECT_TRUE(skipped);
+}
+
+// A write that cannot be made goes from the deletion trace straight to the warning: the write
+// and the map changes are never traced.
+TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
+    auto count = [](const vorn_test::MessageCapture& capture, const std::string& prefix) {
+        int n = 0;
+        for (const std::string& trace : capture.traces()) n += trace.rfind(prefix, 0) == 0;
+        return n;
+    };
+    auto mgr = load();
+    {
+        // A folder where the file would go.
+        ASSERT_EQ(mkdir((custom.path() + "pgm_flash_BLOCKED.xml").c_str(), 0755), 0);
+        VORN_FLASH* flash =
+            complete_record(*mgr, mgr->create_flash("BLOCKED"), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(mgr->update_db(flash, dir()));
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        EXPECT_EQ(count(capture, "Touch new XML file"), 0);
+        EXPECT_EQ(count(capture, "Deleting old XML file " + dir() + "pgm_flash_BLOCKED.xml"), 1);
+        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
+        EXPECT_EQ(count(capture, "Before:"), 0);
+        EXPECT_EQ(count(capture, "After:"), 0);
+    }
+    {
+        // The same for a template file.
+        ASSERT_EQ(mkdir((custom.path() + "pgm_flash_template_held.xml").c_str(), 0755), 0);
+        std::unique_ptr<VORN_FLASH> flash(complete_record(*mgr, new VORN_QSPI_FLASH("T"),
+                                                          VORN_PROG_FLOW_TEMPLATE_ISSI,
+                                                          "0x9D 0x60 0x19", "1.8V", "256Mb"));
+        flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "held");
+        vorn_test::MessageCapture capture;
+        std::string d = dir();
+        EXPECT_FALSE(mgr->update_template_db(flash.get(), d));
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        EXPECT_EQ(count(capture, "Deleting old XML file"), 1);
+        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
+    }
+    {
+        // A folder that is gone by the time of the save: the touch fails.
+        vorn_test::TempDir other;
+        const std::string gone = other.path() + "gone/";
+        ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
+        VORN_MGR::set_db_custom_dir(gone);
+        auto fresh = load();
+        ASSERT_EQ(rmdir(gone.c_str()), 0);
+        VORN_FLASH* flash =
+            complete_record(*fresh, fresh->create_flash("NOWHERE"), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(fresh->update_db(flash, FIO_PATH(gone).full_directory()));
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        EXPECT_EQ(count(capture, "Touch new XML file, " + gone + "pgm_flash_NOWHERE.xml"), 1);
+        EXPECT_EQ(count(capture, "Deleting old XML file"), 1);
+        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
+        EXPECT_EQ(count(capture, "Before:"), 0);
+        VORN_MGR::set_db_custom_dir(custom.path());
+    }
+}
+
+// When the old copy of a device cannot be deleted, the save stops there: neither the device
+// nor the template it names is written.
+TEST_F(QspiDb, AFailedDeletionOfTheOldCopyStopsTheSave) {
+    write_custom("pgm_flash_OLD.xml", document(flash_xml(device("OLD"))));
+    auto mgr = load();
+    ASSERT_TRUE(has(*mgr, "OLD"));
+    ASSERT_EQ(std::remove((custom.path() + "pgm_flash_OLD.xml").c_str()), 0);
+    ASSERT_EQ(mkdir((custom.path() + "pgm_flash_OLD.xml").c_str(), 0755), 0);
+    VORN_FLASH* flash =
+        complete_record(*mgr, mgr->create_flash("OLD"), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                        "0x9D 0x60 0x19", "1.8V", "256Mb");
+    flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "riding");
+    vorn_test::MessageCapture capture;
+    EXPECT_FALSE(mgr->update_db(flash, dir()));
+    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+    EXPECT_FALSE(custom.exists("pgm_flash_template_riding.xml"));
+    EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{});
+    EXPECT_EQ(mgr->get_custom_dir_map().count("OLD"), 1u);
 }
 
 }  // namespace

@@ -354,7 +354,8 @@ TEST(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
 }
 
 // What an interrupted save can leave is recovered by the next load of the folder, each file
-// named once in a warning; a journal is completed, temporaries and empty placeholders go.
+// named once in a warning; a journal is completed and temporaries go. A user's empty file is
+// not ours to remove, and a journal that is not one of ours is set aside, never carried out.
 TEST(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
     vorn_test::ProgrammerDir programmer;
     programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
@@ -393,16 +394,44 @@ TEST(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
             "Recovered " + dir +
                 ".pgm_flash_D2.xml.Qq77Rr (removed: the unfinished part of an interrupted save).",
             "Recovered " + dir + "pgm_flash_D0.xml (removed, as an interrupted save intended).",
-            "Recovered " + dir + "pgm_flash_D1.xml (completed from an interrupted save).",
-            "Recovered " + dir +
-                "pgm_flash_EMPTY.xml (removed: an empty placeholder of an interrupted save)."}));
+            "Recovered " + dir + "pgm_flash_D1.xml (completed from an interrupted save)."}));
     EXPECT_EQ(observe(mgr).devices,
               (std::map<std::string, int>{{"S0", 0}, {"S1", 0}, {"S2", 0}, {"D1", 9}}));
     EXPECT_EQ(entries(dir, "*"),
-              (std::vector<std::string>{"pgm_flash_D1.xml", "pgm_flash_shared.xml"}));
+              (std::vector<std::string>{"pgm_flash_D1.xml", "pgm_flash_EMPTY.xml",
+                                        "pgm_flash_shared.xml"}));
+
+    // Journals no save of ours writes: each is reported once and set aside, and nothing it
+    // names happens; the load goes on.
+    for (const std::string& journal :
+         {std::string("vorn folder change 1\nremove %ZZ\nend\n"),
+          std::string("vorn folder change 1\nrename pgm_flash_EMPTY.xml pgm_flash_D1.xml\nend\n"),
+          std::string("vorn folder change 1\nrename .pgm_flash_D1.xml.Ab12Cd pgm_flash_EMPTY.xml\n"
+                      "end\n"),
+          std::string("vorn folder change 1\nremove .vorn-journal.damaged\nend\n"),
+          std::string("vorn folder change 1\nremove pgm_flash_D1.xml pgm_flash_EMPTY.xml\nend\n"),
+          std::string("vorn folder change 1\nremove pgm_flash_D1.xml\n"),
+          std::string("something else entirely")}) {
+        custom.write(".vorn-journal", journal);
+        custom.write(".pgm_flash_D1.xml.Ab12Cd", "new content");
+        vorn_test::MessageCapture damaged;
+        VORN_QSPI_MGR again;
+        EXPECT_EQ(damaged.message_ids(), (std::vector<unsigned>{20561, 20561})) << journal;
+        EXPECT_TRUE(damaged.messages().size() == 2 &&
+                    damaged.messages()[0].text ==
+                        "Recovered " + dir + ".vorn-journal (set aside as " + dir +
+                            ".vorn-journal.damaged: damaged, so nothing it names was done).")
+            << journal;
+        EXPECT_EQ(custom.read(".vorn-journal.damaged"), journal);
+        EXPECT_EQ(entries(dir, "*"),
+                  (std::vector<std::string>{".vorn-journal.damaged", "pgm_flash_D1.xml",
+                                            "pgm_flash_EMPTY.xml", "pgm_flash_shared.xml"}))
+            << journal;
+        EXPECT_EQ(observe(again).devices, observe(mgr).devices) << journal;
+    }
 
     // A clean folder is only read, and a folder a writer holds is left to it.
-    custom.write("pgm_flash_EMPTY.xml", "");
+    custom.write(".pgm_flash_D3.xml.Kk55Ll", "");
     int go[2];
     ASSERT_EQ(pipe(go), 0);
     const pid_t pid = fork();
@@ -412,7 +441,7 @@ TEST(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
         if (read(go[0], &byte, 1) != 1) _exit(2);
         msg_set_sink([](const MSG_RECORD&) {});
         VORN_QSPI_MGR other;
-        _exit(custom.exists("pgm_flash_EMPTY.xml") ? 0 : 1);
+        _exit(custom.exists(".pgm_flash_D3.xml.Kk55Ll") ? 0 : 1);
     }
     {
         VORN_DB_LOCK writer(dir);

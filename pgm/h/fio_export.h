@@ -72,10 +72,11 @@ class PGM_API FIO_FOLDER_CHANGE {
     FIO_FOLDER_CHANGE& operator=(const FIO_FOLDER_CHANGE&) = delete;
 
     // `path` (a file of the folder) will hold `content`, mode 0644; false when its temporary
-    // cannot be written.
+    // cannot be written or `path` cannot be replaced.
     bool write(const std::string& path, const std::string& content);
-    // `path` will be gone.
-    void remove(const std::string& path);
+    // `path` will be gone; false when it cannot be removed (not a file or a link, or the folder
+    // is not writable).
+    bool remove(const std::string& path);
     // Whether `path` exists once this change is made: what the change does to it, else the disk.
     bool exists(const std::string& path) const;
     // Puts every change in place; false, with nothing changed, when it cannot.
@@ -83,8 +84,8 @@ class PGM_API FIO_FOLDER_CHANGE {
     // Why the last write or commit failed.
     const std::string& error() const { return m_error; }
 
-    // What an interrupted change left in `folder` (a journal, temporaries, an empty placeholder
-    // of an older protocol) is completed or removed; one line per file: "<path> (<what>)".
+    // What an interrupted change left in `folder` (a journal, hidden temporaries) is completed
+    // or removed; one line per file: "<path> (<what>)". Nothing else is touched.
     // Only under the folder's lock (FIO_FOLDER_LOCK), so that no live change is taken for one.
     static std::vector<std::string> recover_folder(const std::string& folder);
     // Whether `folder` holds anything recover_folder would act on; reads the folder only.

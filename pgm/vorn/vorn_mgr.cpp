@@ -609,9 +609,11 @@ bool VORN_MGR::save_file(const std::string& path, const std::string& content) {
     return false;
 }
 
-void VORN_MGR::save_removal(const std::string& path) {
+bool VORN_MGR::save_removal(const std::string& path) {
     VORN_CHECK(m_pending_save, "m_pending_save");
-    m_pending_save->files.remove(path);
+    if (m_pending_save->files.remove(path)) return true;
+    msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
+    return false;
 }
 
 bool VORN_MGR::save_exists(const std::string& path) const {
@@ -691,15 +693,16 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
 
     return save_as_one(db_dir, [&] {
         // The old file is replaced in one step when the save is committed; the placeholder
-        // and the removal of the old file are no longer separate steps on disk.
+        // and the removal of the old file are no longer separate steps on disk. Writing the
+        // new content beside it is what tells whether they would have succeeded.
         if (!save_exists(file)) msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
         msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
-        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
         const std::string text = PGM_COMMON_XML::write_xml_string(tree.get());
         if (text.empty() || !save_file(file, text)) {
             post_failed_to_update_db(db_dir);
             return false;
         }
+        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
 
         msg_vdebug_impl(2, "Before: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
         msg_vdebug_impl(2, "Before: m_flash_db_active_dir_map.size() = %d",
@@ -815,7 +818,10 @@ bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
     }
 
     return save_as_one(db_dir, [&] {
-        save_removal(file_to_delete);
+        if (!save_removal(file_to_delete)) {
+            post_failed_to_update_db(db_dir);
+            return false;
+        }
         if (dir_entry != db_dir_map->end()) {
             auto record = m_flash_map.find(device_name);
             VORN_CHECK(record != m_flash_map.end(), "iter4 != m_flash_map.end()");

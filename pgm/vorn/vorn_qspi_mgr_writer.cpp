@@ -520,12 +520,12 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
     return save_as_one(db_dir, [&] {
         if (!save_exists(file)) msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
         msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
-        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
         const std::string text = PGM_COMMON_XML::write_xml_string(root.get());
         if (text.empty() || !save_file(file, text)) {
             post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
             return false;
         }
+        msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
         auto old = m_template_db_dir_map.find(name);
         if (old == m_template_db_dir_map.end())
             on_abandon([this, name] { m_template_db_dir_map.erase(name); });

@@ -171,7 +171,7 @@ class VORN_API VORN_MGR {
     // For the work of a save: the files it writes and removes, whether a file exists once the
     // save is made, and what to undo when it is abandoned or finish once it is committed.
     bool save_file(const std::string& path, const std::string& content);
-    void save_removal(const std::string& path);
+    bool save_removal(const std::string& path);
     bool save_exists(const std::string& path) const;
     void on_abandon(std::function<void()> undo);
     void on_commit(std::function<void()> done);
