@@ -70,6 +70,12 @@ bool FIO_FILE_SYSTEM::is_directory(const std::string& path) {
     return fs::is_directory(path, ec);
 }
 
+bool FIO_FILE_SYSTEM::is_link(const std::string& path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    return fs::is_symlink(path, ec);
+}
+
 bool FIO_FILE_SYSTEM::touch(const std::string& path) {
     if (HOST_FAULT::take(HOST_FAULT::TOUCH)) return false;
     if (path.empty()) return false;

@@ -502,4 +502,64 @@ TEST_F(QspiDb, AFailedDeletionOfTheOldCopyStopsTheSave) {
     EXPECT_EQ(mgr->get_custom_dir_map().count("OLD"), 1u);
 }
 
+// A user file that did not load whole holds what the maps do not: no save replaces, rewrites
+// or removes it, whether it is unreadable, empty, or loaded in part.
+TEST_F(QspiDb, AFileThatDidNotLoadWholeIsNeverChangedByASave) {
+    DEVICE refused = device("REFUSED");
+    refused.total_die = "0";
+    const std::string broken = document(flash_xml(device("TYPO"))).replace(20, 1, "");
+    const std::string partial = document(flash_xml(device("FIRST")) + flash_xml(refused));
+    FLOW bad;
+    bad.initialization = write_reg("Write Enable", "0xZZ");
+    const std::string bad_template = document(template_xml("tbad", bad));
+    write_custom("pgm_flash_TYPO.xml", broken);
+    write_custom("pgm_flash_EMPTY.xml", "");
+    write_custom("pgm_flash_pair.xml", partial);
+    write_custom("pgm_flash_template_tbad.xml", bad_template);
+    auto mgr = load();
+    std::map<std::string, std::string> not_loaded;  // the custom directory's
+    for (const auto& entry : mgr->get_files_not_loaded())
+        if (entry.first.rfind(dir(), 0) == 0) not_loaded.insert(entry);
+    EXPECT_EQ(not_loaded.size(), 4u);
+    for (const char* file : {"pgm_flash_TYPO.xml", "pgm_flash_EMPTY.xml", "pgm_flash_pair.xml",
+                             "pgm_flash_template_tbad.xml"})
+        EXPECT_FALSE(not_loaded.count(dir() + file) == 0 || not_loaded.at(dir() + file).empty())
+            << file;
+    ASSERT_TRUE(has(*mgr, "FIRST"));
+
+    for (const char* name : {"TYPO", "EMPTY", "FIRST"}) {
+        VORN_FLASH* flash =
+            complete_record(*mgr, mgr->create_flash(name), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(mgr->update_db(flash, dir())) << name;
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate}) << name;
+    }
+    {
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(mgr->delete_db("FIRST", dir()));
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+    }
+    std::unique_ptr<VORN_FLASH> carrier(complete_record(*mgr, new VORN_QSPI_FLASH("C"),
+                                                        VORN_PROG_FLOW_TEMPLATE_ISSI,
+                                                        "0x9D 0x60 0x19", "1.8V", "256Mb"));
+    carrier->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "tbad");
+    std::string d = dir();
+    EXPECT_FALSE(mgr->update_template_db(carrier.get(), d));
+
+    EXPECT_EQ(custom.read("pgm_flash_TYPO.xml"), broken);
+    EXPECT_EQ(custom.read("pgm_flash_EMPTY.xml"), "");
+    EXPECT_EQ(custom.read("pgm_flash_pair.xml"), partial);
+    EXPECT_EQ(custom.read("pgm_flash_template_tbad.xml"), bad_template);
+    EXPECT_TRUE(has(*mgr, "FIRST"));
+
+    // Files that loaded whole are saved over as ever.
+    auto fresh = load();
+    VORN_FLASH* flash =
+        complete_record(*fresh, fresh->create_flash("NEW"), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                        "0x9D 0x60 0x19", "1.8V", "256Mb");
+    EXPECT_TRUE(fresh->update_db(flash, dir()));
+    EXPECT_EQ(fresh->get_files_not_loaded(), mgr->get_files_not_loaded());
+}
+
 }  // namespace

@@ -12,6 +12,8 @@ class PGM_API FIO_FILE_SYSTEM {
   public:
     static bool exists(const std::string& path);
     static bool is_directory(const std::string& path);
+    // Whether `path` itself is a symbolic link (not followed).
+    static bool is_link(const std::string& path);
     // Creates an empty file when it does not exist; true when it exists afterwards.
     static bool touch(const std::string& path);
     static bool chmod(const std::string& path, unsigned int mode);

@@ -4,6 +4,7 @@
 #define VORN_INTERNAL_H
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -71,12 +72,15 @@ bool vorn_parse_xml_file(PGM_COMMON_XML_FILE_ENUM kind, ROOT** object, const std
 
 // The user files of one database directory, as both families load them: every
 // "pgm_flash_*.xml" but `skipped_name` (null: none), in the finder's order, each announced by
-// the trace `trace_format` and handed to `load`, which answers whether it loaded cleanly. A file
+// the trace `trace_format` and handed to `load`, which answers whether it loaded cleanly and
+// says in `not_loaded` why a part of it is not in the maps (empty when all of it is). A file
 // whose reading breaks an invariant is skipped like one the parser refuses: a user file never
-// stops a manager's load. True when every file loaded cleanly.
-bool vorn_load_user_files(const std::string& dir, const char* trace_format,
-                          const char* skipped_name,
-                          const std::function<bool(const std::string& xml_file)>& load);
+// stops a manager's load. Every file not loaded whole is entered in `files_not_loaded` with
+// why. True when every file loaded cleanly.
+bool vorn_load_user_files(
+    const std::string& dir, const char* trace_format, const char* skipped_name,
+    const std::function<bool(const std::string& xml_file, std::string& not_loaded)>& load,
+    std::map<std::string, std::string>& files_not_loaded);
 
 // Completes or removes what an interrupted save left in `dir`, with one warning per file,
 // unless a writer is at work there.

@@ -247,9 +247,10 @@ bool vorn_skip_user_file(const std::string& xml_file, const std::string& reason)
     return false;
 }
 
-bool vorn_load_user_files(const std::string& dir, const char* trace_format,
-                          const char* skipped_name,
-                          const std::function<bool(const std::string& xml_file)>& load) {
+bool vorn_load_user_files(
+    const std::string& dir, const char* trace_format, const char* skipped_name,
+    const std::function<bool(const std::string& xml_file, std::string& not_loaded)>& load,
+    std::map<std::string, std::string>& files_not_loaded) {
     vorn_recover_db_dir(dir);
     bool result = true;
     FIO_PATH path(dir);
@@ -262,11 +263,16 @@ bool vorn_load_user_files(const std::string& dir, const char* trace_format,
         path.set_file_name(name);
         const std::string xml_file = path.fullpath();
         msg_vdebug_impl(2, trace_format, xml_file.c_str());
+        std::string not_loaded;
         try {
-            if (!load(xml_file)) result = false;
+            if (!load(xml_file, not_loaded)) result = false;
         } catch (const VORN_INTERNAL_ERROR& error) {
             result = vorn_skip_user_file(xml_file, error.what());
+            not_loaded = error.what();
         }
+        // A link is never read, and replacing it loses nothing: its target stays as it is.
+        if (!not_loaded.empty() && !FIO_FILE_SYSTEM::is_link(xml_file))
+            files_not_loaded[xml_file] = not_loaded;
     }
     return result;
 }
@@ -602,6 +608,15 @@ bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()
     return true;
 }
 
+bool VORN_MGR::refuse_file_not_loaded(const std::string& file, const std::string& db_dir) {
+    auto it = m_files_not_loaded.find(file);
+    if (it == m_files_not_loaded.end()) return false;
+    msg_vdebug_impl(2, "%s did not load whole (%s): a save leaves it as it is", file.c_str(),
+                    it->second.c_str());
+    post_failed_to_update_db(db_dir);
+    return true;
+}
+
 bool VORN_MGR::save_file(const std::string& path, const std::string& content) {
     VORN_CHECK(m_pending_save, "m_pending_save");
     if (m_pending_save->files.write(path, content)) return true;
@@ -689,6 +704,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
         post_failed_to_update_db(db_dir);
         return false;
     }
+    if (refuse_file_not_loaded(file, db_dir)) return false;
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(create_xml_object_with_flash_list({flash}));
 
     return save_as_one(db_dir, [&] {
@@ -778,6 +794,7 @@ bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
     else
         return true;
 
+    if (refuse_file_not_loaded(FIO_PATH(file_to_delete).fullpath(), db_dir)) return false;
     const std::string target = FIO_PATH(file_to_delete).fullpath();
     const std::string target_name = base_name(target);
     std::vector<VORN_FLASH*> companion_flashes;

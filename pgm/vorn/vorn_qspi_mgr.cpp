@@ -467,16 +467,28 @@ bool VORN_QSPI_MGR::parse_user_xml_in_custom_dir() {
 bool VORN_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
                                           const char* skipped_name,
                                           std::map<std::string, std::string>& dir_map) {
-    return vorn_load_user_files(dir, trace_format, skipped_name, [&](const std::string& xml_file) {
+    auto load = [&](const std::string& xml_file, std::string& not_loaded) {
         PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;
         std::string err_msg;
-        if (!parse_xml_file(&object, xml_file, false, err_msg))
+        if (!parse_xml_file(&object, xml_file, false, err_msg)) {
+            not_loaded = err_msg;
             return vorn_skip_user_file(xml_file, err_msg);
+        }
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
         // A device the file gets wrong drops the rest of it, its templates too.
-        return update_flash_list(object, xml_file, dir_map, true) &&
-               create_user_template_list(object, xml_file);
-    });
+        if (!update_flash_list(object, xml_file, dir_map, true)) {
+            not_loaded = "a device in it was refused; the rest of the file was not read";
+            return false;
+        }
+        const bool templates = create_user_template_list(object, xml_file);
+        size_t templates_taken = 0;
+        for (const auto& entry : m_template_db_dir_map) templates_taken += entry.second == xml_file;
+        if (!templates ||
+            templates_taken < object->get_child_count(PGM_COMMON_XML_ENUM_USER_TEMPLATE, true))
+            not_loaded = "a user template in it was refused";
+        return templates;
+    };
+    return vorn_load_user_files(dir, trace_format, skipped_name, load, m_files_not_loaded);
 }
 
 bool VORN_QSPI_MGR::update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,

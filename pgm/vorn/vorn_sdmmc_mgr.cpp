@@ -127,14 +127,20 @@ bool VORN_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, const char* t
                                            const char* skipped_name,
                                            std::map<std::string, std::string>& dir_map) {
     // QSPI files share the name pattern: they fail the SD/MMC schema and are skipped.
-    return vorn_load_user_files(dir, trace, skipped_name, [&](const std::string& xml_file) {
+    // A QSPI file is not loaded here either: a card's save never replaces it.
+    auto load = [&](const std::string& xml_file, std::string& not_loaded) {
         PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object = nullptr;
         std::string err_msg;
-        if (!parse_xml_file(&object, xml_file, false, err_msg))
+        if (!parse_xml_file(&object, xml_file, false, err_msg)) {
+            not_loaded = err_msg;
             return vorn_skip_user_file(xml_file, err_msg);
+        }
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
-        return update_flash_list(object, xml_file, dir_map, true);
-    });
+        if (update_flash_list(object, xml_file, dir_map, true)) return true;
+        not_loaded = "a card in it was refused; the rest of the file was not read";
+        return false;
+    };
+    return vorn_load_user_files(dir, trace, skipped_name, load, m_files_not_loaded);
 }
 
 bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object,

@@ -131,6 +131,12 @@ class VORN_API VORN_MGR {
     const std::map<std::string, std::string>& get_template_db_dir_map() const {
         return m_template_db_dir_map;
     }
+    // User files that did not load whole (unreadable, or a device or template in them
+    // refused), by full path, with why. A save never replaces, rewrites or removes one of
+    // them: what they hold beyond the maps would be lost.
+    const std::map<std::string, std::string>& get_files_not_loaded() const {
+        return m_files_not_loaded;
+    }
     const std::map<DEV_FAMILY_ENUM, VORN_DEV_INFO>& get_dev_info_map() const {
         return m_dev_info_map;
     }
@@ -172,6 +178,8 @@ class VORN_API VORN_MGR {
     // save is made, and what to undo when it is abandoned or finish once it is committed.
     bool save_file(const std::string& path, const std::string& content);
     bool save_removal(const std::string& path);
+    // True, with the failure posted, when `file` did not load whole: it is not ours to change.
+    bool refuse_file_not_loaded(const std::string& file, const std::string& db_dir);
     bool save_exists(const std::string& path) const;
     void on_abandon(std::function<void()> undo);
     void on_commit(std::function<void()> done);
@@ -194,6 +202,8 @@ class VORN_API VORN_MGR {
     std::map<std::string, std::string> m_flash_db_active_dir_map;
     std::map<std::string, VORN_USER_FLASH_TEMPLATE*> m_user_flash_template_map;
     std::map<std::string, std::string> m_template_db_dir_map;
+    // Filled by the loaders; see get_files_not_loaded.
+    std::map<std::string, std::string> m_files_not_loaded;
 
   private:
     LOOKUP_INDEX m_lookup_index;
