@@ -430,6 +430,8 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
         for (const std::string& trace : capture.traces()) n += trace.rfind(prefix, 0) == 0;
         return n;
     };
+    write_custom("pgm_flash_shared.xml",
+                 document(flash_xml(device("SA")) + flash_xml(device("SB"))));
     auto mgr = load();
     {
         // A folder where the file would go.
@@ -445,6 +447,23 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
         EXPECT_EQ(count(capture, "Writing new XML file"), 0);
         EXPECT_EQ(count(capture, "Before:"), 0);
         EXPECT_EQ(count(capture, "After:"), 0);
+    }
+    {
+        // Moving out of a shared file: the deletion rewrites the file and is traced so; the
+        // write that then fails is not, nor are its map changes.
+        ASSERT_EQ(mkdir((custom.path() + "pgm_flash_SA.xml").c_str(), 0755), 0);
+        VORN_FLASH* flash =
+            complete_record(*mgr, mgr->create_flash("SA"), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(mgr->update_db(flash, dir()));
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        EXPECT_EQ(count(capture, "Writing XML file, " + dir() + "pgm_flash_shared.xml"), 1);
+        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
+        EXPECT_EQ(count(capture, "Before: db_dir_map->size()"), 1);
+        EXPECT_EQ(custom.read("pgm_flash_shared.xml"),
+                  document(flash_xml(device("SA")) + flash_xml(device("SB"))));
+        EXPECT_TRUE(has(*mgr, "SA"));
     }
     {
         // The same for a template file.
