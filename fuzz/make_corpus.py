@@ -144,6 +144,17 @@ def main():
     for text in sorted(lists):
         put(byte_list, text)
 
+    # Journals: one a save writes, and the kinds recovery must set aside.
+    journal = reset("fuzz_journal")
+    header = "vorn folder change 1\n"
+    for steps in ["rename .pgm_flash_A.xml.Ab12Cd pgm_flash_A.xml\nremove pgm_flash_B.xml\nend\n",
+                  "remove pgm_flash_B%2exml\nend\n",
+                  "remove %ZZ\nend\n",
+                  "rename pgm_flash_B.xml pgm_flash_A.xml\nend\n",
+                  "remove notes.txt\nend\n",
+                  "remove pgm_flash_B.xml\n"]:
+        put(journal, (header + steps).encode("utf-8"))
+
     os.makedirs(DICT, exist_ok=True)
     xsd_names = set()
     for xsd in ("vorn_qspi.xsd", "vorn_sdmmc.xsd"):

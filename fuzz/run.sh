@@ -13,7 +13,8 @@ shift
 seconds="${VORN_FUZZ_SECONDS:-60}"
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(fuzz_qspi_user_file fuzz_sdmmc_user_file fuzz_byte_list fuzz_action_property fuzz_check)
+    targets=(fuzz_qspi_user_file fuzz_sdmmc_user_file fuzz_byte_list fuzz_action_property fuzz_check
+             fuzz_journal)
 fi
 
 work="$build/fuzz-work"
@@ -37,7 +38,7 @@ for target in "${targets[@]}"; do
           -artifact_prefix="$artifacts")
     [ -f "$here/dict/$target.dict" ] && args+=(-dict="$here/dict/$target.dict")
     case "$target" in
-        fuzz_byte_list|fuzz_action_property) args+=(-max_len=256) ;;
+        fuzz_byte_list|fuzz_action_property|fuzz_journal) args+=(-max_len=256) ;;
         *) args+=(-max_len=32768) ;;
     esac
     seeds=()

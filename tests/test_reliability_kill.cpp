@@ -376,7 +376,7 @@ TEST(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
     custom.write("..vorn-journal.Zz99Yy", "vorn folder change 1\n");
     custom.write(".vorn-journal",
                  "vorn folder change 1\nrename .pgm_flash_D1.xml.Ab12Cd pgm_flash_D1.xml\n"
-                 "remove pgm_flash_D0.xml\nend\n");
+                 "remove pgm_flash_D0%2exml\nend\n");  // escapes read in either case
     custom.write(".pgm_flash_D2.xml.Qq77Rr", "<QSPI_FLASH version=\"1\"><FLA");
     custom.write("pgm_flash_EMPTY.xml", "");
 
