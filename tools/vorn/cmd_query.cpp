@@ -213,8 +213,21 @@ int id_not_found(SESSION& session, const std::string& id, unsigned int value, un
     if (!shown.empty())
         output.error(std::string("devices with ") + bytes + ": " + join(shown, ", "));
     else if ((mask & MAKER_AND_CAPACITY) == MAKER_AND_CAPACITY)
-        output.error(std::string("no device has ") + bytes +
-                     " either; `vorn add NAME --template VENDOR --id ...` adds the part");
+        output.error(std::string("no device has ") + bytes + " either");
+    // The way in: the vendor template the manufacturer byte names, or a similar part's flows.
+    const auto* profile =
+        VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(static_cast<unsigned char>(value));
+    const std::string vendor =
+        profile != nullptr ? VORN_PROG_FLOW_TEMPLATE_NAME[profile->vendor] : "";
+    output.data()["vendor"] = vendor.empty() ? json(nullptr) : json(vendor);
+    if (!vendor.empty())
+        output.error("to add it: `vorn add NAME --template " + vendor + " --id \"" + id +
+                     "\" --density ... --io-voltage ...` (" + vendor +
+                     " makes parts of that manufacturer byte)");
+    else
+        output.error("to add it: `vorn add NAME --like DEVICE --id \"" + id +
+                     "\"` copies the flows of a similar part (no vendor template has that "
+                     "manufacturer byte)");
     return STATUS_REJECTED;
 }
 
