@@ -763,9 +763,10 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     add->density_option = cmd->add_option("--density", add->density, "Density, such as 256Mb");
     add->voltage_option = cmd->add_option("--io-voltage", add->io_voltage, "I/O voltage");
     add->die_option = cmd->add_option("--die", add->die, "Number of dies (default 1)");
-    add->dummy_option =
-        cmd->add_option("--dummy-cycles", add->dummy,
-                        "Dummy clock cycles of the fast read 0x0B (default: the vendor's, 8)");
+    add->dummy_option = cmd->add_option(
+        "--dummy-cycles", add->dummy,
+        "Dummy clock cycles of the fast read 0x0B (default: the vendor's, 8; 0 when no "
+        "vendor is known)");
     add->dummy_x4_option = cmd->add_option(
         "--dummy-cycles-x4", add->dummy_x4,
         "Dummy clock cycles of the quad I/O read 0xEB (default: the vendor's, 10 for Micron, "
