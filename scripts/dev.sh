@@ -32,7 +32,7 @@ deps() {  # deps [package...]: the given packages, default the build's own
         echo "Installing: ${missing[*]}" >&2
         local sudo=""
         [ "$(id -u)" -eq 0 ] || sudo="sudo"
-        $sudo apt-get update -qq
+        $sudo apt-get update -qq >&2
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
 }
@@ -50,7 +50,9 @@ case "$cmd" in
         deps ;;
     run)
         deps
-        build build/release -DCMAKE_BUILD_TYPE=Release -DVORN_BUILD_TESTS=OFF -DVORN_BUILD_BENCH=OFF
+        # stdout is the tool's alone (`run --json ...` must print a JSON document and nothing
+        # else), so the build reports on stderr.
+        build build/release -DCMAKE_BUILD_TYPE=Release -DVORN_BUILD_TESTS=OFF -DVORN_BUILD_BENCH=OFF >&2
         if [ $# -eq 0 ]; then set -- list; fi
         exec build/release/tools/vorn/vorn "$@" ;;
     test)

@@ -76,8 +76,8 @@ endif()
 string(REPLACE ";" " " sanitize_text "${sanitize_flags}")
 
 run("configuring the find_package consumer" 0 ${CMAKE_COMMAND} -S "${SOURCE_DIR}"
-    -B "${WORK_DIR}/build" -G "${GENERATOR}" "-DCMAKE_PREFIX_PATH=${prefix}"
-    "-DCMAKE_CXX_FLAGS=${sanitize_text}" "-DCMAKE_EXE_LINKER_FLAGS=${sanitize_text}")
+    -B "${WORK_DIR}/build" -G "${GENERATOR}" "-DCMAKE_PREFIX_PATH=${prefix}" -DCMAKE_CXX_STANDARD=11
+    "-DCMAKE_CXX_FLAGS=${sanitize_text} -pedantic-errors" "-DCMAKE_EXE_LINKER_FLAGS=${sanitize_text}")
 run("building the find_package consumer" 0 ${CMAKE_COMMAND} --build "${WORK_DIR}/build")
 run("running the find_package consumer" 0 ${env} "${WORK_DIR}/build/vorn_consumer" MT25QL128)
 expect_match("${last_output}" "device MT25QL128 id 0x20 0xBA 0x18 density 128Mb bytes 16777216"
@@ -91,7 +91,8 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "pkg-config does not know vorn")
 endif()
 separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
-run("building the pkg-config consumer" 0 c++ -std=c++17 ${sanitize_flags}
+# Its own standard first, as a build's flags usually come; vorn.pc's -std=c++17 follows.
+run("building the pkg-config consumer" 0 c++ -std=c++11 -pedantic-errors ${sanitize_flags}
     "${SOURCE_DIR}/main.cpp" -o "${WORK_DIR}/pc_consumer" ${pc_flags})
 run("running the pkg-config consumer" 0 ${env} "${WORK_DIR}/pc_consumer" MT25QL128)
 expect_match("${last_output}" "programmer ${prefix}/share/vorn/" "pkg-config consumer")

@@ -28,6 +28,28 @@ int vendor_index(const std::string& name) {
     return -1;
 }
 
+// The power-on dummy clocks of a vendor's parts (data/README.md, "Dummy clocks", from the
+// datasheets): the fast read 0x0B takes 8 on every shipped part; the quad I/O read 0xEB takes 10
+// on Micron parts and 6 on the others.
+struct DUMMY_DEFAULTS {
+    unsigned int fast_read;
+    unsigned int quad_io;
+};
+DUMMY_DEFAULTS vendor_dummy_defaults(VORN_PROG_FLOW_TEMPLATE vendor) {
+    return {8, vendor == VORN_PROG_FLOW_TEMPLATE_MICRON ? 10u : 6u};
+}
+
+// The vendor whose facts a new part takes: its vendor template's, else the one its
+// manufacturer byte names; -1 when neither is known.
+int facts_vendor(int template_vendor, const std::string& id) {
+    if (template_vendor >= 0) return template_vendor;
+    VORN_QSPI_FLASH probe("probe");
+    probe.set_parameter_value(VORN_FLASH_PARAM_ID, id);
+    const auto* profile = VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(
+        static_cast<unsigned char>(probe.get_id_in_dword(nullptr) & 0xFF));
+    return profile != nullptr ? static_cast<int>(profile->vendor) : -1;
+}
+
 std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* list) {
     std::vector<VORN_OPERATION*> out;
     if (list == nullptr) return out;
@@ -59,7 +81,8 @@ struct ADD_ARGS {
     unsigned int dummy_x4 = 0;
     std::string save_template;
     std::string to = "custom";
-    bool strict = false;
+    bool force = false;
+    bool sdmmc = false;
     CLI::Option* template_option = nullptr;
     CLI::Option* like_option = nullptr;
     CLI::Option* id_option = nullptr;
@@ -71,7 +94,68 @@ struct ADD_ARGS {
     CLI::Option* save_option = nullptr;
 };
 
+// An SD/MMC card: a name, a density and a voltage; no ID, dies or flows.
+int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
+    OUTPUT& output = session.output();
+    for (const CLI::Option* option :
+         {args.template_option, args.like_option, args.id_option, args.die_option,
+          args.dummy_option, args.dummy_x4_option, args.save_option})
+        if (option->count() > 0)
+            throw USAGE_ERROR("an SD/MMC card takes --density and --io-voltage only, not " +
+                              option->get_name());
+    if (args.density_option->count() == 0 || args.voltage_option->count() == 0)
+        throw USAGE_ERROR("--sdmmc needs --density and --io-voltage");
+    if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
+    const std::string dir = session.writable_dir(parse_db_dir(args.to));
+    session.want_sdmmc();
+    VORN_SDMMC_MGR* mgr = session.sdmmc();
+    if (mgr == nullptr) throw std::runtime_error("the SD/MMC manager is missing");
+    // The library reads SD/MMC user files only under this switch; a card saved without it
+    // would be written and never seen again.
+    if (!mgr->is_new_device_supported())
+        throw REFUSED(
+            "SD/MMC user devices are read only when the switch "
+            "pgm_enable_custom_sdmmc is on; set `pgm_enable_custom_sdmmc = on` in " +
+            cfg_get_switch_file() + " first");
+    const std::vector<VORN_MGR*> lists{mgr};
+    bool ok = true;
+    ok &= session.judge(
+        "device name", args.name,
+        [&](std::string* msg) { return mgr->device_name_is_valid(args.name, msg); }, lists);
+    ok &= session.judge(
+        "density", args.density,
+        [&](std::string* msg) { return mgr->device_density_is_valid(args.density, msg); }, lists);
+    ok &= session.judge(
+        "I/O voltage", args.io_voltage,
+        [&](std::string* msg) { return mgr->device_io_voltage_is_valid(args.io_voltage, msg); },
+        lists);
+    if (!ok) {
+        output.error("device '" + args.name + "' not added; nothing was saved");
+        return STATUS_REJECTED;
+    }
+    ensure_directory(dir);
+    VORN_FLASH* flash = mgr->create_flash(args.name);
+    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, args.io_voltage);
+    flash->set_density(args.density);
+    if (!mgr->update_db(flash, dir)) {
+        output.error("device '" + args.name + "' could not be saved in " + dir +
+                     "; nothing was saved");
+        return STATUS_REJECTED;
+    }
+    VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
+    const std::string file = device_file(mgr, saved);
+    output.out() << "Added SD/MMC device '" << args.name << "' to " << file << '\n';
+    output.data()["device"] = device_json(mgr, saved, false);
+    output.data()["file"] = file;
+    output.data()["template_file"] = nullptr;
+    output.data()["id_shared_with"] = json::array();
+    output.data()["id_lookup_returns"] = nullptr;
+    output.data()["flow_check"] = nullptr;
+    return STATUS_DONE;
+}
+
 int run_add(SESSION& session, const ADD_ARGS& args) {
+    if (args.sdmmc) return run_add_sdmmc(session, args);
     OUTPUT& output = session.output();
     const bool like = args.like_option->count() > 0;
     const bool saving_template = args.save_option->count() > 0;
@@ -132,7 +216,10 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     ok &= session.judge("device name", args.name, [&](std::string* msg) {
         return mgr->device_name_is_valid(args.name, msg);
     });
-    ok &= session.judge("device ID", id, [&](std::string* msg) {
+    // A typed ID is read as a person writes it; one copied from --like is the library's own.
+    const bool id_typed = args.id_option->count() > 0;
+    ok &= session.judge("device ID", id_typed ? args.id : id, [&](std::string* msg) {
+        if (id_typed && !typed_bytes(args.id, "Device ID", &id, msg)) return false;
         return mgr->device_id_is_valid(id, msg) && id_fits_lookup(id, msg);
     });
     ok &= session.judge("density", density, [&](std::string* msg) {
@@ -167,6 +254,17 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     int vendor = -1;
     if (!like) {
         vendor = vendor_index(flow_template);
+        const int facts = facts_vendor(vendor, id);
+        const bool dummy_given = args.dummy_option->count() > 0;
+        const bool dummy_x4_given = args.dummy_x4_option->count() > 0;
+        if (facts >= 0 && (!dummy_given || !dummy_x4_given)) {
+            const DUMMY_DEFAULTS defaults =
+                vendor_dummy_defaults(static_cast<VORN_PROG_FLOW_TEMPLATE>(facts));
+            if (!dummy_given) dummy = defaults.fast_read;
+            if (!dummy_x4_given) dummy_x4 = defaults.quad_io;
+            output.out() << "Dummy clock cycles " << dummy << ", x4 " << dummy_x4 << " (the "
+                         << VORN_PROG_FLOW_TEMPLATE_NAME[facts] << " defaults where not given)\n";
+        }
         if (vendor >= 0) {
             auto tpl = static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor);
             sfl = mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SFL);
@@ -212,13 +310,14 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     const std::string misfit = addressing_misfit(*flash, like ? args.like : flow_template);
     if (!misfit.empty()) warn(output, misfit);
     json flow_check;
-    const bool blocked = report_flow_check(output, *flash, args.strict, flow_check);
+    const bool blocked = report_flow_check(output, *flash, !args.force, flow_check);
     output.data()["flow_check"] = flow_check;
     if (blocked) {
         mgr->get_flash(args.name, true);  // the manager lets go of the record first
         delete flash;
         output.error("device '" + args.name +
-                     "' not added: its flows have error-level findings; nothing was saved");
+                     "' not added: its flows have error-level findings; nothing was saved "
+                     "(--force saves it anyway)");
         return STATUS_REJECTED;
     }
     // The device and its template are two saves: either may fail while the other succeeds
@@ -276,9 +375,114 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
 struct EDIT_ARGS {
     std::string name;
     std::string to;
-    bool strict = false;
+    bool force = false;
+    std::vector<std::string> sets;
     CLI::Option* to_option = nullptr;
 };
+
+// The fields `edit --set FIELD=VALUE` changes: the element of the device's file and the
+// validator that judges the value first (QSPI only unless `sdmmc`).
+struct SETTABLE {
+    const char* key;
+    const char* tag;
+    const char* field;  // as session.judge names it
+    bool sdmmc;
+};
+const SETTABLE SETTABLE_FIELDS[] = {
+    {"id", "DEVICE_ID", "device ID", false},
+    {"density", "DEVICE_DENSITY", "density", true},
+    {"io-voltage", "DEVICE_IO_VOLTAGE", "I/O voltage", true},
+    {"die", "TOTAL_DEVICE_DIE", "total dies", false},
+    {"dummy-cycles", "DUMMY_CLOCK_CYCLE", "dummy clock cycles", false},
+    {"dummy-cycles-x4", "DUMMY_CLOCK_CYCLE_X4", "dummy clock cycles x4", false},
+    {"template", "PROG_FLOW_TEMPLATE", "programming flow template", false},
+};
+
+std::string settable_keys() {
+    std::string keys;
+    for (const SETTABLE& f : SETTABLE_FIELDS)
+        keys += (keys.empty() ? "" : ", ") + std::string(f.key);
+    return keys;
+}
+
+// Judges one FIELD=VALUE with the library's validator; the value the file takes in `stored`.
+bool judge_setting(SESSION& session, VORN_MGR* mgr, const SETTABLE& f, const std::string& value,
+                   std::string* stored) {
+    *stored = value;
+    auto* qspi = dynamic_cast<VORN_QSPI_MGR*>(mgr);
+    auto number = [&](std::string* msg, unsigned int* out) {
+        const bool digits = !value.empty() && value.size() <= 9 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        if (digits) *out = static_cast<unsigned int>(std::stoul(value));
+        if (!digits && msg != nullptr)
+            *msg = std::string(f.key) + " '" + value + "' is not a number.";
+        return digits;
+    };
+    return session.judge(f.field, value,
+                         [&](std::string* msg) {
+                             const std::string key = f.key;
+                             unsigned int n = 0;
+                             if (key == "id")
+                                 return typed_bytes(value, "Device ID", stored, msg) &&
+                                        qspi->device_id_is_valid(*stored, msg) &&
+                                        id_fits_lookup(*stored, msg);
+                             if (key == "density") return mgr->device_density_is_valid(value, msg);
+                             if (key == "io-voltage")
+                                 return mgr->device_io_voltage_is_valid(value, msg);
+                             if (key == "die")
+                                 return number(msg, &n) && qspi->total_device_die_is_valid(n, msg);
+                             if (key == "template")
+                                 return qspi->prog_flow_template_is_valid(value, msg);
+                             return number(msg, &n) && qspi->dummy_clock_cycle_is_valid(n, msg);
+                         },
+                         {mgr});
+}
+
+std::string xml_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Applies every --set to the text of the device's file; false after showing every refusal.
+bool apply_settings(SESSION& session, VORN_MGR* mgr, const EDIT_ARGS& args, std::string& text) {
+    const bool sdmmc = dynamic_cast<VORN_QSPI_MGR*>(mgr) == nullptr;
+    bool ok = true;
+    for (const std::string& setting : args.sets) {
+        const size_t eq = setting.find('=');
+        const std::string key = setting.substr(0, eq);
+        const SETTABLE* field = nullptr;
+        for (const SETTABLE& f : SETTABLE_FIELDS)
+            if (key == f.key) field = &f;
+        if (eq == std::string::npos || field == nullptr)
+            throw USAGE_ERROR("--set takes FIELD=VALUE, FIELD one of " + settable_keys());
+        if (sdmmc && !field->sdmmc)
+            throw REFUSED("an SD/MMC device has no " + key + "; it takes density and io-voltage");
+        std::string stored;
+        if (!judge_setting(session, mgr, *field, setting.substr(eq + 1), &stored)) {
+            ok = false;
+            continue;
+        }
+        const std::string open = std::string("<") + field->tag + ">";
+        const std::string close = std::string("</") + field->tag + ">";
+        const size_t begin = text.find(open);
+        const size_t end = begin == std::string::npos ? begin : text.find(close, begin);
+        if (end == std::string::npos)
+            throw std::runtime_error(std::string("the device's file has no ") + field->tag);
+        text.replace(begin + open.size(), end - begin - open.size(), xml_escaped(stored));
+    }
+    if (!ok) session.output().error("device '" + args.name + "' not changed; nothing was saved");
+    return ok;
+}
 
 // A private directory for the file being edited, removed with everything in it unless the
 // text in it is to be kept.
@@ -385,7 +589,14 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     };
     USER_FILE checked;
     for (;;) {
-        const int status = run_editor(path);
+        if (!args.sets.empty()) {
+            std::string text = original;
+            if (!apply_settings(session, mgr, args, text)) return STATUS_REJECTED;
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out << text;
+            if (!out) throw REFUSED("cannot write the temporary file " + path);
+        }
+        const int status = args.sets.empty() ? run_editor(path) : 0;
         if (status != 0) {
             const std::string why = "the editor ended with status " + std::to_string(status);
             if (read_file(path) != original) return keep_text(why);
@@ -417,18 +628,25 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         if (checked.problems.empty()) break;
         report_file(std::cerr, checked);
         output.data()["problems"] = file_json(checked)["problems"];
+        if (!args.sets.empty()) {
+            output.error("device '" + args.name + "' not changed; nothing was saved");
+            return STATUS_REJECTED;
+        }
         if (!isatty(STDIN_FILENO) || !ask_again())
             return keep_text("the edit of '" + args.name + "' was rejected");
     }
 
     ensure_directory(dir);
     std::unique_ptr<VORN_FLASH> record = make_device(session, checked, checked.devices.front());
-    json flow_check;
-    const bool blocked = report_flow_check(output, *record, args.strict, flow_check);
+    // SD/MMC cards have no flows to check.
+    json flow_check = nullptr;
+    const bool blocked =
+        !checked.sdmmc && report_flow_check(output, *record, !args.force, flow_check);
     output.data()["flow_check"] = flow_check;
     if (blocked)
         return keep_text("the edit of '" + args.name +
-                         "' was rejected: its flows have error-level findings");
+                         "' was rejected: its flows have error-level findings (--force saves "
+                         "it anyway)");
     if (!mgr->update_db(record.release(), dir))
         return keep_text("device '" + args.name + "' could not be saved in " + dir);
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
@@ -539,20 +757,30 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     add->like_option =
         cmd->add_option("--like", add->like, "Existing device giving the flows and default values");
     add->template_option->excludes(add->like_option);
-    add->id_option = cmd->add_option("--id", add->id, "ID bytes, such as \"0x20 0xBA 0x19\"");
+    add->id_option = cmd->add_option("--id", add->id,
+                                     "ID bytes in the order the part sends them, such as "
+                                     "\"0x20 0xBA 0x19\", \"20 BA 19\" or \"20BA19\"");
     add->density_option = cmd->add_option("--density", add->density, "Density, such as 256Mb");
     add->voltage_option = cmd->add_option("--io-voltage", add->io_voltage, "I/O voltage");
     add->die_option = cmd->add_option("--die", add->die, "Number of dies (default 1)");
-    add->dummy_option =
-        cmd->add_option("--dummy-cycles", add->dummy, "Dummy clock cycles (default 0)");
-    add->dummy_x4_option = cmd->add_option("--dummy-cycles-x4", add->dummy_x4,
-                                           "Dummy clock cycles in x4 mode (default 0)");
+    add->dummy_option = cmd->add_option(
+        "--dummy-cycles", add->dummy,
+        "Dummy clock cycles of the fast read 0x0B (default: the vendor's, 8; 0 when no "
+        "vendor is known)");
+    add->dummy_x4_option = cmd->add_option(
+        "--dummy-cycles-x4", add->dummy_x4,
+        "Dummy clock cycles of the quad I/O read 0xEB (default: the vendor's, 10 for Micron, "
+        "6 for the others)");
     add->save_option = cmd->add_option("--save-template", add->save_template,
                                        "Also save the flows as a user template of this name");
     cmd->add_option("--to", add->to, "Directory to save in (default custom)")
         ->check(CLI::IsMember(dirs));
+    cmd->add_flag("--sdmmc", add->sdmmc,
+                  "Add an SD/MMC card (--density and --io-voltage only); needs the switch "
+                  "pgm_enable_custom_sdmmc on");
     cmd->footer(accepted_values_help());
-    cmd->add_flag("--strict", add->strict, "Refuse the device when its flow check finds an error");
+    cmd->add_flag("--force", add->force,
+                  "Save the device even when its flow check finds an error (refused otherwise)");
     commands.push_back({cmd, [add](SESSION& s) { return run_add(s, *add); }, true});
 
     auto edit = std::make_shared<EDIT_ARGS>();
@@ -565,7 +793,12 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                         "Directory to save in (default: where the device is; custom for "
                         "built-in devices)")
             ->check(CLI::IsMember(dirs));
-    cmd->add_flag("--strict", edit->strict, "Refuse the edit when its flow check finds an error");
+    cmd->add_flag("--force", edit->force,
+                  "Save the edit even when its flow check finds an error (refused otherwise)");
+    cmd->add_option("--set", edit->sets,
+                    "FIELD=VALUE: change one field without an editor (repeatable); FIELD is " +
+                        settable_keys() + " (SD/MMC devices: density, io-voltage)")
+        ->allow_extra_args(false);
     commands.push_back({cmd, [edit](SESSION& s) { return run_edit(s, *edit); }, true});
 
     auto del = std::make_shared<DELETE_ARGS>();

@@ -91,7 +91,7 @@ struct IMPORT_ARGS {
     std::vector<std::string> files;
     std::string to = "custom";
     bool replace = false;
-    bool strict = false;
+    bool force = false;
 };
 
 int run_import(SESSION& session, const IMPORT_ARGS& args) {
@@ -111,8 +111,16 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
     json files = json::array();
     session.qspi();  // the load's own report comes before the progress line
     {
-        PROGRESS progress(output, "checking", args.files.size());
+        // A file named twice is imported once.
+        std::vector<std::string> paths;
+        std::vector<std::string> seen;
         for (const std::string& path : args.files) {
+            if (std::find(seen.begin(), seen.end(), absolute_path(path)) != seen.end()) continue;
+            seen.push_back(absolute_path(path));
+            paths.push_back(path);
+        }
+        PROGRESS progress(output, "checking", paths.size());
+        for (const std::string& path : paths) {
             USER_FILE file = checker.check(path);
             if (file.root != nullptr && file_is_loaded(session, file.full_path))
                 file.problems.push_back(
@@ -129,6 +137,7 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
     }
     output.data()["files"] = files;
     output.data()["imported"] = json::array();
+    output.data()["unchanged"] = json::array();
     if (!ok) {
         output.error("nothing was imported");
         return STATUS_REJECTED;
@@ -143,25 +152,49 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
     };
     std::vector<PENDING> devices;
     std::vector<std::unique_ptr<VORN_FLASH>> templates;
+    // What the database holds already, identical, is left as it is: a repeated or interrupted
+    // import goes on with the rest.
+    json unchanged = json::array();
+    auto is_in = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
     for (const USER_FILE& file : checked) {
         VORN_MGR* mgr = file.sdmmc ? static_cast<VORN_MGR*>(session.sdmmc()) : session.qspi();
-        for (PGM_COMMON_XML_ELEMENT* flash : file.devices)
-            devices.push_back(PENDING{mgr, make_device(session, file, flash)});
-        for (PGM_COMMON_XML_ELEMENT* tmpl : file.templates)
-            templates.push_back(make_template_carrier(session, tmpl));
+        for (size_t i = 0; i < file.devices.size(); ++i) {
+            const std::string& name = file.device_names.at(i);
+            if (!is_in(file.unchanged_devices, name)) {
+                devices.push_back(PENDING{mgr, make_device(session, file, file.devices[i])});
+                continue;
+            }
+            const std::string where = mgr->get_flash_db_active_dir_map().at(name);
+            output.out() << "Unchanged device '" << printable(name) << "' in " << where << '\n';
+            unchanged.push_back(json{{"kind", "device"}, {"name", name}, {"file", where}});
+        }
+        for (size_t i = 0; i < file.templates.size(); ++i) {
+            const std::string& name = file.template_names.at(i);
+            if (!is_in(file.unchanged_templates, name)) {
+                templates.push_back(make_template_carrier(session, file.templates[i]));
+                continue;
+            }
+            const std::string where = session.qspi()->get_template_db_dir_map().at(name);
+            output.out() << "Unchanged template '" << printable(name) << "' in " << where << '\n';
+            unchanged.push_back(json{{"kind", "template"}, {"name", name}, {"file", where}});
+        }
     }
+    output.data()["unchanged"] = unchanged;
 
     json flow_checks = json::array();
     bool blocked = false;
     for (const PENDING& pending : devices) {
         if (pending.mgr != session.qspi()) continue;
         json check;
-        blocked = report_flow_check(output, *pending.record, args.strict, check) || blocked;
+        blocked = report_flow_check(output, *pending.record, !args.force, check) || blocked;
         flow_checks.push_back(check);
     }
     output.data()["flow_checks"] = flow_checks;
     if (blocked) {
-        output.error("nothing was imported: flows with error-level findings (--strict)");
+        output.error(
+            "nothing was imported: flows with error-level findings (--force imports them anyway)");
         return STATUS_REJECTED;
     }
 
@@ -211,6 +244,7 @@ struct EXPORT_ARGS {
     std::vector<std::string> templates;
     std::string output_file;
     bool per_file = false;
+    bool all = false;
     CLI::Option* output_option = nullptr;
 };
 
@@ -263,10 +297,22 @@ std::vector<std::string> unique(const std::vector<std::string>& names) {
 
 int run_export(SESSION& session, const EXPORT_ARGS& args) {
     OUTPUT& output = session.output();
-    const std::vector<std::string> names = unique(args.names);
-    const std::vector<std::string> templates = unique(args.templates);
+    if (args.all && !(args.names.empty() && args.templates.empty()))
+        throw USAGE_ERROR("export takes names or --all, not both");
+    std::vector<std::string> names = unique(args.names);
+    std::vector<std::string> templates = unique(args.templates);
+    if (args.all) {
+        // The user's own: every QSPI device a user file holds, and every user template.
+        VORN_QSPI_MGR* qspi = session.qspi();
+        for (const auto& entry : qspi->get_flash_map())
+            if (entry.second != nullptr && entry.second->get_flash_removable_permission())
+                names.push_back(entry.first);
+        templates = qspi->get_user_template_list();
+        if (names.empty() && templates.empty())
+            throw REFUSED("there are no user devices or user templates to export");
+    }
     if (names.empty() && templates.empty())
-        throw USAGE_ERROR("export needs device names or --template names");
+        throw USAGE_ERROR("export needs device names, --template names or --all");
     for (const auto& name : names)
         if (!session.name_is_safe(name, false)) return STATUS_REJECTED;
     for (const auto& name : templates)
@@ -361,8 +407,9 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
         ->check(CLI::IsMember(dirs));
     cmd->add_flag("--replace", import->replace,
                   "Replace devices of the same name (otherwise they are refused)");
-    cmd->add_flag("--strict", import->strict,
-                  "Import nothing when a device's flow check finds an error");
+    cmd->add_flag("--force", import->force,
+                  "Import even when a device's flow check finds an error (nothing is imported "
+                  "otherwise)");
     commands.push_back({cmd, [import](SESSION& s) { return run_import(s, *import); }, true});
 
     auto exp = std::make_shared<EXPORT_ARGS>();
@@ -373,6 +420,8 @@ void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     exp->output_option = cmd->add_option("-o,--output", exp->output_file,
                                          "File to write (default: stdout); with --per-file the "
                                          "directory to write into");
+    cmd->add_flag("--all", exp->all,
+                  "Every QSPI user device (custom and zentro directories) and every user template");
     cmd->add_flag("--per-file", exp->per_file,
                   "One file per device and per template, as the database names its own");
     commands.push_back({cmd, [exp](SESSION& s) { return run_export(s, *exp); }});

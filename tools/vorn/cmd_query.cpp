@@ -1,5 +1,6 @@
 // Read-only commands: list, show, find, templates, families, info.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 
@@ -36,12 +37,15 @@ struct LIST_ARGS {
     bool all = false;
     bool legacy = false;
     bool sdmmc = false;
+    std::string source;
     CLI::Option* family_option = nullptr;
     CLI::Option* scheme_option = nullptr;
 };
 
 int run_list(SESSION& session, const LIST_ARGS& args) {
     OUTPUT& output = session.output();
+    if (args.legacy && !args.source.empty())
+        throw USAGE_ERROR("--source picks database devices; legacy devices have none");
     if (args.sdmmc) session.want_sdmmc();
     session.prepare();
     VORN_MGR* mgr = args.sdmmc ? static_cast<VORN_MGR*>(session.sdmmc()) : session.qspi();
@@ -96,27 +100,31 @@ int run_list(SESSION& session, const LIST_ARGS& args) {
         for (const std::string& name : names) {
             auto it = mgr->get_flash_map().find(name);
             if (it == mgr->get_flash_map().end() || it->second == nullptr) continue;
+            if (!args.source.empty() && device_source(mgr, it->second) != args.source) continue;
             rows.push_back(device_row(mgr, it->second));
             devices.push_back(device_json(mgr, it->second, false));
         }
     }
+    const size_t shown = args.legacy ? names.size() : devices.size();
     json& data = output.data();
     data["database"] = args.sdmmc ? "sdmmc" : "qspi";
     data["list"] = args.legacy ? "legacy" : "devices";
     data["family"] = static_cast<int>(family);
     data["scheme"] = static_cast<int>(scheme);
     data["filtered"] = !args.all;
+    data["source"] = args.source.empty() ? json(nullptr) : json(args.source);
     data["devices"] = devices;
     data["total"] = total;
-    if (!names.empty()) print_table(output.out(), rows);
+    if (shown > 0) print_table(output.out(), rows);
     // On stderr, so that a script reading the table is not disturbed.
     if (!output.json_mode()) {
-        std::cerr << names.size() << " of " << total << (args.legacy ? " legacy " : " ") << database
+        const std::string only = args.source.empty() ? "" : ", " + args.source + " only";
+        std::cerr << shown << " of " << total << (args.legacy ? " legacy " : " ") << database
                   << " devices shown (";
         if (args.all)
-            std::cerr << "every device)\n";
+            std::cerr << "every device" << only << ")\n";
         else
-            std::cerr << "family " << family_label(family) << ", scheme " << scheme
+            std::cerr << "family " << family_label(family) << ", scheme " << scheme << only
                       << "; --all shows every device)\n";
     }
     return STATUS_DONE;
@@ -180,30 +188,77 @@ void print_found(SESSION& session, VORN_MGR* mgr, VORN_FLASH* flash,
     output.data()["also"] = also;
 }
 
+// An unknown part is most often a sibling of a known one: the same maker (first byte) and the
+// same capacity code (third byte), another memory type (second byte).
+int id_not_found(SESSION& session, const std::string& id, unsigned int value, unsigned int mask) {
+    OUTPUT& output = session.output();
+    output.error("no device with ID '" + id + "' (value " + hex(value) + ", mask " + hex(mask) +
+                 ")");
+    constexpr unsigned int MAKER_AND_CAPACITY = 0xFF00FF;
+    json neighbours = json::array();
+    std::vector<std::string> shown;
+    if ((mask & MAKER_AND_CAPACITY) == MAKER_AND_CAPACITY) {
+        VORN_QSPI_MGR* mgr = session.qspi();
+        for (const std::string& name : devices_answering(mgr, value, MAKER_AND_CAPACITY)) {
+            VORN_FLASH* flash = mgr->get_flash_map().at(name);
+            const std::string bytes = flash->get_parameter_value(VORN_FLASH_PARAM_ID);
+            shown.push_back(printable(name_cell(name)) + " (" + bytes + ")");
+            neighbours.push_back(json{{"name", name}, {"id", bytes}});
+        }
+    }
+    output.data()["neighbours"] = neighbours;
+    char bytes[80];
+    std::snprintf(bytes, sizeof bytes, "manufacturer byte 0x%02X and capacity byte 0x%02X",
+                  value & 0xFF, (value >> 16) & 0xFF);
+    if (!shown.empty())
+        output.error(std::string("devices with ") + bytes + ": " + join(shown, ", "));
+    else if ((mask & MAKER_AND_CAPACITY) == MAKER_AND_CAPACITY)
+        output.error(std::string("no device has ") + bytes + " either");
+    // The way in: the vendor template the manufacturer byte names, or a similar part's flows.
+    const auto* profile =
+        VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(static_cast<unsigned char>(value));
+    const std::string vendor =
+        profile != nullptr ? VORN_PROG_FLOW_TEMPLATE_NAME[profile->vendor] : "";
+    output.data()["vendor"] = vendor.empty() ? json(nullptr) : json(vendor);
+    if (!vendor.empty())
+        output.error("to add it: `vorn add NAME --template " + vendor + " --id \"" + id +
+                     "\" --density ... --io-voltage ...` (" + vendor +
+                     " makes parts of that manufacturer byte)");
+    else
+        output.error("to add it: `vorn add NAME --like DEVICE --id \"" + id +
+                     "\"` copies the flows of a similar part (no vendor template has that "
+                     "manufacturer byte)");
+    return STATUS_REJECTED;
+}
+
 int find_by_id(SESSION& session, const FIND_ARGS& args) {
     VORN_QSPI_MGR* mgr = session.qspi();
-    if (!session.judge("device ID", args.id,
-                       [&](std::string* msg) { return mgr->device_id_is_valid(args.id, msg); }))
+    std::string id;
+    if (!session.judge("device ID", args.id, [&](std::string* msg) {
+            return typed_bytes(args.id, "Device ID", &id, msg) && mgr->device_id_is_valid(id, msg);
+        }))
         return STATUS_REJECTED;
     std::string why;
-    if (!id_fits_lookup(args.id, &why)) throw REFUSED(why);
+    if (!id_fits_lookup(id, &why)) throw REFUSED(why);
     // The record's own conversion: first byte least significant, one 0xFF per byte given.
     VORN_QSPI_FLASH probe("probe");
-    probe.set_parameter_value(VORN_FLASH_PARAM_ID, args.id);
+    probe.set_parameter_value(VORN_FLASH_PARAM_ID, id);
     unsigned int mask = 0;
     const unsigned int value = probe.get_id_in_dword(&mask);
-    if (args.mask_option->count() > 0 && !byte_list_value(args.mask, &mask))
-        throw USAGE_ERROR("--mask takes 1 to 4 bytes like --id, such as \"0xFF 0xFF 0x00\"");
+    if (args.mask_option->count() > 0) {
+        std::string mask_bytes;
+        if (!typed_bytes(args.mask, "Mask", &mask_bytes, &why)) throw USAGE_ERROR(why);
+        if (!byte_list_value(mask_bytes, &mask))
+            throw USAGE_ERROR("--mask takes 1 to 4 bytes like --id, such as \"0xFF 0xFF 0x00\"");
+    }
     session.output().data()["query"] =
-        json{{"id", args.id},
+        json{{"id", id},
              {"value", value},
              {"mask", mask},
              {"mask_bytes", args.mask_option->count() > 0 ? json(args.mask) : json(nullptr)}};
 
     VORN_FLASH* flash = mgr->get_flash_with_id(value, mask);
-    if (flash == nullptr)
-        throw REFUSED("no device with ID '" + args.id + "' (value " + hex(value) + ", mask " +
-                      hex(mask) + ")");
+    if (flash == nullptr) return id_not_found(session, id, value, mask);
     std::vector<std::string> also;
     for (const std::string& name : devices_answering(mgr, value, mask))
         if (name != flash->get_name()) also.push_back(name);
@@ -473,6 +528,10 @@ void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     cmd->add_flag("--all", list->all, "Every device, without the family's voltage filter");
     cmd->add_flag("--legacy", list->legacy, "The legacy devices known to the programmer");
     cmd->add_flag("--sdmmc", list->sdmmc, "The SD/MMC database instead of the QSPI one");
+    cmd->add_option("--source", list->source,
+                    "Only devices from: built-in (the golden template), zentro (the programmer's "
+                    "xml/ folder) or custom (your custom directory)")
+        ->check(CLI::IsMember({"built-in", "zentro", "custom"}));
     commands.push_back({cmd, [list](SESSION& s) { return run_list(s, *list); }});
 
     auto show = std::make_shared<SHOW_ARGS>();
@@ -484,10 +543,13 @@ void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     auto find = std::make_shared<FIND_ARGS>();
     cmd = app.add_subcommand("find", "Find a device by its ID bytes, its density or its name");
     find->id_option = cmd->add_option(
-        "--id", find->id, "ID bytes as the database writes them, such as \"0x20 0xBA 0x19\"");
+        "--id", find->id,
+        "ID bytes in the order the part sends them, such as \"0x20 0xBA 0x19\", \"20 BA 19\" or "
+        "\"20BA19\"");
     find->mask_option = cmd->add_option(
         "--mask", find->mask,
-        "Bytes to compare, in the form of --id, such as \"0xFF 0xFF 0x00\" (default: all given)");
+        "Bytes to compare, in a form of --id, such as \"0xFF 0xFF 0x00\" or \"FFFF00\" (default: "
+        "all given)");
     find->density_option =
         cmd->add_option("--density", find->density, "Density such as 256Mb (QSPI) or 32GB");
     find->name_option = cmd->add_option("--name", find->name,

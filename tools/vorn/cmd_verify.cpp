@@ -88,7 +88,8 @@ struct VERIFY_ARGS {
 
 int run_verify(SESSION& session, const VERIFY_ARGS& args) {
     OUTPUT& output = session.output();
-    if (args.names.empty() == !args.all)
+    if (args.names.empty() && !args.all) throw USAGE_ERROR("verify needs device names or --all");
+    if (!args.names.empty() && args.all)
         throw USAGE_ERROR("verify takes device names or --all, not both");
     for (const std::string& name : args.names)
         if (!session.name_is_safe(name, false)) return STATUS_REJECTED;

@@ -5,6 +5,40 @@
 
 using namespace vorn_tool;
 
+namespace {
+
+// CLI11 answers a mistyped command with "A subcommand is required"; this names it instead.
+// Empty when every command word on the line is known.
+std::string unknown_command(CLI::App& app, int argc, char** argv) {
+    CLI::App* group = &app;
+    std::string path;
+    for (int i = 1; i < argc && !group->get_subcommands({}).empty(); ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") break;
+        if (arg == "--programmer-dir" || arg == "--custom-dir") {
+            ++i;  // the option's value is no command
+            continue;
+        }
+        if (!arg.empty() && arg[0] == '-') continue;
+        CLI::App* sub = nullptr;
+        std::vector<std::string> names;
+        for (CLI::App* known : group->get_subcommands({})) {
+            names.push_back(known->get_name());
+            if (known->check_name(arg)) sub = known;
+        }
+        if (sub == nullptr) {
+            const std::string guess = did_you_mean(closest_names(arg, names));
+            return "unknown command '" + path + arg + "'" + (guess.empty() ? ";" : guess) +
+                   " `vorn " + path + "--help` lists the commands";
+        }
+        path += arg + " ";
+        group = sub;
+    }
+    return "";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     OPTIONS options;
     CLI::App app{"vorn: look up, add, edit, check and export flash devices of the VORN database",
@@ -22,6 +56,10 @@ int main(int argc, char** argv) {
     app.add_flag("-v,--verbose", options.verbose, "Print the library's debug traces to stderr");
     app.footer(
         "Exit status: 0 done, 1 rejected or not found, 2 usage, 3 internal error.\n"
+        "SD/MMC cards: the switch pgm_enable_sdmmc turns their database on and "
+        "pgm_enable_custom_sdmmc their user files;\n"
+        "switches are `name = on` lines in $VORN_INI (default ~/.config/vorn/vorn.ini; `vorn info` "
+        "shows it).\n"
         "Run `vorn COMMAND --help` for the options of a command.");
 
     std::vector<COMMAND> commands;
@@ -31,6 +69,11 @@ int main(int argc, char** argv) {
     add_config_commands(app, commands);
     add_verify_commands(app, commands);
 
+    const std::string unknown = unknown_command(app, argc, argv);
+    if (!unknown.empty()) {
+        std::cerr << "vorn: " << unknown << '\n';
+        return STATUS_USAGE;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

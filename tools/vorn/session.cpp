@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
+#include <sstream>
 
 #include "vorn_tool.h"
 
@@ -18,9 +21,12 @@ namespace {
 constexpr size_t MAX_NAME_LENGTH = 128;
 constexpr size_t MAX_LOOKUP_ID_BYTES = 4;  // get_id_in_dword reads four bytes
 
-const char* const ID_FORMAT =
+const char* const FILE_ID_FORMAT =
     "1 to 4 bytes separated by spaces, each 0x and one or two hexadecimal digits or a number "
     "up to 255, such as \"0xEF 0x40 0x18\"";
+const char* const ID_FORMAT =
+    "1 to 4 bytes in hexadecimal, every byte with 0x or none: \"0xEF 0x40 0x18\", \"EF 40 18\" "
+    "or \"EF4018\"";
 
 // Names that could leave the directory they are meant for, or mean nothing as a file name.
 bool name_is_unsafe(const std::string& name) {
@@ -48,33 +54,66 @@ std::string templates_accepted(const std::vector<VORN_MGR*>& managers) {
     return "accepted templates: " + join(names, ", ");
 }
 
+// The library's name alphabet, and the nearest name in it: each run of other characters
+// becomes one underscore (W25Q128JV-IM -> W25Q128JV_IM). Empty for a name refused for another
+// reason, such as one that is taken.
+std::string names_accepted(const std::vector<VORN_MGR*>& managers, const std::string& name) {
+    VORN_MGR* mgr = managers.front();
+    std::string copy = name;
+    if (mgr->is_valid_name(copy)) return "";
+    std::string nearest;
+    for (char c : name) {
+        std::string one(1, c);
+        if (mgr->is_valid_name(one))
+            nearest += c;
+        else if (!nearest.empty() && nearest.back() != '_')
+            nearest += '_';
+    }
+    while (!nearest.empty() && nearest.back() == '_') nearest.pop_back();
+    std::string text = "accepted names: letters, digits and underscores, except \"db\"";
+    copy = nearest;
+    if (mgr->is_valid_name(copy)) text += ", such as " + nearest;
+    return text;
+}
+
 // What each typed field accepts; fields not named here have no list to offer.
 struct ACCEPTED {
     const char* field;
-    std::string (*describe)(const std::vector<VORN_MGR*>& managers);
+    std::string (*describe)(const std::vector<VORN_MGR*>& managers, const std::string& value);
 };
 const ACCEPTED ACCEPTED_VALUES[] = {
+    {"device name", names_accepted},
+    {"template name", names_accepted},
     {"device ID",
-     [](const std::vector<VORN_MGR*>&) {
+     [](const std::vector<VORN_MGR*>&, const std::string&) {
          return "accepted device IDs: " + std::string(ID_FORMAT);
      }},
+    {"device ID in a file",
+     [](const std::vector<VORN_MGR*>&, const std::string&) {
+         return "accepted device IDs: " + std::string(FILE_ID_FORMAT);
+     }},
     {"density",
-     [](const std::vector<VORN_MGR*>& m) {
+     [](const std::vector<VORN_MGR*>& m, const std::string&) {
          return "accepted densities: " +
                 join(choices_of(m, &VORN_MGR::get_device_density_list), ", ");
      }},
     {"I/O voltage",
-     [](const std::vector<VORN_MGR*>& m) {
+     [](const std::vector<VORN_MGR*>& m, const std::string&) {
          return "accepted I/O voltages: " +
                 join(choices_of(m, &VORN_MGR::get_device_io_voltage_list), ", ");
      }},
-    {"total dies",
-     [](const std::vector<VORN_MGR*>&) { return std::string("accepted dies: 1 or more"); }},
+    {"total dies", [](const std::vector<VORN_MGR*>&,
+                      const std::string&) { return std::string("accepted dies: 1 or more"); }},
     {"dummy clock cycles",
-     [](const std::vector<VORN_MGR*>&) { return std::string("accepted dummy cycles: 0 to 15"); }},
+     [](const std::vector<VORN_MGR*>&, const std::string&) {
+         return std::string("accepted dummy cycles: 0 to 15");
+     }},
     {"dummy clock cycles x4",
-     [](const std::vector<VORN_MGR*>&) { return std::string("accepted dummy cycles: 0 to 15"); }},
-    {"programming flow template", templates_accepted},
+     [](const std::vector<VORN_MGR*>&, const std::string&) {
+         return std::string("accepted dummy cycles: 0 to 15");
+     }},
+    {"programming flow template",
+     [](const std::vector<VORN_MGR*>& m, const std::string&) { return templates_accepted(m); }},
 };
 
 // The user files a loader reads from `dir`: "pgm_flash_*.xml" but the golden templates.
@@ -111,9 +150,10 @@ std::string directory_of(const std::string& path) {
     return absolute_dir(fs::path(absolute_path(path)).parent_path().string());
 }
 
-std::string accepted_values(const std::string& field, const std::vector<VORN_MGR*>& choices) {
+std::string accepted_values(const std::string& field, const std::string& value,
+                            const std::vector<VORN_MGR*>& choices) {
     for (const ACCEPTED& entry : ACCEPTED_VALUES)
-        if (field == entry.field) return entry.describe(choices);
+        if (field == entry.field) return entry.describe(choices, value);
     return "";
 }
 
@@ -122,9 +162,10 @@ std::string accepted_values_help() {
                                              std::end(VORN_QSPI_DENSITY));
     const std::vector<std::string> voltages(std::begin(VORN_QSPI_IO_VOLTAGE),
                                             std::end(VORN_QSPI_IO_VOLTAGE));
-    return "Accepted values:\n  --id            " + std::string(ID_FORMAT) +
-           "\n  --density       " + join(densities, ", ") + "\n  --io-voltage    " +
-           join(voltages, ", ") +
+    return "Accepted values:\n  NAME            letters, digits and underscores, except \"db\" "
+           "(also --save-template)\n  --id            " +
+           std::string(ID_FORMAT) + "\n  --density       " + join(densities, ", ") +
+           "\n  --io-voltage    " + join(voltages, ", ") +
            "\n  --die           1 or more\n  --dummy-cycles  0 to 15 (also --dummy-cycles-x4)";
 }
 
@@ -140,6 +181,46 @@ bool id_fits_lookup(const std::string& id, std::string* why) {
                " bytes; a lookup by ID reads only the first " +
                std::to_string(MAX_LOOKUP_ID_BYTES) + ", so the others would be lost.";
     return false;
+}
+
+bool typed_bytes(const std::string& typed, const std::string& what, std::string* bytes,
+                 std::string* why) {
+    std::vector<std::string> tokens;
+    std::istringstream in(typed);
+    for (std::string token; in >> token;) tokens.push_back(token);
+    auto prefixed = [](const std::string& token) {
+        return token.size() >= 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
+    };
+    const auto with_0x = std::count_if(tokens.begin(), tokens.end(), prefixed);
+    // Already the library's form, or nothing: the library's validator judges it as typed.
+    if (tokens.empty() || static_cast<size_t>(with_0x) == tokens.size()) {
+        *bytes = typed;
+        return true;
+    }
+    auto refuse = [&](const std::string& reason) {
+        if (why != nullptr) *why = what + " '" + typed + "' " + reason;
+        return false;
+    };
+    // "0xC2 20 18" would read 20 and 18 as decimal numbers: say so rather than guess.
+    if (with_0x > 0)
+        return refuse("mixes bytes written with 0x and without; write every byte the same way.");
+    // "C22018": one run of digit pairs.
+    if (tokens.size() == 1 && tokens[0].size() > 2 && tokens[0].size() % 2 == 0) {
+        const std::string run = tokens[0];
+        tokens.clear();
+        for (size_t i = 0; i < run.size(); i += 2) tokens.push_back(run.substr(i, 2));
+    }
+    std::string out;
+    for (const std::string& token : tokens) {
+        if (token.size() > 2 ||
+            token.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return refuse("is not a list of bytes in hexadecimal.");
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "0x%02lX", std::strtoul(token.c_str(), nullptr, 16));
+        out += (out.empty() ? "" : " ") + std::string(buffer);
+    }
+    *bytes = out;
+    return true;
 }
 
 bool byte_list_value(const std::string& text, unsigned int* value) {
@@ -358,7 +439,7 @@ bool SESSION::judge(const std::string& field, const std::string& value,
         return true;
     }
     const std::vector<VORN_MGR*> lists = choices.empty() ? std::vector<VORN_MGR*>{qspi()} : choices;
-    m_output.reject(field, value, records, explanation, accepted_values(field, lists));
+    m_output.reject(field, value, records, explanation, accepted_values(field, value, lists));
     return false;
 }
 

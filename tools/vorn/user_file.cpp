@@ -1,5 +1,6 @@
 // Checking user files with the library's own validators, and turning checked entries into
 // records that update_db and update_template_db can save.
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -125,7 +126,8 @@ USER_FILE_CHECKER::USER_FILE_CHECKER(SESSION& session, CHECK_POLICY policy)
     : m_session(session), m_policy(std::move(policy)) {}
 
 bool USER_FILE_CHECKER::judge(USER_FILE& file, int line,
-                              const std::function<bool(std::string*)>& check) {
+                              const std::function<bool(std::string*)>& check,
+                              const ACCEPTED_FIELD& field) {
     std::string explanation;
     bool ok = false;
     std::vector<MSG_RECORD> records;
@@ -142,6 +144,8 @@ bool USER_FILE_CHECKER::judge(USER_FILE& file, int line,
     for (const auto& record : records)
         file.problems.push_back(
             PROBLEM{line, record.severity, record.id, record.name, record.text});
+    if (field.name != nullptr)
+        file.problems.back().accepted = accepted_values(field.name, field.value, {field.mgr});
     return false;
 }
 
@@ -225,12 +229,55 @@ USER_FILE USER_FILE_CHECKER::check(const std::string& path) {
             check_qspi_device(file, flash);
     }
     for (PGM_COMMON_XML_ELEMENT* tmpl : file.templates) check_template(file, tmpl);
+    settle_repeats(file);
     return file;
 }
 
+void USER_FILE_CHECKER::settle_repeats(USER_FILE& file) {
+    std::vector<REPEAT> repeats;
+    repeats.swap(m_repeats);
+    // Only a file whose one problem is names the database holds can be compared: every other
+    // value must be valid before its records can be built.
+    if (repeats.empty() || file.problems.size() != repeats.size()) return;
+    VORN_QSPI_MGR* qspi = m_session.qspi();
+    auto same = [&](const REPEAT& repeat) {
+        if (repeat.is_template) {
+            std::string name = repeat.name;
+            const std::unique_ptr<VORN_FLASH> carrier =
+                make_template_carrier(m_session, repeat.element);
+            return flows_json(carrier->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                              carrier->get_operation_list(VORN_PROG_FLOW_TYPE_SDM)) ==
+                   flows_json(
+                       qspi->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SFL),
+                       qspi->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SDM));
+        }
+        const std::unique_ptr<VORN_FLASH> record = make_device(m_session, file, repeat.element);
+        auto text = [&](VORN_FLASH* flash) {
+            std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+                repeat.mgr->create_xml_object_with_flash_list({flash}));
+            return PGM_COMMON_XML::write_xml_string(root.get());
+        };
+        return text(record.get()) == text(repeat.mgr->get_flash_map().at(repeat.name));
+    };
+    // Back to front, so that the positions of the ones still to come stay put.
+    for (auto it = repeats.rbegin(); it != repeats.rend(); ++it) {
+        if (!same(*it)) continue;
+        file.problems.erase(file.problems.begin() + static_cast<long>(it->problem));
+        if (it->note >= 0) file.notes.erase(file.notes.begin() + it->note);
+        (it->is_template ? file.unchanged_templates : file.unchanged_devices).push_back(it->name);
+    }
+    std::reverse(file.unchanged_devices.begin(), file.unchanged_devices.end());
+    std::reverse(file.unchanged_templates.begin(), file.unchanged_templates.end());
+    for (const std::string& name : file.unchanged_devices)
+        file.notes.push_back("device '" + name + "' is in the database already, unchanged");
+    for (const std::string& name : file.unchanged_templates)
+        file.notes.push_back("user template '" + name + "' is in the database already, unchanged");
+}
+
 void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name,
-                                          int line) {
-    const std::string here = file.path + ":" + std::to_string(line);
+                                          int line, PGM_COMMON_XML_ELEMENT* element) {
+    const SEEN here{file.path + ":" + std::to_string(line),
+                    file.full_path + ":" + std::to_string(line)};
     auto duplicate = [&](const std::string& dir) {
         judge(file, line, [&](std::string* msg) {
             MSG_E* e = MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(name, dir);
@@ -241,17 +288,18 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
         });
     };
     auto seen = m_seen_devices.find(name);
-    if (seen != m_seen_devices.end()) {
-        duplicate(directory_of(file.full_path));
-        file.notes.push_back("device '" + name + "' is also defined at " + seen->second);
-    } else {
+    if (seen == m_seen_devices.end()) {
         m_seen_devices[name] = here;
+    } else if (seen->second.origin != here.origin) {
+        duplicate(directory_of(file.full_path));
+        file.notes.push_back("device '" + name + "' is also defined at " + seen->second.where);
     }
     auto tmpl = m_seen_templates.find(name);
     if (tmpl != m_seen_templates.end())
-        file.problems.push_back(PROBLEM{
-            line, 0, 0, "",
-            "device name '" + name + "' is also the name of the user template at " + tmpl->second});
+        file.problems.push_back(PROBLEM{line, 0, 0, "",
+                                        "device name '" + name +
+                                            "' is also the name of the user template at " +
+                                            tmpl->second.where});
     if (name.size() > MAX_NAME_LENGTH) {
         file.problems.push_back(
             PROBLEM{line, 0, 0, "",
@@ -263,7 +311,8 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
     const bool exists = mgr->device_exist_in_db(name, true);
     if (!exists || !mgr->is_valid_name(copy) || mgr->is_golden_template_name(copy) ||
         mgr->device_is_legacy(name, true)) {
-        judge(file, line, [&](std::string* msg) { return mgr->device_name_is_valid(name, msg); });
+        judge(file, line, [&](std::string* msg) { return mgr->device_name_is_valid(name, msg); },
+              {"device name", name, mgr});
         return;
     }
     // A device of that name is loaded already.
@@ -300,8 +349,11 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
         file.notes.push_back("device '" + name + "' replaces the one of " + where);
         return;
     }
-    // check and import agree: a name the database holds is refused until --replace says so.
+    // check and import agree: a name the database holds is refused until --replace says so,
+    // unless the device is the very same (settle_repeats).
     const bool same_domain = m_policy.target == DB_DIR::CUSTOM ? in_custom : in_zentro;
+    m_repeats.push_back(REPEAT{name, element, mgr, false, file.problems.size(),
+                               static_cast<long>(file.notes.size())});
     if (same_domain)
         duplicate(target_dir);
     else
@@ -310,20 +362,24 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
     file.notes.push_back("with --replace, device '" + name + "' replaces the one of " + where);
 }
 
-void USER_FILE_CHECKER::check_template_name(USER_FILE& file, const std::string& name, int line) {
+void USER_FILE_CHECKER::check_template_name(USER_FILE& file, const std::string& name, int line,
+                                            PGM_COMMON_XML_ELEMENT* element) {
     VORN_QSPI_MGR* mgr = m_session.qspi();
-    const std::string here = file.path + ":" + std::to_string(line);
+    const SEEN here{file.path + ":" + std::to_string(line),
+                    file.full_path + ":" + std::to_string(line)};
     auto seen = m_seen_templates.find(name);
-    if (seen != m_seen_templates.end())
-        file.problems.push_back(PROBLEM{
-            line, 0, 0, "", "user template '" + name + "' is also defined at " + seen->second});
-    else
+    if (seen == m_seen_templates.end())
         m_seen_templates[name] = here;
+    else if (seen->second.origin != here.origin)
+        file.problems.push_back(
+            PROBLEM{line, 0, 0, "",
+                    "user template '" + name + "' is also defined at " + seen->second.where});
     auto device = m_seen_devices.find(name);
     if (device != m_seen_devices.end())
-        file.problems.push_back(PROBLEM{
-            line, 0, 0, "",
-            "template name '" + name + "' is also the name of the device at " + device->second});
+        file.problems.push_back(PROBLEM{line, 0, 0, "",
+                                        "template name '" + name +
+                                            "' is also the name of the device at " +
+                                            device->second.where});
     if (name.size() > MAX_NAME_LENGTH) {
         file.problems.push_back(PROBLEM{
             line, 0, 0, "",
@@ -336,7 +392,10 @@ void USER_FILE_CHECKER::check_template_name(USER_FILE& file, const std::string& 
     if (existing != files.end() && absolute_path(existing->second) == file.full_path &&
         mgr->is_valid_name(copy) && !mgr->is_golden_template_name(copy))
         return;  // this very file defines it
-    judge(file, line, [&](std::string* msg) { return mgr->template_name_is_valid(name, msg); });
+    if (existing != files.end() && mgr->is_valid_name(copy) && !mgr->is_golden_template_name(copy))
+        m_repeats.push_back(REPEAT{name, element, mgr, true, file.problems.size(), -1});
+    judge(file, line, [&](std::string* msg) { return mgr->template_name_is_valid(name, msg); },
+          {"template name", name, mgr});
 }
 
 void USER_FILE_CHECKER::check_qspi_device(USER_FILE& file, PGM_COMMON_XML_ELEMENT* flash) {
@@ -348,27 +407,35 @@ void USER_FILE_CHECKER::check_qspi_device(USER_FILE& file, PGM_COMMON_XML_ELEMEN
     }
     const std::string name = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
     file.device_names.push_back(name);
-    check_device_name(file, mgr, name, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_NAME));
+    check_device_name(file, mgr, name, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_NAME), flash);
 
     const std::string id = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_ID);
-    judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_ID), [&](std::string* msg) {
-        return mgr->device_id_is_valid(id, msg) && id_fits_lookup(id, msg);
-    });
+    judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_ID),
+          [&](std::string* msg) {
+              return mgr->device_id_is_valid(id, msg) && id_fits_lookup(id, msg);
+          },
+          {"device ID in a file", id, mgr});
     const std::string voltage = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE);
     judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE),
-          [&](std::string* msg) { return mgr->device_io_voltage_is_valid(voltage, msg); });
+          [&](std::string* msg) { return mgr->device_io_voltage_is_valid(voltage, msg); },
+          {"I/O voltage", voltage, mgr});
     const std::string density = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_DENSITY);
     judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_DENSITY),
-          [&](std::string* msg) { return mgr->device_density_is_valid(density, msg); });
+          [&](std::string* msg) { return mgr->device_density_is_valid(density, msg); },
+          {"density", density, mgr});
 
     struct NUMBER {
         PGM_COMMON_XML_ENUM tag;
         bool (VORN_QSPI_MGR::*check)(unsigned int, std::string*);
+        const char* field;
     };
     const NUMBER numbers[3] = {
-        {PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, &VORN_QSPI_MGR::total_device_die_is_valid},
-        {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, &VORN_QSPI_MGR::dummy_clock_cycle_is_valid},
-        {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, &VORN_QSPI_MGR::dummy_clock_cycle_is_valid}};
+        {PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, &VORN_QSPI_MGR::total_device_die_is_valid,
+         "total dies"},
+        {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, &VORN_QSPI_MGR::dummy_clock_cycle_is_valid,
+         "dummy clock cycles"},
+        {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, &VORN_QSPI_MGR::dummy_clock_cycle_is_valid,
+         "dummy clock cycles x4"}};
     for (const NUMBER& number : numbers) {
         unsigned int value = 0;
         const int line = line_of(info, number.tag);
@@ -377,7 +444,8 @@ void USER_FILE_CHECKER::check_qspi_device(USER_FILE& file, PGM_COMMON_XML_ELEMEN
                 PROBLEM{line, 0, 0, "", std::string(tag_name(number.tag)) + " is not a number"});
             continue;
         }
-        judge(file, line, [&](std::string* msg) { return (mgr->*number.check)(value, msg); });
+        judge(file, line, [&](std::string* msg) { return (mgr->*number.check)(value, msg); },
+              {number.field, std::to_string(value), mgr});
     }
     check_flows(file, flash);
 }
@@ -391,19 +459,21 @@ void USER_FILE_CHECKER::check_sdmmc_device(USER_FILE& file, PGM_COMMON_XML_ELEME
     }
     const std::string name = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
     file.device_names.push_back(name);
-    check_device_name(file, mgr, name, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_NAME));
+    check_device_name(file, mgr, name, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_NAME), flash);
     const std::string voltage = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE);
     judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE),
-          [&](std::string* msg) { return mgr->device_io_voltage_is_valid(voltage, msg); });
+          [&](std::string* msg) { return mgr->device_io_voltage_is_valid(voltage, msg); },
+          {"I/O voltage", voltage, mgr});
     const std::string density = leaf_text(info, PGM_COMMON_XML_ENUM_DEVICE_DENSITY);
     judge(file, line_of(info, PGM_COMMON_XML_ENUM_DEVICE_DENSITY),
-          [&](std::string* msg) { return mgr->device_density_is_valid(density, msg); });
+          [&](std::string* msg) { return mgr->device_density_is_valid(density, msg); },
+          {"density", density, mgr});
 }
 
 void USER_FILE_CHECKER::check_template(USER_FILE& file, PGM_COMMON_XML_ELEMENT* tmpl) {
     const std::string name = leaf_text(tmpl, PGM_COMMON_XML_ENUM_TEMPLATE_NAME);
     file.template_names.push_back(name);
-    check_template_name(file, name, line_of(tmpl, PGM_COMMON_XML_ENUM_TEMPLATE_NAME));
+    check_template_name(file, name, line_of(tmpl, PGM_COMMON_XML_ENUM_TEMPLATE_NAME), tmpl);
     check_flows(file, tmpl);
 }
 
@@ -508,7 +578,8 @@ json problems_json(const std::vector<PROBLEM>& problems) {
                                                             : "problem"},
                            {"id", p.id},
                            {"name", p.name},
-                           {"text", p.text}});
+                           {"text", p.text},
+                           {"accepted", p.accepted.empty() ? json(nullptr) : json(p.accepted)}});
     }
     return out;
 }
@@ -532,9 +603,9 @@ json file_json(const USER_FILE& file) {
 void report_file(std::ostream& out, const USER_FILE& file) {
     const std::string path = printable(file.path);
     for (const PROBLEM& p : file.problems) {
-        out << path;
-        if (p.line > 0) out << ':' << p.line;
-        out << ": " << printable(problem_text(p)) << '\n';
+        const std::string where = path + (p.line > 0 ? ":" + std::to_string(p.line) : "");
+        out << where << ": " << printable(problem_text(p)) << '\n';
+        if (!p.accepted.empty()) out << where << ": " << p.accepted << '\n';
     }
     for (const std::string& note : file.notes) out << path << ": note: " << printable(note) << '\n';
     if (file.problems.empty()) {

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -241,13 +242,21 @@ class SESSION {
 };
 
 // The values a field of a typed device accepts, as one line ("accepted densities: 1Mb, ...");
-// empty for fields without a list. `choices` are the managers whose lists apply.
-std::string accepted_values(const std::string& field, const std::vector<VORN_MGR*>& choices);
+// empty for fields without a list. `value` is the refused value (a name's nearest valid form
+// is offered); `choices` are the managers whose lists apply.
+std::string accepted_values(const std::string& field, const std::string& value,
+                            const std::vector<VORN_MGR*>& choices);
 // The same for `vorn add --help`, from the QSPI family's own lists.
 std::string accepted_values_help();
 // A device ID the library accepts may still have more bytes than a lookup by ID reads (four);
 // the fifth would be dropped without a word, so the tool refuses it.
 bool id_fits_lookup(const std::string& id, std::string* why);
+// ID bytes as a person types them ("C2 20 18", "C22018", "0xC2 0x20 0x18") in the library's
+// form ("0xC2 0x20 0x18"); bytes without 0x are hexadecimal. A mix of bytes with and without 0x,
+// or bare text that is no hexadecimal bytes, is refused with `why` ("<what> '<typed>' ...").
+// Anything all in 0x form, or blank, is given back as typed for the library to judge.
+bool typed_bytes(const std::string& typed, const std::string& what, std::string* bytes,
+                 std::string* why);
 // Turns a byte list such as "0xFF 0xFF 0x00" into a lookup value, first byte least
 // significant, as device IDs are stored; false when it is not a byte list of 1 to 4 bytes.
 bool byte_list_value(const std::string& text, unsigned int* value);
@@ -293,11 +302,19 @@ std::string hex(unsigned long long value);
 // ---- user files ------------------------------------------------------------------------------
 
 struct PROBLEM {
+    PROBLEM() = default;
+    PROBLEM(int line_, char severity_, unsigned id_, std::string name_, std::string text_)
+        : line(line_),
+          severity(severity_),
+          id(id_),
+          name(std::move(name_)),
+          text(std::move(text_)) {}
     int line = 0;
     char severity = 0;  // 'W' or 'E' for library messages
     unsigned id = 0;    // the library message's identifier; 0 for the tool's own findings
     std::string name;
     std::string text;
+    std::string accepted;  // what the field takes ("accepted densities: ..."), or ""
 };
 
 struct USER_FILE {
@@ -311,6 +328,9 @@ struct USER_FILE {
     std::vector<std::string> template_names;
     std::vector<PROBLEM> problems;
     std::vector<std::string> notes;
+    // Names the database holds already, exactly as this file has them: nothing to save.
+    std::vector<std::string> unchanged_devices;
+    std::vector<std::string> unchanged_templates;
 };
 
 // How names in a file are judged against the loaded database.
@@ -324,6 +344,13 @@ struct CHECK_POLICY {
     // A name the database holds already is a problem, unless the older device is to be
     // replaced; `check --replace` judges as `import --replace` would.
     bool replace = false;
+};
+
+// A typed field of a user file whose refusal also shows what it accepts (see accepted_values).
+struct ACCEPTED_FIELD {
+    const char* name = nullptr;
+    std::string value;
+    VORN_MGR* mgr = nullptr;
 };
 
 // Judges user files with the library's validators: schema, every device value, every action
@@ -340,15 +367,36 @@ class USER_FILE_CHECKER {
     void check_template(USER_FILE& file, PGM_COMMON_XML_ELEMENT* tmpl);
     void check_flows(USER_FILE& file, PGM_COMMON_XML_ELEMENT* owner);
     void check_action(USER_FILE& file, PGM_COMMON_XML_ELEMENT* action);
-    void check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name, int line);
-    void check_template_name(USER_FILE& file, const std::string& name, int line);
+    void check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name, int line,
+                           PGM_COMMON_XML_ELEMENT* element);
+    void check_template_name(USER_FILE& file, const std::string& name, int line,
+                             PGM_COMMON_XML_ELEMENT* element);
+    // A name the database holds, refused as a problem at `problem` (with the note at `note`, or
+    // -1) until settle_repeats finds the entry identical to the database's.
+    struct REPEAT {
+        std::string name;
+        PGM_COMMON_XML_ELEMENT* element;
+        VORN_MGR* mgr;
+        bool is_template;
+        size_t problem;
+        long note;
+    };
+    void settle_repeats(USER_FILE& file);
     // Runs a validator; a rejection becomes a problem at `line`.
-    bool judge(USER_FILE& file, int line, const std::function<bool(std::string*)>& check);
+    bool judge(USER_FILE& file, int line, const std::function<bool(std::string*)>& check,
+               const ACCEPTED_FIELD& field = {});
 
     SESSION& m_session;
     CHECK_POLICY m_policy;
-    std::map<std::string, std::string> m_seen_devices;    // name -> "file:line"
-    std::map<std::string, std::string> m_seen_templates;  // name -> "file:line"
+    // Where a name was first defined: as shown ("file:line"), and as the absolute path and
+    // line, so that a file named twice is not a duplicate of itself.
+    struct SEEN {
+        std::string where;
+        std::string origin;
+    };
+    std::map<std::string, SEEN> m_seen_devices;
+    std::map<std::string, SEEN> m_seen_templates;
+    std::vector<REPEAT> m_repeats;  // of the file being checked
 };
 
 // Whether the document's root element is SDMMC_FLASH; read before the database loads so
