@@ -138,6 +138,7 @@ int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
     flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, args.io_voltage);
     flash->set_density(args.density);
     if (!mgr->update_db(flash, dir)) {
+        session.explain_files_not_loaded(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
         output.error("device '" + args.name + "' could not be saved in " + dir +
                      "; nothing was saved");
         return STATUS_REJECTED;
@@ -333,6 +334,7 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     if (!device_saved) {
         // An add that did not add its device leaves nothing behind, its template included.
         if (template_saved) mgr->delete_template(args.save_template);
+        session.explain_files_not_loaded(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
         output.error("device '" + args.name + "' could not be saved in " + dir +
                      "; nothing was saved");
         return STATUS_REJECTED;
@@ -363,6 +365,8 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                      << '\n';
         data["template_file"] = template_file->second;
     } else if (saving_template) {
+        session.explain_files_not_loaded(
+            mgr, {dir + "pgm_flash_template_" + args.save_template + ".xml"});
         output.error("template '" + args.save_template + "' could not be saved in " + dir +
                      "; the device was saved");
         return STATUS_REJECTED;
@@ -647,8 +651,14 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         return keep_text("the edit of '" + args.name +
                          "' was rejected: its flows have error-level findings (--force saves "
                          "it anyway)");
-    if (!mgr->update_db(record.release(), dir))
+    if (!mgr->update_db(record.release(), dir)) {
+        std::vector<std::string> files{dir + "pgm_flash_" + args.name + ".xml"};
+        const auto active_file = mgr->get_flash_db_active_dir_map().find(args.name);
+        if (active_file != mgr->get_flash_db_active_dir_map().end())
+            files.push_back(active_file->second);
+        session.explain_files_not_loaded(mgr, files);
         return keep_text("device '" + args.name + "' could not be saved in " + dir);
+    }
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
     const std::string file = device_file(mgr, saved);
     output.out() << "Saved device '" << args.name << "' to " << file << '\n';
@@ -708,6 +718,7 @@ int run_delete(SESSION& session, const DELETE_ARGS& args) {
                       "; delete that copy first (--from " +
                       db_dir_name(from == DB_DIR::CUSTOM ? DB_DIR::ZENTRO : DB_DIR::CUSTOM) + ")");
     if (!mgr->delete_db(args.name, dir)) {
+        session.explain_files_not_loaded(mgr, {active});
         output.error("device '" + args.name + "' could not be deleted from " + dir);
         return STATUS_REJECTED;
     }

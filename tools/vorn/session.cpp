@@ -443,6 +443,17 @@ bool SESSION::judge(const std::string& field, const std::string& value,
     return false;
 }
 
+void SESSION::explain_files_not_loaded(VORN_MGR* mgr, const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        const auto it = mgr->get_files_not_loaded().find(file);
+        if (it == mgr->get_files_not_loaded().end()) continue;
+        m_output.error(printable(file) + " did not load (" + printable(it->second) +
+                       "), so no save changes it; mend it (`vorn check " + printable(file) +
+                       "` shows what is wrong) or move it out of " + directory_of(file) +
+                       ", then run the command again");
+    }
+}
+
 bool SESSION::name_is_safe(const std::string& name, bool is_template) {
     if (!name_is_unsafe(name)) return true;
     // Loading reads files but writes none.
