@@ -170,9 +170,43 @@ std::unique_ptr<VORN_QSPI_FLASH> copy_of(const std::string& name) {
     return renamed(*shipped().get_flash_map().at(name), name);
 }
 
+// The parts a device is judged as: its ID and density give the candidates, its name picks
+// among them, and a name that picks none leaves them all.
+TEST(FlowCheck, JudgesADeviceAsThePartsItsIdAndNameGive) {
+    struct CASE {
+        const char* device;
+        const char* renamed_to;
+        std::vector<std::string> parts;
+        const char* vendor;
+    };
+    const CASE cases[] = {
+        {"MT25QL128", nullptr, {"MT25QL128"}, "Micron"},
+        {"N25Q128A13", nullptr, {"N25Q128..3E"}, "Micron"},
+        {"W25Q256JV", nullptr, {"W25Q256JV_Q"}, "Winbond"},
+        {"MX25L12845G",
+         nullptr,
+         {"MX25L12805D", "MX25L12833F", "MX25L12835F/MX25L12873F", "MX25L12845E/MX25L12865E",
+          "MX25L12850F"},
+         "Macronix"},
+        {"W25Q128JV", "GD25Q128C", {"GD25Q128C"}, "GigaDevice"},
+    };
+    for (const CASE& c : cases) {
+        std::unique_ptr<VORN_QSPI_FLASH> flash = copy_of(c.device);
+        if (c.renamed_to != nullptr) {
+            flash = renamed(*flash, c.renamed_to);
+            flash->set_parameter_value(VORN_FLASH_PARAM_ID, "0xC8 0x40 0x18");
+        }
+        const VORN_FLOW_CHECK_RESULT result = VORN_FLOW_CHECKER().check_flash(*flash);
+        std::vector<std::string> parts = result.parts;
+        std::sort(parts.begin(), parts.end());
+        EXPECT_EQ(parts, c.parts) << c.device;
+        EXPECT_EQ(result.vendor, c.vendor) << c.device;
+    }
+}
+
 // One planted fault: a row of files/flowcheck/faults.tsv.
 struct FAULT {
-    std::string device, flow, op, action, what, value, at_op, at_action, code, text;
+    std::string device, flow, op, action, what, value, at_op, at_action, code, text, severity;
 };
 
 int operation_index(const std::string& name) {
@@ -235,11 +269,11 @@ void plant(std::unique_ptr<VORN_QSPI_FLASH>& flash, const FAULT& fault) {
 }
 
 TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
-    const auto rows = vorn_test::read_table("flowcheck/faults.tsv", 10);
+    const auto rows = vorn_test::read_table("flowcheck/faults.tsv", 11);
     EXPECT_GE(rows.size(), 19u);
     for (const vorn_test::TABLE_ROW& row : rows) {
         const std::vector<std::string>& f = row.fields;
-        const FAULT fault{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]};
+        const FAULT fault{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10]};
         const std::string label = fault.device + " / " + fault.code;
         std::unique_ptr<VORN_QSPI_FLASH> flash = copy_of(fault.device);
         plant(flash, fault);
@@ -260,6 +294,7 @@ TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
         EXPECT_EQ(found->operation, at_op) << label;
         EXPECT_EQ(found->action, std::stoul(fault.at_action)) << label;
         EXPECT_NE(found->text.find(fault.text), std::string::npos) << label << ": " << found->text;
+        EXPECT_EQ(vorn_flow_severity_name(found->severity), fault.severity) << label;
     }
 }
 
