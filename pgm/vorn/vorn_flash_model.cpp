@@ -50,6 +50,11 @@ constexpr unsigned int K256 = 262144;
 // Parts above 128 Mbit: 4-byte addressing and the commands that carry 4-byte addresses.
 constexpr unsigned int BIG = 256;
 
+// Each vendor's command set and register layout, as its datasheets' command tables give them.
+// They say what an opcode does; which of them a part has, its erase sizes, and the register bits
+// findings rest on (quad enable, 4-byte addressing, one-time programmable and address bits) come
+// from the chip facts in data/facts (see VORN_FLASH_PART). The opcodes and bits written here
+// without a source beside them have not been checked against a public source.
 // clang-format off
 // ---- Micron -------------------------------------------------------------------------------------
 // Micron MT25QL512ABB / MT25QU01GBBB datasheets, tables "Status Register", "Flag Status Register",
@@ -58,12 +63,12 @@ constexpr unsigned int BIG = 256;
 const VORN_FLASH_REGISTER k_micron_registers[] = {
     // Bit 0 write in progress, bit 1 write enable latch, bits 2-4 and 6 block protect, bit 5
     // top/bottom, bit 7 status register write disable.
-    {"Status Register", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false},
-    // Bit 7 program or erase controller ready (1 = ready), bit 0 4-byte addressing; the error
-    // bits are not modelled.
-    {"Flag Status Register", 0x00, 0x80, true, 0x00, 0x01, 0x00, false},
+    {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
+    // Bit 7 ready (1 = ready): Linux drivers/mtd/spi-nor/micron-st.c, FSR_READY; the error bits
+    // are not modelled.
+    {"Flag Status Register", "FSR", 0x00, 0x80, true, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
     // Bits 7-4 dummy cycles, bit 3 XIP, bits 1-0 wrap.
-    {"Volatile Configuration Register", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true},
+    {"Volatile Configuration Register", "VCR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_micron_commands[] = {
@@ -94,6 +99,9 @@ const VORN_FLASH_COMMAND k_micron_commands[] = {
     {0xDC, "4 Byte Sector Erase 64KB", ERASE, FOUR, NO_DUMMY, X1, K64, WEL, {-1, -1}, BIG, 0},
     {0xC7, "Bulk Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0x60, "Bulk Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
+    // Erases the die the address falls in: Linux drivers/mtd/spi-nor/micron-st.c,
+    // SPINOR_OP_MT_DIE_ERASE. Its size is the part's die.
+    {0xC4, "Die Erase", ERASE, MODE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     // Micron asks for a write enable before either; the latch stays set.
     {0xB7, "Enter 4 Byte Address Mode", EN4B, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, BIG, 0},
     {0xE9, "Exit 4 Byte Address Mode", EX4B, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, BIG, 0},
@@ -106,10 +114,10 @@ const VORN_FLASH_COMMAND k_micron_commands[] = {
 // Register" and "Command Set".
 const VORN_FLASH_REGISTER k_macronix_registers[] = {
     // Bit 0 WIP, bit 1 WEL, bits 2-5 block protect, bit 6 QE, bit 7 SRWD.
-    {"Status Register", 0xFC, 0x01, false, 0x02, 0x00, 0x40, false},
-    // Bits 0-2 output driver strength, bit 5 4BYTE (read only), bits 6-7 dummy cycle setting;
-    // bit 3, top/bottom, is one-time programmable and not modelled.
-    {"Configuration Register", 0xC7, 0x00, false, 0x00, 0x20, 0x00, false},
+    {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
+    // Bits 0-2 output driver strength, bit 5 4BYTE (read only), bits 6-7 dummy cycle setting,
+    // bit 3 top/bottom.
+    {"Configuration Register", "CR", 0xC7, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_macronix_commands[] = {
@@ -150,12 +158,11 @@ const VORN_FLASH_COMMAND k_macronix_commands[] = {
 const VORN_FLASH_REGISTER k_cypress_registers[] = {
     // Bit 0 WIP, bit 1 WEL, bits 2-4 block protect, bits 5-6 erase and program errors (not
     // modelled), bit 7 SRWD.
-    {"Status Register 1", 0x9C, 0x01, false, 0x02, 0x00, 0x00, false},
-    // Bit 0 FREEZE, bit 1 QUAD, bits 6-7 latency code; bits 2, 3 and 5 are one-time
-    // programmable and not modelled.
-    {"Configuration Register 1", 0xC3, 0x00, false, 0x00, 0x00, 0x02, false},
+    {"Status Register 1", "SR", 0x9C, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
+    // Bit 0 FREEZE, bit 1 QUAD, bits 6-7 latency code, bits 2, 3 and 5 one-time programmable.
+    {"Configuration Register 1", "CR1", 0xC3, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
     // Bit 7 EXTADD (4-byte addressing for the 3-byte commands), bits 0-1 bank address.
-    {"Bank Address Register", 0x83, 0x00, false, 0x00, 0x80, 0x00, true},
+    {"Bank Address Register", "BAR", 0x83, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_cypress_commands[] = {
@@ -197,11 +204,13 @@ const VORN_FLASH_COMMAND k_cypress_commands[] = {
 // Set Table 1 (Standard SPI Instructions)".
 const VORN_FLASH_REGISTER k_winbond_registers[] = {
     // Bit 0 BUSY, bit 1 WEL, bits 2-6 block protect, top/bottom and sector protect, bit 7 SRP.
-    {"Status Register 1", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false},
-    // Bit 0 SRL, bit 1 QE, bit 6 CMP; the lock bits 3-5 are one-time programmable.
-    {"Status Register 2", 0x43, 0x00, false, 0x00, 0x00, 0x02, false},
+    {"Status Register 1", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
+    // Bit 0 SRL, bit 1 QE, bit 6 CMP, the lock bits 3-5.
+    {"Status Register 2", "SR2", 0x43, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
     // Bit 0 ADS (current address mode, read only), bit 1 ADP, bit 2 WPS, bits 5-6 DRV.
-    {"Status Register 3", 0x66, 0x00, false, 0x00, 0x01, 0x00, false},
+    {"Status Register 3", "SR3", 0x66, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
+    // The upper address byte of 3-byte commands: Linux drivers/mtd/spi-nor/winbond.c.
+    {"Extended Address Register", "EAR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_winbond_commands[] = {
@@ -215,6 +224,10 @@ const VORN_FLASH_COMMAND k_winbond_commands[] = {
     {0x01, "Write Status Register 1", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {0, 1}, 0, 0},
     {0x31, "Write Status Register 2", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {1, -1}, 0, 0},
     {0x11, "Write Status Register 3", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {2, -1}, 0, 0},
+    // Linux drivers/mtd/spi-nor/winbond.c: WINBOND_NOR_OP_WREAR 0xC5 after a write enable,
+    // WINBOND_NOR_OP_RDEAR 0xC8.
+    {0xC5, "Write Extended Address Register", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {3, -1}, BIG, 0},
+    {0xC8, "Read Extended Address Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {3, -1}, BIG, 0},
     {0x9F, "JEDEC ID", RDID, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x03, "Read Data", READ, MODE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x0B, "Fast Read", READ, MODE, DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -243,9 +256,9 @@ const VORN_FLASH_COMMAND k_winbond_commands[] = {
 // Register" and "Instruction Set". ISSI leaves 4-byte mode with 0x29, not 0xE9.
 const VORN_FLASH_REGISTER k_issi_registers[] = {
     // Bit 0 WIP, bit 1 WEL, bits 2-5 block protect, bit 6 QE, bit 7 SRWD.
-    {"Status Register", 0xFC, 0x01, false, 0x02, 0x00, 0x40, false},
+    {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
     // Bit 7 EXTADD (4-byte addressing), bit 0 BA24.
-    {"Bank Address Register", 0x81, 0x00, false, 0x00, 0x80, 0x00, true},
+    {"Bank Address Register", "BAR", 0x81, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_issi_commands[] = {
@@ -289,23 +302,36 @@ constexpr int count_of(const T (&)[N]) {
     return static_cast<int>(N);
 }
 
-// Indexed by VORN_PROG_FLOW_TEMPLATE. Manufacturer bytes: JEDEC JEP106, bank 1. Every vendor's
-// parts program 256-byte pages. Only Micron's stacked parts need their flag status register
-// polled: it is the one that reports every die ready.
-const VORN_FLASH_VENDOR_PROFILE k_profiles[5] = {
-    {VORN_PROG_FLOW_TEMPLATE_MICRON, 0x20, 256, k_micron_registers, count_of(k_micron_registers),
-     k_micron_commands, count_of(k_micron_commands), 1},
-    {VORN_PROG_FLOW_TEMPLATE_MACRONIX, 0xC2, 256, k_macronix_registers,
-     count_of(k_macronix_registers), k_macronix_commands, count_of(k_macronix_commands), -1},
-    {VORN_PROG_FLOW_TEMPLATE_CYPRESS, 0x01, 256, k_cypress_registers, count_of(k_cypress_registers),
-     k_cypress_commands, count_of(k_cypress_commands), -1},
-    {VORN_PROG_FLOW_TEMPLATE_WINBOND, 0xEF, 256, k_winbond_registers, count_of(k_winbond_registers),
-     k_winbond_commands, count_of(k_winbond_commands), -1},
-    {VORN_PROG_FLOW_TEMPLATE_ISSI, 0x9D, 256, k_issi_registers, count_of(k_issi_registers),
-     k_issi_commands, count_of(k_issi_commands), -1},
+// The vendor command sets, indexed by VORN_PROG_FLOW_TEMPLATE, with their JEDEC JEP106
+// manufacturer bytes (bank 1) and the vendor name the chip facts use. Every vendor's parts
+// program 256-byte pages.
+struct VENDOR_SET {
+    VORN_PROG_FLOW_TEMPLATE vendor;
+    const char* facts_name;
+    unsigned char manufacturer_id;
+    const VORN_FLASH_REGISTER* registers;
+    int register_count;
+    const VORN_FLASH_COMMAND* commands;
+    int command_count;
+};
+
+const VENDOR_SET k_vendor_sets[5] = {
+    {VORN_PROG_FLOW_TEMPLATE_MICRON, "Micron", 0x20, k_micron_registers,
+     count_of(k_micron_registers), k_micron_commands, count_of(k_micron_commands)},
+    {VORN_PROG_FLOW_TEMPLATE_MACRONIX, "Macronix", 0xC2, k_macronix_registers,
+     count_of(k_macronix_registers), k_macronix_commands, count_of(k_macronix_commands)},
+    {VORN_PROG_FLOW_TEMPLATE_CYPRESS, "Cypress", 0x01, k_cypress_registers,
+     count_of(k_cypress_registers), k_cypress_commands, count_of(k_cypress_commands)},
+    {VORN_PROG_FLOW_TEMPLATE_WINBOND, "Winbond", 0xEF, k_winbond_registers,
+     count_of(k_winbond_registers), k_winbond_commands, count_of(k_winbond_commands)},
+    {VORN_PROG_FLOW_TEMPLATE_ISSI, "ISSI", 0x9D, k_issi_registers, count_of(k_issi_registers),
+     k_issi_commands, count_of(k_issi_commands)},
 };
 
 constexpr unsigned long long k_three_byte_limit = 1ULL << 24;
+// A command a part lacks stays in its profile, out of reach of every density, so that the
+// checker can tell "not on this part" from "not in the vendor's set".
+constexpr unsigned int k_never = ~0u;
 
 bool fits_density(const VORN_FLASH_COMMAND& command, unsigned long long density_bytes) {
     const unsigned long long mbit = density_bytes / (1024 * 1024 / 8);
@@ -316,6 +342,77 @@ bool fits_density(const VORN_FLASH_COMMAND& command, unsigned long long density_
 
 std::string hex_address(unsigned long long address) {
     return TARVEN::fmt_sprintf("0x%06llX", address);
+}
+
+int register_named(const std::vector<VORN_FLASH_REGISTER>& registers, const char* key) {
+    for (size_t i = 0; i < registers.size(); ++i)
+        if (std::strcmp(registers[i].key, key) == 0) return static_cast<int>(i);
+    return -1;
+}
+
+// The register a bits fact names; -1 when the fact is absent or says "none".
+int register_of(const std::vector<VORN_FLASH_REGISTER>& registers,
+                const VORN_FLASH_BITS_FACT& fact) {
+    if (fact.reg == nullptr || fact.reg[0] == '\0') return -1;
+    const int index = register_named(registers, fact.reg);
+    VORN_CHECK(index >= 0, "a chip fact names a register of its vendor's set");
+    return index;
+}
+
+// Puts the facts' bits into the vendor's registers and fills the profile's fact fields.
+void apply_facts(const VORN_FLASH_FACTS& facts, std::vector<VORN_FLASH_REGISTER>& registers,
+                 VORN_FLASH_VENDOR_PROFILE& profile) {
+    auto mark = [&](const VORN_FLASH_BITS_FACT& fact, unsigned char VORN_FLASH_REGISTER::*bits) {
+        for (VORN_FLASH_REGISTER& reg : registers) reg.*bits = 0;
+        const int index = register_of(registers, fact);
+        if (index >= 0) registers[index].*bits = static_cast<unsigned char>(fact.mask);
+        return index;
+    };
+    mark(facts.quad_enable, &VORN_FLASH_REGISTER::quad_enable);
+    mark(facts.four_byte_bit, &VORN_FLASH_REGISTER::four_byte);
+    mark(facts.address_bits, &VORN_FLASH_REGISTER::address_bits);
+    const int otp = mark(facts.otp_bits, &VORN_FLASH_REGISTER::otp);
+    if (otp >= 0) registers[otp].otp_confirmed = facts.otp_bits.confirmed;
+    profile.stacked_ready_register = register_of(registers, facts.stacked_ready);
+    profile.exit_4byte_register = register_of(registers, facts.exit_4byte_sets);
+    profile.exit_4byte_value = static_cast<unsigned char>(facts.exit_4byte_sets.mask);
+    profile.exit_4byte_confirmed = facts.exit_4byte_sets.confirmed;
+    profile.mode_switch_clears_latch = facts.mode_switch_clears_latch == 1;
+}
+
+// A vendor's set with its vendor facts: what the model knows of a chip no part fact names.
+struct BUILT_VENDOR {
+    std::vector<VORN_FLASH_REGISTER> registers;
+    VORN_FLASH_VENDOR_PROFILE profile{};
+};
+
+const std::vector<BUILT_VENDOR>& built_vendors() {
+    static const std::vector<BUILT_VENDOR> vendors = [] {
+        std::vector<BUILT_VENDOR> out(5);
+        for (int i = 0; i < 5; ++i) {
+            const VENDOR_SET& set = k_vendor_sets[i];
+            BUILT_VENDOR& built = out[i];
+            built.registers.assign(set.registers, set.registers + set.register_count);
+            VORN_FLASH_VENDOR_PROFILE& p = built.profile;
+            p.vendor = set.vendor;
+            p.manufacturer_id = set.manufacturer_id;
+            p.page_size = 256;
+            p.commands = set.commands;
+            p.command_count = set.command_count;
+            const VORN_FLASH_FACTS* facts = VORN_FLASH_PART::find_vendor_facts(set.facts_name);
+            VORN_CHECK(facts != nullptr, "every vendor set has its vendor facts");
+            apply_facts(*facts, built.registers, p);
+            p.registers = built.registers.data();
+            p.register_count = static_cast<int>(built.registers.size());
+        }
+        return out;
+    }();
+    return vendors;
+}
+
+// The first name of a shared entry up to its first wildcard or variant mark.
+std::string user_name(const std::string& name) {
+    return name.substr(0, name.find_first_of("._- "));
 }
 
 }  // namespace
@@ -341,14 +438,156 @@ const VORN_FLASH_VENDOR_PROFILE& VORN_FLASH_VENDOR_PROFILE::get_profile(
     VORN_PROG_FLOW_TEMPLATE vendor) {
     const int index = static_cast<int>(vendor);
     if (index < 0 || index >= 5) VORN_FAIL("Unknown programming flow template");
-    return k_profiles[index];
+    return built_vendors()[index].profile;
 }
 
 const VORN_FLASH_VENDOR_PROFILE* VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(
     unsigned char id) {
-    for (const VORN_FLASH_VENDOR_PROFILE& profile : k_profiles)
-        if (profile.manufacturer_id == id) return &profile;
+    for (const BUILT_VENDOR& built : built_vendors())
+        if (built.profile.manufacturer_id == id) return &built.profile;
     return nullptr;
+}
+
+// ---- parts --------------------------------------------------------------------------------------
+
+std::vector<std::string> VORN_FLASH_PART::user_names() const {
+    std::vector<std::string> names;
+    const std::string all = name;
+    size_t begin = 0;
+    while (begin <= all.size()) {
+        const size_t end = std::min(all.find('/', begin), all.size());
+        const std::string one = user_name(all.substr(begin, end - begin));
+        if (!one.empty() && std::find(names.begin(), names.end(), one) == names.end())
+            names.push_back(one);
+        begin = end + 1;
+    }
+    return names;
+}
+
+unsigned int VORN_FLASH_PART::dies() const {
+    // A die erase block smaller than the part: as many dies as blocks.
+    for (int i = 0; i < eraser_count; ++i)
+        if (erasers[i].opcode == 0xC4 && erasers[i].block_size < density_bytes)
+            return static_cast<unsigned int>(density_bytes / erasers[i].block_size);
+    return 1;
+}
+
+bool VORN_FLASH_PART::has_eraser(unsigned char opcode) const {
+    for (int i = 0; i < eraser_count; ++i)
+        if (erasers[i].opcode == opcode) return true;
+    return false;
+}
+
+std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_by_id(
+    const std::vector<unsigned char>& id, unsigned long long density_bytes) {
+    std::vector<const VORN_FLASH_PART*> found;
+    if (id.size() < 3) return found;
+    int count = 0;
+    const VORN_FLASH_PART* parts = get_all(&count);
+    for (int i = 0; i < count; ++i)
+        if (std::equal(id.begin(), id.begin() + 3, parts[i].id) &&
+            (density_bytes == 0 || parts[i].density_bytes == density_bytes))
+            found.push_back(&parts[i]);
+    return found;
+}
+
+std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::pick_by_name(
+    const std::vector<const VORN_FLASH_PART*>& candidates, const std::string& device_name) {
+    std::vector<const VORN_FLASH_PART*> picked;
+    size_t longest = 0;
+    for (const VORN_FLASH_PART* part : candidates) {
+        for (const std::string& name : part->user_names()) {
+            if (device_name.compare(0, name.size(), name) != 0 || name.size() < longest) continue;
+            if (name.size() > longest) picked.clear();
+            longest = name.size();
+            if (std::find(picked.begin(), picked.end(), part) == picked.end())
+                picked.push_back(part);
+        }
+    }
+    return picked.empty() ? candidates : picked;
+}
+
+VORN_FLASH_PART_PROFILE::VORN_FLASH_PART_PROFILE(const VORN_FLASH_PART& part) : m_profile() {
+    const VENDOR_SET& set = k_vendor_sets[static_cast<int>(part.shape)];
+    m_registers.assign(set.registers, set.registers + set.register_count);
+    const unsigned int f = part.features;
+    for (int i = 0; i < set.command_count; ++i) {
+        VORN_FLASH_COMMAND c = set.commands[i];
+        VORN_FLASH_REGION region{0, 0, true};
+        // The part's facts decide; the vendor set's density bounds do not apply.
+        c.min_mbit = 0;
+        c.max_mbit = 0;
+        bool has = true;
+        const bool bank =
+            c.registers[0] >= 0 && (std::strcmp(set.registers[c.registers[0]].key, "BAR") == 0 ||
+                                    std::strcmp(set.registers[c.registers[0]].key, "EAR") == 0);
+        if (c.kind == VORN_FLASH_COMMAND_ERASE || c.kind == VORN_FLASH_COMMAND_CHIP_ERASE) {
+            has = false;
+            const bool first_of_opcode =
+                std::none_of(m_commands.begin(), m_commands.end(),
+                             [&](const VORN_FLASH_COMMAND& k) { return k.opcode == c.opcode; });
+            for (int e = 0; e < part.eraser_count && first_of_opcode && !has; ++e) {
+                if (part.erasers[e].opcode != c.opcode) continue;
+                has = true;
+                if (c.kind == VORN_FLASH_COMMAND_ERASE)
+                    c.erase_size = static_cast<unsigned int>(part.erasers[e].block_size);
+                region = part.erasers[e].region;
+            }
+        } else if (c.kind == VORN_FLASH_COMMAND_ENTER_4BYTE ||
+                   c.kind == VORN_FLASH_COMMAND_EXIT_4BYTE) {
+            has = (f & VORN_FLASH_PART_ENTER_4BYTE) != 0;
+        } else if (c.address == VORN_FLASH_ADDRESS_FOUR) {
+            const unsigned int needs =
+                c.kind == VORN_FLASH_COMMAND_PROGRAM
+                    ? VORN_FLASH_PART_PROGRAM_4BYTE
+                    : (c.dummy == VORN_FLASH_DUMMY_NONE ? VORN_FLASH_PART_READ_4BYTE
+                                                        : VORN_FLASH_PART_FAST_READ_4BYTE);
+            has = (f & needs) != 0;
+        } else if (bank) {
+            has = (f & (VORN_FLASH_PART_BANK_REGISTER | VORN_FLASH_PART_EXT_ADDR_REGISTER)) != 0;
+        } else if (c.kind == VORN_FLASH_COMMAND_WRITE_REGISTER && c.opcode == 0x31 &&
+                   part.shape == VORN_PROG_FLOW_TEMPLATE_WINBOND) {
+            has = (f & VORN_FLASH_PART_WRITE_SR2) != 0;
+        } else if (c.kind == VORN_FLASH_COMMAND_WRITE_REGISTER && c.opcode == 0x11 &&
+                   part.shape == VORN_PROG_FLOW_TEMPLATE_WINBOND) {
+            has = (f & VORN_FLASH_PART_WRITE_SR3) != 0;
+        }
+        if (!has) c.min_mbit = k_never;
+        m_commands.push_back(c);
+        m_regions.push_back(region);
+    }
+    // Erases the part has that the vendor's set does not name.
+    for (int e = 0; e < part.eraser_count; ++e) {
+        const VORN_FLASH_PART_ERASER& eraser = part.erasers[e];
+        const bool known =
+            std::any_of(m_commands.begin(), m_commands.end(),
+                        [&](const VORN_FLASH_COMMAND& k) { return k.opcode == eraser.opcode; });
+        if (known) continue;
+        m_names.push_back(TARVEN::fmt_sprintf("Erase %lluKB%s", eraser.block_size / 1024,
+                                              eraser.four_byte ? " 4 Byte Address" : ""));
+        m_commands.push_back({eraser.opcode,
+                              m_names.back().c_str(),
+                              VORN_FLASH_COMMAND_ERASE,
+                              eraser.four_byte ? VORN_FLASH_ADDRESS_FOUR : VORN_FLASH_ADDRESS_MODE,
+                              VORN_FLASH_DUMMY_NONE,
+                              "1-1-1",
+                              static_cast<unsigned int>(eraser.block_size),
+                              VORN_FLASH_NEEDS_WRITE_ENABLE,
+                              {-1, -1},
+                              0,
+                              0});
+        m_regions.push_back(eraser.region);
+    }
+    m_profile.vendor = set.vendor;
+    m_profile.manufacturer_id = part.id[0];
+    m_profile.page_size = part.page_size;
+    apply_facts(part.facts, m_registers, m_profile);
+    m_profile.registers = m_registers.data();
+    m_profile.register_count = static_cast<int>(m_registers.size());
+    m_profile.commands = m_commands.data();
+    m_profile.command_count = static_cast<int>(m_commands.size());
+    m_profile.regions = m_regions.data();
+    m_profile.part = &part;
 }
 
 VORN_FLASH_CONFIG VORN_FLASH_CONFIG::from_flash(const VORN_FLASH& flash) {
@@ -399,6 +638,12 @@ unsigned char VORN_FLASH_MODEL::read_register(int index) const {
     if (reg.write_enable_latch != 0) show(reg.write_enable_latch, m_write_enable_latch);
     if (reg.four_byte != 0) show(reg.four_byte, m_four_byte);
     return value;
+}
+
+int VORN_FLASH_MODEL::get_address_register() const {
+    for (int i = 0; i < m_profile.register_count; ++i)
+        if ((m_registers[i] & m_profile.registers[i].address_bits) != 0) return i;
+    return -1;
 }
 
 bool VORN_FLASH_MODEL::is_erased(unsigned long long address) const {
@@ -464,9 +709,10 @@ VORN_FLASH_RESPONSE VORN_FLASH_MODEL::execute(const VORN_FLASH_TRANSACTION& tran
 
     const bool volatile_write_enable = m_volatile_write_enable;
     const bool reset_enabled = m_reset_enabled;
-    if (response.outcome == VORN_FLASH_OUTCOME_DONE) {
-        perform(*command, transaction, response);
-    } else {
+    if (response.outcome == VORN_FLASH_OUTCOME_NO_WRITE_ENABLE)
+        response.latch_used_by = m_latch_used_by;
+    if (response.outcome == VORN_FLASH_OUTCOME_DONE) perform(*command, transaction, response);
+    if (response.outcome != VORN_FLASH_OUTCOME_DONE) {
         // Nothing drives the data line: the programmer samples ones.
         response.in.assign(transaction.in_length, 0xFF);
         static const char* const k_ignored[] = {"",
@@ -476,7 +722,8 @@ VORN_FLASH_RESPONSE VORN_FLASH_MODEL::execute(const VORN_FLASH_TRANSACTION& tran
                                                 "ignored: write enable latch clear",
                                                 "ignored: no reset enable just before",
                                                 "ignored: cut short",
-                                                "ignored: quad enable clear"};
+                                                "ignored: quad enable clear",
+                                                "ignored: outside where it erases"};
         response.answer = k_ignored[response.outcome];
     }
     // Each enable holds for the one command after it.
@@ -487,8 +734,12 @@ VORN_FLASH_RESPONSE VORN_FLASH_MODEL::execute(const VORN_FLASH_TRANSACTION& tran
             m_volatile_write_enable = true;
         if (command->kind == VORN_FLASH_COMMAND_RESET_ENABLE) m_reset_enabled = true;
     }
-    // Time passes with every transaction; the last busy one completes the operation.
-    if (response.busy && --m_busy_transactions == 0) m_write_enable_latch = false;
+    // Time passes with every transaction; the last busy one completes the operation and
+    // uses up the latch.
+    if (response.busy && --m_busy_transactions == 0) {
+        m_write_enable_latch = false;
+        m_latch_used_by = m_busy_command;
+    }
     return response;
 }
 
@@ -501,15 +752,23 @@ void VORN_FLASH_MODEL::perform(const VORN_FLASH_COMMAND& command,
         const unsigned char byte = i < transaction.out.size() ? transaction.out[i] : 0;
         response.address = (response.address << 8) | byte;
     }
+    // 3-byte addresses take their upper bits from the bank or extended address register.
+    const int bank = get_address_register();
+    if (response.address_bytes == 3 && bank >= 0)
+        response.address |= static_cast<unsigned long long>(m_registers[bank] &
+                                                            m_profile.registers[bank].address_bits)
+                            << 24;
     response.address %= m_config.density_bytes;
 
     switch (command.kind) {
         case VORN_FLASH_COMMAND_WRITE_ENABLE:
             m_write_enable_latch = true;
+            m_latch_used_by = nullptr;
             response.answer = "write enable latch set";
             break;
         case VORN_FLASH_COMMAND_WRITE_DISABLE:
             m_write_enable_latch = false;
+            m_latch_used_by = nullptr;
             response.answer = "write enable latch cleared";
             break;
         case VORN_FLASH_COMMAND_VOLATILE_WRITE_ENABLE:
@@ -567,27 +826,48 @@ void VORN_FLASH_MODEL::perform(const VORN_FLASH_COMMAND& command,
             break;
         }
         case VORN_FLASH_COMMAND_ERASE: {
-            const unsigned long long block =
-                response.address - response.address % command.erase_size;
-            erase(block, block + command.erase_size);
-            start_busy();
+            // A die erase clears the die the address falls in.
+            const unsigned long long size =
+                command.erase_size != 0 ? command.erase_size
+                                        : m_config.density_bytes / std::max(1u, m_config.dies);
+            const unsigned long long block = response.address - response.address % size;
+            const VORN_FLASH_REGION* region =
+                m_profile.regions != nullptr ? &m_profile.regions[&command - m_profile.commands]
+                                             : nullptr;
+            if (region != nullptr && region->end != 0 &&
+                (block < region->begin || block + size > region->end)) {
+                response.outcome = VORN_FLASH_OUTCOME_OUTSIDE_REGION;
+                break;
+            }
+            erase(block, block + size);
+            start_busy(command);
             response.answer = TARVEN::fmt_sprintf("erases %s-%s, busy", hex_address(block),
-                                                  hex_address(block + command.erase_size - 1));
+                                                  hex_address(block + size - 1));
             break;
         }
         case VORN_FLASH_COMMAND_CHIP_ERASE:
             erase(0, m_config.density_bytes);
-            start_busy();
+            start_busy(command);
             response.answer = "erases the whole chip, busy";
             break;
         case VORN_FLASH_COMMAND_ENTER_4BYTE:
             m_four_byte = true;
             response.answer = "4-byte addressing";
+            switch_mode(command, response);
             break;
-        case VORN_FLASH_COMMAND_EXIT_4BYTE:
+        case VORN_FLASH_COMMAND_EXIT_4BYTE: {
             m_four_byte = false;
             response.answer = "3-byte addressing";
+            const int reg = m_profile.exit_4byte_register;
+            if (reg >= 0) {
+                m_registers[reg] = m_profile.exit_4byte_value;
+                m_address_unconfirmed = !m_profile.exit_4byte_confirmed;
+                response.answer += TARVEN::fmt_sprintf(
+                    ", %s = 0x%02X", m_profile.registers[reg].name, m_profile.exit_4byte_value);
+            }
+            switch_mode(command, response);
             break;
+        }
         case VORN_FLASH_COMMAND_RESET_ENABLE:
             response.answer = "reset enabled";
             break;
@@ -600,6 +880,14 @@ void VORN_FLASH_MODEL::perform(const VORN_FLASH_COMMAND& command,
     }
 }
 
+void VORN_FLASH_MODEL::switch_mode(const VORN_FLASH_COMMAND& command,
+                                   VORN_FLASH_RESPONSE& response) {
+    if (!m_profile.mode_switch_clears_latch) return;
+    m_write_enable_latch = false;
+    m_latch_used_by = &command;
+    response.answer += ", latch cleared";
+}
+
 void VORN_FLASH_MODEL::write_registers(const VORN_FLASH_COMMAND& command,
                                        const std::vector<unsigned char>& data,
                                        VORN_FLASH_RESPONSE& response) {
@@ -607,8 +895,16 @@ void VORN_FLASH_MODEL::write_registers(const VORN_FLASH_COMMAND& command,
     for (size_t i = 0; i < 2 && i < data.size() && command.registers[i] >= 0; ++i) {
         const int index = command.registers[i];
         const VORN_FLASH_REGISTER& reg = m_profile.registers[index];
+        // One-time programmable bits can be set, never cleared.
+        const unsigned char newly_set =
+            static_cast<unsigned char>(data[i] & reg.otp & ~m_registers[index]);
+        if (newly_set != 0) {
+            response.otp_register = index;
+            response.otp_set = newly_set;
+        }
         m_registers[index] = static_cast<unsigned char>((m_registers[index] & ~reg.writable) |
-                                                        (data[i] & reg.writable));
+                                                        (data[i] & reg.writable) | newly_set);
+        if (reg.address_bits != 0) m_address_unconfirmed = false;
         // Parts of 128 Mbit and less have no 4-byte addressing to choose.
         if ((reg.four_byte & reg.writable) != 0 && m_config.density_bytes > k_three_byte_limit)
             m_four_byte = (data[i] & reg.four_byte) != 0;
@@ -617,7 +913,7 @@ void VORN_FLASH_MODEL::write_registers(const VORN_FLASH_COMMAND& command,
                                                reg.name, m_registers[index]);
     }
     if (lasting && !m_volatile_write_enable) {
-        start_busy();
+        start_busy(command);
         response.answer += ", busy";
     }
 }
@@ -644,7 +940,7 @@ void VORN_FLASH_MODEL::program(unsigned long long address, const unsigned char* 
         if ((cell & data[i]) != data[i]) response.overwrote = true;
         cell = static_cast<unsigned char>(cell & data[i]);
     }
-    start_busy();
+    start_busy(*response.command);
     response.answer = TARVEN::fmt_sprintf("programs %u bytes at %s, busy",
                                           static_cast<unsigned int>(size), hex_address(address));
 }
@@ -664,9 +960,13 @@ void VORN_FLASH_MODEL::erase(unsigned long long begin, unsigned long long end) {
 
 void VORN_FLASH_MODEL::reset() {
     m_write_enable_latch = false;
+    m_latch_used_by = nullptr;
     m_four_byte = false;
     for (int i = 0; i < m_profile.register_count; ++i)
         if (m_profile.registers[i].is_volatile) m_registers[i] = 0;
 }
 
-void VORN_FLASH_MODEL::start_busy() { m_busy_transactions = k_busy_transactions; }
+void VORN_FLASH_MODEL::start_busy(const VORN_FLASH_COMMAND& command) {
+    m_busy_transactions = k_busy_transactions;
+    m_busy_command = &command;
+}

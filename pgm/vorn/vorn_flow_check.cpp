@@ -3,6 +3,7 @@
 #include "vorn_flow_check.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -21,8 +22,11 @@ enum ISSUE {
     ISSUE_UNKNOWN_COMMAND,
     ISSUE_NO_4BYTE_MODE,
     ISSUE_NOT_ON_PART,
+    ISSUE_NOT_ON_NAMED_PART,
+    ISSUE_NO_CHIP_ERASE,
     ISSUE_BUSY,
     ISSUE_NO_WRITE_ENABLE,
+    ISSUE_LATCH_USED,
     ISSUE_NO_RESET_ENABLE,
     ISSUE_CUT_SHORT,
     ISSUE_QUAD_DISABLED,
@@ -34,6 +38,8 @@ enum ISSUE {
     ISSUE_DUMMY_COMMAND,
     ISSUE_ERASE_TOO_SMALL,
     ISSUE_ERASE_TOO_LARGE,
+    ISSUE_ERASE_OUTSIDE,
+    ISSUE_OTP_BIT,
     ISSUE_UNERASED,
     ISSUE_EXTRA_DATA,
     ISSUE_FILE_DATA,
@@ -45,6 +51,7 @@ enum ISSUE {
     ISSUE_STACKED_POLL,
     ISSUE_NOTHING_VERIFIED,
     ISSUE_ENDS_4BYTE,
+    ISSUE_ENDS_ADDRESS,
     ISSUE_VENDOR_MISMATCH,
     ISSUE_UNKNOWN_MANUFACTURER,
     ISSUE_NOT_CHECKED,
@@ -69,9 +76,15 @@ const ISSUE_INFO k_issues[ISSUE_COUNT] = {
      "enters 4-byte mode on a %s part, which has no such mode"},
     {ISSUE_NOT_ON_PART, "not-on-part", E,
      "%s (0x%02X) does not exist on a %s part; the chip ignores it"},
+    {ISSUE_NOT_ON_NAMED_PART, "not-on-part", E,
+     "%s (0x%02X) does not exist on the %s; the chip ignores it"},
+    {ISSUE_NO_CHIP_ERASE, "no-chip-erase", E,
+     "%s (0x%02X) does not exist on the stacked %s; it erases one die at a time with 0xC4"},
     {ISSUE_BUSY, "busy", E, "issued while the chip is still busy; the chip ignores it"},
     {ISSUE_NO_WRITE_ENABLE, "no-write-enable", E,
      "issued without a preceding write enable; the chip ignores it"},
+    {ISSUE_LATCH_USED, "latch-used", E,
+     "issued after %s (0x%02X) used up the write enable latch; the chip ignores it"},
     {ISSUE_NO_RESET_ENABLE, "no-reset-enable", E,
      "issued without a reset enable just before it; the chip ignores it"},
     {ISSUE_CUT_SHORT, "cut-short", E,
@@ -90,6 +103,10 @@ const ISSUE_INFO k_issues[ISSUE_COUNT] = {
      "declares %u bytes, but %s (0x%02X) erases %u; the rest of the block stays unerased"},
     {ISSUE_ERASE_TOO_LARGE, "erase-size", W,
      "declares %u bytes, but %s (0x%02X) erases %u; data beside the block is lost"},
+    {ISSUE_ERASE_OUTSIDE, "erase-outside", E,
+     "%s (0x%02X) erases only 0x%06llX-0x%06llX on the %s; at 0x%06llX it erases nothing"},
+    {ISSUE_OTP_BIT, "otp-bit", E,
+     "sets %s bit(s) 0x%02X, which are one-time programmable: the change cannot be undone"},
     {ISSUE_UNERASED, "unerased", E, "programs 0x%06llX, which no erase has cleared"},
     {ISSUE_EXTRA_DATA, "extra-data", W, "sends %u byte(s) of data that %s (0x%02X) does not take"},
     {ISSUE_FILE_DATA, "file-data", W,
@@ -106,8 +123,10 @@ const ISSUE_INFO k_issues[ISSUE_COUNT] = {
     {ISSUE_STACKED_POLL, "stacked-poll", W,
      "polls %s on a %u-die part, where only %s shows every die ready"},
     {ISSUE_NOTHING_VERIFIED, "nothing-verified", W, "reads nothing back, so nothing is verified"},
-    {ISSUE_ENDS_4BYTE, "ends-4byte", W,
+    {ISSUE_ENDS_4BYTE, "ends-4byte", E,
      "leaves the chip in 4-byte address mode; a reader that starts in 3-byte mode misreads it"},
+    {ISSUE_ENDS_ADDRESS, "ends-address-register", E,
+     "leaves %s at 0x%02X; a reader that sends 3-byte addresses reads from 0x%06llX, not 0"},
     {ISSUE_VENDOR_MISMATCH, "vendor-mismatch", W,
      "the flows follow the %s template, but manufacturer byte 0x%02X is %s's; checked as %s"},
     {ISSUE_UNKNOWN_MANUFACTURER, "unknown-manufacturer", W,
@@ -278,13 +297,14 @@ class FLOW_RUN {
   public:
     FLOW_RUN(const VORN_FLASH& flash, const VORN_FLASH_VENDOR_PROFILE& profile,
              const VORN_FLASH_CONFIG& config, VORN_PROG_FLOW_TYPE flow,
-             VORN_FLOW_CHECK_RESULT& result, bool with_trace)
+             VORN_FLOW_CHECK_RESULT& result, bool with_trace, bool name_part = true)
         : m_flash(flash),
           m_profile(profile),
           m_model(profile, config),
           m_flow(flow),
           m_result(result),
-          m_with_trace(with_trace) {}
+          m_with_trace(with_trace),
+          m_name_part(name_part) {}
 
     void run() {
         const std::vector<VORN_OPERATION*>* ops = m_flash.get_operation_list(m_flow);
@@ -311,6 +331,14 @@ class FLOW_RUN {
         run_operation(by_type[VORN_OP_TYPE_TERMINATION], UNIT{});
         if (m_model.get_address_bytes() == 4)
             report(AT{VORN_OP_TYPE_TERMINATION, 0, nullptr}, ISSUE_ENDS_4BYTE);
+        const int bank = m_model.get_address_register();
+        if (bank >= 0) {
+            const VORN_FLASH_REGISTER& reg = m_profile.registers[bank];
+            const unsigned char value = m_model.read_register(bank);
+            report_fact(AT{VORN_OP_TYPE_TERMINATION, 0, nullptr}, ISSUE_ENDS_ADDRESS,
+                        !m_model.is_address_register_unconfirmed(), reg.name, value,
+                        static_cast<unsigned long long>(value & reg.address_bits) << 24);
+        }
         m_file = nullptr;
     }
 
@@ -386,11 +414,18 @@ class FLOW_RUN {
 
     template <typename... ARGS>
     void report(const AT& at, ISSUE issue, const ARGS&... args) {
+        report_fact(at, issue, true, args...);
+    }
+
+    // A finding that rests on a chip fact: a warning when no public source confirms the fact.
+    template <typename... ARGS>
+    void report_fact(const AT& at, ISSUE issue, bool confirmed, const ARGS&... args) {
         const ISSUE_INFO& info = k_issues[issue];
+        const VORN_FLOW_SEVERITY severity = confirmed ? info.severity : VORN_FLOW_SEVERITY_WARNING;
         if (!m_reported.emplace(static_cast<int>(at.operation), at.action, info.code).second)
             return;
         VORN_FLOW_FINDING finding;
-        finding.severity = info.severity;
+        finding.severity = severity;
         finding.code = info.code;
         finding.flow = static_cast<int>(m_flow);
         finding.operation = static_cast<int>(at.operation);
@@ -398,7 +433,7 @@ class FLOW_RUN {
         if (at.act != nullptr) finding.action_name = action_name(*at.act);
         finding.text = TARVEN::fmt_sprintf(info.format, args...);
         m_result.findings.push_back(std::move(finding));
-        if (info.severity == VORN_FLOW_SEVERITY_ERROR)
+        if (severity == VORN_FLOW_SEVERITY_ERROR)
             m_failed.emplace(static_cast<int>(at.operation), at.action);
     }
 
@@ -454,14 +489,21 @@ class FLOW_RUN {
             case VORN_FLASH_OUTCOME_NOT_ON_THIS_PART:
                 if (c->kind == VORN_FLASH_COMMAND_ENTER_4BYTE)
                     report(at, ISSUE_NO_4BYTE_MODE, m_flash.get_density());
-                else
+                else if (m_profile.part == nullptr || !m_name_part)
                     report(at, ISSUE_NOT_ON_PART, c->name, opcode, m_flash.get_density());
+                else if (c->kind == VORN_FLASH_COMMAND_CHIP_ERASE && m_profile.part->dies() > 1)
+                    report(at, ISSUE_NO_CHIP_ERASE, c->name, opcode, m_profile.part->name);
+                else
+                    report(at, ISSUE_NOT_ON_NAMED_PART, c->name, opcode, m_profile.part->name);
                 return;
             case VORN_FLASH_OUTCOME_BUSY:
                 report(at, ISSUE_BUSY);
                 break;
             case VORN_FLASH_OUTCOME_NO_WRITE_ENABLE:
-                report(at, ISSUE_NO_WRITE_ENABLE);
+                if (r.latch_used_by != nullptr)
+                    report(at, ISSUE_LATCH_USED, r.latch_used_by->name, r.latch_used_by->opcode);
+                else
+                    report(at, ISSUE_NO_WRITE_ENABLE);
                 break;
             case VORN_FLASH_OUTCOME_NO_RESET_ENABLE:
                 report(at, ISSUE_NO_RESET_ENABLE);
@@ -474,6 +516,12 @@ class FLOW_RUN {
             case VORN_FLASH_OUTCOME_QUAD_DISABLED:
                 report(at, ISSUE_QUAD_DISABLED, c->name, opcode);
                 break;
+            case VORN_FLASH_OUTCOME_OUTSIDE_REGION: {
+                const VORN_FLASH_REGION& region = m_profile.regions[c - m_profile.commands];
+                report_fact(at, ISSUE_ERASE_OUTSIDE, region.confirmed, c->name, opcode,
+                            region.begin, region.end - 1, m_profile.part->name, r.address);
+                break;
+            }
             default:
                 VORN_FAIL("Unknown flash outcome");
         }
@@ -515,6 +563,10 @@ class FLOW_RUN {
         const VORN_FLASH_RESPONSE r = send(at, t, 0);
         judge(at, t.command, r, t);
         if (r.outcome != VORN_FLASH_OUTCOME_DONE) return;
+        if (r.otp_set != 0) {
+            const VORN_FLASH_REGISTER& reg = m_profile.registers[r.otp_register];
+            report_fact(at, ISSUE_OTP_BIT, reg.otp_confirmed, reg.name, r.otp_set);
+        }
         // Commands that carry an address may take it from a register action's data.
         const VORN_FLASH_COMMAND_KIND kind = r.command->kind;
         size_t takes = r.address_bytes;
@@ -682,6 +734,7 @@ class FLOW_RUN {
     VORN_PROG_FLOW_TYPE m_flow;
     VORN_FLOW_CHECK_RESULT& m_result;
     bool m_with_trace;
+    bool m_name_part;  // the part is known for sure: findings may name it
     const PROGRAMMING_FILE* m_file = nullptr;
     std::set<std::pair<int, unsigned int>> m_failed;
     // Each finding once per action, however often the programmer runs it.
@@ -757,6 +810,12 @@ const VORN_FLASH_VENDOR_PROFILE* VORN_FLOW_CHECKER::find_profile(const VORN_FLAS
     return &VORN_FLASH_VENDOR_PROFILE::get_profile(static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor));
 }
 
+std::vector<const VORN_FLASH_PART*> VORN_FLOW_CHECKER::find_parts(const VORN_FLASH& flash) {
+    const VORN_FLASH_CONFIG config = VORN_FLASH_CONFIG::from_flash(flash);
+    return VORN_FLASH_PART::pick_by_name(
+        VORN_FLASH_PART::find_by_id(config.id, config.density_bytes), flash.get_name());
+}
+
 VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) const {
     VORN_FLOW_CHECK_RESULT result;
     if (flash.get_family() != DEV_FAMILY_QSPI_FLASH) {
@@ -766,6 +825,9 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) c
         return result;
     }
     const VORN_FLASH_CONFIG config = VORN_FLASH_CONFIG::from_flash(flash);
+    const std::vector<const VORN_FLASH_PART*> parts = find_parts(flash);
+    if (!parts.empty()) return check_as_parts(flash, config, parts);
+
     const VORN_FLASH_VENDOR_PROFILE* profile = find_profile(flash);
     const int vendor = template_vendor(flash);
     const unsigned int manufacturer = config.id.empty() ? 0u : config.id[0];
@@ -787,17 +849,66 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) c
                                           VORN_PROG_FLOW_TEMPLATE_NAME[vendor], manufacturer,
                                           profile_name, profile_name));
     }
-    if (config.density_bytes < 2ULL * profile->page_size) {
-        report_device(result, ISSUE_NOT_CHECKED,
-                      TARVEN::fmt_sprintf(
-                          k_issues[ISSUE_NOT_CHECKED].format,
-                          "the density '" + flash.get_density() + "' gives no memory to model"));
-        return result;
-    }
+    if (!has_memory(flash, config, *profile, result)) return result;
     result.vendor = profile_name;
     for (VORN_PROG_FLOW_TYPE flow : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
         FLOW_RUN run(flash, *profile, config, flow, result, m_with_trace);
         run.run();
+    }
+    return result;
+}
+
+bool VORN_FLOW_CHECKER::has_memory(const VORN_FLASH& flash, const VORN_FLASH_CONFIG& config,
+                                   const VORN_FLASH_VENDOR_PROFILE& profile,
+                                   VORN_FLOW_CHECK_RESULT& result) {
+    if (config.density_bytes >= 2ULL * profile.page_size) return true;
+    report_device(
+        result, ISSUE_NOT_CHECKED,
+        TARVEN::fmt_sprintf(k_issues[ISSUE_NOT_CHECKED].format,
+                            "the density '" + flash.get_density() + "' gives no memory to model"));
+    return false;
+}
+
+VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_as_parts(
+    const VORN_FLASH& flash, const VORN_FLASH_CONFIG& config,
+    const std::vector<const VORN_FLASH_PART*>& parts) const {
+    VORN_FLOW_CHECK_RESULT result;
+    const VORN_FLASH_PART& first = *parts.front();
+    const int vendor = template_vendor(flash);
+    const char* shape = VORN_PROG_FLOW_TEMPLATE_NAME[first.shape];
+    if (vendor >= 0 && vendor != static_cast<int>(first.shape))
+        report_device(result, ISSUE_VENDOR_MISMATCH,
+                      TARVEN::fmt_sprintf(k_issues[ISSUE_VENDOR_MISMATCH].format,
+                                          VORN_PROG_FLOW_TEMPLATE_NAME[vendor], first.id[0],
+                                          first.vendor, shape));
+    result.vendor = first.shape == VORN_PROG_FLOW_TEMPLATE_WINBOND ? first.vendor : shape;
+    // The flow must work on every part the device may be. A finding shows once; when some of
+    // the parts pass where it is made, it names the first part it fails on.
+    using KEY = std::tuple<int, int, unsigned int, std::string>;
+    std::map<KEY, unsigned int> fails_on;
+    std::vector<std::pair<VORN_FLOW_FINDING, const VORN_FLASH_PART*>> findings;
+    for (const VORN_FLASH_PART* part : parts) {
+        result.parts.push_back(part->name);
+        const VORN_FLASH_PART_PROFILE profile(*part);
+        if (!has_memory(flash, config, profile.get(), result)) return result;
+        VORN_FLOW_CHECK_RESULT one;
+        for (VORN_PROG_FLOW_TYPE flow : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
+            FLOW_RUN run(flash, profile.get(), config, flow, one, m_with_trace, parts.size() == 1);
+            run.run();
+        }
+        std::set<KEY> once;
+        for (VORN_FLOW_FINDING& f : one.findings) {
+            const KEY key(f.flow, f.operation, f.action, f.code);
+            if (!once.insert(key).second) continue;
+            if (fails_on[key]++ == 0) findings.emplace_back(std::move(f), part);
+        }
+        if (result.trace.empty()) result.trace = std::move(one.trace);
+    }
+    for (auto& found : findings) {
+        VORN_FLOW_FINDING& f = found.first;
+        if (fails_on[KEY(f.flow, f.operation, f.action, f.code)] < parts.size())
+            f.text += TARVEN::fmt_sprintf(" (as %s)", found.second->name);
+        result.findings.push_back(std::move(f));
     }
     return result;
 }

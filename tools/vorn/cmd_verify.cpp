@@ -155,6 +155,7 @@ json flow_check_json(const std::string& name, const VORN_FLOW_CHECK_RESULT& resu
     for (const VORN_FLOW_FINDING& f : result.findings) findings.push_back(finding_json(f));
     return json{{"name", name},
                 {"vendor", result.vendor.empty() ? json(nullptr) : json(result.vendor)},
+                {"parts", result.parts},
                 {"error_count", result.count(VORN_FLOW_SEVERITY_ERROR)},
                 {"warning_count", result.count(VORN_FLOW_SEVERITY_WARNING)},
                 {"findings", findings}};

@@ -49,6 +49,14 @@ bool is_kind(const VORN_FLASH_COMMAND* command, VORN_FLASH_COMMAND_KIND kind) {
     return command != nullptr && command->kind == kind;
 }
 
+// A write of the register that gives 3-byte commands their upper address bits: a part without
+// 4-byte addressing has none.
+bool writes_address_register(const VORN_FLASH_VENDOR_PROFILE& profile,
+                             const VORN_FLASH_COMMAND* command) {
+    return is_kind(command, VORN_FLASH_COMMAND_WRITE_REGISTER) && command->registers[0] >= 0 &&
+           profile.registers[command->registers[0]].address_bits != 0;
+}
+
 // The command a small part has in place of a 4-byte-address one: same kind, size and dummy
 // cycles, with the address length of the mode.
 const VORN_FLASH_COMMAND* three_byte_twin(const VORN_FLASH_VENDOR_PROFILE& profile,
@@ -85,14 +93,27 @@ std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PR
                                                       const std::vector<VORN_ACTION*>& actions) {
     std::vector<std::unique_ptr<VORN_ACTION>> out;
     bool after_mode_switch = false;
+    bool after_address_clear = false;
     for (const VORN_ACTION* source : actions) {
         const auto* qspi = dynamic_cast<const VORN_QSPI_ACTION*>(source);
         if (qspi == nullptr) throw std::runtime_error("a flow holds an action of no known kind");
         auto action = std::make_unique<VORN_QSPI_ACTION>(*qspi);
         const FIT_FIELDS& f = FIELDS[action->get_type()];
         const VORN_FLASH_COMMAND* command = command_of(profile, *action);
-        const bool was_after_switch = after_mode_switch;
-        after_mode_switch = false;
+        // The clearing of an address register goes with the write enable and write disable
+        // around it.
+        if (after_address_clear && is_kind(command, VORN_FLASH_COMMAND_WRITE_DISABLE)) {
+            after_address_clear = false;
+            continue;
+        }
+        after_address_clear = false;
+        if (writes_address_register(profile, command)) {
+            if (!out.empty() &&
+                is_kind(command_of(profile, *out.back()), VORN_FLASH_COMMAND_WRITE_ENABLE))
+                out.pop_back();
+            after_address_clear = true;
+            continue;
+        }
         if (is_kind(command, VORN_FLASH_COMMAND_ENTER_4BYTE) ||
             is_kind(command, VORN_FLASH_COMMAND_EXIT_4BYTE)) {
             // The write enable that prepared the switch goes with it.
@@ -102,6 +123,9 @@ std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PR
             after_mode_switch = true;
             continue;
         }
+        // A write enable after a dropped switch may prepare a clearing that goes too.
+        const bool was_after_switch = after_mode_switch;
+        if (!is_kind(command, VORN_FLASH_COMMAND_WRITE_ENABLE)) after_mode_switch = false;
         if (action->get_type() == VORN_ACT_TYPE_READ_REGISTER &&
             is_kind(command, VORN_FLASH_COMMAND_READ_REGISTER)) {
             // The check of a switch just dropped goes too; elsewhere only its 4-byte bit does.

@@ -50,6 +50,9 @@ struct VORN_API VORN_FLOW_TRACE_ENTRY {
 
 struct VORN_API VORN_FLOW_CHECK_RESULT {
     std::string vendor;  // the profile the chip was modelled with; empty when none applied
+    // The parts of the chip facts the device was judged as: every one its ID and name allow;
+    // empty when it was judged by its vendor's command set alone.
+    std::vector<std::string> parts;
     std::vector<VORN_FLOW_FINDING> findings;
     std::vector<VORN_FLOW_TRACE_ENTRY> trace;
 
@@ -63,11 +66,19 @@ class VORN_API VORN_FLOW_CHECKER {
     // Both flows of a QSPI record, SFL first. The record is only read.
     VORN_FLOW_CHECK_RESULT check_flash(const VORN_FLASH& flash) const;
 
-    // The profile a record's chip is modelled with: its manufacturer byte's, else its flow
-    // template's; null when neither names one of the five vendors.
+    // The vendor profile a record's chip is modelled with when no part fits: its manufacturer
+    // byte's, else its flow template's; null when neither names one of the five vendors.
     static const VORN_FLASH_VENDOR_PROFILE* find_profile(const VORN_FLASH& flash);
+    // The parts a record may be: those its ID and density give, narrowed by its name.
+    static std::vector<const VORN_FLASH_PART*> find_parts(const VORN_FLASH& flash);
 
   private:
+    VORN_FLOW_CHECK_RESULT check_as_parts(const VORN_FLASH& flash, const VORN_FLASH_CONFIG& config,
+                                          const std::vector<const VORN_FLASH_PART*>& parts) const;
+    static bool has_memory(const VORN_FLASH& flash, const VORN_FLASH_CONFIG& config,
+                           const VORN_FLASH_VENDOR_PROFILE& profile,
+                           VORN_FLOW_CHECK_RESULT& result);
+
     bool m_with_trace;
 };
 
