@@ -108,6 +108,24 @@ bool FIO_FILE_SYSTEM::create_directories(const std::string& path) {
     return fs::is_directory(path, ec);
 }
 
+namespace {
+
+// POSIX leaves a limit indeterminate (-1) on some file systems; Linux's usual ones then.
+size_t folder_limit(const std::string& folder, int name, size_t fallback) {
+    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), name);
+    return limit > 0 ? static_cast<size_t>(limit) : fallback;
+}
+
+}  // namespace
+
+size_t FIO_FILE_SYSTEM::max_name_length(const std::string& folder) {
+    return folder_limit(folder, _PC_NAME_MAX, 255);
+}
+
+size_t FIO_FILE_SYSTEM::max_path_length(const std::string& folder) {
+    return folder_limit(folder, _PC_PATH_MAX, 4096);
+}
+
 // ---- FIO_PATH --------------------------------------------------------------------------
 
 FIO_PATH::FIO_PATH(const std::string& path) {

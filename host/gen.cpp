@@ -5,6 +5,9 @@
 
 #include "gen_export.h"
 
+#include <fmt/args.h>
+#include <fmt/printf.h>
+
 namespace {
 
 int lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
@@ -82,4 +85,56 @@ int MEM_INITIALIZER::module_count(const std::string& module) {
     std::lock_guard<std::mutex> lock(s.mutex);
     auto it = s.modules.find(module);
     return it != s.modules.end() ? it->second : 0;
+}
+
+std::string gen_vsprintf(const char* format, const GEN_FMT_ARG* args, size_t count) {
+    fmt::dynamic_format_arg_store<fmt::printf_context> store;
+    for (size_t i = 0; i < count; ++i) {
+        const GEN_FMT_ARG& arg = args[i];
+        switch (arg.type()) {
+            case GEN_FMT_ARG::NONE:
+                break;
+            case GEN_FMT_ARG::BOOL:
+                store.push_back(arg.as_unsigned() != 0);
+                break;
+            case GEN_FMT_ARG::CHAR:
+                store.push_back(static_cast<char>(arg.as_signed()));
+                break;
+            case GEN_FMT_ARG::INT:
+                store.push_back(static_cast<int>(arg.as_signed()));
+                break;
+            case GEN_FMT_ARG::UINT:
+                store.push_back(static_cast<unsigned>(arg.as_unsigned()));
+                break;
+            case GEN_FMT_ARG::LONG:
+                store.push_back(static_cast<long>(arg.as_signed()));
+                break;
+            case GEN_FMT_ARG::ULONG:
+                store.push_back(static_cast<unsigned long>(arg.as_unsigned()));
+                break;
+            case GEN_FMT_ARG::LONG_LONG:
+                store.push_back(arg.as_signed());
+                break;
+            case GEN_FMT_ARG::ULONG_LONG:
+                store.push_back(arg.as_unsigned());
+                break;
+            case GEN_FMT_ARG::DOUBLE:
+                store.push_back(arg.as_double());
+                break;
+            case GEN_FMT_ARG::LONG_DOUBLE:
+                store.push_back(arg.as_long_double());
+                break;
+            case GEN_FMT_ARG::C_STRING:
+                store.push_back(arg.as_c_string());
+                break;
+            case GEN_FMT_ARG::STRING:
+                store.push_back(arg.as_string());
+                break;
+            case GEN_FMT_ARG::POINTER:
+                store.push_back(arg.as_pointer());
+                break;
+        }
+    }
+    return fmt::vsprintf(fmt::string_view(format != nullptr ? format : ""),
+                         fmt::basic_format_args<fmt::printf_context>(store));
 }

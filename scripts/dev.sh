@@ -62,12 +62,15 @@ case "$cmd" in
         build build/ci-asan -DCMAKE_BUILD_TYPE=Debug -DVORN_WERROR=ON -DVORN_SANITIZE=ON -DVORN_BUILD_BENCH=OFF
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --test-dir build/ci-asan --output-on-failure -j "${VORN_JOBS:-2}"
-        # A host thread using libxml2 beside the loader, watched by ThreadSanitizer.
+        # A host thread using libxml2 beside the loader, and host lookups from several threads,
+        # watched by ThreadSanitizer with the library itself instrumented.
         cmake -S "$here" -B build/ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR=ON \
             -DVORN_SANITIZE_THREAD=ON -DVORN_BUILD_BENCH=OFF -DVORN_BUILD_TOOL=OFF >/dev/null
-        cmake --build build/ci-tsan -j "${VORN_JOBS:-2}" --target test_xml_documents
+        cmake --build build/ci-tsan -j "${VORN_JOBS:-2}" --target test_xml_documents test_host_api
         TSAN_OPTIONS=halt_on_error=1 build/ci-tsan/tests/test_xml_documents \
-            --gtest_filter='*HostUsingLibxml2*' ;;
+            --gtest_filter='*HostUsingLibxml2*'
+        TSAN_OPTIONS=halt_on_error=1 build/ci-tsan/tests/test_host_api \
+            --gtest_filter='*SeveralThreads*' ;;
     reliability)
         deps
         build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR=ON

@@ -39,6 +39,25 @@ TEST(HostCommonStrings, SlashesComparisonsAndCase) {
     EXPECT_EQ(TARVEN::fmt_sprintf("%d %d", 1), "(unprintable)");
 }
 
+// Formatting keeps each argument's own type, as printf would read it.
+TEST(HostCommonStrings, FormattingReadsEachArgumentAsItsType) {
+    const std::string name = "W25Q";
+    EXPECT_EQ(TARVEN::fmt_sprintf("%s|%s|%c|%d|%u", name, "x", 'c', -5, 4000000000u),
+              "W25Q|x|c|-5|4000000000");
+    EXPECT_EQ(TARVEN::fmt_sprintf("%llX|%ld|%lu|%0*llX", 0x1FFFFFFFFULL, -7L, 7UL, 6, 0xABCULL),
+              "1FFFFFFFF|-7|7|000ABC");
+    EXPECT_EQ(TARVEN::fmt_sprintf("%.2f|%d|%u", 2.5, static_cast<short>(-3),
+                                  static_cast<unsigned char>(200)),
+              "2.50|-3|200");
+    EXPECT_EQ(TARVEN::fmt_sprintf("%d", -1LL), "-1");
+    EXPECT_EQ(TARVEN::fmt_sprintf("no arguments"), "no arguments");
+    EXPECT_EQ(TARVEN::fmt_sprintf("%s", "x", "y"), "x");
+    std::string out;
+    MEM_DETAIL::stl_raw_sprintf(&out, "%s-%02X", std::string("id"), 0xEFu);
+    EXPECT_EQ(out, "id-EF");
+    EXPECT_THROW(MEM_DETAIL::stl_raw_sprintf(&out, "%d %d", 1), std::runtime_error);
+}
+
 // Each row of files/host/conversions.tsv: a text, how it is read, and what comes out.
 TEST(HostCommonConvert, NumbersAndHexBytesAsTheTableSays) {
     std::istringstream rows(vorn_test::read_test_file("host/conversions.tsv"));

@@ -4,6 +4,7 @@
 
 #include "pgm_api.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ class PGM_API FIO_FILE_SYSTEM {
     // Removes a file; true when it was removed (or did not exist).
     static bool remove(const std::string& path);
     static bool create_directories(const std::string& path);
+    // The longest file name, and the longest path, the file system of `folder` holds (bytes).
+    static size_t max_name_length(const std::string& folder);
+    static size_t max_path_length(const std::string& folder);
 };
 
 // A path split into its directory and file name. Relative paths are taken against the

@@ -3,7 +3,10 @@
 
 #include "vorn_db_lock.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "vorn_internal.h"
 
@@ -21,6 +24,20 @@ MSG_ID_REGISTRAR recovery_registrar(recovery_ids, recovery_types, 1);
 
 VORN_DB_LOCK::VORN_DB_LOCK(const std::string& db_dir)
     : m_lock(std::make_unique<FIO_FOLDER_LOCK>(db_dir, true)) {}
+
+VORN_DB_LOCK::VORN_DB_LOCK(const std::string& db_dir, unsigned int timeout_ms) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
+    // flock has no timeout of its own; a short poll keeps the wait near the one asked for.
+    for (;;) {
+        m_lock = std::make_unique<FIO_FOLDER_LOCK>(db_dir, false);
+        if (m_lock->held() || !FIO_FILE_SYSTEM::is_directory(db_dir)) return;
+        const clock::time_point now = clock::now();
+        if (now >= deadline) return;
+        std::this_thread::sleep_for(
+            std::min<clock::duration>(deadline - now, std::chrono::milliseconds(10)));
+    }
+}
 
 VORN_DB_LOCK::~VORN_DB_LOCK() = default;
 

@@ -591,6 +591,7 @@ struct VORN_MGR::PENDING_SAVE {
 
 bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()>& work) {
     if (m_pending_save != nullptr) return work();
+    m_save_error.clear();
     PENDING_SAVE save(db_dir);
     m_pending_save = &save;
     struct CLEAR {
@@ -600,6 +601,7 @@ bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()
     if (!work()) return false;
     if (!save.files.commit()) {
         msg_vdebug_impl(2, "Saving into %s failed: %s", db_dir.c_str(), save.files.error().c_str());
+        m_save_error = save.files.error();
         post_failed_to_update_db(db_dir);
         return false;
     }
@@ -621,6 +623,7 @@ bool VORN_MGR::save_file(const std::string& path, const std::string& content) {
     VORN_CHECK(m_pending_save, "m_pending_save");
     if (m_pending_save->files.write(path, content)) return true;
     msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
+    m_save_error = m_pending_save->files.error();
     return false;
 }
 

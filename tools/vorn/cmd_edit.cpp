@@ -543,6 +543,22 @@ int run_editor(const std::string& path) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// What a file held when the editor opened, to tell whether another writer changed it meanwhile.
+struct FILE_STATE {
+    bool exists = false;
+    std::string text;
+    bool operator!=(const FILE_STATE& other) const {
+        return exists != other.exists || text != other.text;
+    }
+};
+
+FILE_STATE file_state(const std::string& path) {
+    FILE_STATE state;
+    state.exists = FIO_FILE_SYSTEM::exists(path);
+    if (state.exists) state.text = read_file(path);
+    return state;
+}
+
 bool ask_again() {
     std::cerr << "Edit again? [Y/n] " << std::flush;
     std::string answer;
@@ -591,6 +607,11 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         output.data()["kept"] = path;
         return STATUS_REJECTED;
     };
+    // The device's file and the one the save writes, as they were when loaded.
+    std::vector<std::pair<std::string, FILE_STATE>> watched;
+    for (const std::string& file :
+         {device_file(mgr, flash), dir + "pgm_flash_" + args.name + ".xml"})
+        if (!file.empty()) watched.emplace_back(file, file_state(file));
     USER_FILE checked;
     for (;;) {
         if (!args.sets.empty()) {
@@ -641,6 +662,10 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     }
 
     ensure_directory(dir);
+    session.lock_database();
+    for (const auto& entry : watched)
+        if (file_state(entry.first) != entry.second)
+            return keep_text("the file " + entry.first + " changed while the editor was open");
     std::unique_ptr<VORN_FLASH> record = make_device(session, checked, checked.devices.front());
     // SD/MMC cards have no flows to check.
     json flow_check = nullptr;
@@ -810,7 +835,8 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                     "FIELD=VALUE: change one field without an editor (repeatable); FIELD is " +
                         settable_keys() + " (SD/MMC devices: density, io-voltage)")
         ->allow_extra_args(false);
-    commands.push_back({cmd, [edit](SESSION& s) { return run_edit(s, *edit); }, true});
+    // The lock is taken only to save: another writer need not wait while a person types.
+    commands.push_back({cmd, [edit](SESSION& s) { return run_edit(s, *edit); }, false});
 
     auto del = std::make_shared<DELETE_ARGS>();
     cmd = app.add_subcommand("delete", "Delete a user device (built-in devices are refused)");

@@ -17,11 +17,15 @@ class FIO_FOLDER_LOCK;
 // Readers never take it.
 class VORN_API VORN_DB_LOCK {
   public:
+    // Waits as long as another process holds the lock.
     explicit VORN_DB_LOCK(const std::string& db_dir);
+    // Waits at most `timeout_ms` milliseconds (0: tries once); held() then says whether it got
+    // the lock. A host that must not hang behind another writer uses this form.
+    VORN_DB_LOCK(const std::string& db_dir, unsigned int timeout_ms);
     ~VORN_DB_LOCK();
     VORN_DB_LOCK(const VORN_DB_LOCK&) = delete;
     VORN_DB_LOCK& operator=(const VORN_DB_LOCK&) = delete;
-    // False when the directory is missing.
+    // False when the directory is missing, or the timeout passed first.
     bool held() const;
 
   private:

@@ -38,7 +38,11 @@ class VORN_API VORN_MGR {
     virtual PGMIO_CONFIG_SCHEME get_active_config_mode();
     virtual void set_active_config_mode(PGMIO_CONFIG_SCHEME scheme);
     // A legacy name gives a new record each call (the previous legacy record is deleted);
-    // database records stay owned by the manager.
+    // database records stay owned by the manager. The record found becomes the current one.
+    // What the lookups return is the manager's: valid until the record is deleted or replaced
+    // by a save or delete of its name, or the manager is deleted (a refresh). A legacy record
+    // lives only until the next lookup or create_flash. Not to be called from several threads
+    // at once; vorn_find_flash_by_id (vorn_host_api.h) may be.
     virtual VORN_FLASH* get_flash(std::string name, bool ignore_filter);
     // First record in name order whose ID matches under `mask`.
     virtual VORN_FLASH* get_flash_with_id(unsigned int id, unsigned int mask);
@@ -57,8 +61,14 @@ class VORN_API VORN_MGR {
     // Saves `flash` (taking ownership) into the Zentro or the custom directory. A record that
     // could not be saved is deleted, unless it is the one the manager already holds under its
     // name; either way the caller must not use the pointer after a false result.
+    // Internal errors: a null record; an empty `db_dir`, or one not spelled exactly as the
+    // Zentro or the custom directory's full_directory() (absolute, normalised, ending with "/").
+    // Values are not validated here. vorn_save_flash (vorn_host_api.h) checks all of that first.
     virtual bool update_db(VORN_FLASH* flash, std::string db_dir);
     // Removes a device or user template from `db_dir`, rewriting the entries sharing its file.
+    // Internal errors: an empty name or `db_dir`; `db_dir` spelled as for update_db; a device of
+    // the custom directory asked to be deleted from the Zentro directory; its file gone from
+    // disk. vorn_delete_flash (vorn_host_api.h) checks all of that first.
     virtual bool delete_db(std::string name, std::string db_dir);
     virtual DEV_FAMILY_ENUM get_flash_family() = 0;
     virtual std::vector<DEV_FAMILY_ENUM> get_device_family_list() = 0;
@@ -73,12 +83,19 @@ class VORN_API VORN_MGR {
     virtual std::vector<std::string> get_device_density_list() = 0;
     virtual std::vector<std::string> get_prog_flow_template_list() = 0;
     virtual std::vector<std::string> get_user_template_list() = 0;
-    // A newly constructed manager of the same class; the caller owns it.
+    // A newly constructed manager of the same class; the caller owns it (delete it), and it
+    // loads the database anew. Pointers from other managers are not affected.
     virtual VORN_MGR* get_new_instance() = 0;
-    // A new record that also becomes the current one (a legacy current record is deleted).
+    // A new record that also becomes the current one (a legacy current record is deleted). The
+    // caller owns it, a draft, until update_db takes it; vorn_discard_draft frees one that is
+    // not saved (plain delete would leave the manager pointing at it).
     virtual VORN_FLASH* create_flash(std::string name) = 0;
+    // New objects the caller owns until a record (set_operation_list, add_operation_into_list)
+    // or an operation (add_action_into_list) takes them.
     virtual VORN_ACTION* create_action(VORN_ACT_TYPE type) = 0;
     virtual VORN_OPERATION* create_operation(VORN_OP_TYPE type) = 0;
+    // The manager's own lists: copy the operations (VORN_QSPI_OPERATION's copy constructor)
+    // before giving them to a record. Valid as long as the manager.
     virtual std::vector<VORN_OPERATION*>* get_prog_flow_template_operation_list(
         VORN_PROG_FLOW_TEMPLATE tpl, VORN_PROG_FLOW_TYPE type) = 0;
     virtual std::vector<VORN_OPERATION*>* get_user_template_operation_list(
@@ -216,6 +233,9 @@ class VORN_API VORN_MGR {
 
     struct PENDING_SAVE;
     PENDING_SAVE* m_pending_save = nullptr;
+    // Why the last save or delete could not write or commit its files: the system's reason.
+    std::string m_save_error;
+    friend struct VORN_HOST_ACCESS;
     // The record get_flash last made for a legacy name; owned through m_flash.
     VORN_FLASH* m_legacy_record = nullptr;
 };
