@@ -305,3 +305,7 @@ VORN_HOST_RESULT vorn_delete_flash(VORN_MGR* mgr, const std::string& name,
     result.file = file;
     return result;
 }
+
+std::string vorn_last_save_error(const VORN_MGR* mgr) {
+    return mgr != nullptr ? VORN_HOST_ACCESS::save_error(*mgr) : std::string();
+}

@@ -615,6 +615,7 @@ bool VORN_MGR::refuse_file_not_loaded(const std::string& file, const std::string
     if (it == m_files_not_loaded.end()) return false;
     msg_vdebug_impl(2, "%s did not load whole (%s): a save leaves it as it is", file.c_str(),
                     it->second.c_str());
+    m_save_error = file + " did not load whole (" + it->second + "): a save leaves it as it is";
     post_failed_to_update_db(db_dir);
     return true;
 }
@@ -631,6 +632,7 @@ bool VORN_MGR::save_removal(const std::string& path) {
     VORN_CHECK(m_pending_save, "m_pending_save");
     if (m_pending_save->files.remove(path)) return true;
     msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
+    m_save_error = m_pending_save->files.error();
     return false;
 }
 

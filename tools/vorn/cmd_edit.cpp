@@ -138,7 +138,7 @@ int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
     flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, args.io_voltage);
     flash->set_density(args.density);
     if (!mgr->update_db(flash, dir)) {
-        session.explain_files_not_loaded(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
+        session.explain_failed_save(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
         output.error("device '" + args.name + "' could not be saved in " + dir +
                      "; nothing was saved");
         return STATUS_REJECTED;
@@ -334,7 +334,7 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     if (!device_saved) {
         // An add that did not add its device leaves nothing behind, its template included.
         if (template_saved) mgr->delete_template(args.save_template);
-        session.explain_files_not_loaded(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
+        session.explain_failed_save(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
         output.error("device '" + args.name + "' could not be saved in " + dir +
                      "; nothing was saved");
         return STATUS_REJECTED;
@@ -365,8 +365,8 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                      << '\n';
         data["template_file"] = template_file->second;
     } else if (saving_template) {
-        session.explain_files_not_loaded(
-            mgr, {dir + "pgm_flash_template_" + args.save_template + ".xml"});
+        session.explain_failed_save(mgr,
+                                    {dir + "pgm_flash_template_" + args.save_template + ".xml"});
         output.error("template '" + args.save_template + "' could not be saved in " + dir +
                      "; the device was saved");
         return STATUS_REJECTED;
@@ -681,7 +681,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         const auto active_file = mgr->get_flash_db_active_dir_map().find(args.name);
         if (active_file != mgr->get_flash_db_active_dir_map().end())
             files.push_back(active_file->second);
-        session.explain_files_not_loaded(mgr, files);
+        session.explain_failed_save(mgr, files);
         return keep_text("device '" + args.name + "' could not be saved in " + dir);
     }
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
@@ -743,7 +743,7 @@ int run_delete(SESSION& session, const DELETE_ARGS& args) {
                       "; delete that copy first (--from " +
                       db_dir_name(from == DB_DIR::CUSTOM ? DB_DIR::ZENTRO : DB_DIR::CUSTOM) + ")");
     if (!mgr->delete_db(args.name, dir)) {
-        session.explain_files_not_loaded(mgr, {active});
+        session.explain_failed_save(mgr, {active});
         output.error("device '" + args.name + "' could not be deleted from " + dir);
         return STATUS_REJECTED;
     }

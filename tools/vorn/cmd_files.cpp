@@ -208,7 +208,7 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
             progress.clear();
             std::vector<std::string> files{dir + "pgm_flash_" + name + ".xml"};
             if (!replaced.is_null()) files.push_back(replaced.get<std::string>());
-            session.explain_files_not_loaded(pending.mgr, files);
+            session.explain_failed_save(pending.mgr, files);
             output.error("device '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }
@@ -227,7 +227,7 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
         const std::string name = carrier->get_name();
         if (!qspi->update_template_db(carrier.get(), dir)) {
             progress.clear();
-            session.explain_files_not_loaded(qspi, {dir + "pgm_flash_template_" + name + ".xml"});
+            session.explain_failed_save(qspi, {dir + "pgm_flash_template_" + name + ".xml"});
             output.error("template '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }

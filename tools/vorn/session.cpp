@@ -443,7 +443,8 @@ bool SESSION::judge(const std::string& field, const std::string& value,
     return false;
 }
 
-void SESSION::explain_files_not_loaded(VORN_MGR* mgr, const std::vector<std::string>& files) {
+void SESSION::explain_failed_save(VORN_MGR* mgr, const std::vector<std::string>& files) {
+    bool explained = false;
     for (const std::string& file : files) {
         const auto it = mgr->get_files_not_loaded().find(file);
         if (it == mgr->get_files_not_loaded().end()) continue;
@@ -451,7 +452,10 @@ void SESSION::explain_files_not_loaded(VORN_MGR* mgr, const std::vector<std::str
                        "), so no save changes it; mend it (`vorn check " + printable(file) +
                        "` shows what is wrong) or move it out of " + directory_of(file) +
                        ", then run the command again");
+        explained = true;
     }
+    const std::string why = vorn_last_save_error(mgr);
+    if (!explained && !why.empty()) m_output.error(printable(why));
 }
 
 bool SESSION::name_is_safe(const std::string& name, bool is_template) {

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "vorn.h"
+#include "vorn_ext.h"
 
 namespace vorn_tool {
 
@@ -226,8 +227,9 @@ class SESSION {
     // refusal carries the library's own text where it has one.
     bool name_is_safe(const std::string& name, bool is_template);
     // After a save or delete of `mgr` failed: names each of `files` that did not load whole
-    // (the library never changes those) with why, and how to go on.
-    void explain_files_not_loaded(VORN_MGR* mgr, const std::vector<std::string>& files);
+    // (the library never changes those) with why and how to go on, or else the system's
+    // reason the files could not be changed.
+    void explain_failed_save(VORN_MGR* mgr, const std::vector<std::string>& files);
 
   private:
     void load(const std::function<void()>& build);

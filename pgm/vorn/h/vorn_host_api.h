@@ -69,4 +69,9 @@ VORN_API VORN_HOST_RESULT vorn_save_flash(VORN_MGR* mgr, const VORN_FLASH* draft
 VORN_API VORN_HOST_RESULT vorn_delete_flash(VORN_MGR* mgr, const std::string& name,
                                             const std::string& db_dir);
 
+// Why the last update_db, delete_db or update_template_db of `mgr` could not change its files,
+// in the system's words ("cannot create a temporary file in /db/: Permission denied"); empty
+// when nothing stood in the way of the files (a refused value, a save that succeeded).
+VORN_API std::string vorn_last_save_error(const VORN_MGR* mgr);
+
 #endif
