@@ -333,8 +333,8 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                                 directory_of(template_file->second) == dir;
     if (!device_saved) {
         // An add that did not add its device leaves nothing behind, its template included.
-        if (template_saved) mgr->delete_template(args.save_template);
         session.explain_failed_save(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
+        if (template_saved) mgr->delete_template(args.save_template);
         output.error("device '" + args.name + "' could not be saved in " + dir +
                      "; nothing was saved");
         return STATUS_REJECTED;
