@@ -33,9 +33,11 @@ class VORN_API VORN_FLASH {
     // The record keeps ownership of the list and its operations.
     virtual const std::vector<VORN_OPERATION*>* get_operation_list(
         VORN_PROG_FLOW_TYPE flow) const = 0;
-    // Appends `op` and takes ownership.
+    // Appends `op` and takes ownership. Internal errors: a null `op`; a flow the family has not
+    // (SFL on an SD/MMC record).
     virtual void add_operation_into_list(VORN_OPERATION* op, VORN_PROG_FLOW_TYPE flow) = 0;
-    // Deletes the operations of the chosen list, then takes ownership of `list`'s.
+    // Deletes the operations of the chosen list, then takes ownership of `list`'s (which must
+    // not hold any of them). Internal errors: an empty `list`; a flow the family has not.
     virtual void set_operation_list(std::vector<VORN_OPERATION*> list,
                                     VORN_PROG_FLOW_TYPE flow) = 0;
     virtual void clear_operation_list() = 0;
@@ -43,6 +45,9 @@ class VORN_API VORN_FLASH {
     // `out` receives the ID mask for VORN_FLASH_PARAM_ID of a QSPI record; untouched otherwise.
     virtual unsigned int get_parameter_value_in_dword(VORN_FLASH_PARAM param,
                                                       unsigned int* out) const = 0;
+    // Internal error: a parameter the family does not store in that form (a QSPI record takes
+    // ID, I/O voltage and the two template names as text, ID, dies and dummy cycles as numbers;
+    // an SD/MMC record only the I/O voltage, as text). Values are not validated here.
     virtual void set_parameter_value(VORN_FLASH_PARAM param, std::string value) = 0;
     virtual void set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) = 0;
 

@@ -95,13 +95,21 @@ class VORN_API VORN_MGR {
     virtual VORN_ACTION* create_action(VORN_ACT_TYPE type) = 0;
     virtual VORN_OPERATION* create_operation(VORN_OP_TYPE type) = 0;
     // The manager's own lists: copy the operations (VORN_QSPI_OPERATION's copy constructor)
-    // before giving them to a record. Valid as long as the manager.
+    // before giving them to a record. Valid as long as the manager (a user template's, until
+    // that template is deleted or replaced). Internal errors: a template value outside
+    // VORN_PROG_FLOW_TEMPLATE; a user template name the manager does not hold (ask
+    // get_user_template_list first). The SD/MMC manager answers null to both.
     virtual std::vector<VORN_OPERATION*>* get_prog_flow_template_operation_list(
         VORN_PROG_FLOW_TEMPLATE tpl, VORN_PROG_FLOW_TYPE type) = 0;
     virtual std::vector<VORN_OPERATION*>* get_user_template_operation_list(
         std::string& name, VORN_PROG_FLOW_TYPE type) = 0;
     virtual bool get_operation_editable_permission(VORN_FLASH* flash) = 0;
+    // Saves `flash`'s flows as the user template its VORN_FLASH_PARAM_TEMPLATE_NAME names; the
+    // record stays the caller's. Internal errors: a null record or an empty template name; a
+    // template name that fails template_name_is_valid (one already held included). `db_dir`
+    // must end with "/": the file name is appended to it as it is.
     virtual bool update_template_db(VORN_FLASH* flash, std::string db_dir) = 0;
+    // False for a name that is not a user template; otherwise as delete_db.
     virtual bool delete_template(std::string name) = 0;
     virtual bool is_valid_name(std::string& name);
     virtual bool is_golden_template_name(std::string& name);
@@ -111,7 +119,8 @@ class VORN_API VORN_MGR {
     virtual bool device_io_voltage_is_compatible(std::string voltage, std::string* err);
     virtual bool write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string db_dir,
                                                     std::map<std::string, std::string>* db_dir_map);
-    // A new document tree holding the listed devices; the caller owns it.
+    // A new document tree holding the listed devices; the caller owns it. Internal errors: an
+    // empty list; a record whose values or flows fail their validators.
     virtual PGM_COMMON_XML_ELEMENT* create_xml_object_with_flash_list(
         std::vector<VORN_FLASH*> flash_list) = 0;
     // Appends the listed user templates to `root`, creating the root when it is null.
