@@ -15,10 +15,12 @@ class PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH;
 class PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO;
 
 class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
-public:
+  public:
     VORN_SDMMC_MGR();
     ~VORN_SDMMC_MGR() override;
 
+    // Cards have no ID, flows or actions: these three are internal errors ("Unsupported
+    // function: ..."); ask is_flash_operation_supported() and is_flash_action_supported().
     VORN_FLASH* get_flash_with_id(unsigned int id, unsigned int mask) override;
     bool is_new_device_supported() override;
     bool is_flash_operation_supported() override;
@@ -42,8 +44,8 @@ public:
     VORN_OPERATION* create_operation(VORN_OP_TYPE type) override;
     std::vector<VORN_OPERATION*>* get_prog_flow_template_operation_list(
         VORN_PROG_FLOW_TEMPLATE tpl, VORN_PROG_FLOW_TYPE type) override;
-    std::vector<VORN_OPERATION*>* get_user_template_operation_list(std::string& name,
-                                                                   VORN_PROG_FLOW_TYPE type) override;
+    std::vector<VORN_OPERATION*>* get_user_template_operation_list(
+        std::string& name, VORN_PROG_FLOW_TYPE type) override;
     bool get_operation_editable_permission(VORN_FLASH* flash) override;
     bool update_template_db(VORN_FLASH* flash, std::string db_dir) override;
     bool delete_template(std::string name) override;
@@ -58,7 +60,7 @@ public:
                         bool is_golden_template, std::string& err_msg);
     PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO* create_xml_device_info(VORN_FLASH* flash);
 
-protected:
+  protected:
     bool parse_golden_template_xml();
     bool parse_user_xml_in_zentro_dir();
     bool parse_user_xml_in_custom_dir();
@@ -67,10 +69,9 @@ protected:
     void initialize_dev_info();
     void clear_flash_mapping_info();
 
-private:
+  private:
     // The user files "pgm_flash_*.xml" of one directory, in finder order.
-    bool parse_user_xml_in_dir(const std::string& dir, const char* trace,
-                               const char* skipped_name,
+    bool parse_user_xml_in_dir(const std::string& dir, const char* trace, const char* skipped_name,
                                std::map<std::string, std::string>& dir_map);
 };
 
