@@ -214,6 +214,23 @@ int id_not_found(SESSION& session, const std::string& id, unsigned int value, un
         output.error(std::string("devices with ") + bytes + ": " + join(shown, ", "));
     else if ((mask & MAKER_AND_CAPACITY) == MAKER_AND_CAPACITY)
         output.error(std::string("no device has ") + bytes + " either");
+    // The public chip table may know the part though the database does not.
+    json chip_parts = json::array();
+    std::vector<std::string> chip_shown;
+    int count = 0;
+    const VORN_FLASH_PART* parts = VORN_FLASH_PART::get_all(&count);
+    for (int i = 0; i < count; ++i) {
+        const VORN_FLASH_PART& part = parts[i];
+        const unsigned int part_value = part.id[0] | (part.id[1] << 8) | (part.id[2] << 16);
+        if (((part_value ^ value) & mask & 0xFFFFFF) != 0 || (mask & 0xFFFFFF) == 0) continue;
+        const std::string density = std::to_string(part.density_bytes * 8 >> 20) + "Mb";
+        chip_shown.push_back(std::string(part.name) + " (" + part.vendor + ", " + density + ")");
+        chip_parts.push_back(
+            json{{"name", part.name}, {"vendor", part.vendor}, {"density", density}});
+    }
+    output.data()["chip_table_parts"] = chip_parts;
+    if (!chip_shown.empty())
+        output.error("the public chip table lists with this ID: " + join(chip_shown, ", "));
     // The way in: the vendor template the manufacturer byte names, or a similar part's flows.
     const auto* profile =
         VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(static_cast<unsigned char>(value));
