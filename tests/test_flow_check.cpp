@@ -204,6 +204,88 @@ TEST(FlowCheck, JudgesADeviceAsThePartsItsIdAndNameGive) {
     }
 }
 
+// A user names the part; the ID and a masked lookup find the parts behind an ID, and further
+// ID bytes are kept where the chip table compares them.
+TEST(FlashParts, AreFoundByTypedNameAndById) {
+    auto names = [](const std::vector<const VORN_FLASH_PART*>& parts) {
+        std::vector<std::string> out;
+        for (const VORN_FLASH_PART* p : parts) out.push_back(p->name);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    using NAMES = std::vector<std::string>;
+    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("mt25ql128")), NAMES{"MT25QL128"});
+    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("N25Q128")),
+              (NAMES{"N25Q128..1E", "N25Q128..3E"}));
+    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("n25q128..3e")), NAMES{"N25Q128..3E"});
+    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("MX25L12873F")),
+              NAMES{"MX25L12835F/MX25L12873F"});
+    EXPECT_TRUE(VORN_FLASH_PART::find_by_name("MT25QL12").empty());
+    EXPECT_TRUE(VORN_FLASH_PART::find_by_name("").empty());
+
+    EXPECT_EQ(names(VORN_FLASH_PART::find_answering(0x18BA20, 0xFFFFFF)),
+              (NAMES{"MT25QL128", "N25Q128..3E"}));
+    // The fourth byte of a lookup is none of a part's first three.
+    EXPECT_EQ(names(VORN_FLASH_PART::find_answering(0x7718BA20, 0xFFFFFFFF)),
+              (NAMES{"MT25QL128", "N25Q128..3E"}));
+    const auto micron = VORN_FLASH_PART::find_answering(0x20, 0xFF);
+    EXPECT_GT(micron.size(), 10u);
+    for (const VORN_FLASH_PART* p : micron) EXPECT_EQ(p->id[0], 0x20) << p->name;
+    EXPECT_TRUE(VORN_FLASH_PART::find_answering(0x18BA20, 0xFF000000).empty());
+
+    const VORN_FLASH_PART* fl512 = part_named("S25FL512S");
+    const VORN_FLASH_PART* fs512 = part_named("S25FS512S");
+    ASSERT_EQ(fl512->further_id_count, 2);
+    ASSERT_EQ(fs512->further_id_count, 2);
+    EXPECT_EQ(fl512->further_id[1].offset, 5);
+    EXPECT_NE(fl512->further_id[1].value, fs512->further_id[1].value);
+    EXPECT_EQ(part_named("MT25QL128")->further_id_count, 0);
+}
+
+// A maker without facts is checked as the vendor a user names, and says so; a maker with facts
+// is judged by them whatever is asked.
+TEST(FlowCheck, JudgesAMakerWithoutFactsAsTheVendorAsked) {
+    auto codes = [](const VORN_FLOW_CHECK_RESULT& r) {
+        std::vector<std::string> out;
+        for (const VORN_FLOW_FINDING& f : r.findings) out.push_back(f.code);
+        return out;
+    };
+    auto has = [&](const VORN_FLOW_CHECK_RESULT& r, const std::string& code) {
+        const auto all = codes(r);
+        return std::find(all.begin(), all.end(), code) != all.end();
+    };
+    std::unique_ptr<VORN_QSPI_FLASH> other = renamed(*copy_of("MT25QL128"), "OTHER");
+    other->set_parameter_value(VORN_FLASH_PARAM_ID, "0x68 0x60 0x18");
+    other->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, "BOARD_FLOWS");
+    const VORN_FLOW_CHECK_RESULT unjudged = VORN_FLOW_CHECKER().check_flash(*other);
+    EXPECT_TRUE(has(unjudged, "not-checked"));
+    EXPECT_EQ(unjudged.vendor, "");
+
+    VORN_FLOW_CHECKER as_micron;
+    as_micron.judge_as(VORN_PROG_FLOW_TEMPLATE_MICRON);
+    const VORN_FLOW_CHECK_RESULT micron = as_micron.check_flash(*other);
+    EXPECT_EQ(micron.vendor, "Micron");
+    EXPECT_TRUE(has(micron, "judged-as"));
+    EXPECT_FALSE(has(micron, "not-checked"));
+    EXPECT_FALSE(has(micron, "unknown-command"));
+
+    VORN_FLOW_CHECKER as_winbond;
+    as_winbond.judge_as(VORN_PROG_FLOW_TEMPLATE_WINBOND);
+    const VORN_FLOW_CHECK_RESULT winbond = as_winbond.check_flash(*other);
+    EXPECT_EQ(winbond.vendor, "Winbond");
+    EXPECT_GT(winbond.count(VORN_FLOW_SEVERITY_ERROR), 0u);  // 0x70 is no Winbond command
+
+    // Known makers: a part of the facts, and a Micron ID no part answers.
+    std::unique_ptr<VORN_QSPI_FLASH> known = copy_of("MT25QL128");
+    const VORN_FLOW_CHECK_RESULT part = as_winbond.check_flash(*known);
+    EXPECT_EQ(part.parts, std::vector<std::string>{"MT25QL128"});
+    EXPECT_FALSE(has(part, "judged-as"));
+    known->set_parameter_value(VORN_FLASH_PARAM_ID, "0x20 0xBA 0x77");
+    const VORN_FLOW_CHECK_RESULT vendor = as_winbond.check_flash(*known);
+    EXPECT_EQ(vendor.vendor, "Micron");
+    EXPECT_FALSE(has(vendor, "judged-as"));
+}
+
 // One planted fault: a row of files/flowcheck/faults.tsv.
 struct FAULT {
     std::string device, flow, op, action, what, value, at_op, at_action, code, text, severity;

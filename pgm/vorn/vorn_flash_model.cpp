@@ -3,6 +3,7 @@
 #include "vorn_flash_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <iterator>
 
@@ -488,6 +489,39 @@ std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_by_id(
         if (std::equal(id.begin(), id.begin() + 3, parts[i].id) &&
             (density_bytes == 0 || parts[i].density_bytes == density_bytes))
             found.push_back(&parts[i]);
+    return found;
+}
+
+std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_answering(unsigned int value,
+                                                                    unsigned int mask) {
+    constexpr unsigned int k_first_three = 0xFFFFFF;
+    std::vector<const VORN_FLASH_PART*> found;
+    if ((mask & k_first_three) == 0) return found;
+    int count = 0;
+    const VORN_FLASH_PART* parts = get_all(&count);
+    for (int i = 0; i < count; ++i) {
+        const unsigned int id = parts[i].id[0] | (parts[i].id[1] << 8) | (parts[i].id[2] << 16);
+        if (((id ^ value) & mask & k_first_three) == 0) found.push_back(&parts[i]);
+    }
+    return found;
+}
+
+std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_by_name(const std::string& typed) {
+    auto same = [&typed](const std::string& name) {
+        return name.size() == typed.size() &&
+               std::equal(name.begin(), name.end(), typed.begin(), [](char a, char b) {
+                   return std::toupper(static_cast<unsigned char>(a)) ==
+                          std::toupper(static_cast<unsigned char>(b));
+               });
+    };
+    std::vector<const VORN_FLASH_PART*> found;
+    int count = 0;
+    const VORN_FLASH_PART* parts = get_all(&count);
+    for (int i = 0; i < count; ++i) {
+        const std::vector<std::string> names = parts[i].user_names();
+        if (same(parts[i].name) || std::any_of(names.begin(), names.end(), same))
+            found.push_back(&parts[i]);
+    }
     return found;
 }
 

@@ -54,6 +54,7 @@ enum ISSUE {
     ISSUE_ENDS_ADDRESS,
     ISSUE_VENDOR_MISMATCH,
     ISSUE_UNKNOWN_MANUFACTURER,
+    ISSUE_JUDGED_AS,
     ISSUE_NOT_CHECKED,
     ISSUE_COUNT
 };
@@ -131,6 +132,9 @@ const ISSUE_INFO k_issues[ISSUE_COUNT] = {
      "the flows follow the %s template, but manufacturer byte 0x%02X is %s's; checked as %s"},
     {ISSUE_UNKNOWN_MANUFACTURER, "unknown-manufacturer", W,
      "manufacturer byte 0x%02X has no profile; checked as %s, the template's vendor"},
+    {ISSUE_JUDGED_AS, "judged-as", W,
+     "manufacturer byte 0x%02X has no facts; checked as %s, as asked, by that vendor's command "
+     "set, which this part may not share"},
     {ISSUE_NOT_CHECKED, "not-checked", W, "not checked: %s"},
 };
 
@@ -831,6 +835,13 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) c
     const VORN_FLASH_VENDOR_PROFILE* profile = find_profile(flash);
     const int vendor = template_vendor(flash);
     const unsigned int manufacturer = config.id.empty() ? 0u : config.id[0];
+    // Only a maker without facts of its own is judged as another vendor.
+    const bool judged_as =
+        m_judge_as >= 0 && VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(
+                               static_cast<unsigned char>(manufacturer)) == nullptr;
+    if (judged_as)
+        profile = &VORN_FLASH_VENDOR_PROFILE::get_profile(
+            static_cast<VORN_PROG_FLOW_TEMPLATE>(m_judge_as));
     if (profile == nullptr) {
         report_device(result, ISSUE_NOT_CHECKED,
                       TARVEN::fmt_sprintf(k_issues[ISSUE_NOT_CHECKED].format,
@@ -839,7 +850,11 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) c
         return result;
     }
     const char* profile_name = VORN_PROG_FLOW_TEMPLATE_NAME[profile->vendor];
-    if (config.id.empty() || profile->manufacturer_id != manufacturer) {
+    if (judged_as) {
+        report_device(
+            result, ISSUE_JUDGED_AS,
+            TARVEN::fmt_sprintf(k_issues[ISSUE_JUDGED_AS].format, manufacturer, profile_name));
+    } else if (config.id.empty() || profile->manufacturer_id != manufacturer) {
         report_device(result, ISSUE_UNKNOWN_MANUFACTURER,
                       TARVEN::fmt_sprintf(k_issues[ISSUE_UNKNOWN_MANUFACTURER].format, manufacturer,
                                           profile_name));

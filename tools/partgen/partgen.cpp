@@ -152,6 +152,20 @@ std::string facts_initialiser(const FACTS& facts, const std::string& part,
     return out + "}";
 }
 
+// The ID bytes past the first three the chip table compares, as {{offset, value}...}, count.
+std::string further_id(const json& part) {
+    std::vector<std::string> bytes;
+    for (const json& match : part.at("rdid_match"))
+        if (match.at(0).get<int>() > 2)
+            bytes.push_back("{" + std::to_string(match.at(0).get<int>()) + ", " +
+                            hex(match.at(1).get<unsigned int>()) + "}");
+    if (bytes.size() > 2)
+        fail(part.at("name").get<std::string>() + " compares more than 5 ID bytes");
+    const size_t count = bytes.size();
+    while (bytes.size() < 2) bytes.push_back("{0, 0x00}");
+    return "{" + bytes[0] + ", " + bytes[1] + "}, " + std::to_string(count);
+}
+
 struct ERASER_ROW {
     unsigned int opcode;
     unsigned long long size;
@@ -300,7 +314,7 @@ std::string generate(const json& table, const std::filesystem::path& root) {
               << ", " << hex(id[2].get<unsigned int>()) << "}, " << kib * 1024 << "ULL, "
               << part.at("page_size").get<unsigned int>() << ", " << hex(features_of(part), 3)
               << ", k_erasers + " << eraser_index << ", " << rows.size() << ",\n     "
-              << facts_initialiser(facts, name, vendor->name) << "},\n";
+              << facts_initialiser(facts, name, vendor->name) << ", " << further_id(part) << "},\n";
         eraser_index += static_cast<int>(rows.size());
         ++part_count;
     }

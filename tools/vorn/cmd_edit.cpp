@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 #include "vorn_tool.h"
 
@@ -69,6 +71,56 @@ void ensure_directory(const std::string& dir) {
 
 // ---- add ----------------------------------------------------------------------------------
 
+// The part the user means by `typed`, and the built-in device whose flows and identity a new
+// device of that part takes: the device that is the part alone, by a name of the part first.
+std::pair<VORN_FLASH*, const VORN_FLASH_PART*> device_of_part(VORN_QSPI_MGR* mgr,
+                                                              const std::string& typed) {
+    const std::vector<const VORN_FLASH_PART*> parts = VORN_FLASH_PART::find_by_name(typed);
+    if (parts.empty()) {
+        std::vector<std::string> names;
+        int count = 0;
+        const VORN_FLASH_PART* all = VORN_FLASH_PART::get_all(&count);
+        for (int i = 0; i < count; ++i)
+            for (const std::string& name : all[i].user_names()) names.push_back(name);
+        throw REFUSED("no part named '" + typed + "' in the chip facts" +
+                      did_you_mean(closest_names(typed, names)));
+    }
+    if (parts.size() > 1) {
+        std::vector<std::string> shown;
+        for (const VORN_FLASH_PART* p : parts) {
+            char id[32];
+            std::snprintf(id, sizeof id, "0x%02X 0x%02X 0x%02X", p->id[0], p->id[1], p->id[2]);
+            shown.push_back(std::string(p->name) + " (" + id + ", " +
+                            std::to_string(p->density_bytes * 8 >> 20) + "Mb)");
+        }
+        throw REFUSED("'" + typed + "' names " + std::to_string(parts.size()) +
+                      " parts of the chip facts: " + join(shown, ", ") +
+                      "; give the chip table's name of one");
+    }
+    const VORN_FLASH_PART* part = parts.front();
+    const std::vector<std::string> part_names = part->user_names();
+    VORN_FLASH* best = nullptr;
+    int best_rank = 0;
+    for (const auto& entry : mgr->get_flash_map()) {
+        VORN_FLASH* flash = entry.second;
+        if (flash == nullptr || device_source(mgr, flash) != "built-in") continue;
+        const auto judged = VORN_FLOW_CHECKER::find_parts(*flash);
+        if (std::find(judged.begin(), judged.end(), part) == judged.end()) continue;
+        const bool named =
+            std::find(part_names.begin(), part_names.end(), entry.first) != part_names.end();
+        const int rank = judged.size() > 1 ? 1 : named ? 3 : 2;
+        if (rank > best_rank) {
+            best = flash;
+            best_rank = rank;
+        }
+    }
+    if (best == nullptr)
+        throw REFUSED("part " + std::string(part->name) +
+                      " has no built-in device whose flows a new device could take; "
+                      "data/README.md lists the parts left out and the fact each lacks");
+    return {best, part};
+}
+
 struct ADD_ARGS {
     std::string name;
     std::string flow_template;
@@ -79,12 +131,16 @@ struct ADD_ARGS {
     unsigned int die = 1;
     unsigned int dummy = 0;
     unsigned int dummy_x4 = 0;
+    std::string part;
+    std::string judge_as;
     std::string save_template;
     std::string to = "custom";
     bool force = false;
     bool sdmmc = false;
     CLI::Option* template_option = nullptr;
     CLI::Option* like_option = nullptr;
+    CLI::Option* part_option = nullptr;
+    CLI::Option* judge_option = nullptr;
     CLI::Option* id_option = nullptr;
     CLI::Option* density_option = nullptr;
     CLI::Option* voltage_option = nullptr;
@@ -97,9 +153,9 @@ struct ADD_ARGS {
 // An SD/MMC card: a name, a density and a voltage; no ID, dies or flows.
 int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
     OUTPUT& output = session.output();
-    for (const CLI::Option* option :
-         {args.template_option, args.like_option, args.id_option, args.die_option,
-          args.dummy_option, args.dummy_x4_option, args.save_option})
+    for (const CLI::Option* option : {args.template_option, args.like_option, args.part_option,
+                                      args.judge_option, args.id_option, args.die_option,
+                                      args.dummy_option, args.dummy_x4_option, args.save_option})
         if (option->count() > 0)
             throw USAGE_ERROR("an SD/MMC card takes --density and --io-voltage only, not " +
                               option->get_name());
@@ -158,17 +214,21 @@ int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
 int run_add(SESSION& session, const ADD_ARGS& args) {
     if (args.sdmmc) return run_add_sdmmc(session, args);
     OUTPUT& output = session.output();
-    const bool like = args.like_option->count() > 0;
+    const bool by_part = args.part_option->count() > 0;
+    const bool like = args.like_option->count() > 0 || by_part;
     const bool saving_template = args.save_option->count() > 0;
-    if (like == (args.template_option->count() > 0))
-        throw USAGE_ERROR("add takes its flows from either --template or --like");
+    if (args.like_option->count() + args.template_option->count() + args.part_option->count() != 1)
+        throw USAGE_ERROR("add takes its flows from one of --template, --like and --part");
     if (!like && (args.id_option->count() == 0 || args.density_option->count() == 0 ||
                   args.voltage_option->count() == 0))
-        throw USAGE_ERROR("--id, --density and --io-voltage are needed unless --like gives them");
+        throw USAGE_ERROR(
+            "--id, --density and --io-voltage are needed unless --like or --part gives them");
+    const int judge_as = args.judge_option->count() > 0 ? parse_judge_as(args.judge_as) : -1;
 
     // Names first: nothing may be read or written for a name that could leave its directory.
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
-    if (like && !session.name_is_safe(args.like, false)) return STATUS_REJECTED;
+    if (args.like_option->count() > 0 && !session.name_is_safe(args.like, false))
+        return STATUS_REJECTED;
     if (!like && !session.name_is_safe(args.flow_template, true)) return STATUS_REJECTED;
     if (saving_template && !session.name_is_safe(args.save_template, true)) return STATUS_REJECTED;
 
@@ -185,16 +245,25 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     const std::vector<VORN_OPERATION*>* sfl = nullptr;
     const std::vector<VORN_OPERATION*>* sdm = nullptr;
 
+    std::string like_name = args.like;
+    const VORN_FLASH_PART* part = nullptr;
+    if (by_part) {
+        VORN_FLASH* of_part = nullptr;
+        std::tie(of_part, part) = device_of_part(mgr, args.part);
+        like_name = of_part->get_name();
+        output.out() << "Flows and identity of part " << part->name << " (" << part->vendor
+                     << "), from built-in device '" << like_name << "'\n";
+    }
     if (like) {
-        VORN_FLASH* base = mgr->get_flash(args.like, true);
+        VORN_FLASH* base = mgr->get_flash(like_name, true);
         if (base == nullptr) {
             std::vector<std::string> names;
             for (const auto& entry : mgr->get_flash_map()) names.push_back(entry.first);
-            throw REFUSED("no QSPI device named '" + args.like + "'" +
-                          did_you_mean(closest_names(args.like, names)));
+            throw REFUSED("no QSPI device named '" + like_name + "'" +
+                          did_you_mean(closest_names(like_name, names)));
         }
-        if (mgr->device_is_legacy(args.like, true))
-            throw REFUSED("'" + args.like + "' is a legacy device and has no flows to copy");
+        if (mgr->device_is_legacy(like_name, true))
+            throw REFUSED("'" + like_name + "' is a legacy device and has no flows to copy");
         auto given = [](CLI::Option* option) { return option->count() > 0; };
         if (!given(args.id_option)) id = base->get_parameter_value(VORN_FLASH_PARAM_ID);
         if (!given(args.density_option)) density = base->get_density();
@@ -250,6 +319,11 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     if (!ok) {
         output.error("device '" + args.name + "' not added; nothing was saved");
         return STATUS_REJECTED;
+    }
+    if (judge_as >= 0) {
+        VORN_QSPI_FLASH probe(args.name);
+        probe.set_parameter_value(VORN_FLASH_PARAM_ID, id);
+        refuse_judge_as_for_known_maker(probe);
     }
 
     int vendor = -1;
@@ -308,10 +382,21 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     if (!sfl_copy.empty()) flash->set_operation_list(sfl_copy, VORN_PROG_FLOW_TYPE_SFL);
     if (!sdm_copy.empty()) flash->set_operation_list(sdm_copy, VORN_PROG_FLOW_TYPE_SDM);
 
-    const std::string misfit = addressing_misfit(*flash, like ? args.like : flow_template);
+    const std::string misfit = addressing_misfit(*flash, like ? like_name : flow_template);
     if (!misfit.empty()) warn(output, misfit);
+    if (part != nullptr) {
+        const auto judged = VORN_FLOW_CHECKER::find_parts(*flash);
+        if (judged.size() > 1) {
+            std::vector<std::string> names;
+            for (const VORN_FLASH_PART* p : judged) names.push_back(p->name);
+            warn(output, "'" + args.name + "' does not start with a name of part " + part->name +
+                             ", so its flows are checked as every part of its ID and density (" +
+                             join(names, ", ") + "); a name starting with " +
+                             part->user_names().front() + " makes it that part");
+        }
+    }
     json flow_check;
-    const bool blocked = report_flow_check(output, *flash, !args.force, flow_check);
+    const bool blocked = report_flow_check(output, *flash, !args.force, flow_check, judge_as);
     output.data()["flow_check"] = flow_check;
     if (blocked) {
         mgr->get_flash(args.name, true);  // the manager lets go of the record first
@@ -792,7 +877,17 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
                                            "user template giving the flows");
     add->like_option =
         cmd->add_option("--like", add->like, "Existing device giving the flows and default values");
+    add->part_option = cmd->add_option(
+        "--part", add->part,
+        "Part of the chip facts (such as MT25QL256 or W25Q256JV) whose built-in flows, ID, "
+        "density, voltage, dies and dummy cycles the device takes");
     add->template_option->excludes(add->like_option);
+    add->part_option->excludes(add->like_option);
+    add->part_option->excludes(add->template_option);
+    add->judge_option = cmd->add_option(
+        "--judge-as", add->judge_as,
+        "Check the flows of a part whose manufacturer byte has no facts by this vendor's "
+        "command set (Micron, Macronix, Cypress, Winbond, Issi)");
     add->id_option = cmd->add_option("--id", add->id,
                                      "ID bytes in the order the part sends them, such as "
                                      "\"0x20 0xBA 0x19\", \"20 BA 19\" or \"20BA19\"");

@@ -188,6 +188,62 @@ void print_found(SESSION& session, VORN_MGR* mgr, VORN_FLASH* flash,
     output.data()["also"] = also;
 }
 
+// ---- the chip table's parts -----------------------------------------------------------------
+
+std::string part_density(const VORN_FLASH_PART& part) {
+    return std::to_string(part.density_bytes * 8 >> 20) + "Mb";
+}
+
+// "ID byte 4 0x00, byte 5 0x80": the bytes past the third that tell a part from its namesakes.
+std::string further_id_text(const VORN_FLASH_PART& part) {
+    std::string text;
+    for (int i = 0; i < part.further_id_count; ++i) {
+        char byte[32];
+        std::snprintf(byte, sizeof byte, "%s %u 0x%02X", i == 0 ? "ID byte" : ", byte",
+                      part.further_id[i].offset, part.further_id[i].value);
+        text += byte;
+    }
+    return text;
+}
+
+// The chip table's parts that answer an ID whose first three bytes the mask covers, also
+// given to the JSON output; none for a looser mask, which every part of a maker would answer.
+std::vector<const VORN_FLASH_PART*> chip_table_parts(OUTPUT& output, unsigned int value,
+                                                     unsigned int mask) {
+    constexpr unsigned int FIRST_THREE = 0xFFFFFF;
+    std::vector<const VORN_FLASH_PART*> parts;
+    if ((mask & FIRST_THREE) == FIRST_THREE) parts = VORN_FLASH_PART::find_answering(value, mask);
+    json list = json::array();
+    for (const VORN_FLASH_PART* part : parts) {
+        json further = json::array();
+        for (int i = 0; i < part->further_id_count; ++i)
+            further.push_back(
+                json{{"offset", part->further_id[i].offset}, {"value", part->further_id[i].value}});
+        list.push_back(json{{"name", part->name},
+                            {"vendor", part->vendor},
+                            {"density", part_density(*part)},
+                            {"user_names", part->user_names()},
+                            {"further_id", further}});
+    }
+    output.data()["chip_table_parts"] = list;
+    return parts;
+}
+
+// Several parts behind one ID: what a user compares to know which one is on the board.
+void print_chip_table_parts(std::ostream& out, const std::vector<const VORN_FLASH_PART*>& parts) {
+    if (parts.size() < 2) return;
+    out << "Parts of the public chip table with this ID (a device's density and name pick "
+           "among them; further ID bytes tell some apart):\n";
+    std::vector<std::vector<std::string>> rows{
+        {"PART", "VENDOR", "DENSITY", "NAME STARTS WITH", "FURTHER ID BYTES"}};
+    for (const VORN_FLASH_PART* part : parts) {
+        const std::string further = further_id_text(*part);
+        rows.push_back({part->name, part->vendor, part_density(*part),
+                        join(part->user_names(), ", "), further.empty() ? "-" : further});
+    }
+    print_table(out, rows);
+}
+
 // An unknown part is most often a sibling of a known one: the same maker (first byte) and the
 // same capacity code (third byte), another memory type (second byte).
 int id_not_found(SESSION& session, const std::string& id, unsigned int value, unsigned int mask) {
@@ -215,22 +271,17 @@ int id_not_found(SESSION& session, const std::string& id, unsigned int value, un
     else if ((mask & MAKER_AND_CAPACITY) == MAKER_AND_CAPACITY)
         output.error(std::string("no device has ") + bytes + " either");
     // The public chip table may know the part though the database does not.
-    json chip_parts = json::array();
-    std::vector<std::string> chip_shown;
-    int count = 0;
-    const VORN_FLASH_PART* parts = VORN_FLASH_PART::get_all(&count);
-    for (int i = 0; i < count; ++i) {
-        const VORN_FLASH_PART& part = parts[i];
-        const unsigned int part_value = part.id[0] | (part.id[1] << 8) | (part.id[2] << 16);
-        if (((part_value ^ value) & mask & 0xFFFFFF) != 0 || (mask & 0xFFFFFF) == 0) continue;
-        const std::string density = std::to_string(part.density_bytes * 8 >> 20) + "Mb";
-        chip_shown.push_back(std::string(part.name) + " (" + part.vendor + ", " + density + ")");
-        chip_parts.push_back(
-            json{{"name", part.name}, {"vendor", part.vendor}, {"density", density}});
-    }
-    output.data()["chip_table_parts"] = chip_parts;
-    if (!chip_shown.empty())
+    const std::vector<const VORN_FLASH_PART*> parts = chip_table_parts(output, value, mask);
+    if (!parts.empty()) {
+        std::vector<std::string> chip_shown;
+        for (const VORN_FLASH_PART* part : parts) {
+            std::string facts = part->vendor + (", " + part_density(*part));
+            const std::string further = further_id_text(*part);
+            if (!further.empty()) facts += "; " + further;
+            chip_shown.push_back(std::string(part->name) + " (" + facts + ")");
+        }
         output.error("the public chip table lists with this ID: " + join(chip_shown, ", "));
+    }
     // The way in: the vendor template the manufacturer byte names, or a similar part's flows.
     const auto* profile =
         VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(static_cast<unsigned char>(value));
@@ -280,6 +331,7 @@ int find_by_id(SESSION& session, const FIND_ARGS& args) {
     for (const std::string& name : devices_answering(mgr, value, mask))
         if (name != flash->get_name()) also.push_back(name);
     print_found(session, mgr, flash, also);
+    print_chip_table_parts(session.output().out(), chip_table_parts(session.output(), value, mask));
     return STATUS_DONE;
 }
 

@@ -1,6 +1,8 @@
 // Flows checked against a model of the chip: `vorn verify`, and the flow check that add, edit,
 // import and check run on the devices they handle.
+#include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <iostream>
 
 #include "vorn_tool.h"
@@ -84,6 +86,8 @@ struct VERIFY_ARGS {
     std::vector<std::string> names;
     bool all = false;
     bool trace = false;
+    std::string judge_as;
+    CLI::Option* judge_option = nullptr;
 };
 
 int run_verify(SESSION& session, const VERIFY_ARGS& args) {
@@ -108,7 +112,12 @@ int run_verify(SESSION& session, const VERIFY_ARGS& args) {
         devices.push_back(it->second);
     }
 
-    const VORN_FLOW_CHECKER checker(args.trace);
+    VORN_FLOW_CHECKER checker(args.trace);
+    if (args.judge_option->count() > 0) {
+        checker.judge_as(static_cast<VORN_PROG_FLOW_TEMPLATE>(parse_judge_as(args.judge_as)));
+        // Named devices must need it; --all applies it to whichever do.
+        for (const std::string& name : args.names) refuse_judge_as_for_known_maker(*map.at(name));
+    }
     json list = json::array();
     unsigned int errors = 0;
     unsigned int warnings = 0;
@@ -161,8 +170,38 @@ json flow_check_json(const std::string& name, const VORN_FLOW_CHECK_RESULT& resu
                 {"findings", findings}};
 }
 
-bool report_flow_check(OUTPUT& output, const VORN_FLASH& flash, bool strict, json& into) {
-    const VORN_FLOW_CHECK_RESULT result = VORN_FLOW_CHECKER().check_flash(flash);
+int parse_judge_as(const std::string& typed) {
+    auto upper = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return text;
+    };
+    std::string names;
+    for (size_t i = 0; i < std::size(VORN_PROG_FLOW_TEMPLATE_NAME); ++i) {
+        const std::string name = VORN_PROG_FLOW_TEMPLATE_NAME[i];
+        if (upper(name) == upper(typed)) return static_cast<int>(i);
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    throw USAGE_ERROR("--judge-as takes one of the vendors " + names + ", not '" + typed + "'");
+}
+
+void refuse_judge_as_for_known_maker(const VORN_FLASH& flash) {
+    const VORN_FLASH_CONFIG config = VORN_FLASH_CONFIG::from_flash(flash);
+    const VORN_FLASH_VENDOR_PROFILE* own =
+        config.id.empty() ? nullptr
+                          : VORN_FLASH_VENDOR_PROFILE::find_profile_of_manufacturer(config.id[0]);
+    if (own == nullptr) return;
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", config.id[0]);
+    throw REFUSED("--judge-as is for a maker without facts; manufacturer byte " +
+                  std::string(byte) + " of '" + flash.get_name() + "' is " +
+                  VORN_PROG_FLOW_TEMPLATE_NAME[own->vendor] + "'s, whose facts judge it");
+}
+
+bool report_flow_check(OUTPUT& output, const VORN_FLASH& flash, bool strict, json& into,
+                       int judge_as) {
+    VORN_FLOW_CHECKER checker;
+    if (judge_as >= 0) checker.judge_as(static_cast<VORN_PROG_FLOW_TEMPLATE>(judge_as));
+    const VORN_FLOW_CHECK_RESULT result = checker.check_flash(flash);
     into = flow_check_json(flash.get_name(), result);
     if (!output.json_mode() && !result.findings.empty())
         print_flow_check(std::cerr, "Flow check of " + flash.get_name(), result);
@@ -177,6 +216,10 @@ void add_verify_commands(CLI::App& app, std::vector<COMMAND>& commands) {
     cmd->add_flag("--all", verify->all, "Every QSPI device of the database");
     cmd->add_flag("--trace", verify->trace,
                   "Also print every SPI transaction the model ran and what the chip answered");
+    verify->judge_option = cmd->add_option(
+        "--judge-as", verify->judge_as,
+        "Check devices whose manufacturer byte has no facts by this vendor's command set "
+        "(Micron, Macronix, Cypress, Winbond, Issi)");
     commands.push_back({cmd, [verify](SESSION& s) { return run_verify(s, *verify); }});
 }
 

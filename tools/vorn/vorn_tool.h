@@ -448,7 +448,13 @@ void print_flow_check(std::ostream& out, const std::string& name,
 json flow_check_json(const std::string& name, const VORN_FLOW_CHECK_RESULT& result);
 // Checks the flows of a device about to be saved: findings go to stderr (or `into`, which
 // always receives them as JSON). True when `strict` and an error-level finding block the save.
-bool report_flow_check(OUTPUT& output, const VORN_FLASH& flash, bool strict, json& into);
+// `judge_as` (a VORN_PROG_FLOW_TEMPLATE, or -1) checks a maker without facts as that vendor.
+bool report_flow_check(OUTPUT& output, const VORN_FLASH& flash, bool strict, json& into,
+                       int judge_as = -1);
+// The vendor typed for --judge-as, any case; a usage error names the accepted ones.
+int parse_judge_as(const std::string& typed);
+// Refuses --judge-as for a device whose maker has facts of its own: they judge it.
+void refuse_judge_as_for_known_maker(const VORN_FLASH& flash);
 // A vendor flow for parts of 128 Mbit and less: no 4-byte mode, 3-byte commands and addresses.
 // The caller owns the new operations.
 std::vector<VORN_OPERATION*> fit_flow_to_three_bytes(VORN_PROG_FLOW_TEMPLATE vendor,

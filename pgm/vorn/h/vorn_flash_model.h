@@ -119,6 +119,13 @@ enum VORN_FLASH_PART_FEATURE {
     VORN_FLASH_PART_WRITE_SR3 = 1 << 8           // 0x11
 };
 
+// An ID byte past the first three that the chip table compares: the byte at `offset` of the
+// 0x9F answer (0 is the manufacturer byte) and the value it must have.
+struct VORN_FLASH_ID_BYTE {
+    unsigned char offset;
+    unsigned char value;
+};
+
 // One part of the chip facts: the public chip table's entry with the vendor facts resolved.
 struct VORN_API VORN_FLASH_PART {
     const char* name;    // as the chip table spells it: "N25Q128..3E", "MX25L25635F/MX25L25645G"
@@ -131,6 +138,8 @@ struct VORN_API VORN_FLASH_PART {
     const VORN_FLASH_PART_ERASER* erasers;
     int eraser_count;
     VORN_FLASH_FACTS facts;
+    VORN_FLASH_ID_BYTE further_id[2];  // what tells it from a part of the same first bytes
+    int further_id_count;
 
     // The names a user types for it: the table's name cut at its first wildcard or variant
     // mark ("N25Q128", "W25Q128"), once per name of a shared entry.
@@ -143,6 +152,13 @@ struct VORN_API VORN_FLASH_PART {
     // Every part that answers `id` (its first three bytes) at `density_bytes`.
     static std::vector<const VORN_FLASH_PART*> find_by_id(const std::vector<unsigned char>& id,
                                                           unsigned long long density_bytes);
+    // Every part whose first three ID bytes answer `value` under `mask`, both as a device's ID
+    // in a double word (first byte least significant); none for a mask of no ID byte.
+    static std::vector<const VORN_FLASH_PART*> find_answering(unsigned int value,
+                                                              unsigned int mask);
+    // The parts a user means by `typed`: those whose chip table name or user name it equals,
+    // ignoring case.
+    static std::vector<const VORN_FLASH_PART*> find_by_name(const std::string& typed);
     // Among `candidates`, those whose user name the device name equals or starts with (the
     // longest such names win); every candidate when no name fits.
     static std::vector<const VORN_FLASH_PART*> pick_by_name(

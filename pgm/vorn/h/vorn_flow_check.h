@@ -63,6 +63,10 @@ class VORN_API VORN_FLOW_CHECKER {
   public:
     explicit VORN_FLOW_CHECKER(bool with_trace = false) : m_with_trace(with_trace) {}
 
+    // Checks a device whose manufacturer byte has no profile by `vendor`'s command set, as a
+    // user asked, and says so in a finding; devices of a known maker are checked as before.
+    void judge_as(VORN_PROG_FLOW_TEMPLATE vendor) { m_judge_as = static_cast<int>(vendor); }
+
     // Both flows of a QSPI record, SFL first. The record is only read.
     VORN_FLOW_CHECK_RESULT check_flash(const VORN_FLASH& flash) const;
 
@@ -80,6 +84,7 @@ class VORN_API VORN_FLOW_CHECKER {
                            VORN_FLOW_CHECK_RESULT& result);
 
     bool m_with_trace;
+    int m_judge_as = -1;
 };
 
 #endif
