@@ -15,10 +15,10 @@
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlstring.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,11 +40,6 @@ namespace {
 constexpr off_t MAX_FILE_SIZE = PGM_COMMON_XML::MAX_FILE_SIZE;
 constexpr size_t MAX_REASONS = 20;
 constexpr int PARSE_OPTIONS = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_BIG_LINES;
-// Short texts (most of them the indentation between elements) are kept inside their nodes
-// instead of in an allocation or the dictionary. Such a tree must not be edited, which suits
-// documents that are only validated and read; a schema's document is edited by the schema
-// compiler, so it is read without.
-constexpr int READ_ONLY_OPTIONS = XML_PARSE_COMPACT;
 const char* const XSI_NAMESPACE = "http://www.w3.org/2001/XMLSchema-instance";
 
 thread_local std::string t_last_error;
@@ -67,6 +62,15 @@ class REASONS {
         m_lines.push_back(line > 0 ? TARVEN::fmt_sprintf("line %d: %s", line, text) : text);
     }
     bool empty() const { return m_lines.empty(); }
+    void append(const REASONS& other) {
+        for (const auto& line : other.m_lines) {
+            if (m_lines.size() >= MAX_REASONS)
+                ++m_dropped;
+            else
+                m_lines.push_back(line);
+        }
+        m_dropped += other.m_dropped;
+    }
     std::string text() const {
         std::string out;
         for (const auto& line : m_lines) {
@@ -151,8 +155,9 @@ bool read_file(const std::string& path, std::string& bytes, FILE_ID& id, std::st
     // A database file is a file of its folder: a link could lead anywhere.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
-        error = errno == ELOOP ? TARVEN::fmt_sprintf("%s is a symbolic link", path)
-                               : TARVEN::fmt_sprintf("cannot open %s: %s", path, std::strerror(errno));
+        error = errno == ELOOP
+                    ? TARVEN::fmt_sprintf("%s is a symbolic link", path)
+                    : TARVEN::fmt_sprintf("cannot open %s: %s", path, std::strerror(errno));
         return false;
     }
     struct stat st;
@@ -219,10 +224,9 @@ void ensure_libxml() {
     std::call_once(once, [] { xmlInitParser(); });
 }
 
-// Parses well-formed UTF-8 XML without a document type declaration; null otherwise, with
-// the reasons added.
-DOC parse_bytes(const std::string& bytes, const std::string& path, bool read_only,
-                REASONS& reasons) {
+// A schema's document, which the schema compiler needs as libxml2's tree: well-formed UTF-8
+// XML without a document type declaration; null otherwise, with the reasons added.
+DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reasons) {
     if (bytes.empty()) {
         reasons.add(0, "the file is empty");
         return nullptr;
@@ -235,7 +239,7 @@ DOC parse_bytes(const std::string& bytes, const std::string& path, bool read_onl
     ctxt->sax->externalSubset = refuse_doctype;
     // The encoding is fixed: a declaration of another one does not make other bytes valid.
     DOC doc(xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), path.c_str(),
-                              "UTF-8", PARSE_OPTIONS | (read_only ? READ_ONLY_OPTIONS : 0)));
+                              "UTF-8", PARSE_OPTIONS));
     const bool well_formed = ctxt->wellFormed != 0 && !state.doctype;
     xmlFreeParserCtxt(ctxt);
     if (!well_formed || doc == nullptr) {
@@ -270,14 +274,14 @@ class FILE_BYTES {
     std::string& m_bytes;
 };
 
-DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons, bool read_only = true) {
+DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons) {
     FILE_BYTES file;
     std::string error;
     if (!file.read(path, id, error)) {
         reasons.add(0, error);
         return nullptr;
     }
-    return parse_bytes(file.bytes(), path, read_only, reasons);
+    return parse_bytes(file.bytes(), path, reasons);
 }
 
 // ---- shared state ----------------------------------------------------------------------------
@@ -294,13 +298,6 @@ struct SCHEMA_ENTRY {
 std::mutex g_mutex;
 std::map<std::string, std::unique_ptr<SCHEMA_ENTRY>> g_schemas;
 
-// The document check_xsd last accepted, kept for the parse that normally follows.
-struct VALIDATED {
-    std::string path;
-    FILE_ID id;
-    DOC doc;
-} g_validated;
-
 // Compiled once per path; compiled again only when the file changes.
 xmlSchemaPtr get_schema(const std::string& path, REASONS& reasons) {
     FILE_ID id;
@@ -310,7 +307,7 @@ xmlSchemaPtr get_schema(const std::string& path, REASONS& reasons) {
 
     auto entry = std::make_unique<SCHEMA_ENTRY>();
     REASONS schema_reasons;
-    entry->doc = load_document(path, entry->id, schema_reasons, false);
+    entry->doc = load_document(path, entry->id, schema_reasons);
     if (entry->doc != nullptr) {
         xmlSchemaParserCtxtPtr pctxt = xmlSchemaNewDocParserCtxt(entry->doc.get());
         if (pctxt == nullptr) throw std::bad_alloc();
@@ -352,30 +349,15 @@ const FORMAT* format_of(PGM_COMMON_XML_FILE_ENUM kind) {
     }
 }
 
-const char* name_of(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
-
-int line_of(const xmlNode* node) { return static_cast<int>(xmlGetLineNo(node)); }
-
-std::string attribute_text(const xmlAttr* attribute) {
-    const xmlNode* child = attribute->children;
-    if (child != nullptr && child->next == nullptr && child->type == XML_TEXT_NODE)
-        return reinterpret_cast<const char*>(child->content);
-    std::string text;
-    for (; child != nullptr; child = child->next)
-        if (child->content != nullptr) text += reinterpret_cast<const char*>(child->content);
-    return text;
-}
-
-// An attribute as a reader hands it to the builder.
+// An attribute as the reader hands it to the builder.
 struct ATTRIBUTE_TEXT {
-    const char* name;
+    std::string name;
     const char* ns_uri;  // null when the attribute has no namespace
     std::string value;
 };
 
 // Builds an element tree from the events of a document read in order: an element's start
-// with its attributes, texts, an element's end. The walk of a libxml2 document and the
-// one-pass reader both feed it, so that a rule and its message live in one place.
+// with its attributes, texts, an element's end.
 class TREE_BUILDER {
   public:
     TREE_BUILDER(const FORMAT& format, bool lenient, std::string& error)
@@ -537,203 +519,157 @@ class TREE_BUILDER {
     NAME_CACHE m_names[size_t{1} << NAME_CACHE_BITS];
 };
 
-// Feeds a parsed document's element and everything under it to `builder`.
-bool walk(TREE_BUILDER& builder, const xmlNode* node, std::vector<ATTRIBUTE_TEXT>& attributes) {
-    attributes.clear();
-    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next)
-        attributes.push_back(
-            {reinterpret_cast<const char*>(a->name),
-             a->ns != nullptr ? reinterpret_cast<const char*>(a->ns->href) : nullptr,
-             attribute_text(a)});
-    if (!builder.start(name_of(node), node->ns != nullptr, line_of(node), attributes.data(),
-                       attributes.size()))
-        return false;
-    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) {
-            if (!walk(builder, child, attributes)) return false;
-        } else if (child->type == XML_TEXT_NODE && child->content != nullptr) {
-            const char* text = reinterpret_cast<const char*>(child->content);
-            if (!builder.text(text, std::strlen(text))) return false;
-        }
-        // comments and processing instructions mean nothing
-    }
-    return builder.end();
-}
-
-// ---- reading, checking and building in one pass ---------------------------------------------
+// ---- reading ---------------------------------------------------------------------------------
 //
-// A file the schema accepts is normally read once: libxml2's parser drives the schema check
-// and the tree builder together, without building libxml2's own tree (which costs about as
-// much again as the parsing, and its freeing). The pass gives up at the first doubt: any
-// error of the parser, the schema or the builder, a document type declaration, a construct
-// it does not map the way a parsed document does (an undeclared prefix, an ampersand in an
-// attribute, a line number libxml2 would not keep). The caller then takes the ordinary way,
-// parse, check, walk, which finds the same answer and gives every message.
+// A document is read in one pass: libxml2's parser hands its events to the tree builder and,
+// when a schema is given, to the schema check at the same time; libxml2 builds no tree of its
+// own. The parser's reasons and the schema's are kept apart, since a file that is not
+// well-formed is refused for that alone.
 
-const FORMAT* format_of_root(const char* name) {
-    for (PGM_COMMON_XML_FILE_ENUM kind :
-         {PGM_COMMON_XML_FILE_VORN_QSPI, PGM_COMMON_XML_FILE_VORN_SDMMC}) {
-        const FORMAT* format = format_of(kind);
-        if (std::strcmp(name, PGM_COMMON_XML_ENUM_STRING[format->root]) == 0) return format;
-    }
-    return nullptr;
-}
-
-struct ONE_PASS {
+struct READ_PASS {
     xmlParserCtxtPtr ctxt = nullptr;
-    const FORMAT* format = nullptr;
-    std::optional<TREE_BUILDER> builder;  // made at the document element, for its format
-    std::string error;                    // the builder's; the ordinary way gives it again
+    REASONS* reasons = nullptr;      // the parser's
+    const FORMAT* format = nullptr;  // null: the document is only checked
+    std::optional<TREE_BUILDER> builder;
+    std::string build_error;  // the first rule the document breaks; building stops there
+    bool build_failed = false;
+    bool lenient = false;
+    bool doctype = false;
+    std::exception_ptr exception;  // nothing may unwind through libxml2
     std::vector<ATTRIBUTE_TEXT> attributes;
-    bool gave_up = false;
+    std::string qualified_name;
+    std::vector<int> open_lines;           // of the elements started and not yet ended
+    const xmlChar* last_end_at = nullptr;  // where the last element ended, and its line
+    int last_end_line = 0;
+    REASONS* schema_reasons = nullptr;
 
-    void give_up() {
-        if (gave_up) return;
-        gave_up = true;
-        xmlStopParser(ctxt);
+    // The line a schema message is about. Streaming, libxml2's schema check tells none; a
+    // checked tree tells the line of the element it is about, so the same is given here: the
+    // parser's at a start tag, the element's own at its end tag.
+    int schema_line() const {
+        if (ctxt == nullptr || ctxt->input == nullptr) return 0;
+        const xmlChar* const cur = ctxt->input->cur;
+        const xmlChar* at = cur;
+        while (at > ctxt->input->base && *(at - 1) != '<') --at;
+        if (at == ctxt->input->base || *at != '/') return xmlSAX2GetLineNumber(ctxt);
+        // At an end tag: the element may have been handed to on_end already, or not yet.
+        if (cur == last_end_at) return last_end_line;
+        return open_lines.empty() ? xmlSAX2GetLineNumber(ctxt) : open_lines.back();
     }
-    // Lines from 65,535 on are kept differently in a parsed document.
-    bool line(int& line) const {
-        line = xmlSAX2GetLineNumber(ctxt);
-        return line > 0 && line < 65535;
+
+    void fail_build(std::string error) {
+        build_failed = true;
+        builder.reset();
+        build_error = std::move(error);
     }
 };
 
-void start_element(ONE_PASS* pass, const xmlChar* name, const xmlChar* prefix, const xmlChar* uri,
-                   int attribute_count, const xmlChar** attributes) {
-    int line = 0;
-    if (!pass->line(line) || (prefix != nullptr && uri == nullptr)) return pass->give_up();
-    const char* element = reinterpret_cast<const char*>(name);
-    if (!pass->builder) {
-        pass->format = uri == nullptr ? format_of_root(element) : nullptr;
-        if (pass->format == nullptr) return pass->give_up();
-        pass->builder.emplace(*pass->format, false, pass->error);
-    }
-    pass->attributes.clear();
-    for (int i = 0; i < attribute_count; ++i) {
-        const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
-        const char* value = reinterpret_cast<const char*>(a[3]);
-        const size_t length = static_cast<size_t>(a[4] - a[3]);
-        // The parser hands an ampersand over as "&#38;" for the tree to decode.
-        if ((a[1] != nullptr && a[2] == nullptr) || std::memchr(value, '&', length) != nullptr)
-            return pass->give_up();
-        pass->attributes.push_back({reinterpret_cast<const char*>(a[0]),
-                                    reinterpret_cast<const char*>(a[2]),
-                                    std::string(value, length)});
-    }
-    if (!pass->builder->start(element, uri != nullptr, line, pass->attributes.data(),
-                              pass->attributes.size()))
-        pass->give_up();
+READ_PASS* pass_of(void* context) { return static_cast<READ_PASS*>(context); }
+
+extern "C" void collect_schema_error(void* context, xmlErrorPtr error) {
+    if (context == nullptr || error == nullptr) return;
+    const READ_PASS& pass = *pass_of(context);
+    pass.schema_reasons->add(error->line > 0 ? error->line : pass.schema_line(),
+                             error->message ? error->message : "");
 }
 
-// Nothing may unwind through libxml2: whatever the builder throws makes the pass give up, and
-// the ordinary way meets it again where it always did.
+// libxml2 hands a name with an undeclared prefix over in parts; a document keeps it whole.
+const char* qualified(std::string& buffer, const xmlChar* prefix, const xmlChar* name) {
+    buffer.assign(reinterpret_cast<const char*>(prefix));
+    buffer += ':';
+    buffer += reinterpret_cast<const char*>(name);
+    return buffer.c_str();
+}
+
+void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* prefix,
+                   const xmlChar* uri, int attribute_count, const xmlChar** attributes) {
+    const int line = xmlSAX2GetLineNumber(pass.ctxt);
+    // A name with an undeclared prefix is no name of the format; it is refused as one in a
+    // namespace is.
+    const bool undeclared = prefix != nullptr && uri == nullptr;
+    const char* name = undeclared ? qualified(pass.qualified_name, prefix, local_name)
+                                  : reinterpret_cast<const char*>(local_name);
+    if (!pass.builder) {
+        const char* root_name = PGM_COMMON_XML_ENUM_STRING[pass.format->root];
+        if (uri != nullptr || undeclared || std::strcmp(name, root_name) != 0)
+            return pass.fail_build(TARVEN::fmt_sprintf(
+                "line %d: the document element is \"%s\", not \"%s\"", line, name, root_name));
+        pass.builder.emplace(*pass.format, pass.lenient, pass.build_error);
+    }
+    pass.attributes.clear();
+    for (int i = 0; i < attribute_count; ++i) {
+        const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
+        std::string value(reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3]));
+        // An ampersand reaches a handler as "&#38;", for a tree builder to decode.
+        for (size_t at = value.find("&#38;"); at != std::string::npos;
+             at = value.find("&#38;", at + 1))
+            value.replace(at, 5, "&");
+        const bool attribute_undeclared = a[1] != nullptr && a[2] == nullptr;
+        pass.attributes.push_back({attribute_undeclared
+                                       ? std::string(reinterpret_cast<const char*>(a[1])) + ":" +
+                                             reinterpret_cast<const char*>(a[0])
+                                       : std::string(reinterpret_cast<const char*>(a[0])),
+                                   reinterpret_cast<const char*>(a[2]), std::move(value)});
+    }
+    if (!pass.builder->start(name, uri != nullptr || undeclared, line, pass.attributes.data(),
+                             pass.attributes.size()))
+        pass.fail_build(pass.build_error);
+}
+
+// Runs one step of the builder unless building has stopped; what it throws stops the parser
+// and is thrown again once libxml2 is done.
 template <typename STEP>
-void guarded(void* context, STEP step) {
-    auto* pass = static_cast<ONE_PASS*>(context);
-    if (pass->gave_up) return;
+void build(void* context, STEP step) {
+    READ_PASS& pass = *pass_of(context);
+    if (pass.build_failed || pass.format == nullptr || pass.exception) return;
     try {
         step(pass);
     } catch (...) {
-        pass->give_up();
+        pass.exception = std::current_exception();
+        pass.builder.reset();
+        xmlStopParser(pass.ctxt);
     }
 }
 
-extern "C" void one_pass_start(void* context, const xmlChar* name, const xmlChar* prefix,
-                               const xmlChar* uri, int, const xmlChar**, int attribute_count, int,
-                               const xmlChar** attributes) {
-    guarded(context, [&](ONE_PASS* pass) {
+extern "C" void on_start(void* context, const xmlChar* name, const xmlChar* prefix,
+                         const xmlChar* uri, int, const xmlChar**, int attribute_count, int,
+                         const xmlChar** attributes) {
+    READ_PASS& read = *pass_of(context);
+    read.open_lines.push_back(xmlSAX2GetLineNumber(read.ctxt));
+    build(context, [&](READ_PASS& pass) {
         start_element(pass, name, prefix, uri, attribute_count, attributes);
     });
 }
 
-extern "C" void one_pass_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    guarded(context, [](ONE_PASS* pass) {
-        if (!pass->builder->end()) pass->give_up();
+extern "C" void on_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    READ_PASS& read = *pass_of(context);
+    if (!read.open_lines.empty()) {
+        read.last_end_at = read.ctxt->input->cur;
+        read.last_end_line = read.open_lines.back();
+        read.open_lines.pop_back();
+    }
+    build(context, [](READ_PASS& pass) {
+        if (!pass.builder->end()) pass.fail_build(pass.build_error);
     });
 }
 
-extern "C" void one_pass_text(void* context, const xmlChar* text, int length) {
-    guarded(context, [&](ONE_PASS* pass) {
-        if (pass->builder &&
-            !pass->builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
-            pass->give_up();
+extern "C" void on_text(void* context, const xmlChar* text, int length) {
+    build(context, [&](READ_PASS& pass) {
+        if (pass.builder &&
+            !pass.builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
+            pass.fail_build(pass.build_error);
     });
 }
 
-extern "C" void one_pass_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    static_cast<ONE_PASS*>(context)->give_up();
-}
-
-// The tree of a file that is well-formed, matches `schema` and builds without a fault, with
-// its format; null otherwise.
-std::unique_ptr<PGM_COMMON_XML_ELEMENT> read_in_one_pass(const std::string& path,
-                                                         xmlSchemaPtr schema, FILE_ID& id,
-                                                         const FORMAT*& format) {
-    FILE_BYTES file;
-    std::string error;
-    if (!file.read(path, id, error) || file.bytes().empty()) return nullptr;
-
-    REASONS ignored;  // the ordinary way reports them
-    ERROR_SCOPE scope(ignored);
-    xmlSchemaValidCtxtPtr vctxt = xmlSchemaNewValidCtxt(schema);
-    if (vctxt == nullptr) throw std::bad_alloc();
-    xmlSchemaSetValidStructuredErrors(vctxt, collect_error, &ignored);
-
-    ONE_PASS pass;
-    xmlSAXHandler handler;
-    std::memset(&handler, 0, sizeof handler);
-    handler.initialized = XML_SAX2_MAGIC;
-    handler.startElementNs = one_pass_start;
-    handler.endElementNs = one_pass_end;
-    handler.characters = one_pass_text;
-    handler.ignorableWhitespace = one_pass_text;
-    handler.internalSubset = one_pass_doctype;
-    handler.externalSubset = one_pass_doctype;
-    xmlSAXHandlerPtr sax = &handler;
-    void* user_data = &pass;
-    xmlSchemaSAXPlugPtr plug = xmlSchemaSAXPlug(vctxt, &sax, &user_data);
-    if (plug == nullptr) {
-        xmlSchemaFreeValidCtxt(vctxt);
-        return nullptr;
+extern "C" void on_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    READ_PASS& pass = *pass_of(context);
+    if (!pass.doctype) {
+        pass.doctype = true;
+        pass.reasons->add(xmlSAX2GetLineNumber(pass.ctxt),
+                          "document type declarations are not allowed");
     }
-    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
-    if (ctxt == nullptr) {
-        xmlSchemaSAXUnplug(plug);
-        xmlSchemaFreeValidCtxt(vctxt);
-        throw std::bad_alloc();
-    }
-    xmlSAXHandlerPtr own_sax = ctxt->sax;  // the context frees its own table
-    ctxt->sax = sax;
-    ctxt->userData = user_data;
-    pass.ctxt = ctxt;
-    xmlDocPtr doc =
-        xmlCtxtReadMemory(ctxt, file.bytes().data(), static_cast<int>(file.bytes().size()),
-                          path.c_str(), "UTF-8", PARSE_OPTIONS);
-    if (doc != nullptr) xmlFreeDoc(doc);  // none is built without the tree handlers
-    const bool well_formed = ctxt->wellFormed != 0;
-    ctxt->sax = own_sax;
-    xmlFreeParserCtxt(ctxt);
-    xmlSchemaSAXUnplug(plug);
-    const bool valid = xmlSchemaIsValid(vctxt) == 1;
-    xmlSchemaFreeValidCtxt(vctxt);
-
-    if (!well_formed || !valid || !ignored.empty() || pass.gave_up || !pass.builder ||
-        pass.builder->counts_broken())
-        return nullptr;
-    format = pass.format;
-    return pass.builder->take_root();
+    xmlStopParser(pass.ctxt);
 }
-
-// The tree of the file check_xsd last accepted in one pass, kept for the parse that normally
-// follows.
-struct VALIDATED_TREE {
-    std::string path;
-    FILE_ID id;
-    const FORMAT* format = nullptr;
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
-} g_validated_tree;
-std::atomic<size_t> g_one_pass_trees{0};
 
 // Every element's own count declarations, depth first.
 bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
@@ -744,6 +680,121 @@ bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
     }
     for (PGM_COMMON_XML_ELEMENT* child : element.get_all_childs())
         if (!check_counts(*child, error)) return false;
+    return true;
+}
+
+// Parses `bytes` into `pass`, checking them against `schema` unless it is null; `valid` tells
+// the schema's verdict, its reasons in `schema_reasons`. False when not well-formed.
+bool parse(const std::string& bytes, const std::string& path, xmlSchemaPtr schema, READ_PASS& pass,
+           REASONS& schema_reasons, bool& valid) {
+    if (bytes.empty()) {
+        pass.reasons->add(0, "the file is empty");
+        return false;
+    }
+    xmlSAXHandler handler;
+    std::memset(&handler, 0, sizeof handler);
+    handler.initialized = XML_SAX2_MAGIC;
+    handler.startElementNs = on_start;
+    handler.endElementNs = on_end;
+    handler.characters = on_text;
+    handler.ignorableWhitespace = on_text;
+    handler.internalSubset = on_doctype;
+    handler.externalSubset = on_doctype;
+    xmlSAXHandlerPtr sax = &handler;
+    void* user_data = &pass;
+
+    struct VALIDATION {
+        xmlSchemaValidCtxtPtr vctxt = nullptr;
+        xmlSchemaSAXPlugPtr plug = nullptr;
+        ~VALIDATION() {
+            if (plug != nullptr) xmlSchemaSAXUnplug(plug);
+            if (vctxt != nullptr) xmlSchemaFreeValidCtxt(vctxt);
+        }
+    } validation;
+    if (schema != nullptr) {
+        validation.vctxt = xmlSchemaNewValidCtxt(schema);
+        if (validation.vctxt == nullptr) throw std::bad_alloc();
+        pass.schema_reasons = &schema_reasons;
+        xmlSchemaSetValidStructuredErrors(validation.vctxt, collect_schema_error, &pass);
+        validation.plug = xmlSchemaSAXPlug(validation.vctxt, &sax, &user_data);
+        if (validation.plug == nullptr) throw std::bad_alloc();
+    }
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (ctxt == nullptr) throw std::bad_alloc();
+    xmlSAXHandlerPtr own_sax = ctxt->sax;  // the context frees its own table
+    ctxt->sax = sax;
+    ctxt->userData = user_data;
+    pass.ctxt = ctxt;
+    // libxml2 refuses documents deeper than 256 elements: nothing is allocated in its calls.
+    pass.open_lines.reserve(512);
+    // The encoding is fixed: a declaration of another one does not make other bytes valid.
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),
+                                      path.c_str(), "UTF-8", PARSE_OPTIONS);
+    if (doc != nullptr) xmlFreeDoc(doc);  // none is built without the tree handlers
+    const bool well_formed = ctxt->wellFormed != 0 && !pass.doctype;
+    ctxt->sax = own_sax;
+    xmlFreeParserCtxt(ctxt);
+    pass.ctxt = nullptr;
+    if (pass.exception) std::rethrow_exception(pass.exception);
+    if (validation.plug != nullptr) {
+        xmlSchemaSAXUnplug(validation.plug);
+        validation.plug = nullptr;
+        valid = xmlSchemaIsValid(validation.vctxt) == 1;
+    }
+    return well_formed;
+}
+
+// Reads `path` in one pass: checked against the schema `xsd` unless it is empty, and built
+// into `tree` as a document of `format` unless that is null. False, with the reason in `error`.
+bool read_document(const std::string& path, const std::string& xsd, const FORMAT* format,
+                   bool lenient, std::unique_ptr<PGM_COMMON_XML_ELEMENT>& tree,
+                   std::string& error) {
+    ensure_libxml();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    REASONS reasons;
+    ERROR_SCOPE scope(reasons);
+
+    // The schema first: compiling it reads its file through the same buffer. A schema that
+    // cannot be used is told only for a file that can be read and is well-formed.
+    REASONS schema_failure;
+    xmlSchemaPtr schema = xsd.empty() ? nullptr : get_schema(xsd, schema_failure);
+    FILE_BYTES file;
+    FILE_ID id;
+    std::string read_error;
+    if (!file.read(path, id, read_error)) {
+        reasons.add(0, read_error);
+        error = reasons.text();
+        return false;
+    }
+
+    READ_PASS pass;
+    pass.reasons = &reasons;
+    pass.format = format;
+    pass.lenient = lenient;
+    REASONS schema_reasons;
+    bool valid = true;
+    if (!parse(file.bytes(), path, schema, pass, schema_reasons, valid)) {
+        error = reasons.empty() ? std::string("the file is not well-formed XML") : reasons.text();
+        return false;
+    }
+    if (!xsd.empty()) {
+        if (schema == nullptr || !valid) {
+            reasons.append(schema == nullptr ? schema_failure : schema_reasons);
+            error = reasons.empty() ? std::string("the document does not match the schema")
+                                    : reasons.text();
+            return false;
+        }
+    }
+    if (format == nullptr) return true;
+    if (pass.build_failed) {
+        error = pass.build_error;
+        return false;
+    }
+    tree = pass.builder->take_root();
+    if (pass.builder->counts_broken() && !check_counts(*tree, error)) {
+        tree.reset();
+        return false;
+    }
     return true;
 }
 
@@ -829,67 +880,14 @@ bool serialise(const PGM_COMMON_XML_ELEMENT* root, std::string& out, std::string
 
 }  // namespace
 
-size_t pgm_common_xml_detail::trees_read_in_one_pass() {
-    return g_one_pass_trees.load(std::memory_order_relaxed);
-}
-
 // ---- PGM_COMMON_XML ------------------------------------------------------------------------
 
 bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& xsd_file,
                                std::string& error, std::string& warning) {
     error.clear();
     warning.clear();
-    ensure_libxml();
-    std::lock_guard<std::mutex> lock(g_mutex);
-    {
-        REASONS ignored;
-        ERROR_SCOPE scope(ignored);
-        if (xmlSchemaPtr schema = get_schema(xsd_file, ignored)) {
-            FILE_ID id;
-            const FORMAT* format = nullptr;
-            std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree =
-                read_in_one_pass(xml_file, schema, id, format);
-            if (tree != nullptr) {
-                g_validated.doc.reset();
-                g_validated_tree.path = xml_file;
-                g_validated_tree.id = id;
-                g_validated_tree.format = format;
-                g_validated_tree.tree = std::move(tree);
-                g_one_pass_trees.fetch_add(1, std::memory_order_relaxed);
-                return true;
-            }
-        }
-    }
-    REASONS reasons;
-    ERROR_SCOPE scope(reasons);
-
-    FILE_ID id;
-    DOC doc;
-    doc = load_document(xml_file, id, reasons);
-    if (doc == nullptr) {
-        error = reasons.text();
-        return false;
-    }
-    xmlSchemaPtr schema = get_schema(xsd_file, reasons);
-    if (schema == nullptr) {
-        error = reasons.text();
-        return false;
-    }
-    xmlSchemaValidCtxtPtr vctxt = xmlSchemaNewValidCtxt(schema);
-    if (vctxt == nullptr) throw std::bad_alloc();
-    xmlSchemaSetValidStructuredErrors(vctxt, collect_error, &reasons);
-    const int status = xmlSchemaValidateDoc(vctxt, doc.get());
-    xmlSchemaFreeValidCtxt(vctxt);
-    if (status != 0) {
-        error = reasons.empty() ? std::string("the document does not match the schema")
-                                : reasons.text();
-        return false;
-    }
-    g_validated_tree.tree.reset();
-    g_validated.path = xml_file;
-    g_validated.id = id;
-    g_validated.doc = std::move(doc);
-    return true;
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> unused;
+    return read_document(xml_file, xsd_file, nullptr, false, unused, error);
 }
 
 PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
@@ -904,51 +902,28 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
             TARVEN::fmt_sprintf("document kind %d is not supported", static_cast<int>(kind));
         return nullptr;
     }
-    ensure_libxml();
-    std::lock_guard<std::mutex> lock(g_mutex);
-    REASONS reasons;
-    ERROR_SCOPE scope(reasons);
-
-    FILE_ID id;
-    if (g_validated_tree.tree != nullptr && !is_golden && g_validated_tree.format == format &&
-        g_validated_tree.path == xml_file && stat_file(xml_file, id) && id == g_validated_tree.id) {
-        g_validated.doc.reset();
-        return g_validated_tree.tree.release();
-    }
-    g_validated_tree.tree.reset();
-
-    DOC doc;
-    if (g_validated.doc != nullptr && g_validated.path == xml_file && stat_file(xml_file, id) &&
-        id == g_validated.id) {
-        doc = std::move(g_validated.doc);
-    } else {
-        doc = load_document(xml_file, id, reasons);
-        if (doc == nullptr) {
-            t_last_error = reasons.text();
-            return nullptr;
-        }
-    }
-    g_validated.doc.reset();
-
-    const xmlNode* root = xmlDocGetRootElement(doc.get());
-    const char* root_name = PGM_COMMON_XML_ENUM_STRING[format->root];
-    if (root == nullptr || root->ns != nullptr || std::strcmp(name_of(root), root_name) != 0) {
-        t_last_error =
-            TARVEN::fmt_sprintf("line %d: the document element is \"%s\", not \"%s\"",
-                                root ? line_of(root) : 0, root ? name_of(root) : "", root_name);
-        return nullptr;
-    }
-    std::string error;
     // The golden template is trusted without a schema check: attributes it gets wrong keep
     // their defaults for the loader to judge.
-    TREE_BUILDER builder(*format, is_golden, error);
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
-    std::vector<ATTRIBUTE_TEXT> attributes;
-    if (walk(builder, root, attributes)) tree = builder.take_root();
-    if (tree == nullptr || (builder.counts_broken() && !check_counts(*tree, error))) {
+    std::string error;
+    if (!read_document(xml_file, "", format, is_golden, tree, error)) {
         t_last_error = error;
         return nullptr;
     }
+    return tree.release();
+}
+
+PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::read_xml(PGM_COMMON_XML_FILE_ENUM kind,
+                                                 const std::string& xml_file,
+                                                 const std::string& xsd_file, std::string& error) {
+    error.clear();
+    const FORMAT* format = format_of(kind);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
+    if (format == nullptr)
+        error = TARVEN::fmt_sprintf("document kind %d is not supported", static_cast<int>(kind));
+    else
+        read_document(xml_file, xsd_file, format, false, tree, error);
+    if (tree == nullptr) t_last_error = error;
     return tree.release();
 }
 

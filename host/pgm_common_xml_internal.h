@@ -16,9 +16,6 @@ bool find_tag(std::string_view name, PGM_COMMON_XML_ENUM& tag);
 // space, an optional "+", decimal digits ("-0" too). False when the text is anything else.
 bool parse_unsigned(std::string_view text, unsigned int& value);
 
-// How many trees check_xsd has built while it checked their files, since the process began.
-size_t trees_read_in_one_pass();
-
 }  // namespace pgm_common_xml_detail
 
 #endif

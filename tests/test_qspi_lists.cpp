@@ -189,4 +189,50 @@ TEST_F(QspiLists, ASubclassExtendingTheLegacyListIsAsked) {
     ASSERT_NE(host.get_flash("HOST_ONLY_PART", false), nullptr);
 }
 
+// Lookups by ID and density and the family's device list ask the records themselves: an edit
+// in place is seen at once, and so are the values a host's record class computes and a device
+// a host's subclass puts into the map itself.
+TEST_F(QspiLists, LookupsAskTheRecordsThemselves) {
+    VORN_FLASH* a = mgr->get_flash("A18_MIC", true);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(mgr->get_flash_with_id(0x99AA77u, 0xFFFFFFu), nullptr);
+    a->set_parameter_value(VORN_FLASH_PARAM_ID, "0x77 0xAA 0x99");
+    EXPECT_EQ(mgr->get_flash_with_id(0x99AA77u, 0xFFFFFFu), a);
+    EXPECT_EQ(mgr->get_flash_with_id(0x1920C2u, 0xFFFFFFu), mgr->get_flash_map().at("B33_MAC"));
+    a->set_density("4096Mb");
+    EXPECT_EQ(mgr->get_flash_with_density(4096ull << 17), a);
+    a->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "3.0V/3.3V");
+    const NAMES high = mgr->get_new_config_device_list(kHigh, kX4, false);
+    EXPECT_NE(std::find(high.begin(), high.end(), "A18_MIC"), high.end());
+    const NAMES low = mgr->get_new_config_device_list(kLow, kX4, false);
+    EXPECT_EQ(std::find(low.begin(), low.end(), "A18_MIC"), low.end());
+
+    struct COMPUTED : VORN_QSPI_FLASH {
+        using VORN_QSPI_FLASH::VORN_QSPI_FLASH;
+        unsigned int id = 0x123456;
+        unsigned int get_parameter_value_in_dword(VORN_FLASH_PARAM param,
+                                                  unsigned int* out) const override {
+            return param == VORN_FLASH_PARAM_ID
+                       ? id
+                       : VORN_QSPI_FLASH::get_parameter_value_in_dword(param, out);
+        }
+        unsigned long long get_density_in_bytes_qword() const override { return 12345; }
+    };
+    struct HOST_MGR : VORN_QSPI_MGR {
+        COMPUTED* add(const std::string& name) {
+            auto* record = new COMPUTED(name);
+            m_flash_map[name] = record;
+            return record;
+        }
+    } host;
+    EXPECT_EQ(host.get_flash_with_id(0x123456u, 0xFFFFFFu), nullptr);
+    COMPUTED* computed = host.add("Z_COMPUTED");
+    EXPECT_EQ(host.get_flash_with_id(0x123456u, 0xFFFFFFu), computed);
+    computed->id = 0x654321;
+    EXPECT_EQ(host.get_flash_with_id(0x654321u, 0xFFFFFFu), computed);
+    EXPECT_EQ(host.get_flash_with_density(12345), computed);
+    const NAMES all = host.get_new_config_device_list(kLow, kX4, true);
+    EXPECT_EQ(all.back(), "Z_COMPUTED");
+}
+
 }  // namespace

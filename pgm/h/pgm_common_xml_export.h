@@ -232,7 +232,8 @@ class PGM_API PGM_COMMON_XML_ELEMENT {
 
 class PGM_API PGM_COMMON_XML {
   public:
-    // The largest file check_xsd and parse_xml read; a larger one is refused with a reason.
+    // The largest file check_xsd, parse_xml and read_xml read; a larger one is refused with a
+    // reason.
     static constexpr long long MAX_FILE_SIZE = 16LL * 1024 * 1024;
 
     // Validates `xml_file` against the schema `xsd_file`. Returns true when valid; otherwise
@@ -240,16 +241,21 @@ class PGM_API PGM_COMMON_XML {
     // reads anything but the two files.
     static bool check_xsd(const std::string& xml_file, const std::string& xsd_file,
                           std::string& error, std::string& warning);
-    // Parses a document of `kind` into a tree of that format's element classes; the caller
-    // owns the root. Null when the file cannot be read, is not of that format or breaks a
-    // count rule (last_error() tells why). A file just validated by check_xsd and unchanged
-    // since is not read again.
+    // Parses a document of `kind` into a tree of that format's element classes, without the
+    // schema; the caller owns the root. Null when the file cannot be read, is not of that
+    // format or breaks a count rule (last_error() tells why).
     static PGM_COMMON_XML_ELEMENT* parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
                                              const std::string& xml_file,
                                              const std::string& xsd_file, bool is_golden,
                                              const std::string& reserved1,
                                              const std::string& reserved2,
                                              const std::string& reserved3);
+    // What a loader calls: check_xsd and parse_xml in one pass over the file. Null, with the
+    // reason in `error` (and last_error()), when either would refuse it; the reason is
+    // check_xsd's when the schema refuses the file. Nothing is checked when `xsd_file` is empty.
+    static PGM_COMMON_XML_ELEMENT* read_xml(PGM_COMMON_XML_FILE_ENUM kind,
+                                            const std::string& xml_file,
+                                            const std::string& xsd_file, std::string& error);
     // Writes the tree as UTF-8, indented, atomically (a temporary file in the same folder,
     // renamed into place) with mode 0644. False when it cannot be written. Unsigned values
     // are decimal; required attributes are always written, optional ones when set; the
@@ -257,7 +263,7 @@ class PGM_API PGM_COMMON_XML {
     static bool write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& path);
     // Serialises the tree to a string, as write_xml would write it.
     static std::string write_xml_string(PGM_COMMON_XML_ELEMENT* root);
-    // The reason of the last failed parse_xml or write_xml.
+    // The reason of the last failed parse_xml, read_xml or write_xml.
     static std::string last_error();
 };
 

@@ -1,15 +1,11 @@
 #include "vorn_flash.h"
 
-#include <atomic>
 #include <cstddef>
 #include <utility>
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
-
-// Records of several managers may be edited from several threads.
-std::atomic<unsigned long long> lookup_stamp{0};
 
 // "<decimal digits><G|M>[b]": G and M are binary units, a lower-case b after the unit means
 // bits. Anything else (no unit, other units, lower-case units, fractions) is unreadable: 0.
@@ -48,8 +44,8 @@ std::string VORN_FLASH::get_density() const { return m_density; }
 
 void VORN_FLASH::set_density(std::string density) {
     m_density = std::move(density);
-    m_density_cached = false;
-    lookup_values_changed();
+    m_density_read = m_density;
+    m_density_bytes = parse_density_in_bytes(m_density);
 }
 
 unsigned int VORN_FLASH::get_density_in_bytes() const {
@@ -57,11 +53,7 @@ unsigned int VORN_FLASH::get_density_in_bytes() const {
 }
 
 unsigned long long VORN_FLASH::get_density_in_bytes_qword() const {
-    if (!m_density_cached) {
-        m_density_bytes = parse_density_in_bytes(m_density);
-        m_density_cached = true;
-    }
-    return m_density_bytes;
+    return m_density == m_density_read ? m_density_bytes : parse_density_in_bytes(m_density);
 }
 
 std::string VORN_FLASH::get_db_dir() const { return m_db_dir; }
@@ -73,12 +65,6 @@ bool VORN_FLASH::get_flash_removable_permission() const { return m_removable_per
 void VORN_FLASH::set_flash_removable_permission(bool removable) {
     m_removable_permission = removable;
 }
-
-unsigned long long VORN_FLASH::get_lookup_stamp() {
-    return lookup_stamp.load(std::memory_order_relaxed);
-}
-
-void VORN_FLASH::lookup_values_changed() { lookup_stamp.fetch_add(1, std::memory_order_relaxed); }
 
 void VORN_FLASH::delete_operation_list(std::vector<VORN_OPERATION*>& list) {
     while (!list.empty()) {

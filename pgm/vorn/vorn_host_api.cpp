@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <memory>
-#include <typeinfo>
 
 #include "vorn_helper.h"
 #include "vorn_internal.h"
@@ -15,21 +14,6 @@
 #include "vorn_sdmmc_flash.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
-
-// Reads what the manager keeps to itself; the host API is the library's own.
-struct VORN_HOST_ACCESS {
-    static bool family_filter(const VORN_MGR& mgr, std::string* voltage) {
-        if (mgr.m_skip_device_filtering) return false;
-        auto info = mgr.m_dev_info_map.find(mgr.m_active_device_family);
-        *voltage = info != mgr.m_dev_info_map.end() ? info->second.io_voltage : std::string();
-        return true;
-    }
-    static void forget(VORN_MGR& mgr, const VORN_FLASH* draft) {
-        if (mgr.m_flash == draft) mgr.m_flash = nullptr;
-        if (mgr.m_legacy_record == draft) mgr.m_legacy_record = nullptr;
-    }
-    static const std::string& save_error(const VORN_MGR& mgr) { return mgr.m_save_error; }
-};
 
 namespace {
 
@@ -159,9 +143,11 @@ VORN_MGR* vorn_open_flash_manager(DEV_FAMILY_ENUM family, bool renew, std::strin
 
 VORN_FLASH* vorn_make_draft(const VORN_FLASH* record) {
     if (record == nullptr) return nullptr;
-    const std::type_info& type = typeid(*record);
+    // Copied through the record's own answers, so that a host's record class is copied as it
+    // reads, into the library's class of its family.
     std::unique_ptr<VORN_FLASH> draft;
-    if (type == typeid(VORN_QSPI_FLASH)) {
+    const DEV_FAMILY_ENUM family = record->get_family();
+    if (family == DEV_FAMILY_QSPI_FLASH) {
         auto copy = std::make_unique<VORN_QSPI_FLASH>(record->get_name());
         for (VORN_FLASH_PARAM param :
              {VORN_FLASH_PARAM_ID, VORN_FLASH_PARAM_IO_VOLTAGE, VORN_FLASH_PARAM_TEMPLATE_NAME,
@@ -178,7 +164,7 @@ VORN_FLASH* vorn_make_draft(const VORN_FLASH* record) {
             }
         }
         draft = std::move(copy);
-    } else if (type == typeid(VORN_SDMMC_FLASH)) {
+    } else if (family == DEV_FAMILY_SDMMC_FLASH) {
         draft = std::make_unique<VORN_SDMMC_FLASH>(record->get_name());
         draft->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE,
                                    record->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE));
@@ -208,7 +194,7 @@ std::vector<const VORN_FLASH*> vorn_find_flash_by_id(const VORN_MGR* mgr,
     if (mgr == nullptr || bytes == nullptr || count == 0) return found;
     std::string voltage;
     const bool filter = active_family_only && VORN_HOST_ACCESS::family_filter(*mgr, &voltage);
-    // Only the records' texts are read: their cached numbers would be written by every reader.
+    // The whole ID text is read: bytes past the fourth count here.
     for (const auto& entry : mgr->get_flash_map()) {
         const VORN_FLASH* record = entry.second;
         if (record == nullptr) continue;

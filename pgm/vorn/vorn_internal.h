@@ -7,8 +7,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pgm_host.h"
+#include "vorn_mgr.h"
 #include "vorn_msgs.h"
 
 #ifndef VORN_SOURCE_FILE
@@ -29,15 +31,34 @@
 // null `out` allocates nothing.
 bool vorn_scan_byte_list(const std::string& text, unsigned char* out, unsigned int& count);
 
-class VORN_FLASH;
+// What the library's own code reads and changes of a manager beyond its exported interface.
+struct VORN_HOST_ACCESS {
+    static bool family_filter(const VORN_MGR& mgr, std::string* voltage) {
+        if (mgr.m_skip_device_filtering) return false;
+        auto info = mgr.m_dev_info_map.find(mgr.m_active_device_family);
+        *voltage = info != mgr.m_dev_info_map.end() ? info->second.io_voltage : std::string();
+        return true;
+    }
+    static void forget(VORN_MGR& mgr, const VORN_FLASH* draft) {
+        if (mgr.m_flash == draft) mgr.m_flash = nullptr;
+        if (mgr.m_legacy_record == draft) mgr.m_legacy_record = nullptr;
+    }
+    static const std::string& save_error(const VORN_MGR& mgr) { return mgr.m_save_error; }
+
+    // Whoever changes m_flash_map (an entry added, erased or pointed elsewhere) calls this.
+    static void flash_map_changed(VORN_MGR& mgr);
+    // The records of m_flash_map in name order, and their names.
+    static const std::vector<VORN_FLASH*>& records_by_name(VORN_MGR& mgr);
+    static const std::vector<std::string>& names(VORN_MGR& mgr);
+};
 
 // Whether every value of the record's flows fits the element the writer puts it in. Validation
 // accepts numbers of any size where the file holds 32 bits, so saves ask this first.
 bool vorn_flash_fits_file(VORN_FLASH* flash);
 
 // Reads one database file of `kind` into its element tree; a user file is checked against
-// `xsd` first. Null, with the reason in `err_msg`, for a file that is missing, fails the schema
-// or cannot be read.
+// `xsd` as it is read. Null, with the reason in `err_msg`, for a file that is missing, fails the
+// schema or cannot be read.
 std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_ENUM kind,
                                                           const std::string& xml_file,
                                                           const std::string& xsd,

@@ -5,8 +5,6 @@
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <typeinfo>
-#include <unordered_map>
 
 #include "vorn_internal.h"
 #include "vorn_msgs.h"
@@ -187,24 +185,6 @@ void post_failed_to_update_db(const std::string& db_dir) {
     msg->post();
 }
 
-// The record classes whose lookup values change only through setters that move the lookup
-// stamp; a subclass may compute its values and is not one of them.
-bool values_change_only_through_setters(const VORN_FLASH* flash) {
-    const std::type_info& type = typeid(*flash);
-    return type == typeid(VORN_QSPI_FLASH) || type == typeid(VORN_SDMMC_FLASH);
-}
-
-// The position of `text` in `texts`, appending it the first time it is seen.
-unsigned int intern(std::unordered_map<std::string, unsigned int>& seen,
-                    std::vector<std::string>& texts, const std::string& text) {
-    auto known = seen.find(text);
-    if (known != seen.end()) return known->second;
-    const auto position = static_cast<unsigned int>(texts.size());
-    seen.emplace(text, position);
-    texts.push_back(text);
-    return position;
-}
-
 }  // namespace
 
 // ---- reading database files ---------------------------------------------------------------
@@ -219,23 +199,12 @@ std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_EN
         err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
         return nullptr;
     }
-    if (!is_golden_template) {
-        std::string error_text;
-        std::string warning_text;
-        const bool valid = PGM_COMMON_XML::check_xsd(xml_file, xsd, error_text, warning_text);
-        if (!error_text.empty() || !warning_text.empty()) {
-            err_msg = !error_text.empty() ? error_text : warning_text;
-            return nullptr;
-        }
-        if (!valid) {
-            err_msg = TARVEN::fmt_sprintf("%s does not match the schema %s.", xml_file, xsd);
-            return nullptr;
-        }
-    }
+    // The golden template is read without the schema; a user file is checked as it is read.
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
-        PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, is_golden_template, "", "", ""));
+        is_golden_template ? PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, true, "", "", "")
+                           : PGM_COMMON_XML::read_xml(kind, xml_file, xsd, err_msg));
     if (tree == nullptr) {
-        err_msg = PGM_COMMON_XML::last_error();
+        if (is_golden_template) err_msg = PGM_COMMON_XML::last_error();
         if (err_msg.empty()) err_msg = TARVEN::fmt_sprintf("%s cannot be read.", xml_file);
     }
     return tree;
@@ -279,7 +248,43 @@ bool vorn_load_user_files(
 
 // ---- construction and state ---------------------------------------------------------------
 
-VORN_MGR::VORN_MGR() {
+// The records of m_flash_map in name order, copied out so that a walk over thousands of
+// devices reads one array, not scattered tree nodes; copied again at the first lookup after a
+// change of the map. Values are always asked of the records themselves: hosts edit records in
+// place through the pointers the lookups return, and a host's record class may compute them.
+struct VORN_MGR::IMPL {
+    std::vector<VORN_FLASH*> records;
+    std::vector<std::string> names;
+    bool current = false;
+
+    // Copied again when the map changed since (a change of its size also tells one a host's
+    // subclass made on its own).
+    const IMPL& index_of(const std::map<std::string, VORN_FLASH*>& map) {
+        if (current && records.size() == map.size()) return *this;
+        records.clear();
+        names.clear();
+        records.reserve(map.size());
+        names.reserve(map.size());
+        for (const auto& entry : map) {
+            records.push_back(entry.second);
+            names.push_back(entry.first);
+        }
+        current = true;
+        return *this;
+    }
+};
+
+void VORN_HOST_ACCESS::flash_map_changed(VORN_MGR& mgr) { mgr.m_impl->current = false; }
+
+const std::vector<VORN_FLASH*>& VORN_HOST_ACCESS::records_by_name(VORN_MGR& mgr) {
+    return mgr.m_impl->index_of(mgr.m_flash_map).records;
+}
+
+const std::vector<std::string>& VORN_HOST_ACCESS::names(VORN_MGR& mgr) {
+    return mgr.m_impl->index_of(mgr.m_flash_map).names;
+}
+
+VORN_MGR::VORN_MGR() : m_impl(new IMPL) {
     m_skip_device_filtering = cfg_is_on("pgm_vorn_skip_device_filtering", false);
 }
 
@@ -361,58 +366,14 @@ VORN_FLASH* VORN_MGR::get_flash(std::string name, bool ignore_filter) {
     return nullptr;
 }
 
-const VORN_MGR::LOOKUP_INDEX& VORN_MGR::lookup_index() {
-    LOOKUP_INDEX& index = m_lookup_index;
-    // Names and records change only with the map; copying the names is most of the work.
-    if (m_index_map_stamp != m_flash_map_stamp) {
-        m_index_values_valid = false;
-        index.entries.clear();
-        index.names.clear();
-        index.entries.reserve(m_flash_map.size());
-        index.names.reserve(m_flash_map.size());
-        for (const auto& entry : m_flash_map) {
-            LOOKUP_ENTRY item;
-            item.record = entry.second;
-            item.live = item.record == nullptr || !values_change_only_through_setters(item.record);
-            index.entries.push_back(item);
-            index.names.push_back(entry.first);
-        }
-        m_index_map_stamp = m_flash_map_stamp;
-    }
-
-    const unsigned long long record_stamp = VORN_FLASH::get_lookup_stamp();
-    if (!m_index_values_valid || m_index_record_stamp != record_stamp) {
-        m_index_values_valid = false;
-        index.voltages.clear();
-        index.flow_templates.clear();
-        std::unordered_map<std::string, unsigned int> voltages;
-        std::unordered_map<std::string, unsigned int> flow_templates;
-        for (LOOKUP_ENTRY& item : index.entries) {
-            if (item.live) continue;
-            item.id = item.record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
-            item.density = item.record->get_density_in_bytes_qword();
-            item.voltage = intern(voltages, index.voltages,
-                                  item.record->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE));
-            item.flow_template =
-                intern(flow_templates, index.flow_templates,
-                       item.record->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
-        }
-        m_index_record_stamp = record_stamp;
-        m_index_values_valid = true;
-    }
-    return index;
-}
-
 VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
     release_legacy_flash();
     m_flash = nullptr;
-    for (const LOOKUP_ENTRY& entry : lookup_index().entries) {
-        VORN_CHECK(entry.record, "m_flash");
-        unsigned int value =
-            entry.live ? entry.record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr)
-                       : entry.id;
-        if (((value ^ id) & mask) == 0) {
-            m_flash = entry.record;
+    for (VORN_FLASH* record : VORN_HOST_ACCESS::records_by_name(*this)) {
+        VORN_CHECK(record, "m_flash");
+        if (((record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr) ^ id) & mask) ==
+            0) {
+            m_flash = record;
             break;
         }
     }
@@ -422,12 +383,10 @@ VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
 VORN_FLASH* VORN_MGR::get_flash_with_density(unsigned long long bytes) {
     release_legacy_flash();
     m_flash = nullptr;
-    for (const LOOKUP_ENTRY& entry : lookup_index().entries) {
-        VORN_CHECK(entry.record, "m_flash");
-        unsigned long long density =
-            entry.live ? entry.record->get_density_in_bytes_qword() : entry.density;
-        if (density == bytes) {
-            m_flash = entry.record;
+    for (VORN_FLASH* record : VORN_HOST_ACCESS::records_by_name(*this)) {
+        VORN_CHECK(record, "m_flash");
+        if (record->get_density_in_bytes_qword() == bytes) {
+            m_flash = record;
             break;
         }
     }
@@ -732,7 +691,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
         on_abandon(restore_entry(*db_dir_map, name));
         on_abandon(restore_entry(m_flash_db_active_dir_map, name));
         on_abandon(restore_entry(m_flash_map, name));
-        on_abandon([this] { flash_map_changed(); });
+        on_abandon([this] { VORN_HOST_ACCESS::flash_map_changed(*this); });
         (*db_dir_map)[name] = file;
         m_flash_db_active_dir_map[name] = file;
         VORN_FLASH*& slot = m_flash_map[name];
@@ -747,7 +706,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
             on_commit([replaced] { delete replaced; });
         }
         slot = flash;
-        flash_map_changed();
+        VORN_HOST_ACCESS::flash_map_changed(*this);
         on_abandon([flash, dir = flash->get_db_dir(),
                     removable = flash->get_flash_removable_permission()] {
             flash->set_db_dir(dir);
@@ -859,14 +818,14 @@ bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
             on_abandon(restore_entry(m_flash_db_active_dir_map, device_name));
             on_abandon(restore_entry(m_flash_map, device_name));
             on_abandon([this, erased, was_current] {
-                flash_map_changed();
+                VORN_HOST_ACCESS::flash_map_changed(*this);
                 if (was_current) m_flash = erased;
             });
             db_dir_map->erase(device_name);
             m_flash_db_active_dir_map.erase(device_name);
             if (was_current) m_flash = nullptr;
             m_flash_map.erase(record);
-            flash_map_changed();
+            VORN_HOST_ACCESS::flash_map_changed(*this);
             // A re-save may hand the same record back to the map.
             on_commit([this, erased, device_name] {
                 auto back = m_flash_map.find(device_name);

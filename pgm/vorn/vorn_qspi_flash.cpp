@@ -107,7 +107,7 @@ void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string va
     switch (param) {
         case VORN_FLASH_PARAM_ID:
             m_device_id = std::move(value);
-            m_id_cached = false;
+            read_id();
             break;
         case VORN_FLASH_PARAM_IO_VOLTAGE:
             m_io_voltage = std::move(value);
@@ -121,7 +121,6 @@ void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string va
         default:
             unknown_parameter(param);
     }
-    lookup_values_changed();
 }
 
 void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) {
@@ -145,27 +144,23 @@ void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, unsigned int v
 }
 
 unsigned int VORN_QSPI_FLASH::get_id_in_dword(unsigned int* mask) const {
-    if (!m_id_cached) {
-        unsigned int value = 0;
-        unsigned int id_mask = 0;
-        if (!m_device_id.empty()) {
-            unsigned int count = 0;
-            bool ok = false;
-            std::unique_ptr<unsigned char[]> bytes(
-                VORN_MGR::convert_data_list_string_to_byte_array(m_device_id, &count, &ok));
-            if (ok && bytes != nullptr) {
-                if (count > 4) count = 4;
-                // The first byte of the text is the least significant.
-                for (unsigned int i = 0; i < count; ++i) {
-                    value |= static_cast<unsigned int>(bytes[i]) << (8 * i);
-                    id_mask |= 0xFFu << (8 * i);
-                }
-            }
-        }
-        m_id_value = value;
-        m_id_mask = id_mask;
-        m_id_cached = true;
-    }
     if (mask != nullptr) *mask = m_id_mask;
     return m_id_value;
+}
+
+void VORN_QSPI_FLASH::read_id() {
+    m_id_value = 0;
+    m_id_mask = 0;
+    if (m_device_id.empty()) return;
+    unsigned int count = 0;
+    bool ok = false;
+    std::unique_ptr<unsigned char[]> bytes(
+        VORN_MGR::convert_data_list_string_to_byte_array(m_device_id, &count, &ok));
+    if (!ok || bytes == nullptr) return;
+    if (count > 4) count = 4;
+    // The first byte of the text is the least significant.
+    for (unsigned int i = 0; i < count; ++i) {
+        m_id_value |= static_cast<unsigned int>(bytes[i]) << (8 * i);
+        m_id_mask |= 0xFFu << (8 * i);
+    }
 }

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <typeinfo>
 #include <tuple>
 #include <utility>
 
@@ -291,7 +290,7 @@ VORN_QSPI_MGR::VORN_QSPI_MGR() {
     m_custom_dir_map.clear();
     m_flash_db_active_dir_map.clear();
     m_flash_map.clear();
-    flash_map_changed();
+    VORN_HOST_ACCESS::flash_map_changed(*this);
     m_dev_info_map.clear();
     m_legacy_flash_map.clear();
 
@@ -378,7 +377,7 @@ void VORN_QSPI_MGR::clear_flash_mapping_info() {
         entry.second = nullptr;
     }
     m_flash_map.clear();
-    flash_map_changed();
+    VORN_HOST_ACCESS::flash_map_changed(*this);
 }
 
 // ---- files -------------------------------------------------------------------------------
@@ -562,7 +561,7 @@ bool VORN_QSPI_MGR::update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* objec
             m_flash_map.emplace(values.name, flash.get());
             flash.release();
         }
-        flash_map_changed();
+        VORN_HOST_ACCESS::flash_map_changed(*this);
     }
     return true;
 }
@@ -959,33 +958,22 @@ std::vector<std::string> VORN_QSPI_MGR::get_prog_flow_template_list() {
 std::vector<std::string> VORN_QSPI_MGR::get_new_config_device_list(DEV_FAMILY_ENUM family,
                                                                    PGMIO_CONFIG_SCHEME,
                                                                    bool ignore_filter) {
-    const LOOKUP_INDEX& index = lookup_index();
-    if (ignore_filter || m_skip_device_filtering) return index.names;
+    if (ignore_filter || m_skip_device_filtering) return VORN_HOST_ACCESS::names(*this);
     const std::string family_voltage = m_dev_info_map[family].io_voltage;
     // Devices on the ISSI flow are offered only to the two families that can drive it.
     const bool issi_allowed = family == 28 || family == 23;
-    auto template_offered = [issi_allowed](std::string tpl) {
-        stl_toupper(tpl);
-        return tpl != "ISSI" || issi_allowed;
-    };
-    // A handful of distinct voltages and templates: judged once each, not once per device.
-    std::vector<char> voltage_ok;
-    for (const std::string& voltage : index.voltages)
-        voltage_ok.push_back(voltage == family_voltage);
-    std::vector<char> template_ok;
-    for (const std::string& tpl : index.flow_templates)
-        template_ok.push_back(template_offered(tpl));
-
+    const std::vector<VORN_FLASH*>& records = VORN_HOST_ACCESS::records_by_name(*this);
+    const std::vector<std::string>& all_names = VORN_HOST_ACCESS::names(*this);
     std::vector<std::string> names;
-    for (size_t i = 0; i < index.entries.size(); ++i) {
-        const LOOKUP_ENTRY& entry = index.entries[i];
-        bool listed = false;
-        if (!entry.live)
-            listed = voltage_ok[entry.voltage] && template_ok[entry.flow_template];
-        else if (entry.record->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE) == family_voltage)
-            listed = template_offered(
-                entry.record->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
-        if (listed) names.push_back(index.names[i]);
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i]->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE) != family_voltage)
+            continue;
+        if (!issi_allowed) {
+            std::string tpl = records[i]->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+            stl_toupper(tpl);
+            if (tpl == "ISSI") continue;
+        }
+        names.push_back(all_names[i]);
     }
     return names;
 }
@@ -1061,21 +1049,6 @@ bool VORN_QSPI_MGR::legacy_config_device_comparator(std::string a, std::string b
     if (record_a == nullptr || record_b == nullptr) return false;
     return record_a->group == record_b->group && a.substr(0, 4) == b.substr(0, 4) &&
            record_a->order < record_b->order;
-}
-
-bool VORN_QSPI_MGR::device_is_legacy(std::string name, bool ignore_filter) {
-    // A host's subclass may extend or narrow the legacy list: ask the list itself, as the base
-    // does. The shipped manager answers from its map what its list would answer.
-    if (typeid(*this) != typeid(VORN_QSPI_MGR))
-        return VORN_MGR::device_is_legacy(name, ignore_filter);
-    if (name.empty()) return false;
-    // The same lookup of the active family's entry as building the list would make.
-    const std::string* family_voltage = nullptr;
-    if (!ignore_filter && !m_skip_device_filtering)
-        family_voltage = &m_dev_info_map[m_active_device_family].io_voltage;
-    auto it = m_legacy_flash_map.find(name);
-    if (it == m_legacy_flash_map.end()) return false;
-    return legacy_device_is_listed(it->first, it->second, family_voltage, m_active_config_mode);
 }
 
 // ---- permissions and templates -----------------------------------------------------------

@@ -81,7 +81,7 @@ void VORN_SDMMC_MGR::clear_flash_mapping_info() {
         entry.second = nullptr;
     }
     m_flash_map.clear();
-    flash_map_changed();
+    VORN_HOST_ACCESS::flash_map_changed(*this);
 }
 
 // ---- loading ------------------------------------------------------------------------------
@@ -192,7 +192,7 @@ bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* ob
             delete slot;
         }
         slot = flash.release();
-        flash_map_changed();
+        VORN_HOST_ACCESS::flash_map_changed(*this);
     }
     return true;
 }

@@ -51,15 +51,7 @@ class VORN_API VORN_FLASH {
     virtual void set_parameter_value(VORN_FLASH_PARAM param, std::string value) = 0;
     virtual void set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) = 0;
 
-    // Moves whenever a record of any manager changes its ID, density, I/O voltage or flow
-    // template: managers keep an index of those values and rebuild it when this has moved.
-    static unsigned long long get_lookup_stamp();
-
   protected:
-    // Setters of the values above call this; records are edited in place through the
-    // pointers the lookups hand out, so the managers cannot see the edit otherwise.
-    static void lookup_values_changed();
-
     // Deletes every operation of `list`, last first, and leaves it empty.
     static void delete_operation_list(std::vector<VORN_OPERATION*>& list);
     // Deletes `target`'s operations, last first, and takes over `list`'s; cannot fail, so the
@@ -73,9 +65,10 @@ class VORN_API VORN_FLASH {
     bool m_removable_permission = false;
 
   private:
-    // Densities are read on hot lookup paths; the parse is kept until the text changes.
-    mutable bool m_density_cached = false;
-    mutable unsigned long long m_density_bytes = 0;
+    // The bytes of the density set_density last stored: lookups by density read them often.
+    // m_density is the truth; a subclass that writes it directly has it read again.
+    std::string m_density_read;
+    unsigned long long m_density_bytes = 0;
 };
 
 #endif

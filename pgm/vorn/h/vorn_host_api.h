@@ -22,8 +22,10 @@ VORN_API VORN_MGR* vorn_open_flash_manager(DEV_FAMILY_ENUM family, bool renew, s
 
 // A draft: a record the host owns, edits, saves with vorn_save_flash and frees with
 // vorn_discard_draft. A deep copy of `record` (values and flows; it shares nothing with it), so
-// that a stored record stays as the file holds it until a save succeeds. Null for a null record
-// or one of a class this library does not define.
+// that a stored record stays as the file holds it until a save succeeds. The draft is of the
+// library's record class of the record's family, holding what the record answers. Null for a
+// null record, one of another family, or one whose flows hold operations of a class this
+// library does not define.
 VORN_API VORN_FLASH* vorn_make_draft(const VORN_FLASH* record);
 
 // Frees a draft (one from vorn_make_draft or create_flash that no save took) and clears every

@@ -170,30 +170,6 @@ class VORN_API VORN_MGR {
     VORN_FLASH* get_current_flash() const { return m_flash; }
 
   protected:
-    // What the lookups and list filters read of one m_flash_map entry, copied out so that a
-    // walk over thousands of devices reads contiguous memory, not scattered nodes and records.
-    struct LOOKUP_ENTRY {
-        VORN_FLASH* record = nullptr;
-        unsigned long long density = 0;
-        unsigned int id = 0;
-        unsigned int voltage = 0;        // position in LOOKUP_INDEX::voltages
-        unsigned int flow_template = 0;  // position in LOOKUP_INDEX::flow_templates
-        // A null record, or one of a class this library does not define (its values may be
-        // computed): the record itself is asked on every lookup.
-        bool live = false;
-    };
-    struct LOOKUP_INDEX {
-        std::vector<LOOKUP_ENTRY> entries;  // in name order
-        std::vector<std::string> names;     // the keys, same order
-        std::vector<std::string> voltages;  // each distinct text once
-        std::vector<std::string> flow_templates;
-    };
-
-    // Whoever changes m_flash_map (an entry added, erased or pointed elsewhere) calls this.
-    void flash_map_changed() { ++m_flash_map_stamp; }
-    // The index of m_flash_map, brought up to date first when the map or any record changed.
-    const LOOKUP_INDEX& lookup_index();
-
     // Saves are crash-safe: the files a save, a delete or a template save changes are written
     // whole beside their targets and put in place together when it succeeds (FIO_FOLDER_CHANGE),
     // under the lock of the directory (VORN_DB_LOCK). Runs `work` as one such save of `db_dir`:
@@ -232,14 +208,9 @@ class VORN_API VORN_MGR {
     std::map<std::string, std::string> m_files_not_loaded;
 
   private:
-    LOOKUP_INDEX m_lookup_index;
-    unsigned long long m_flash_map_stamp = 0;
-    // The stamps the index was built at; the map stamp never starts equal.
-    unsigned long long m_index_map_stamp = ~0ULL;
-    unsigned long long m_index_record_stamp = 0;
-    // False from a change of the map until the values are read again.
-    bool m_index_values_valid = false;
-
+    // What the manager keeps to itself (vorn_mgr.cpp).
+    struct IMPL;
+    std::unique_ptr<IMPL> m_impl;
     struct PENDING_SAVE;
     PENDING_SAVE* m_pending_save = nullptr;
     // Why the last save or delete could not write or commit its files: the system's reason.

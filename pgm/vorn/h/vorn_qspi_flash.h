@@ -7,7 +7,7 @@
 #include "vorn_flash.h"
 
 class VORN_API VORN_QSPI_FLASH : public VORN_FLASH {
-public:
+  public:
     explicit VORN_QSPI_FLASH(const std::string& name);
     ~VORN_QSPI_FLASH() override;
 
@@ -28,7 +28,7 @@ public:
     // 0xFF per byte used. An empty or malformed ID is 0 with mask 0.
     unsigned int get_id_in_dword(unsigned int* mask) const;
 
-private:
+  private:
     std::vector<VORN_OPERATION*>& list_of(VORN_PROG_FLOW_TYPE flow);
 
     std::string m_device_id;
@@ -41,10 +41,10 @@ private:
     std::vector<VORN_OPERATION*> m_sfl_operation_list;
     std::vector<VORN_OPERATION*> m_sdm_operation_list;
 
-    // IDs are matched on every lookup by ID; the conversion is kept until the text changes.
-    mutable bool m_id_cached = false;
-    mutable unsigned int m_id_value = 0;
-    mutable unsigned int m_id_mask = 0;
+    // The dword form of m_device_id, derived whenever it is set: lookups by ID read it often.
+    void read_id();
+    unsigned int m_id_value = 0;
+    unsigned int m_id_mask = 0;
 };
 
 #endif

@@ -66,10 +66,6 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
 
     bool legacy_config_device_comparator(std::string a, std::string b);
 
-    // Same answer as the base (membership in get_legacy_config_device_list), without building
-    // and sorting the list on every call unless a subclass may have changed the list.
-    bool device_is_legacy(std::string name, bool ignore_filter) override;
-
     std::string get_xsd_file();
     std::string get_golden_template_file();
 
