@@ -15,9 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "facts.h"
+
 namespace {
 
 using nlohmann::json;
+using namespace partgen;
 
 // The chip table's vendors, each with the vendor command set its parts are modelled with.
 struct VENDOR {
@@ -39,70 +42,6 @@ const VENDOR VENDORS[] = {
 // The parts shipped: 1 Mbit to 2 Gbit.
 constexpr long long MIN_KIB = 128;
 constexpr long long MAX_KIB = 262144;
-
-const char* const FACT_NAMES[] = {"quad_enable",
-                                  "otp_bits",
-                                  "four_byte_bit",
-                                  "address_bits",
-                                  "exit_4byte_sets",
-                                  "stacked_ready",
-                                  "mode_switch_clears_latch",
-                                  "parameter_erase"};
-
-struct FACT {
-    std::string value;
-    bool confirmed = false;
-    int line = 0;
-};
-
-// scope -> fact -> value
-using FACTS = std::map<std::string, std::map<std::string, FACT>>;
-
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what); }
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> out;
-    std::string field;
-    std::istringstream in(text);
-    while (std::getline(in, field, separator)) out.push_back(field);
-    if (!text.empty() && text.back() == separator) out.emplace_back();
-    return out;
-}
-
-unsigned long long number(const std::string& text, int line) {
-    try {
-        size_t used = 0;
-        const unsigned long long value = std::stoull(text, &used, 0);
-        if (used == text.size()) return value;
-    } catch (const std::exception&) {
-    }
-    fail("vendor_facts.tsv line " + std::to_string(line) + ": '" + text + "' is not a number");
-}
-
-FACTS read_facts(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    if (!in) fail("cannot read " + file.string());
-    FACTS facts;
-    std::string text;
-    int line = 0;
-    while (std::getline(in, text)) {
-        ++line;
-        if (text.empty() || text[0] == '#') continue;
-        const std::vector<std::string> f = split(text, '\t');
-        const std::string where = "vendor_facts.tsv line " + std::to_string(line);
-        if (f.size() != 5) fail(where + ": expected 5 fields, found " + std::to_string(f.size()));
-        bool known = false;
-        for (const char* name : FACT_NAMES) known = known || f[1] == name;
-        if (!known) fail(where + ": unknown fact '" + f[1] + "'");
-        if (f[3] != "confirmed" && f[3] != "unconfirmed")
-            fail(where + ": status must be confirmed or unconfirmed");
-        if (f[4].empty()) fail(where + ": a fact needs its source");
-        FACT& fact = facts[f[0]][f[1]];
-        if (fact.line != 0) fail(where + ": repeats line " + std::to_string(fact.line));
-        fact = FACT{f[2], f[3] == "confirmed", line};
-    }
-    return facts;
-}
 
 std::string quoted(const std::string& text) {
     std::string out = "\"";
@@ -127,17 +66,6 @@ std::string bits_fact(const FACT* fact) {
     const std::vector<std::string> parts = split(fact->value, ':');
     const std::string mask = parts.size() > 1 ? hex(number(parts[1], fact->line)) : "0";
     return "{" + quoted(parts[0]) + ", " + mask + ", " + confirmed + "}";
-}
-
-const FACT* find_fact(const FACTS& facts, const std::string& part, const std::string& vendor,
-                      const std::string& name) {
-    for (const std::string& scope : {"part:" + part, vendor}) {
-        auto it = facts.find(scope);
-        if (it == facts.end()) continue;
-        auto fact = it->second.find(name);
-        if (fact != it->second.end()) return &fact->second;
-    }
-    return nullptr;
 }
 
 std::string facts_initialiser(const FACTS& facts, const std::string& part,

@@ -1,0 +1,29 @@
+// Vendor flows fitted to a part. The vendor templates address 4 bytes and enter 4-byte mode,
+// which parts of 128 Mbit and less do not have: a device made from a vendor template for such a
+// part gets 3-byte flows instead.
+#ifndef VORN_FLOW_FIT_H
+#define VORN_FLOW_FIT_H
+
+#include <string>
+#include <vector>
+
+#include "vorn_api.h"
+#include "vorn_flash_model.h"
+
+class VORN_FLASH;
+class VORN_OPERATION;
+
+// The largest part that 3-byte addresses reach whole.
+inline constexpr unsigned long long VORN_THREE_BYTE_LIMIT = 1ULL << 24;
+
+// `flow` for a part that addresses 3 bytes: no mode switch, nor its checks, nor the clearing of
+// an address register; the 3-byte twin of each 4-byte-address command `profile` holds, and
+// 3-byte addressing. `flow` is only read; the caller owns the new operations.
+VORN_API std::vector<VORN_OPERATION*> vorn_fit_flow_to_three_bytes(
+    const VORN_FLASH_VENDOR_PROFILE& profile, const std::vector<VORN_OPERATION*>& flow);
+
+// Why the addressing of a record's flows (taken from `source`) does not fit its density, or "".
+VORN_API std::string vorn_flow_addressing_misfit(const VORN_FLASH& flash,
+                                                 const std::string& source);
+
+#endif

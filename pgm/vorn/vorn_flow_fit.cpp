@@ -1,0 +1,199 @@
+#define VORN_SOURCE_FILE "pgm/vorn/vorn_flow_fit"
+
+#include "vorn_flow_fit.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "vorn_flash.h"
+#include "vorn_flow_check.h"
+#include "vorn_internal.h"
+#include "vorn_qspi_action.h"
+#include "vorn_qspi_operation.h"
+
+static MEM_INITIALIZER mem_initializer("VORN");
+
+namespace {
+
+// The properties fitting touches, indexed by VORN_ACT_TYPE; -1 where the type has none.
+struct FIT_FIELDS {
+    int name;
+    int command;
+    int addressing;
+    int expected;
+    int mask;
+};
+
+const FIT_FIELDS FIELDS[6] = {
+    {VORN_ACT_PROPERTY_WRITE_REG_NAME, VORN_ACT_PROPERTY_WRITE_REG_COMMAND, -1, -1, -1},
+    {VORN_ACT_PROPERTY_READ_REG_NAME, VORN_ACT_PROPERTY_READ_REG_COMMAND, -1,
+     VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK},
+    {VORN_ACT_PROPERTY_WRITE_DATA_NAME, VORN_ACT_PROPERTY_WRITE_DATA_COMMAND,
+     VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE, -1, -1},
+    {VORN_ACT_PROPERTY_READ_DATA_NAME, VORN_ACT_PROPERTY_READ_DATA_COMMAND,
+     VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE, -1, -1},
+    {VORN_ACT_PROPERTY_ERASE_NAME, VORN_ACT_PROPERTY_ERASE_COMMAND,
+     VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE, -1, -1},
+    {-1, -1, -1, -1, -1},
+};
+
+VORN_ACT_PROPERTY prop(int property) { return static_cast<VORN_ACT_PROPERTY>(property); }
+
+const VORN_FLASH_COMMAND* command_of(const VORN_FLASH_VENDOR_PROFILE& profile,
+                                     const VORN_ACTION& action) {
+    const int field = FIELDS[action.get_type()].command;
+    if (field < 0) return nullptr;
+    const unsigned int opcode = action.get_property_value_in_dword(prop(field));
+    return opcode > 0xFF ? nullptr
+                         : profile.find_command_on_any_part(static_cast<unsigned char>(opcode));
+}
+
+bool is_kind(const VORN_FLASH_COMMAND* command, VORN_FLASH_COMMAND_KIND kind) {
+    return command != nullptr && command->kind == kind;
+}
+
+// A write of the register that gives 3-byte commands their upper address bits: a part without
+// 4-byte addressing has none.
+bool writes_address_register(const VORN_FLASH_VENDOR_PROFILE& profile,
+                             const VORN_FLASH_COMMAND* command) {
+    return is_kind(command, VORN_FLASH_COMMAND_WRITE_REGISTER) && command->registers[0] >= 0 &&
+           profile.registers[command->registers[0]].address_bits != 0;
+}
+
+// The command a small part has in place of a 4-byte-address one: same kind, size and dummy
+// cycles, with the address length of the mode.
+const VORN_FLASH_COMMAND* three_byte_twin(const VORN_FLASH_VENDOR_PROFILE& profile,
+                                          const VORN_FLASH_COMMAND& command) {
+    for (int i = 0; i < profile.command_count; ++i) {
+        const VORN_FLASH_COMMAND& c = profile.commands[i];
+        if (c.kind == command.kind && c.address == VORN_FLASH_ADDRESS_MODE &&
+            c.erase_size == command.erase_size && c.dummy == command.dummy &&
+            profile.find_command(c.opcode, VORN_THREE_BYTE_LIMIT) == &c)
+            return &c;
+    }
+    return nullptr;
+}
+
+std::string hex_byte(unsigned int value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "0x%02X", value & 0xFF);
+    return buffer;
+}
+
+// Clears `bit` from the first byte of a Read Register's expected data and mask; false when
+// nothing is left to check.
+bool drop_bit(VORN_ACTION& action, const FIT_FIELDS& f, unsigned int bit) {
+    const unsigned int mask = action.get_property_value_in_dword(prop(f.mask)) & 0xFF;
+    if ((mask & bit) == 0) return true;
+    const unsigned int expected = action.get_property_value_in_dword(prop(f.expected)) & 0xFF;
+    if ((mask & ~bit) == 0) return false;
+    action.set_property_value(prop(f.mask), hex_byte(mask & ~bit));
+    action.set_property_value(prop(f.expected), hex_byte(expected & ~bit));
+    return true;
+}
+
+std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PROFILE& profile,
+                                                      const std::vector<VORN_ACTION*>& actions) {
+    std::vector<std::unique_ptr<VORN_ACTION>> out;
+    bool after_mode_switch = false;
+    bool after_address_clear = false;
+    for (const VORN_ACTION* source : actions) {
+        const auto* qspi = dynamic_cast<const VORN_QSPI_ACTION*>(source);
+        VORN_CHECK(qspi != nullptr, "a flow holds QSPI actions only");
+        auto action = std::make_unique<VORN_QSPI_ACTION>(*qspi);
+        const FIT_FIELDS& f = FIELDS[action->get_type()];
+        const VORN_FLASH_COMMAND* command = command_of(profile, *action);
+        // The clearing of an address register goes with the write enable and write disable
+        // around it.
+        if (after_address_clear && is_kind(command, VORN_FLASH_COMMAND_WRITE_DISABLE)) {
+            after_address_clear = false;
+            continue;
+        }
+        after_address_clear = false;
+        if (writes_address_register(profile, command)) {
+            if (!out.empty() &&
+                is_kind(command_of(profile, *out.back()), VORN_FLASH_COMMAND_WRITE_ENABLE))
+                out.pop_back();
+            after_address_clear = true;
+            continue;
+        }
+        if (is_kind(command, VORN_FLASH_COMMAND_ENTER_4BYTE) ||
+            is_kind(command, VORN_FLASH_COMMAND_EXIT_4BYTE)) {
+            // The write enable that prepared the switch goes with it.
+            if (!out.empty() &&
+                is_kind(command_of(profile, *out.back()), VORN_FLASH_COMMAND_WRITE_ENABLE))
+                out.pop_back();
+            after_mode_switch = true;
+            continue;
+        }
+        // A write enable after a dropped switch may prepare a clearing that goes too.
+        const bool was_after_switch = after_mode_switch;
+        if (!is_kind(command, VORN_FLASH_COMMAND_WRITE_ENABLE)) after_mode_switch = false;
+        if (action->get_type() == VORN_ACT_TYPE_READ_REGISTER &&
+            is_kind(command, VORN_FLASH_COMMAND_READ_REGISTER)) {
+            // The check of a switch just dropped goes too; elsewhere only its 4-byte bit does.
+            if (was_after_switch) continue;
+            const unsigned int bit = profile.registers[command->registers[0]].four_byte;
+            if (bit != 0 && !drop_bit(*action, f, bit)) continue;
+        }
+        if (f.addressing >= 0) {
+            if (command != nullptr && command->address == VORN_FLASH_ADDRESS_FOUR) {
+                const VORN_FLASH_COMMAND* twin = three_byte_twin(profile, *command);
+                if (twin != nullptr) {
+                    action->set_property_value(prop(f.command), hex_byte(twin->opcode));
+                    action->set_property_value(prop(f.name), twin->name);
+                }
+            }
+            if (action->get_property_value_in_dword(prop(f.addressing)) == 4)
+                action->set_property_value(prop(f.addressing), "3");
+        }
+        out.push_back(std::move(action));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<VORN_OPERATION*> vorn_fit_flow_to_three_bytes(
+    const VORN_FLASH_VENDOR_PROFILE& profile, const std::vector<VORN_OPERATION*>& flow) {
+    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> fitted;
+    for (const VORN_OPERATION* op : flow) {
+        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
+        for (auto& action : fit_actions(profile, *op->get_action_list()))
+            copy->add_action_into_list(action.release());
+        fitted.push_back(std::move(copy));
+    }
+    std::vector<VORN_OPERATION*> out;
+    for (auto& op : fitted) out.push_back(op.release());
+    return out;
+}
+
+std::string vorn_flow_addressing_misfit(const VORN_FLASH& flash, const std::string& source) {
+    const VORN_FLASH_VENDOR_PROFILE* profile = VORN_FLOW_CHECKER::find_profile(flash);
+    bool four = false;
+    bool three = false;
+    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
+        const auto* ops = flash.get_operation_list(type);
+        if (ops == nullptr) continue;
+        for (const VORN_OPERATION* op : *ops) {
+            for (const VORN_ACTION* action : *op->get_action_list()) {
+                const FIT_FIELDS& f = FIELDS[action->get_type()];
+                if (profile != nullptr &&
+                    is_kind(command_of(*profile, *action), VORN_FLASH_COMMAND_ENTER_4BYTE))
+                    four = true;
+                if (f.addressing < 0) continue;
+                const unsigned int bytes = action->get_property_value_in_dword(prop(f.addressing));
+                four = four || bytes == 4;
+                three = three || bytes == 3;
+            }
+        }
+    }
+    const unsigned long long density = flash.get_density_in_bytes_qword();
+    if (density <= VORN_THREE_BYTE_LIMIT && four)
+        return "the flows of '" + source + "' use 4-byte addressing, which a " +
+               flash.get_density() + " part does not have";
+    if (density > VORN_THREE_BYTE_LIMIT && three && !four)
+        return "the flows of '" + source + "' use 3-byte addresses, which reach only the " +
+               "first 16MB of a " + flash.get_density() + " part";
+    return "";
+}
