@@ -61,7 +61,7 @@ constexpr unsigned int BIG = 256;
 //   table      the public chip table's entry for the vendor's parts (data/facts/spi_nor_parts.json,
 //              from flashrom flashchips/*.c): erase opcodes, FEATURE_* bits, reg_bits
 // "No WEL": a driver sends the command without a write enable before it. A line marked
-// unconfirmed has no public source; findings that rest only on it are its vendor's to confirm.
+// unconfirmed has no public source yet (data/README lists them).
 // Address bytes follow the opcode's kind (MODE: the current mode; FOUR: the 4-byte opcodes of
 // spi-nor.h); dummy cycles come from the device's parameters.
 // clang-format off
