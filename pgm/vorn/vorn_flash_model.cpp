@@ -244,7 +244,9 @@ const VORN_FLASH_COMMAND k_cypress_commands[] = {
 };
 
 // ---- Winbond ------------------------------------------------------------------------------------
-// "device_nor_w25.h": Arm SCP-firmware's W25Q256JV command header (from the W25Q256JV datasheet).
+// "device_nor_w25.h": Arm SCP-firmware's W25Q256JV command header (from the W25Q256JV datasheet);
+// "w25_defs.h": a public W25Q command and register header (xent's memory/w25_defs.h) and its
+// driver.
 const VORN_FLASH_REGISTER k_winbond_registers[] = {
     // Bit 0 BUSY, bit 1 WEL (spi-nor.h SR_WIP, SR_WEL); bits 2-6 block protect, top/bottom and
     // sector protect, bit 7 SRP (table W25Q128.V and W25Q256JV_Q reg_bits, all RW).
@@ -252,8 +254,9 @@ const VORN_FLASH_REGISTER k_winbond_registers[] = {
     // Bit 0 SRL and bit 6 CMP (table reg_bits srl, cmp: RW), bit 1 QE (spi-nor.h
     // SR2_QUAD_EN_BIT1), bits 3-5 the lock bits (spi-nor.h SR2_LB1-3, one-time programmable).
     {"Status Register 2", "SR2", 0x43, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bit 0 ADS (current address mode, read only: vendor facts), bit 2 WPS (table W25Q128.V
-    // reg_bits wps: RW); bit 1 ADP and bits 5-6 DRV unconfirmed.
+    // w25_defs.h SR3_ADS (bit 0, read only: vendor facts), SR3_ADP (bit 1), SR3_WPS (bit 2;
+    // table W25Q128.V reg_bits wps: RW), SR3_DRV0-1 (bits 5-6, written with 0x11 and read back by
+    // its driver's changeDriverStrength). That ADP is writable is unconfirmed.
     {"Status Register 3", "SR3", 0x66, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
     // The upper address byte of 3-byte commands: Linux drivers/mtd/spi-nor/winbond.c.
     {"Extended Address Register", "EAR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
@@ -264,8 +267,8 @@ const VORN_FLASH_COMMAND k_winbond_commands[] = {
     // W25_COMMAND_READ_STATUS_REG_2, _3; fr spi.h JEDEC_RDSR2, JEDEC_RDSR3.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
-    // fr spi.h JEDEC_EWSR names 0x50; that it makes the next register write volatile on these
-    // parts is unconfirmed (the table lists them with FEATURE_WRSR_WREN only).
+    // w25_defs.h CMD_WRITE_ENABLE_VOLATILE: its driver's writeStatusRegister sends it instead of
+    // 0x06 for a volatile write. That the write then has no busy period is unconfirmed.
     {0x50, "Volatile SR Write Enable", VWREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x05, "Read Status Register 1", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {0, -1}, 0, 0},
     {0x35, "Read Status Register 2", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, 0, 0},
