@@ -67,7 +67,7 @@ constexpr unsigned int BIG = 256;
 // clang-format off
 // ---- Micron -------------------------------------------------------------------------------------
 // "n25q512a.h": STMicroelectronics' STM32Cube BSP component header for the N25Q512A (command and
-// register defines), the same command set as the MT25Q parts.
+// register defines); its mt25ql512abb.h gives the MT25QL512ABB the same register bits.
 const VORN_FLASH_REGISTER k_micron_registers[] = {
     // n25q512a.h N25Q512A_SR_*: WIP 0x01, WEL 0x02, BLOCKPR 0x5C (bits 2-4 and 6), PRBOTTOM 0x20,
     // SRWREN 0x80; Linux micron-st.c n25q parts: SPI_NOR_4BIT_BP | SPI_NOR_BP3_SR_BIT6.
@@ -75,8 +75,8 @@ const VORN_FLASH_REGISTER k_micron_registers[] = {
     // Bit 7 ready (1 = ready): Linux drivers/mtd/spi-nor/micron-st.c, FSR_READY; n25q512a.h
     // N25Q512A_FSR_READY. The error bits are not modelled.
     {"Flag Status Register", "FSR", 0x00, 0x80, true, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
-    // n25q512a.h N25Q512A_VCR_NB_DUMMY 0xF0, N25Q512A_VCR_XIP 0x08, N25Q512A_VCR_WRAP 0x03;
-    // that bit 2 is writable is unconfirmed.
+    // n25q512a.h N25Q512A_VCR_NB_DUMMY 0xF0, _XIP 0x08, _WRAP 0x03 (mt25ql512abb.h
+    // MT25QL512ABB_VCR_DC, _XIP, _WRAP); that bit 2 is writable is unconfirmed.
     {"Volatile Configuration Register", "VCR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
