@@ -51,38 +51,54 @@ constexpr unsigned int K256 = 262144;
 // Parts above 128 Mbit: 4-byte addressing and the commands that carry 4-byte addresses.
 constexpr unsigned int BIG = 256;
 
-// Each vendor's command set and register layout, as its datasheets' command tables give them.
-// They say what an opcode does; which of them a part has, its erase sizes, and the register bits
-// findings rest on (quad enable, 4-byte addressing, one-time programmable and address bits) come
-// from the chip facts in data/facts (see VORN_FLASH_PART). The opcodes and bits written here
-// without a source beside them have not been checked against a public source.
+// Each vendor's command set and register layout. They say what an opcode does; which of them a
+// part has, its erase sizes, and the register bits findings rest on (quad enable, 4-byte
+// addressing, one-time programmable and address bits) come from the chip facts in data/facts (see
+// VORN_FLASH_PART). Every line names where it was checked, in short:
+//   spi-nor.h  Linux include/linux/mtd/spi-nor.h (SPINOR_OP_*, SR_*, SR2_* bits)
+//   core.c     Linux drivers/mtd/spi-nor/core.c (what the driver sends around an opcode)
+//   fr spi.h   flashrom include/spi.h (JEDEC_*, ALT_*)
+//   table      the public chip table's entry for the vendor's parts (data/facts/spi_nor_parts.json,
+//              from flashrom flashchips/*.c): erase opcodes, FEATURE_* bits, reg_bits
+// "No WEL": a driver sends the command without a write enable before it. A line marked
+// unconfirmed has no public source yet (data/README lists them).
+// Address bytes follow the opcode's kind (MODE: the current mode; FOUR: the 4-byte opcodes of
+// spi-nor.h); dummy cycles come from the device's parameters.
 // clang-format off
 // ---- Micron -------------------------------------------------------------------------------------
-// Micron MT25QL512ABB / MT25QU01GBBB datasheets, tables "Status Register", "Flag Status Register",
-// "Volatile Configuration Register" and "Command Set"; the N25Q256A datasheet has the same
-// opcodes but for the 32KB subsector erase.
+// "n25q512a.h": STMicroelectronics' STM32Cube BSP component header for the N25Q512A (command and
+// register defines); its mt25ql512abb.h gives the MT25QL512ABB the same register bits.
 const VORN_FLASH_REGISTER k_micron_registers[] = {
-    // Bit 0 write in progress, bit 1 write enable latch, bits 2-4 and 6 block protect, bit 5
-    // top/bottom, bit 7 status register write disable.
+    // n25q512a.h N25Q512A_SR_*: WIP 0x01, WEL 0x02, BLOCKPR 0x5C (bits 2-4 and 6), PRBOTTOM 0x20,
+    // SRWREN 0x80; Linux micron-st.c n25q parts: SPI_NOR_4BIT_BP | SPI_NOR_BP3_SR_BIT6.
     {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bit 7 ready (1 = ready): Linux drivers/mtd/spi-nor/micron-st.c, FSR_READY; the error bits
-    // are not modelled.
+    // Bit 7 ready (1 = ready): Linux drivers/mtd/spi-nor/micron-st.c, FSR_READY; n25q512a.h
+    // N25Q512A_FSR_READY. The error bits are not modelled.
     {"Flag Status Register", "FSR", 0x00, 0x80, true, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bits 7-4 dummy cycles, bit 3 XIP, bits 1-0 wrap.
+    // n25q512a.h N25Q512A_VCR_NB_DUMMY 0xF0, _XIP 0x08, _WRAP 0x03 (mt25ql512abb.h
+    // MT25QL512ABB_VCR_DC, _XIP, _WRAP); that bit 2 is writable is unconfirmed.
     {"Volatile Configuration Register", "VCR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_micron_commands[] = {
+    // spi-nor.h SPINOR_OP_WREN, fr spi.h JEDEC_WRDI, SPINOR_OP_RDSR, SPINOR_OP_WRSR; core.c
+    // spi_nor_write_sr sends a write enable first.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x05, "Read Status Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {0, -1}, 0, 0},
     {0x01, "Write Status Register", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {0, -1}, 0, 0},
+    // micron-st.c SPINOR_OP_RDFSR, SPINOR_OP_CLFSR (no WEL, micron_st_nor_clear_fsr).
     {0x70, "Read Flag Status Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, 0, 0},
     {0x50, "Clear Flag Status Register", CLEAR, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
+    // n25q512a.h READ_VOL_CFG_REG_CMD, WRITE_VOL_CFG_REG_CMD (its driver sends a write enable
+    // first); no address, unlike micron-st.c SPINOR_OP_MT_*_ANY_REG on the octal parts.
     {0x85, "Read Volatile Config Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {2, -1}, 0, 0},
     {0x81, "Write Volatile Config Register", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {2, -1}, 0, 0},
+    // n25q512a.h READ_ID_CMD2 0x9F, READ_ID_CMD 0x9E.
     {0x9F, "Read ID", RDID, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x9E, "Read ID", RDID, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
+    // spi-nor.h SPINOR_OP_READ, READ_FAST, READ_1_1_2, READ_1_1_4, READ_1_4_4 (bus widths as
+    // named), READ_4B, READ_FAST_4B; n25q512a.h READ_CMD .. QUAD_INOUT_FAST_READ_CMD.
     {0x03, "Read", READ, MODE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x0B, "Fast Read", READ, MODE, DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x3B, "Dual Output Fast Read", READ, MODE, DUMMY, X2, 0, FREE, {-1, -1}, 0, 0},
@@ -90,6 +106,9 @@ const VORN_FLASH_COMMAND k_micron_commands[] = {
     {0xEB, "Quad IO Fast Read", READ, MODE, DUMMY_X4, X44, 0, FREE, {-1, -1}, 0, 0},
     {0x13, "4 Byte Read", READ, FOUR, NO_DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
     {0x0C, "4 Byte Fast Read", READ, FOUR, DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
+    // spi-nor.h SPINOR_OP_PP, PP_4B, BE_4K, BE_32K, SE, BE_4K_4B, BE_32K_4B, SE_4B, CHIP_ERASE;
+    // fr spi.h JEDEC_CE_60. Table: MT25QL256 has 0x20/0x21, 0x52/0x5C, 0xD8/0xDC, 0xC7 and 0x60;
+    // the N25Q parts lack the 32KB erases. Erases and programs need the latch (core.c).
     {0x02, "Page Program", PROG, MODE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0x12, "4 Byte Page Program", PROG, FOUR, NO_DUMMY, X1, 0, WEL, {-1, -1}, BIG, 0},
     {0x20, "Subsector Erase 4KB", ERASE, MODE, NO_DUMMY, X1, K4, WEL, {-1, -1}, 0, 0},
@@ -101,34 +120,43 @@ const VORN_FLASH_COMMAND k_micron_commands[] = {
     {0xC7, "Bulk Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0x60, "Bulk Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     // Erases the die the address falls in: Linux drivers/mtd/spi-nor/micron-st.c,
-    // SPINOR_OP_MT_DIE_ERASE. Its size is the part's die.
+    // SPINOR_OP_MT_DIE_ERASE; fr spi.h JEDEC_BE_C4. Its size is the part's die.
     {0xC4, "Die Erase", ERASE, MODE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
-    // Micron asks for a write enable before either; the latch stays set.
+    // A write enable before either: micron-st.c micron_st_nor_late_init uses core.c
+    // spi_nor_set_4byte_addr_mode_wren_en4b_ex4b ("typically used by ST and Micron"); table
+    // FEATURE_4BA_WREN. Whether the latch stays set is a vendor fact.
     {0xB7, "Enter 4 Byte Address Mode", EN4B, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, BIG, 0},
     {0xE9, "Exit 4 Byte Address Mode", EX4B, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, BIG, 0},
+    // spi-nor.h SPINOR_OP_SRSTEN, SPINOR_OP_SRST; n25q512a.h RESET_ENABLE_CMD, RESET_MEMORY_CMD.
     {0x66, "Reset Enable", RSTE, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x99, "Reset Memory", RST, NONE, NO_DUMMY, X1, 0, RSTEN, {-1, -1}, 0, 0},
 };
 
 // ---- Macronix -----------------------------------------------------------------------------------
-// Macronix MX25L25645G and MX25L12835F datasheets, tables "Status Register", "Configuration
-// Register" and "Command Set".
+// "mx25l512.h": STMicroelectronics' STM32Cube BSP component header for the MX25L51245G.
 const VORN_FLASH_REGISTER k_macronix_registers[] = {
-    // Bit 0 WIP, bit 1 WEL, bits 2-5 block protect, bit 6 QE, bit 7 SRWD.
+    // Bit 0 WIP, bit 1 WEL (spi-nor.h SR_WIP, SR_WEL), bits 2-5 block protect and bit 7 SRWD
+    // (table MX25L12835F reg_bits bp, srp), bit 6 QE (spi-nor.h SR1_QUAD_EN_BIT6).
     {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bits 0-2 output driver strength, bit 5 4BYTE (read only), bits 6-7 dummy cycle setting,
-    // bit 3 top/bottom.
-    {"Configuration Register", "CR", 0xC7, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
+    // mx25l512.h MX25L512_CR_ODS 0x07, _TB 0x08, _PBE 0x10, _4BYTE 0x20, _NB_DUMMY 0xC0. 4BYTE
+    // follows 0xB7/0xE9; TB is one-time programmable (table reg_bits tb CONFIG 3 OTP).
+    {"Configuration Register", "CR", 0xD7, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_macronix_commands[] = {
+    // spi-nor.h SPINOR_OP_WREN, RDSR; fr spi.h JEDEC_WRDI, JEDEC_RDCR (0x15).
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x05, "Read Status Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {0, -1}, 0, 0},
     {0x15, "Read Configuration Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, 0, 0},
-    // One data byte writes the status register; a second, the configuration register.
+    // One data byte writes the status register; a second, the configuration register: core.c
+    // spi_nor_write_16bit_cr_and_check, mx25l512.h WRITE_STATUS_CFG_REG_CMD with two bytes, after
+    // a write enable (core.c spi_nor_write_sr).
     {0x01, "Write Status Register", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {0, 1}, 0, 0},
     {0x9F, "Read ID", RDID, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
+    // spi-nor.h read, program and erase opcodes as for Micron; table MX25L25635F/MX25L25645G:
+    // FEATURE_4BA (0x13, 0x0C, 0x12), erasers 0x20/0x21, 0x52/0x5C, 0xD8/0xDC, 0x60, 0xC7;
+    // fr spi.h JEDEC_CE_60 and JEDEC_CE_C7 name Macronix.
     {0x03, "Read", READ, MODE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x0B, "Fast Read", READ, MODE, DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x3B, "Dual Read", READ, MODE, DUMMY, X2, 0, FREE, {-1, -1}, 0, 0},
@@ -146,36 +174,48 @@ const VORN_FLASH_COMMAND k_macronix_commands[] = {
     {0xDC, "Block Erase 64KB 4B", ERASE, FOUR, NO_DUMMY, X1, K64, WEL, {-1, -1}, BIG, 0},
     {0x60, "Chip Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0xC7, "Chip Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
+    // No WEL: core.c spi_nor_set_4byte_addr_mode_en4b_ex4b ("typically used by Winbond and
+    // Macronix"); table FEATURE_4BA_ENTER.
     {0xB7, "Enter 4 Byte Mode", EN4B, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
     {0xE9, "Exit 4 Byte Mode", EX4B, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
+    // spi-nor.h SPINOR_OP_SRSTEN, SPINOR_OP_SRST; mx25l512.h RESET_ENABLE_CMD, RESET_MEMORY_CMD.
     {0x66, "Reset Enable", RSTE, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x99, "Reset Memory", RST, NONE, NO_DUMMY, X1, 0, RSTEN, {-1, -1}, 0, 0},
 };
 
 // ---- Cypress (Infineon) -------------------------------------------------------------------------
-// Cypress S25FL128S/S25FL256S and S25FL512S datasheets, tables "Status Register 1",
-// "Configuration Register 1", "Bank Address Register" and "Command Summary". The S25FL-S parts
-// have no 0xB7: they reach 4-byte addressing through the bank register or the 4-byte commands.
+// "s25fl512s.h": STMicroelectronics' STM32Cube BSP component header for the S25FL512S. The
+// S25FL-S parts have no 0xB7: they reach 4-byte addressing through the bank register or the
+// 4-byte commands (table FEATURE_4BA_NATIVE, FEATURE_4BA_ENTER_EAR7).
 const VORN_FLASH_REGISTER k_cypress_registers[] = {
-    // Bit 0 WIP, bit 1 WEL, bits 2-4 block protect, bits 5-6 erase and program errors (not
-    // modelled), bit 7 SRWD.
+    // s25fl512s.h S25FL512S_SR1_*: WIP, WREN, BP0-BP2 (bits 2-4), ERERR, PGERR (not modelled),
+    // SRWD; spi-nor.h SR_E_ERR, SR_P_ERR.
     {"Status Register 1", "SR", 0x9C, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bit 0 FREEZE, bit 1 QUAD, bits 6-7 latency code, bits 2, 3 and 5 one-time programmable.
+    // s25fl512s.h S25FL512S_CR1_FREEZE 0x01, _QUAD 0x02, _LC_MASK 0xC0; bits 2, 3 and 5 are
+    // one-time programmable (vendor facts).
     {"Configuration Register 1", "CR1", 0xC3, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bit 7 EXTADD (4-byte addressing for the 3-byte commands), bits 0-1 bank address.
+    // s25fl512s.h S25FL512S_BA_BA24, _BA25, _EXTADD; volatile: core.c
+    // spi_nor_set_4byte_addr_mode_brwr ("8-bit volatile bank register").
     {"Bank Address Register", "BAR", 0x83, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_cypress_commands[] = {
+    // s25fl512s.h S25FL512S_WRITE_ENABLE_CMD .. S25FL512S_CLEAR_STATUS_REG1_CMD; spi-nor.h
+    // SPINOR_OP_RDCR 0x35, SPINOR_OP_CLSR.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x05, "Read Status Register 1", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {0, -1}, 0, 0},
     {0x35, "Read Configuration Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, 0, 0},
-    // WRR: status register 1, then configuration register 1 when a second byte follows.
+    // WRR: status register 1, then configuration register 1 when a second byte follows
+    // (s25fl512s.h S25FL512S_WRITE_STATUS_CMD_REG_CMD; table FEATURE_WRSR_EXT2, FEATURE_WRSR_WREN).
     {0x01, "Write Registers", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {0, 1}, 0, 0},
     {0x30, "Clear Status Register", CLEAR, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
+    // s25fl512s.h S25FL512S_READ_BANK_REG_CMD, _WRITE_BANK_REG_CMD; no WEL: core.c
+    // spi_nor_set_4byte_addr_mode_brwr sends SPINOR_OP_BRWR alone.
     {0x16, "Bank Register Read", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {2, -1}, 0, 0},
     {0x17, "Bank Register Write", WRREG, NONE, NO_DUMMY, X1, 0, FREE, {2, -1}, 0, 0},
+    // s25fl512s.h S25FL512S_READ_ID_CMD2 and the read and program opcodes (0x03 .. 0xEB, 0x13,
+    // 0x0C, 0x02, 0x12).
     {0x9F, "Read ID", RDID, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x03, "Read", READ, MODE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x0B, "Fast Read", READ, MODE, DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -186,42 +226,57 @@ const VORN_FLASH_COMMAND k_cypress_commands[] = {
     {0x0C, "4 Byte Fast Read", READ, FOUR, DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
     {0x02, "Page Program", PROG, MODE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0x12, "4 Byte Page Program", PROG, FOUR, NO_DUMMY, X1, 0, WEL, {-1, -1}, BIG, 0},
-    // The 4KB erases reach the parameter sectors of the 128 and 256 Mbit parts only; the model
-    // does not tell those sectors apart.
+    // The 4KB erases reach the parameter sectors of the 128 and 256 Mbit parts only (vendor facts:
+    // S25FL128S/S25FL256S datasheet); the table's entries list no 4KB eraser.
     {0x20, "Parameter Sector Erase 4KB", ERASE, MODE, NO_DUMMY, X1, K4, WEL, {-1, -1}, 0, 256},
     {0x21, "4 Byte Parameter Erase 4KB", ERASE, FOUR, NO_DUMMY, X1, K4, WEL, {-1, -1}, BIG, 256},
-    // Sectors are 64KB up to 256 Mbit and 256KB on the 512 Mbit part.
+    // Sectors are 64KB up to 256 Mbit and 256KB on the 512 Mbit part: table S25FL256S......0 and
+    // S25FL512S erasers; s25fl512s.h S25FL512S_SECTOR_SIZE, _SECTOR_ERASE_CMD, _4_BYTE_ADDR_CMD.
     {0xD8, "Sector Erase 64KB", ERASE, MODE, NO_DUMMY, X1, K64, WEL, {-1, -1}, 0, 256},
     {0xD8, "Sector Erase 256KB", ERASE, MODE, NO_DUMMY, X1, K256, WEL, {-1, -1}, 512, 0},
     {0xDC, "4 Byte Sector Erase 64KB", ERASE, FOUR, NO_DUMMY, X1, K64, WEL, {-1, -1}, BIG, 256},
     {0xDC, "4 Byte Sector Erase 256KB", ERASE, FOUR, NO_DUMMY, X1, K256, WEL, {-1, -1}, 512, 0},
+    // s25fl512s.h S25FL512S_BULK_ERASE_CMD 0x60, _BULK_ERASE_ALTERNATE_CMD 0xC7.
     {0x60, "Bulk Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0xC7, "Bulk Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
+    // s25fl512s.h S25FL512S_SOFTWARE_RESET_CMD, one command with no enable before it.
     {0xF0, "Software Reset", RST, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
 };
 
 // ---- Winbond ------------------------------------------------------------------------------------
-// Winbond W25Q256JV and W25Q128JV datasheets, tables "Status Register-1/2/3" and "Instruction
-// Set Table 1 (Standard SPI Instructions)".
+// "device_nor_w25.h": Arm SCP-firmware's W25Q256JV command header (from the W25Q256JV datasheet);
+// "w25_defs.h": a public W25Q command and register header (xent's memory/w25_defs.h) and its
+// driver.
 const VORN_FLASH_REGISTER k_winbond_registers[] = {
-    // Bit 0 BUSY, bit 1 WEL, bits 2-6 block protect, top/bottom and sector protect, bit 7 SRP.
+    // Bit 0 BUSY, bit 1 WEL (spi-nor.h SR_WIP, SR_WEL); bits 2-6 block protect, top/bottom and
+    // sector protect, bit 7 SRP (table W25Q128.V and W25Q256JV_Q reg_bits, all RW).
     {"Status Register 1", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bit 0 SRL, bit 1 QE, bit 6 CMP, the lock bits 3-5.
+    // Bit 0 SRL and bit 6 CMP (table reg_bits srl, cmp: RW), bit 1 QE (spi-nor.h
+    // SR2_QUAD_EN_BIT1), bits 3-5 the lock bits (spi-nor.h SR2_LB1-3, one-time programmable).
     {"Status Register 2", "SR2", 0x43, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bit 0 ADS (current address mode, read only), bit 1 ADP, bit 2 WPS, bits 5-6 DRV.
+    // w25_defs.h SR3_ADS (bit 0, read only: vendor facts), SR3_ADP (bit 1), SR3_WPS (bit 2;
+    // table W25Q128.V reg_bits wps: RW), SR3_DRV0-1 (bits 5-6, written with 0x11 and read back by
+    // its driver's changeDriverStrength). That ADP is writable is unconfirmed.
     {"Status Register 3", "SR3", 0x66, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
     // The upper address byte of 3-byte commands: Linux drivers/mtd/spi-nor/winbond.c.
     {"Extended Address Register", "EAR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_winbond_commands[] = {
+    // device_nor_w25.h COMMAND_WRITE_ENABLE, _WRITE_DISABLE, _READ_STATUS_REG,
+    // W25_COMMAND_READ_STATUS_REG_2, _3; fr spi.h JEDEC_RDSR2, JEDEC_RDSR3.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
+    // w25_defs.h CMD_WRITE_ENABLE_VOLATILE: its driver's writeStatusRegister sends it instead of
+    // 0x06 for a volatile write. That the write then has no busy period is unconfirmed.
     {0x50, "Volatile SR Write Enable", VWREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x05, "Read Status Register 1", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {0, -1}, 0, 0},
     {0x35, "Read Status Register 2", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, 0, 0},
     {0x15, "Read Status Register 3", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {2, -1}, 0, 0},
-    // A second data byte after 0x01 writes status register 2.
+    // A second data byte after 0x01 writes status register 2 (table W25Q128.V
+    // FEATURE_WRSR_EXT2; core.c spi_nor_write_16bit_sr_and_check); 0x31 and 0x11 write
+    // registers 2 and 3 (fr spi.h JEDEC_WRSR2, JEDEC_WRSR3; device_nor_w25.h). All after a write
+    // enable (table FEATURE_WRSR_WREN).
     {0x01, "Write Status Register 1", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {0, 1}, 0, 0},
     {0x31, "Write Status Register 2", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {1, -1}, 0, 0},
     {0x11, "Write Status Register 3", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {2, -1}, 0, 0},
@@ -229,6 +284,9 @@ const VORN_FLASH_COMMAND k_winbond_commands[] = {
     // WINBOND_NOR_OP_RDEAR 0xC8.
     {0xC5, "Write Extended Address Register", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {3, -1}, BIG, 0},
     {0xC8, "Read Extended Address Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {3, -1}, BIG, 0},
+    // device_nor_w25.h COMMAND_READ_ID and the read, program and erase commands below, with
+    // their address bytes and bus widths; it has no 4-byte 32KB erase (COMMAND_ERASE_32KB_4B
+    // empty), nor does the table's W25Q256JV_Q.
     {0x9F, "JEDEC ID", RDID, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x03, "Read Data", READ, MODE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x0B, "Fast Read", READ, MODE, DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -244,33 +302,47 @@ const VORN_FLASH_COMMAND k_winbond_commands[] = {
     {0xD8, "Block Erase 64KB", ERASE, MODE, NO_DUMMY, X1, K64, WEL, {-1, -1}, 0, 0},
     {0x21, "Sector Erase 4KB 4 Byte Addr", ERASE, FOUR, NO_DUMMY, X1, K4, WEL, {-1, -1}, BIG, 0},
     {0xDC, "Block Erase 64KB 4 Byte Addr", ERASE, FOUR, NO_DUMMY, X1, K64, WEL, {-1, -1}, BIG, 0},
+    // device_nor_w25.h COMMAND_ERASE_CHIP 0x60; spi-nor.h SPINOR_OP_CHIP_ERASE 0xC7; table
+    // W25Q256JV_Q erasers 0x60 and 0xC7.
     {0xC7, "Chip Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0x60, "Chip Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
+    // device_nor_w25.h W25_COMMAND_ENTER_4BYTE, _EXIT_4BYTE; no WEL: Linux winbond.c
+    // winbond_nor_set_4byte_addr_mode uses core.c spi_nor_set_4byte_addr_mode_en4b_ex4b.
     {0xB7, "Enter 4 Byte Address Mode", EN4B, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
     {0xE9, "Exit 4 Byte Address Mode", EX4B, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
+    // device_nor_w25.h COMMAND_RESET_ENABLE, COMMAND_RESET_MEMORY.
     {0x66, "Enable Reset", RSTE, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x99, "Reset Device", RST, NONE, NO_DUMMY, X1, 0, RSTEN, {-1, -1}, 0, 0},
 };
 
 // ---- ISSI ---------------------------------------------------------------------------------------
-// ISSI IS25LP256D/IS25WP256D and IS25LP128F datasheets, tables "Status Register", "Bank Address
-// Register" and "Instruction Set". ISSI leaves 4-byte mode with 0x29, not 0xE9.
+// "DIS25_def.h": a public ISSI IS25 series command header (IS25LP/WP 032 to 512): its
+// instruction list and status register bits. ISSI leaves 4-byte mode with 0x29 (D_IS25_CMD_EX4B),
+// not 0xE9.
 const VORN_FLASH_REGISTER k_issi_registers[] = {
-    // Bit 0 WIP, bit 1 WEL, bits 2-5 block protect, bit 6 QE, bit 7 SRWD.
+    // DIS25_def.h D_IS25_SR_BIT_*: WIP, WEL, BP0-BP3 (bits 2-5), QE (bit 6), SRWD.
     {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
-    // Bit 7 EXTADD (4-byte addressing), bit 0 BA24.
+    // Bit 7 EXTADD: table IS25LP256 FEATURE_4BA_ENTER_EAR7; volatile: DIS25_def.h
+    // D_IS25_CMD_WRBRV ("Write Volatile Bank Address Register"). Bit 0 BA24 unconfirmed.
     {"Bank Address Register", "BAR", 0x81, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
 const VORN_FLASH_COMMAND k_issi_commands[] = {
+    // DIS25_def.h D_IS25_CMD_WREN, _WRDI, _RDSR, _WRSR; table FEATURE_WRSR_WREN.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x05, "Read Status Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {0, -1}, 0, 0},
     {0x01, "Write Status Register", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {0, -1}, 0, 0},
+    // DIS25_def.h D_IS25_CMD_RDBR 0x16, D_IS25_CMD_WRBRV 0x17; table IS25LP256
+    // FEATURE_4BA_EAR_1716. 0xC8 and 0xC5 as their aliases, and 0x17 needing no write enable,
+    // unconfirmed.
     {0x16, "Read Bank Address Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, BIG, 0},
     {0xC8, "Read Bank Address Register", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, BIG, 0},
     {0x17, "Write Bank Address Register", WRREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, BIG, 0},
     {0xC5, "Write Bank Address Register", WRREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, BIG, 0},
+    // DIS25_def.h D_IS25_CMD_RDJDID and the read, program and erase commands below, with
+    // their address bytes; 0xD7 also spi-nor.h SPINOR_OP_BE_4K_PMC. Table IS25LP256 erasers
+    // 0x20/0x21, 0x52/0x5C, 0xD8/0xDC, 0x60, 0xC7; IS25LP128 also 0xD7.
     {0x9F, "Read JEDEC ID", RDID, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x03, "Normal Read", READ, MODE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x0B, "Fast Read", READ, MODE, DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -290,8 +362,11 @@ const VORN_FLASH_COMMAND k_issi_commands[] = {
     {0xDC, "4 Byte Block Erase 64KB", ERASE, FOUR, NO_DUMMY, X1, K64, WEL, {-1, -1}, BIG, 0},
     {0xC7, "Chip Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
     {0x60, "Chip Erase", CHIP, NONE, NO_DUMMY, X1, 0, WEL, {-1, -1}, 0, 0},
+    // DIS25_def.h D_IS25_CMD_EN4B, D_IS25_CMD_EX4B; that neither needs a write enable is
+    // unconfirmed.
     {0xB7, "Enter 4 Byte Address Mode", EN4B, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
     {0x29, "Exit 4 Byte Address Mode", EX4B, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, BIG, 0},
+    // DIS25_def.h D_IS25_CMD_RSTEN, D_IS25_CMD_RST ("only along with RSTEN 66h").
     {0x66, "Software Reset Enable", RSTE, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x99, "Software Reset", RST, NONE, NO_DUMMY, X1, 0, RSTEN, {-1, -1}, 0, 0},
 };
