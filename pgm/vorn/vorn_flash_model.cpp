@@ -454,6 +454,7 @@ void apply_facts(const VORN_FLASH_FACTS& facts, std::vector<VORN_FLASH_REGISTER>
     profile.exit_4byte_value = static_cast<unsigned char>(facts.exit_4byte_sets.mask);
     profile.exit_4byte_confirmed = facts.exit_4byte_sets.confirmed;
     profile.mode_switch_clears_latch = facts.mode_switch_clears_latch == 1;
+    profile.address_bits_confirmed = facts.address_bits.confirmed;
 }
 
 // A vendor's set with its vendor facts: what the model knows of a chip no part fact names.
@@ -970,7 +971,8 @@ void VORN_FLASH_MODEL::perform(const VORN_FLASH_COMMAND& command,
             const int reg = m_profile.exit_4byte_register;
             if (reg >= 0) {
                 m_registers[reg] = m_profile.exit_4byte_value;
-                m_address_unconfirmed = !m_profile.exit_4byte_confirmed;
+                m_address_unconfirmed =
+                    !m_profile.exit_4byte_confirmed || !m_profile.address_bits_confirmed;
                 response.answer += TARVEN::fmt_sprintf(
                     ", %s = 0x%02X", m_profile.registers[reg].name, m_profile.exit_4byte_value);
             }
@@ -1013,7 +1015,7 @@ void VORN_FLASH_MODEL::write_registers(const VORN_FLASH_COMMAND& command,
         }
         m_registers[index] = static_cast<unsigned char>((m_registers[index] & ~reg.writable) |
                                                         (data[i] & reg.writable) | newly_set);
-        if (reg.address_bits != 0) m_address_unconfirmed = false;
+        if (reg.address_bits != 0) m_address_unconfirmed = !m_profile.address_bits_confirmed;
         // Parts of 128 Mbit and less have no 4-byte addressing to choose.
         if ((reg.four_byte & reg.writable) != 0 && m_config.density_bytes > k_three_byte_limit)
             m_four_byte = (data[i] & reg.four_byte) != 0;

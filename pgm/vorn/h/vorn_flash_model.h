@@ -198,6 +198,8 @@ struct VORN_API VORN_FLASH_VENDOR_PROFILE {
     unsigned char exit_4byte_value;
     bool exit_4byte_confirmed;
     bool mode_switch_clears_latch;  // entering or leaving 4-byte mode uses up the latch
+    // Whether a public source confirms which register bits give 3-byte commands the upper address.
+    bool address_bits_confirmed = true;
 
     // The command as a part of `density_bytes` has it, or null.
     const VORN_FLASH_COMMAND* find_command(unsigned char opcode,
