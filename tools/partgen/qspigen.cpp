@@ -187,6 +187,10 @@ const partgen::FACT& needed_fact(const partgen::FACTS& facts, const VORN_FLASH_P
     return *fact;
 }
 
+unsigned long long count_of(const partgen::FACT& fact) {
+    return partgen::number(fact.value, fact.line);
+}
+
 unsigned int die_count(const VORN_FLASH_PART& part) {
     const unsigned int dies = part.dies();
     if (dies == 1 && part.density_bytes > ONE_DIE_LIMIT)
@@ -323,9 +327,9 @@ class GENERATOR {
             const std::string voltage = voltage_of(entry->second);
             const unsigned int dies = die_count(part);
             const auto dummy = static_cast<unsigned int>(
-                partgen::number(needed_fact(m_facts, part, "dummy_fast_read", true).value, 0));
+                count_of(needed_fact(m_facts, part, "dummy_fast_read", true)));
             const auto dummy_x4 = static_cast<unsigned int>(
-                partgen::number(needed_fact(m_facts, part, "dummy_quad_io", false).value, 0));
+                count_of(needed_fact(m_facts, part, "dummy_quad_io", false)));
             const std::vector<std::string> names = names_of(part, m_expanded);
             if (names.empty()) throw std::runtime_error("no name a user could type");
             std::vector<DEVICE> made;
@@ -414,6 +418,29 @@ class GENERATOR {
         if (m_mgr == nullptr) broken("cannot load the vendor templates: " + why);
     }
 
+    // A command the facts say, unconfirmed, that the part may lack is one the model still
+    // runs: the part is left out rather than shipped with flows that may not work on it.
+    void refuse_unconfirmed_absent(const VORN_FLASH_PART& part, const VORN_FLASH& flash) const {
+        const partgen::FACT* absent =
+            partgen::find_fact(m_facts, part.name, part.vendor, "absent_commands");
+        if (absent == nullptr || absent->confirmed) return;
+        std::set<unsigned long long> opcodes;
+        for (const std::string& opcode : partgen::split(absent->value, ','))
+            opcodes.insert(partgen::number(opcode, absent->line));
+        for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
+            for (const VORN_OPERATION* op : *flash.get_operation_list(type))
+                for (const VORN_ACTION* action : *op->get_action_list()) {
+                    const auto& properties = action->get_property_enum_list();
+                    if (action->get_type() == VORN_ACT_TYPE_CUSTOM || properties.size() < 2)
+                        continue;
+                    const unsigned int opcode = action->get_property_value_in_dword(properties[1]);
+                    if (opcodes.count(opcode) > 0)
+                        throw std::runtime_error("its flows use " + hex_byte(opcode) +
+                                                 ", which the facts say it may not have "
+                                                 "(unconfirmed)");
+                }
+    }
+
     DEVICE make_device(const VORN_FLASH_PART& part, const std::string& name,
                        const std::string& voltage, unsigned int dies, unsigned int dummy,
                        unsigned int dummy_x4) {
@@ -444,6 +471,7 @@ class GENERATOR {
             }
             flash->set_operation_list(flow, type);
         }
+        refuse_unconfirmed_absent(part, *flash);
         const VORN_FLOW_CHECK_RESULT check = VORN_FLOW_CHECKER().check_flash(*flash);
         for (const VORN_FLOW_FINDING& finding : check.findings)
             if (finding.severity == VORN_FLOW_SEVERITY_ERROR)
