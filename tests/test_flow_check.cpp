@@ -176,26 +176,27 @@ TEST(FlowCheck, JudgesADeviceAsThePartsItsIdAndNameGive) {
     struct CASE {
         const char* device;
         const char* renamed_to;
+        const char* id;  // the copy's ID, when not the device's
         std::vector<std::string> parts;
         const char* vendor;
     };
     const CASE cases[] = {
-        {"MT25QL128", nullptr, {"MT25QL128"}, "Micron"},
-        {"N25Q128A13", nullptr, {"N25Q128..3E"}, "Micron"},
-        {"W25Q256JV", nullptr, {"W25Q256JV_Q"}, "Winbond"},
-        {"MX25L12845G",
+        {"MT25QL128", nullptr, nullptr, {"MT25QL128"}, "Micron"},
+        {"N25Q128A13", nullptr, nullptr, {"N25Q128..3E"}, "Micron"},
+        {"W25Q256JV", nullptr, nullptr, {"W25Q256JV_Q"}, "Winbond"},
+        // A name no part of the ID has: every part of the ID and density.
+        {"MX25L12835F",
+         "MX25L12845G",
          nullptr,
          {"MX25L12805D", "MX25L12833F", "MX25L12835F/MX25L12873F", "MX25L12845E/MX25L12865E",
           "MX25L12850F"},
          "Macronix"},
-        {"W25Q128JV", "GD25Q128C", {"GD25Q128C"}, "GigaDevice"},
+        {"W25Q128JV", "GD25Q128C", "0xC8 0x40 0x18", {"GD25Q128C"}, "GigaDevice"},
     };
     for (const CASE& c : cases) {
         std::unique_ptr<VORN_QSPI_FLASH> flash = copy_of(c.device);
-        if (c.renamed_to != nullptr) {
-            flash = renamed(*flash, c.renamed_to);
-            flash->set_parameter_value(VORN_FLASH_PARAM_ID, "0xC8 0x40 0x18");
-        }
+        if (c.renamed_to != nullptr) flash = renamed(*flash, c.renamed_to);
+        if (c.id != nullptr) flash->set_parameter_value(VORN_FLASH_PARAM_ID, c.id);
         const VORN_FLOW_CHECK_RESULT result = VORN_FLOW_CHECKER().check_flash(*flash);
         std::vector<std::string> parts = result.parts;
         std::sort(parts.begin(), parts.end());

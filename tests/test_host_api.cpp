@@ -126,7 +126,7 @@ TEST_F(QspiTest, LookupByBytesFiltersByTheActiveFamilyAndLeavesTheCurrentRecordA
     ASSERT_NE(current, nullptr);
 
     const std::vector<unsigned char> w = {0xEF, 0x60, 0x18};
-    const std::vector<std::string> low_parts = {"W25Q128FW", "W25Q128JW"};
+    const std::vector<std::string> low_parts = {"W25Q128FW"};
     mgr->set_active_device_family(low);
     EXPECT_EQ(find(*mgr, w, true), low_parts);
     mgr->set_active_device_family(high);
@@ -172,7 +172,7 @@ TEST_F(QspiTest, LookupsByBytesFromSeveralThreadsAgreeWithOneThread) {
 
 TEST_F(QspiTest, CheckedSaveTakesTheFolderAnyWayItIsSpelledAndKeepsTheDraftTheHosts) {
     auto mgr = load();
-    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART1", "0xEF 0x40 0x16");
+    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART1", "0xEF 0xAA 0x16");
     std::string dir = custom.path();
     ASSERT_EQ(dir.back(), '/');
     dir.pop_back();
@@ -183,7 +183,7 @@ TEST_F(QspiTest, CheckedSaveTakesTheFolderAnyWayItIsSpelledAndKeepsTheDraftTheHo
     EXPECT_TRUE(custom.exists("pgm_flash_HOSTPART1.xml"));
     const VORN_FLASH* stored = mgr->get_flash_map().at("HOSTPART1");
     EXPECT_NE(stored, draft);
-    EXPECT_EQ(stored->get_parameter_value(VORN_FLASH_PARAM_ID), "0xEF 0x40 0x16");
+    EXPECT_EQ(stored->get_parameter_value(VORN_FLASH_PARAM_ID), "0xEF 0xAA 0x16");
 
     // The draft, edited further, saves again over the stored copy.
     draft->set_density("64Mb");
@@ -201,7 +201,7 @@ TEST_F(QspiTest, CheckedSaveTakesTheFolderAnyWayItIsSpelledAndKeepsTheDraftTheHo
 TEST_F(QspiTest, CheckedSaveRefusesHostMistakesWithReasonsAndWritesNothing) {
     auto mgr = load();
     vorn_test::MessageCapture capture;
-    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART2", "0xEF 0x40 0x16");
+    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART2", "0xEF 0xAA 0x16");
     draft->set_density("32MB");
     draft->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 0u);
     VORN_HOST_RESULT result = vorn_save_flash(mgr.get(), draft, custom.path());
@@ -234,7 +234,7 @@ TEST_F(QspiTest, CheckedSaveRefusesHostMistakesWithReasonsAndWritesNothing) {
     EXPECT_EQ(result.problems.size(), 1u);
     EXPECT_TRUE(vorn_discard_draft(mgr.get(), draft));
     EXPECT_TRUE(vorn_find_flash_by_id(mgr.get(),
-                                      std::vector<unsigned char>{0xEF, 0x40, 0x16}.data(), 3, false)
+                                      std::vector<unsigned char>{0xEF, 0xAA, 0x16}.data(), 3, false)
                     .empty());
 }
 
@@ -242,7 +242,7 @@ TEST_F(QspiTest, CheckedSaveRefusesANameTooLongForTheFileSystemBeforeWriting) {
     auto mgr = load();
     // Valid by every validator; its file name fits, its temporary does not.
     const std::string name(235, 'N');
-    VORN_FLASH* draft = new_draft(*mgr, name, "0xEF 0x40 0x16");
+    VORN_FLASH* draft = new_draft(*mgr, name, "0xEF 0xAA 0x16");
     VORN_HOST_RESULT result = vorn_save_flash(mgr.get(), draft, custom.path());
     EXPECT_FALSE(result.ok);
     ASSERT_EQ(result.problems.size(), 1u);
@@ -257,7 +257,7 @@ TEST_F(QspiTest, CheckedSaveRefusesANameTooLongForTheFileSystemBeforeWriting) {
 
 TEST_F(QspiTest, FailedSaveGivesTheSystemsReasonAndLeavesTheStoredRecordUntouched) {
     auto mgr = load();
-    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART3", "0xEF 0x40 0x16");
+    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART3", "0xEF 0xAA 0x16");
     ASSERT_TRUE(vorn_save_flash(mgr.get(), draft, custom.path()).ok);
     const VORN_FLASH* stored = mgr->get_flash_map().at("HOSTPART3");
     const std::string file_text = custom.read("pgm_flash_HOSTPART3.xml");
@@ -276,7 +276,7 @@ TEST_F(QspiTest, FailedSaveGivesTheSystemsReasonAndLeavesTheStoredRecordUntouche
     EXPECT_EQ(mgr->get_flash_map().at("HOSTPART3"), stored);
     EXPECT_EQ(stored->get_density(), "32Mb");
     EXPECT_EQ(custom.read("pgm_flash_HOSTPART3.xml"), file_text);
-    EXPECT_EQ(find(*mgr, {0xEF, 0x40, 0x16}), std::vector<std::string>{"HOSTPART3"});
+    EXPECT_EQ(find(*mgr, {0xEF, 0xAA, 0x16}), std::vector<std::string>{"HOSTPART3"});
 
     // A folder where the file should be: the system refuses, and says so.
     draft->set_name("HOSTPART4");
@@ -292,7 +292,7 @@ TEST_F(QspiTest, FailedSaveGivesTheSystemsReasonAndLeavesTheStoredRecordUntouche
 
 TEST_F(QspiTest, CheckedDeleteRemovesUserDevicesAndRefusesEverythingElseWithReasons) {
     auto mgr = load();
-    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART5", "0xEF 0x40 0x16");
+    VORN_FLASH* draft = new_draft(*mgr, "HOSTPART5", "0xEF 0xAA 0x16");
     ASSERT_TRUE(vorn_save_flash(mgr.get(), draft, custom.path()).ok);
     draft->set_name("HOSTPART6");
     ASSERT_TRUE(vorn_save_flash(mgr.get(), draft, custom.path()).ok);

@@ -15,7 +15,7 @@ const char* const HOST_EXAMPLE_OUTPUT =
     "  Write Data: Page Program, 0x02\n"
     "  Read Register: Read Status Register, 0x05\n"
     "refused: Device density '32MB' is invalid.\n"
-    "saved /home/me/db/pgm_flash_W25Q32JV.xml\n";
+    "saved /home/me/db/pgm_flash_W25Q32BV.xml\n";
 
 TEST(Readme, TheTourPrintsWhatReadmeShows) {
     CONSOLE console(VORN_TEST_FILES_DIR "readme");
@@ -32,10 +32,10 @@ TEST(Readme, TheHostExampleFindsPartsByTheirBytesWalksAFlowAndSavesADraft) {
     EXPECT_EQ(console.run(VORN_README_HOST_PATH " 2>/dev/null"), HOST_EXAMPLE_OUTPUT);
     // The refused save posted the validator's warning.
     EXPECT_EQ(
-        console.run("vorn delete W25Q32JV >/dev/null && " VORN_README_HOST_PATH " 2>&1 >/dev/null"),
+        console.run("vorn delete W25Q32BV >/dev/null && " VORN_README_HOST_PATH " 2>&1 >/dev/null"),
         "Warning (20478): Device density '32MB' is invalid.\n");
 
-    const auto saved = console.json("vorn show W25Q32JV --json");
+    const auto saved = console.json("vorn show W25Q32BV --json");
     EXPECT_EQ(saved.at("device").at("source"), "custom");
     EXPECT_EQ(saved.at("device").at("density"), "32Mb");
     EXPECT_EQ(saved.at("device").at("flows"),
@@ -52,7 +52,7 @@ TEST(Readme, TheHostExampleWritesNoIniBehindTheUsersBack) {
     // Given one, it saves there, and still writes no INI.
     console.run("mkdir mine");
     EXPECT_EQ(console.run(VORN_README_HOST_PATH " mine 2>/dev/null | tail -n 1"),
-              "saved /home/me/mine/pgm_flash_W25Q32JV.xml\n");
+              "saved /home/me/mine/pgm_flash_W25Q32BV.xml\n");
     EXPECT_EQ(console.run("ls .config/vorn/user.ini 2>/dev/null | wc -l"), "0\n");
 }
 

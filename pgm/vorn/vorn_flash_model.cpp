@@ -662,6 +662,9 @@ VORN_FLASH_PART_PROFILE::VORN_FLASH_PART_PROFILE(const VORN_FLASH_PART& part) : 
                    part.shape == VORN_PROG_FLOW_TEMPLATE_WINBOND) {
             has = (f & VORN_FLASH_PART_WRITE_SR3) != 0;
         }
+        const char* absent = part.facts.absent_commands;
+        if (absent != nullptr && std::strchr(absent, static_cast<char>(c.opcode)) != nullptr)
+            has = false;
         if (!has) c.min_mbit = k_never;
         m_commands.push_back(c);
         m_regions.push_back(region);

@@ -22,7 +22,8 @@ inline const char* const FACT_NAMES[] = {"quad_enable",
                                          "mode_switch_clears_latch",
                                          "parameter_erase",
                                          "dummy_fast_read",
-                                         "dummy_quad_io"};
+                                         "dummy_quad_io",
+                                         "absent_commands"};
 
 struct FACT {
     std::string value;

@@ -77,7 +77,14 @@ std::string facts_initialiser(const FACTS& facts, const std::string& part,
         out += bits_fact(get(name)) + ", ";
     const FACT* latch = get("mode_switch_clears_latch");
     out += latch == nullptr ? "-1" : (latch->value == "yes" ? "1" : "0");
-    return out + "}";
+    // Only a confirmed absence takes a command from the part; an unconfirmed one keeps the
+    // part out of the golden template (tools/partgen/qspigen.cpp).
+    const FACT* absent = get("absent_commands");
+    if (absent == nullptr || !absent->confirmed) return out + ", nullptr}";
+    out += ", \"";
+    for (const std::string& opcode : split(absent->value, ','))
+        out += "\\x" + hex(number(opcode, absent->line)).substr(2);
+    return out + "\"}";
 }
 
 // The ID bytes past the first three the chip table compares, as {{offset, value}...}, count.

@@ -104,6 +104,9 @@ struct VORN_FLASH_FACTS {
     VORN_FLASH_BITS_FACT exit_4byte_sets;  // mask holds the value written
     VORN_FLASH_BITS_FACT stacked_ready;
     int mode_switch_clears_latch;  // -1 unknown, 0 no, 1 yes
+    // Opcodes of the vendor's command set the part does not have, as confirmed facts say; the
+    // string's bytes, or null for none.
+    const char* absent_commands;
 };
 
 // What the public chip table's feature bits say a part has.
