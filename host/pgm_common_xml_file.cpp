@@ -356,12 +356,25 @@ struct ATTRIBUTE_TEXT {
     std::string value;
 };
 
+// Every element's own count declarations, depth first.
+bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
+    if (!element.check_child_count()) {
+        error =
+            TARVEN::fmt_sprintf("line %d: %s", element.get_line(), element.get_count_violation());
+        return false;
+    }
+    for (PGM_COMMON_XML_ELEMENT* child : element.get_all_childs())
+        if (!check_counts(*child, error)) return false;
+    return true;
+}
+
 // Builds an element tree from the events of a document read in order: an element's start
 // with its attributes, texts, an element's end.
 class TREE_BUILDER {
   public:
-    TREE_BUILDER(const FORMAT& format, bool lenient, std::string& error)
-        : m_format(format), m_lenient(lenient), m_error(error) {
+    TREE_BUILDER(const FORMAT& format, bool lenient, std::string& error,
+                 PGM_COMMON_XML_CHILD_SINK* sink)
+        : m_format(format), m_lenient(lenient), m_error(error), m_sink(sink) {
         m_open.reserve(16);
     }
 
@@ -422,6 +435,10 @@ class TREE_BUILDER {
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> element = std::move(open.element);
         if (--m_depth == 0) {
             m_root = std::move(element);
+        } else if (m_depth == 1 && m_sink != nullptr) {
+            // The root's own counts bound nothing; a child leaves whole or not at all.
+            if (m_counts_broken) return check_counts(*element, m_error);
+            if (!m_sink_done && !m_sink->take_child(element.release())) m_sink_done = true;
         } else {
             m_open[m_depth - 1].element->add_child(element.get());
             element.release();
@@ -516,6 +533,8 @@ class TREE_BUILDER {
     std::vector<OPEN> m_open;  // the elements started and not yet ended; kept for reuse
     size_t m_depth = 0;
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> m_root;
+    PGM_COMMON_XML_CHILD_SINK* m_sink;
+    bool m_sink_done = false;
     NAME_CACHE m_names[size_t{1} << NAME_CACHE_BITS];
 };
 
@@ -530,6 +549,7 @@ struct READ_PASS {
     xmlParserCtxtPtr ctxt = nullptr;
     REASONS* reasons = nullptr;      // the parser's
     const FORMAT* format = nullptr;  // null: the document is only checked
+    PGM_COMMON_XML_CHILD_SINK* sink = nullptr;
     std::optional<TREE_BUILDER> builder;
     std::string build_error;  // the first rule the document breaks; building stops there
     bool build_failed = false;
@@ -594,7 +614,7 @@ void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* pr
         if (uri != nullptr || undeclared || std::strcmp(name, root_name) != 0)
             return pass.fail_build(TARVEN::fmt_sprintf(
                 "line %d: the document element is \"%s\", not \"%s\"", line, name, root_name));
-        pass.builder.emplace(*pass.format, pass.lenient, pass.build_error);
+        pass.builder.emplace(*pass.format, pass.lenient, pass.build_error, pass.sink);
     }
     pass.attributes.clear();
     for (int i = 0; i < attribute_count; ++i) {
@@ -671,18 +691,6 @@ extern "C" void on_doctype(void* context, const xmlChar*, const xmlChar*, const 
     xmlStopParser(pass.ctxt);
 }
 
-// Every element's own count declarations, depth first.
-bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
-    if (!element.check_child_count()) {
-        error =
-            TARVEN::fmt_sprintf("line %d: %s", element.get_line(), element.get_count_violation());
-        return false;
-    }
-    for (PGM_COMMON_XML_ELEMENT* child : element.get_all_childs())
-        if (!check_counts(*child, error)) return false;
-    return true;
-}
-
 // Parses `bytes` into `pass`, checking them against `schema` unless it is null; `valid` tells
 // the schema's verdict, its reasons in `schema_reasons`. False when not well-formed.
 bool parse(const std::string& bytes, const std::string& path, xmlSchemaPtr schema, READ_PASS& pass,
@@ -747,8 +755,8 @@ bool parse(const std::string& bytes, const std::string& path, xmlSchemaPtr schem
 // Reads `path` in one pass: checked against the schema `xsd` unless it is empty, and built
 // into `tree` as a document of `format` unless that is null. False, with the reason in `error`.
 bool read_document(const std::string& path, const std::string& xsd, const FORMAT* format,
-                   bool lenient, std::unique_ptr<PGM_COMMON_XML_ELEMENT>& tree,
-                   std::string& error) {
+                   bool lenient, std::unique_ptr<PGM_COMMON_XML_ELEMENT>& tree, std::string& error,
+                   PGM_COMMON_XML_CHILD_SINK* sink = nullptr) {
     ensure_libxml();
     std::lock_guard<std::mutex> lock(g_mutex);
     REASONS reasons;
@@ -771,6 +779,7 @@ bool read_document(const std::string& path, const std::string& xsd, const FORMAT
     pass.reasons = &reasons;
     pass.format = format;
     pass.lenient = lenient;
+    pass.sink = sink;
     REASONS schema_reasons;
     bool valid = true;
     if (!parse(file.bytes(), path, schema, pass, schema_reasons, valid)) {
@@ -882,6 +891,8 @@ bool serialise(const PGM_COMMON_XML_ELEMENT* root, std::string& out, std::string
 
 // ---- PGM_COMMON_XML ------------------------------------------------------------------------
 
+PGM_COMMON_XML_CHILD_SINK::~PGM_COMMON_XML_CHILD_SINK() = default;
+
 bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& xsd_file,
                                std::string& error, std::string& warning) {
     error.clear();
@@ -915,14 +926,15 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
 
 PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::read_xml(PGM_COMMON_XML_FILE_ENUM kind,
                                                  const std::string& xml_file,
-                                                 const std::string& xsd_file, std::string& error) {
+                                                 const std::string& xsd_file, std::string& error,
+                                                 PGM_COMMON_XML_CHILD_SINK* sink) {
     error.clear();
     const FORMAT* format = format_of(kind);
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
     if (format == nullptr)
         error = TARVEN::fmt_sprintf("document kind %d is not supported", static_cast<int>(kind));
     else
-        read_document(xml_file, xsd_file, format, false, tree, error);
+        read_document(xml_file, xsd_file, format, false, tree, error, sink);
     if (tree == nullptr) t_last_error = error;
     return tree.release();
 }

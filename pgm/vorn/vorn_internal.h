@@ -57,13 +57,11 @@ struct VORN_HOST_ACCESS {
 bool vorn_flash_fits_file(VORN_FLASH* flash);
 
 // Reads one database file of `kind` into its element tree; a user file is checked against
-// `xsd` as it is read. Null, with the reason in `err_msg`, for a file that is missing, fails the
-// schema or cannot be read.
-std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_ENUM kind,
-                                                          const std::string& xml_file,
-                                                          const std::string& xsd,
-                                                          bool is_golden_template,
-                                                          std::string& err_msg);
+// `xsd` as it is read, its root's children handed to `sink` when one is given. Null, with the
+// reason in `err_msg`, for a file that is missing, fails the schema or cannot be read.
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(
+    PGM_COMMON_XML_FILE_ENUM kind, const std::string& xml_file, const std::string& xsd,
+    bool is_golden_template, std::string& err_msg, PGM_COMMON_XML_CHILD_SINK* sink = nullptr);
 
 // parse_xml_file of both families, `ROOT` being the family's document element: the tree of
 // `xml_file`, owned by the caller, or false with the reason in `err_msg`. A user file that

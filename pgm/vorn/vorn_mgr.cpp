@@ -189,11 +189,9 @@ void post_failed_to_update_db(const std::string& db_dir) {
 
 // ---- reading database files ---------------------------------------------------------------
 
-std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_ENUM kind,
-                                                          const std::string& xml_file,
-                                                          const std::string& xsd,
-                                                          bool is_golden_template,
-                                                          std::string& err_msg) {
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(
+    PGM_COMMON_XML_FILE_ENUM kind, const std::string& xml_file, const std::string& xsd,
+    bool is_golden_template, std::string& err_msg, PGM_COMMON_XML_CHILD_SINK* sink) {
     err_msg.clear();
     if (!FIO_FILE_SYSTEM::exists(xml_file)) {
         err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
@@ -202,7 +200,7 @@ std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_EN
     // The golden template is read without the schema; a user file is checked as it is read.
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
         is_golden_template ? PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, true, "", "", "")
-                           : PGM_COMMON_XML::read_xml(kind, xml_file, xsd, err_msg));
+                           : PGM_COMMON_XML::read_xml(kind, xml_file, xsd, err_msg, sink));
     if (tree == nullptr) {
         if (is_golden_template) err_msg = PGM_COMMON_XML::last_error();
         if (err_msg.empty()) err_msg = TARVEN::fmt_sprintf("%s cannot be read.", xml_file);
