@@ -954,7 +954,8 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::read_xml(PGM_COMMON_XML_FILE_ENUM kind,
     if (format == nullptr)
         error = TARVEN::fmt_sprintf("document kind %d is not supported", static_cast<int>(kind));
     else
-        read_document(xml_file, xsd_file, format, false, tree, error, sink);
+        // Without a schema, a file is read as the trusted golden template is.
+        read_document(xml_file, xsd_file, format, xsd_file.empty(), tree, error, sink);
     if (tree == nullptr) t_last_error = error;
     return tree.release();
 }

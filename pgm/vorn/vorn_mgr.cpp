@@ -198,11 +198,15 @@ std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(
         return nullptr;
     }
     // The golden template is read without the schema; a user file is checked as it is read.
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
-        is_golden_template ? PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, true, "", "", "")
-                           : PGM_COMMON_XML::read_xml(kind, xml_file, xsd, err_msg, sink));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
+    if (!is_golden_template)
+        tree.reset(PGM_COMMON_XML::read_xml(kind, xml_file, xsd, err_msg, sink));
+    else if (sink != nullptr)
+        tree.reset(PGM_COMMON_XML::read_xml(kind, xml_file, "", err_msg, sink));
+    else
+        tree.reset(PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, true, "", "", ""));
     if (tree == nullptr) {
-        if (is_golden_template) err_msg = PGM_COMMON_XML::last_error();
+        if (is_golden_template && sink == nullptr) err_msg = PGM_COMMON_XML::last_error();
         if (err_msg.empty()) err_msg = TARVEN::fmt_sprintf("%s cannot be read.", xml_file);
     }
     return tree;

@@ -397,6 +397,49 @@ class USER_FILE_READER : public PGM_COMMON_XML_CHILD_SINK {
     std::set<std::string> m_names;
 };
 
+// Takes the golden template's elements as they are read: its vendor templates, then each
+// device at once (one read before them waits for them). After a device is refused the rest are
+// not taken; the counts and the verdict are the caller's to judge.
+class GOLDEN_READER : public PGM_COMMON_XML_CHILD_SINK {
+  public:
+    using TAKE = std::function<bool(std::unique_ptr<PGM_COMMON_XML_ELEMENT>, bool)>;
+    explicit GOLDEN_READER(TAKE take) : m_take(std::move(take)) {}
+
+    bool take_child(PGM_COMMON_XML_ELEMENT* child) override {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(child);
+        if (child->get_class_type() == PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) {
+            // A second one is only counted: the file is refused for it.
+            if (++m_golden_templates > 1) return true;
+            m_status = m_take(std::move(owned), true) && m_status;
+            std::vector<std::unique_ptr<PGM_COMMON_XML_ELEMENT>> waiting;
+            waiting.swap(m_waiting);
+            for (std::unique_ptr<PGM_COMMON_XML_ELEMENT>& device : waiting)
+                if (!take_device(std::move(device))) return false;
+            return true;
+        }
+        if (child->get_class_type() != PGM_COMMON_XML_ENUM_FLASH) return true;
+        if (m_golden_templates == 0) {
+            m_waiting.push_back(std::move(owned));
+            return true;
+        }
+        return take_device(std::move(owned));
+    }
+    int golden_templates() const { return m_golden_templates; }
+    bool status() const { return m_status; }
+
+  private:
+    bool take_device(std::unique_ptr<PGM_COMMON_XML_ELEMENT> device) {
+        if (m_take(std::move(device), false)) return true;
+        m_status = false;
+        return false;
+    }
+
+    TAKE m_take;
+    int m_golden_templates = 0;
+    bool m_status = true;
+    std::vector<std::unique_ptr<PGM_COMMON_XML_ELEMENT>> m_waiting;
+};
+
 }  // namespace
 
 // ---- construction and teardown ---------------------------------------------------------
@@ -527,14 +570,28 @@ bool VORN_QSPI_MGR::parse_golden_template_xml() {
     const std::string xml_file = get_golden_template_file();
     VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
 
-    PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;
+    // Each element is read as it is complete, under a root of its own, so that the file's
+    // memory is bounded by one device's elements.
+    auto take = [&](std::unique_ptr<PGM_COMMON_XML_ELEMENT> child, bool golden_template) {
+        PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH holder;
+        holder.add_child(child.get());
+        child.release();
+        return golden_template ? create_flash_info_with_golden_template(&holder, xml_file)
+                               : update_flash_list(&holder, xml_file, m_zentro_dir_map, false);
+    };
+    GOLDEN_READER reader(take);
     std::string err_msg;
-    if (!parse_xml_file(&object, xml_file, true, err_msg)) VORN_FAIL(err_msg);
-    {
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
-        const bool status = create_flash_info_with_golden_template(object, xml_file);
-        VORN_CHECK(status, "status");
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root = vorn_read_db_file(
+        PGM_COMMON_XML_FILE_VORN_QSPI, xml_file, get_xsd_file(), true, err_msg, &reader);
+    if (root == nullptr) {
+        if (!FIO_FILE_SYSTEM::exists(xml_file)) VORN_FAIL(err_msg);
+        msg_vdebug_impl(2, "Golden template %s cannot be read: %s", xml_file.c_str(),
+                        err_msg.c_str());
+        VORN_CHECK(root != nullptr, "*object != 0");
     }
+    VORN_CHECK(reader.golden_templates() == 1,
+               "object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) == 1");
+    VORN_CHECK(reader.status(), "status");
     check_vendor_flows(false);
     return true;
 }
