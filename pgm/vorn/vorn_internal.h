@@ -50,6 +50,10 @@ struct VORN_HOST_ACCESS {
     // The records of m_flash_map in name order, and their names.
     static const std::vector<VORN_FLASH*>& records_by_name(VORN_MGR& mgr);
     static const std::vector<std::string>& names(VORN_MGR& mgr);
+    // The family's legacy list kept for one filter (`voltage` null: none; `scheme` -1 then);
+    // empty until made. Lists made from a legacy map of another size are forgotten.
+    static std::vector<std::string>& legacy_list(VORN_MGR& mgr, size_t legacy_devices,
+                                                 const std::string* voltage, int scheme);
 };
 
 // Whether every value of the record's flows fits the element the writer puts it in. Validation

@@ -258,6 +258,10 @@ struct VORN_MGR::IMPL {
     std::vector<VORN_FLASH*> records;
     std::vector<std::string> names;
     bool current = false;
+    // The legacy lists by filter (a family voltage, or none, and a scheme), and the size of the
+    // legacy map they were made from.
+    std::map<std::pair<std::string, int>, std::vector<std::string>> legacy_lists;
+    size_t legacy_devices = 0;
 
     // Copied again when the map changed since (a change of its size also tells one a host's
     // subclass made on its own).
@@ -280,6 +284,17 @@ void VORN_HOST_ACCESS::flash_map_changed(VORN_MGR& mgr) { mgr.m_impl->current = 
 
 const std::vector<VORN_FLASH*>& VORN_HOST_ACCESS::records_by_name(VORN_MGR& mgr) {
     return mgr.m_impl->index_of(mgr.m_flash_map).records;
+}
+
+std::vector<std::string>& VORN_HOST_ACCESS::legacy_list(VORN_MGR& mgr, size_t legacy_devices,
+                                                        const std::string* voltage, int scheme) {
+    VORN_MGR::IMPL& impl = *mgr.m_impl;
+    if (impl.legacy_devices != legacy_devices) {
+        impl.legacy_lists.clear();
+        impl.legacy_devices = legacy_devices;
+    }
+    // A voltage cannot hold a NUL: the key of "no filter" is no voltage.
+    return impl.legacy_lists[{voltage != nullptr ? *voltage : std::string(1, '\0'), scheme}];
 }
 
 const std::vector<std::string>& VORN_HOST_ACCESS::names(VORN_MGR& mgr) {

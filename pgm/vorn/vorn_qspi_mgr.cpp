@@ -1125,18 +1125,34 @@ bool VORN_QSPI_MGR::legacy_device_is_listed(const std::string& name, const std::
     }
 }
 
+namespace {
+// The legacy names listed under one filter, in the host's order (group, then order field).
+std::vector<std::string> sort_legacy_names(std::vector<std::string> names);
+}  // namespace
+
 std::vector<std::string> VORN_QSPI_MGR::get_legacy_config_device_list(DEV_FAMILY_ENUM family,
                                                                       PGMIO_CONFIG_SCHEME scheme,
                                                                       bool ignore_filter) {
     const std::string* family_voltage = nullptr;
     if (!ignore_filter && !m_skip_device_filtering)
         family_voltage = &m_dev_info_map[family].io_voltage;
-
+    // Every lookup by name asks this list: each filter's list is made once.
+    std::vector<std::string>& list =
+        VORN_HOST_ACCESS::legacy_list(*this, m_legacy_flash_map.size(), family_voltage,
+                                      family_voltage != nullptr ? static_cast<int>(scheme) : -1);
+    if (!list.empty()) return list;
     std::vector<std::string> names;
     for (const auto& entry : m_legacy_flash_map) {
         if (legacy_device_is_listed(entry.first, entry.second, family_voltage, scheme))
             names.push_back(entry.first);
     }
+    list = sort_legacy_names(std::move(names));
+    return list;
+}
+
+namespace {
+
+std::vector<std::string> sort_legacy_names(std::vector<std::string> names) {
     if (names.size() < 2) return names;
 
     // The comparator only orders names of one group (same text field, same four-character
@@ -1173,6 +1189,8 @@ std::vector<std::string> VORN_QSPI_MGR::get_legacy_config_device_list(DEV_FAMILY
     for (const SORT_KEY& key : keys) sorted.push_back(*key.name);
     return sorted;
 }
+
+}  // namespace
 
 bool VORN_QSPI_MGR::legacy_config_device_comparator(std::string a, std::string b) {
     PGMDEV_FLASH_MANAGER flash_mgr(true, 1, false, false);
