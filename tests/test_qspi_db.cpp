@@ -216,6 +216,18 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
                                  flash_xml(device("ONLY"))));
     auto mgr = load();
     EXPECT_EQ(mgr->get_flash_map().size(), 1u);
+    // A device before the vendor templates waits for them; one after a refused one is not read.
+    write_golden(document(flash_xml(device("EARLY")) + "<GOLDEN_TEMPLATE>" + all_vendors() +
+                          "</GOLDEN_TEMPLATE>" + flash_xml(device("LATE"))));
+    EXPECT_EQ(load()->get_flash_map().size(), 2u);
+    write_golden(
+        document(flash_xml(bad_die) + "<GOLDEN_TEMPLATE>" + all_vendors() + "</GOLDEN_TEMPLATE>"));
+    EXPECT_EQ(load_error(), "status");
+    write_golden(golden_document(vendor_xml("MICRON") + vendor_xml("MACRONIX") +
+                                     vendor_xml("CYPRESS") + vendor_xml("WINBOND") +
+                                     vendor_xml("ISSI", issi),
+                                 flash_xml(device("ONLY"))));
+    mgr = load();
     auto first_name = [&](VORN_PROG_FLOW_TEMPLATE tpl) {
         return values_of(mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SDM)
                              ->at(0)
