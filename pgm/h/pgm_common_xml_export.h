@@ -262,7 +262,7 @@ class PGM_API PGM_COMMON_XML {
                                              const std::string& reserved3);
     // What a loader calls: check_xsd and parse_xml in one pass over the file. Null, with the
     // reason in `error` (and last_error()), when either would refuse it; the reason is
-    // check_xsd's when the schema refuses the file. Nothing is checked when `xsd_file` is empty.
+    // check_xsd's when the schema refuses it. An empty `xsd_file` reads it as a golden template.
     // With a sink, the root's children go to the sink as they are read, and the root comes back
     // without them; a sink may so have taken children of a file that is then refused.
     static PGM_COMMON_XML_ELEMENT* read_xml(PGM_COMMON_XML_FILE_ENUM kind,
