@@ -150,51 +150,85 @@ bool stat_file(const std::string& path, FILE_ID& id) {
     return true;
 }
 
-// Reads a whole regular file of at most MAX_FILE_SIZE bytes.
-bool read_file(const std::string& path, std::string& bytes, FILE_ID& id, std::string& error) {
-    // A database file is a file of its folder: a link could lead anywhere.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) {
-        error = errno == ELOOP
-                    ? TARVEN::fmt_sprintf("%s is a symbolic link", path)
-                    : TARVEN::fmt_sprintf("cannot open %s: %s", path, std::strerror(errno));
-        return false;
+// A document's file, read as the parser asks for it, so that the whole file is never held in
+// memory: a regular file of at most MAX_FILE_SIZE bytes, not a symbolic link. More bytes than
+// it had when it was opened is a change while it was read.
+class SOURCE_FILE {
+  public:
+    SOURCE_FILE() = default;
+    ~SOURCE_FILE() {
+        if (m_fd >= 0) ::close(m_fd);
     }
-    struct stat st;
-    bool ok = false;
-    if (::fstat(fd, &st) != 0) {
-        error = TARVEN::fmt_sprintf("cannot read %s: %s", path, std::strerror(errno));
-    } else if (!S_ISREG(st.st_mode)) {
-        error = TARVEN::fmt_sprintf("%s is not a regular file", path);
-    } else if (st.st_size > MAX_FILE_SIZE) {
-        error = TARVEN::fmt_sprintf("%s is larger than the limit of %d bytes", path,
-                                    static_cast<int>(MAX_FILE_SIZE));
-    } else {
-        id = FILE_ID::of(st);
-        // One byte beyond the size tells a file that grew since fstat.
-        bytes.resize(static_cast<size_t>(st.st_size) + 1);
-        size_t used = 0;
-        ok = true;
-        while (used < bytes.size()) {
-            ssize_t n = ::read(fd, &bytes[used], bytes.size() - used);
+    SOURCE_FILE(const SOURCE_FILE&) = delete;
+    SOURCE_FILE& operator=(const SOURCE_FILE&) = delete;
+
+    bool open(const std::string& path, std::string& error) {
+        m_path = path;
+        // A database file is a file of its folder: a link could lead anywhere.
+        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+        if (m_fd < 0) {
+            error = errno == ELOOP
+                        ? TARVEN::fmt_sprintf("%s is a symbolic link", path)
+                        : TARVEN::fmt_sprintf("cannot open %s: %s", path, std::strerror(errno));
+            return false;
+        }
+        struct stat st;
+        if (::fstat(m_fd, &st) != 0) {
+            error = TARVEN::fmt_sprintf("cannot read %s: %s", path, std::strerror(errno));
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            error = TARVEN::fmt_sprintf("%s is not a regular file", path);
+            return false;
+        }
+        if (st.st_size > MAX_FILE_SIZE) {
+            error = TARVEN::fmt_sprintf("%s is larger than the limit of %d bytes", path,
+                                        static_cast<int>(MAX_FILE_SIZE));
+            return false;
+        }
+        m_size = st.st_size;
+        m_id = FILE_ID::of(st);
+        return true;
+    }
+    bool empty() const { return m_size == 0; }
+    const FILE_ID& id() const { return m_id; }
+    // Why the reading failed while the parser asked for more; empty when it did not.
+    const std::string& error() const { return m_error; }
+
+    // libxml2's read callback.
+    static int read(void* context, char* buffer, int length) {
+        auto& file = *static_cast<SOURCE_FILE*>(context);
+        while (true) {
+            const ssize_t n = ::read(file.m_fd, buffer, static_cast<size_t>(length));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                error = TARVEN::fmt_sprintf("cannot read %s: %s", path, std::strerror(errno));
-                ok = false;
-                break;
+                file.m_error =
+                    TARVEN::fmt_sprintf("cannot read %s: %s", file.m_path, std::strerror(errno));
+                return -1;
             }
-            if (n == 0) break;
-            used += static_cast<size_t>(n);
+            const bool first = file.m_read == 0;
+            file.m_read += n;
+            if (file.m_read > file.m_size) {
+                file.m_error = TARVEN::fmt_sprintf("%s changed while it was read", file.m_path);
+                return -1;
+            }
+            // The encoding is given, so libxml2 would take a byte order mark for text.
+            if (first && n >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0) {
+                std::memmove(buffer, buffer + 3, static_cast<size_t>(n - 3));
+                return static_cast<int>(n - 3);
+            }
+            return static_cast<int>(n);
         }
-        if (ok && used > static_cast<size_t>(st.st_size)) {
-            error = TARVEN::fmt_sprintf("%s changed while it was read", path);
-            ok = false;
-        }
-        bytes.resize(used);
     }
-    ::close(fd);
-    return ok;
-}
+
+  private:
+    std::string m_path;
+    int m_fd = -1;
+    off_t m_size = 0;
+    off_t m_read = 0;
+    FILE_ID m_id;
+    std::string m_error;
+};
 
 // ---- parsing ---------------------------------------------------------------------------------
 
@@ -226,8 +260,8 @@ void ensure_libxml() {
 
 // A schema's document, which the schema compiler needs as libxml2's tree: well-formed UTF-8
 // XML without a document type declaration; null otherwise, with the reasons added.
-DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reasons) {
-    if (bytes.empty()) {
+DOC parse_file(SOURCE_FILE& file, const std::string& path, REASONS& reasons) {
+    if (file.empty()) {
         reasons.add(0, "the file is empty");
         return nullptr;
     }
@@ -238,8 +272,8 @@ DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reas
     ctxt->sax->internalSubset = refuse_doctype;
     ctxt->sax->externalSubset = refuse_doctype;
     // The encoding is fixed: a declaration of another one does not make other bytes valid.
-    DOC doc(xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), path.c_str(),
-                              "UTF-8", PARSE_OPTIONS));
+    DOC doc(xmlCtxtReadIO(ctxt, SOURCE_FILE::read, nullptr, &file, path.c_str(), "UTF-8",
+                          PARSE_OPTIONS));
     const bool well_formed = ctxt->wellFormed != 0 && !state.doctype;
     xmlFreeParserCtxt(ctxt);
     if (!well_formed || doc == nullptr) {
@@ -249,39 +283,20 @@ DOC parse_bytes(const std::string& bytes, const std::string& path, REASONS& reas
     return doc;
 }
 
-// One buffer for every file: a database is hundreds of files of similar size, and a fresh
-// buffer each time costs a large allocation (and the heap clean-up it triggers) per file.
-class FILE_BYTES {
-  public:
-    FILE_BYTES() : m_bytes(buffer()) {}
-    ~FILE_BYTES() {
-        if (m_bytes.capacity() > KEPT_BUFFER) std::string().swap(m_bytes);
-    }
-    FILE_BYTES(const FILE_BYTES&) = delete;
-    FILE_BYTES& operator=(const FILE_BYTES&) = delete;
-
-    bool read(const std::string& path, FILE_ID& id, std::string& error) {
-        return read_file(path, m_bytes, id, error);
-    }
-    const std::string& bytes() const { return m_bytes; }
-
-  private:
-    static constexpr size_t KEPT_BUFFER = 1024 * 1024;
-    static std::string& buffer() {
-        thread_local std::string bytes;
-        return bytes;
-    }
-    std::string& m_bytes;
-};
-
 DOC load_document(const std::string& path, FILE_ID& id, REASONS& reasons) {
-    FILE_BYTES file;
+    SOURCE_FILE file;
     std::string error;
-    if (!file.read(path, id, error)) {
+    if (!file.open(path, error)) {
         reasons.add(0, error);
         return nullptr;
     }
-    return parse_bytes(file.bytes(), path, reasons);
+    id = file.id();
+    DOC doc = parse_file(file, path, reasons);
+    if (!file.error().empty()) {
+        reasons.add(0, file.error());
+        return nullptr;
+    }
+    return doc;
 }
 
 // ---- shared state ----------------------------------------------------------------------------
@@ -356,12 +371,25 @@ struct ATTRIBUTE_TEXT {
     std::string value;
 };
 
+// Every element's own count declarations, depth first.
+bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
+    if (!element.check_child_count()) {
+        error =
+            TARVEN::fmt_sprintf("line %d: %s", element.get_line(), element.get_count_violation());
+        return false;
+    }
+    for (PGM_COMMON_XML_ELEMENT* child : element.get_all_childs())
+        if (!check_counts(*child, error)) return false;
+    return true;
+}
+
 // Builds an element tree from the events of a document read in order: an element's start
 // with its attributes, texts, an element's end.
 class TREE_BUILDER {
   public:
-    TREE_BUILDER(const FORMAT& format, bool lenient, std::string& error)
-        : m_format(format), m_lenient(lenient), m_error(error) {
+    TREE_BUILDER(const FORMAT& format, bool lenient, std::string& error,
+                 PGM_COMMON_XML_CHILD_SINK* sink)
+        : m_format(format), m_lenient(lenient), m_error(error), m_sink(sink) {
         m_open.reserve(16);
     }
 
@@ -422,6 +450,10 @@ class TREE_BUILDER {
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> element = std::move(open.element);
         if (--m_depth == 0) {
             m_root = std::move(element);
+        } else if (m_depth == 1 && m_sink != nullptr) {
+            // The root's own counts bound nothing; a child leaves whole or not at all.
+            if (m_counts_broken) return check_counts(*element, m_error);
+            if (!m_sink_done && !m_sink->take_child(element.release())) m_sink_done = true;
         } else {
             m_open[m_depth - 1].element->add_child(element.get());
             element.release();
@@ -516,6 +548,8 @@ class TREE_BUILDER {
     std::vector<OPEN> m_open;  // the elements started and not yet ended; kept for reuse
     size_t m_depth = 0;
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> m_root;
+    PGM_COMMON_XML_CHILD_SINK* m_sink;
+    bool m_sink_done = false;
     NAME_CACHE m_names[size_t{1} << NAME_CACHE_BITS];
 };
 
@@ -530,6 +564,7 @@ struct READ_PASS {
     xmlParserCtxtPtr ctxt = nullptr;
     REASONS* reasons = nullptr;      // the parser's
     const FORMAT* format = nullptr;  // null: the document is only checked
+    PGM_COMMON_XML_CHILD_SINK* sink = nullptr;
     std::optional<TREE_BUILDER> builder;
     std::string build_error;  // the first rule the document breaks; building stops there
     bool build_failed = false;
@@ -594,7 +629,7 @@ void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* pr
         if (uri != nullptr || undeclared || std::strcmp(name, root_name) != 0)
             return pass.fail_build(TARVEN::fmt_sprintf(
                 "line %d: the document element is \"%s\", not \"%s\"", line, name, root_name));
-        pass.builder.emplace(*pass.format, pass.lenient, pass.build_error);
+        pass.builder.emplace(*pass.format, pass.lenient, pass.build_error, pass.sink);
     }
     pass.attributes.clear();
     for (int i = 0; i < attribute_count; ++i) {
@@ -671,23 +706,11 @@ extern "C" void on_doctype(void* context, const xmlChar*, const xmlChar*, const 
     xmlStopParser(pass.ctxt);
 }
 
-// Every element's own count declarations, depth first.
-bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
-    if (!element.check_child_count()) {
-        error =
-            TARVEN::fmt_sprintf("line %d: %s", element.get_line(), element.get_count_violation());
-        return false;
-    }
-    for (PGM_COMMON_XML_ELEMENT* child : element.get_all_childs())
-        if (!check_counts(*child, error)) return false;
-    return true;
-}
-
 // Parses `bytes` into `pass`, checking them against `schema` unless it is null; `valid` tells
 // the schema's verdict, its reasons in `schema_reasons`. False when not well-formed.
-bool parse(const std::string& bytes, const std::string& path, xmlSchemaPtr schema, READ_PASS& pass,
+bool parse(SOURCE_FILE& file, const std::string& path, xmlSchemaPtr schema, READ_PASS& pass,
            REASONS& schema_reasons, bool& valid) {
-    if (bytes.empty()) {
+    if (file.empty()) {
         pass.reasons->add(0, "the file is empty");
         return false;
     }
@@ -728,8 +751,8 @@ bool parse(const std::string& bytes, const std::string& path, xmlSchemaPtr schem
     // libxml2 refuses documents deeper than 256 elements: nothing is allocated in its calls.
     pass.open_lines.reserve(512);
     // The encoding is fixed: a declaration of another one does not make other bytes valid.
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()),
-                                      path.c_str(), "UTF-8", PARSE_OPTIONS);
+    xmlDocPtr doc = xmlCtxtReadIO(ctxt, SOURCE_FILE::read, nullptr, &file, path.c_str(), "UTF-8",
+                                  PARSE_OPTIONS);
     if (doc != nullptr) xmlFreeDoc(doc);  // none is built without the tree handlers
     const bool well_formed = ctxt->wellFormed != 0 && !pass.doctype;
     ctxt->sax = own_sax;
@@ -747,21 +770,19 @@ bool parse(const std::string& bytes, const std::string& path, xmlSchemaPtr schem
 // Reads `path` in one pass: checked against the schema `xsd` unless it is empty, and built
 // into `tree` as a document of `format` unless that is null. False, with the reason in `error`.
 bool read_document(const std::string& path, const std::string& xsd, const FORMAT* format,
-                   bool lenient, std::unique_ptr<PGM_COMMON_XML_ELEMENT>& tree,
-                   std::string& error) {
+                   bool lenient, std::unique_ptr<PGM_COMMON_XML_ELEMENT>& tree, std::string& error,
+                   PGM_COMMON_XML_CHILD_SINK* sink = nullptr) {
     ensure_libxml();
     std::lock_guard<std::mutex> lock(g_mutex);
     REASONS reasons;
     ERROR_SCOPE scope(reasons);
 
-    // The schema first: compiling it reads its file through the same buffer. A schema that
-    // cannot be used is told only for a file that can be read and is well-formed.
+    // A schema that cannot be used is told only for a file that can be read and is well-formed.
     REASONS schema_failure;
     xmlSchemaPtr schema = xsd.empty() ? nullptr : get_schema(xsd, schema_failure);
-    FILE_BYTES file;
-    FILE_ID id;
+    SOURCE_FILE file;
     std::string read_error;
-    if (!file.read(path, id, read_error)) {
+    if (!file.open(path, read_error)) {
         reasons.add(0, read_error);
         error = reasons.text();
         return false;
@@ -771,9 +792,17 @@ bool read_document(const std::string& path, const std::string& xsd, const FORMAT
     pass.reasons = &reasons;
     pass.format = format;
     pass.lenient = lenient;
+    pass.sink = sink;
     REASONS schema_reasons;
     bool valid = true;
-    if (!parse(file.bytes(), path, schema, pass, schema_reasons, valid)) {
+    const bool well_formed = parse(file, path, schema, pass, schema_reasons, valid);
+    if (!file.error().empty()) {
+        REASONS read_failure;
+        read_failure.add(0, file.error());
+        error = read_failure.text();
+        return false;
+    }
+    if (!well_formed) {
         error = reasons.empty() ? std::string("the file is not well-formed XML") : reasons.text();
         return false;
     }
@@ -882,6 +911,8 @@ bool serialise(const PGM_COMMON_XML_ELEMENT* root, std::string& out, std::string
 
 // ---- PGM_COMMON_XML ------------------------------------------------------------------------
 
+PGM_COMMON_XML_CHILD_SINK::~PGM_COMMON_XML_CHILD_SINK() = default;
+
 bool PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& xsd_file,
                                std::string& error, std::string& warning) {
     error.clear();
@@ -915,14 +946,16 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM kind,
 
 PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::read_xml(PGM_COMMON_XML_FILE_ENUM kind,
                                                  const std::string& xml_file,
-                                                 const std::string& xsd_file, std::string& error) {
+                                                 const std::string& xsd_file, std::string& error,
+                                                 PGM_COMMON_XML_CHILD_SINK* sink) {
     error.clear();
     const FORMAT* format = format_of(kind);
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
     if (format == nullptr)
         error = TARVEN::fmt_sprintf("document kind %d is not supported", static_cast<int>(kind));
     else
-        read_document(xml_file, xsd_file, format, false, tree, error);
+        // Without a schema, a file is read as the trusted golden template is.
+        read_document(xml_file, xsd_file, format, xsd_file.empty(), tree, error, sink);
     if (tree == nullptr) t_last_error = error;
     return tree.release();
 }

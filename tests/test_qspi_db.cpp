@@ -148,6 +148,26 @@ TEST_F(QspiDb, ARefusedValueStopsItsFileAfterEveryCheckSpoke) {
     EXPECT_TRUE(has(*mgr, "DEV_IN_T2"));
 }
 
+// A user file is taken whole or not at all: devices read before a fault further on are dropped
+// with it, and the record another directory holds under one of their names is kept.
+TEST_F(QspiDb, AFaultAfterItsDevicesDropsTheWholeFile) {
+    const std::string builtin = load()->get_flash_map().begin()->first;
+    DEVICE replacement = device(builtin);
+    replacement.id = "0xC2 0x25 0x3A";
+    write_custom("pgm_flash_late.xml",
+                 document(flash_xml(device("EARLY")) + flash_xml(replacement) +
+                          template_xml("tpl_late") + "\n<FLASH/>"));
+    vorn_test::MessageCapture capture;
+    auto mgr = load();
+    EXPECT_FALSE(has(*mgr, "EARLY"));
+    EXPECT_NE(mgr->get_flash_map().at(builtin)->get_parameter_value(VORN_FLASH_PARAM_ID),
+              "0xC2 0x25 0x3A");
+    EXPECT_TRUE(mgr->get_user_template_list().empty());
+    EXPECT_TRUE(capture.message_ids().empty());
+    const std::string why = mgr->get_files_not_loaded().at(custom.file("pgm_flash_late.xml"));
+    EXPECT_EQ(why.rfind("line 3: Element 'FLASH': Missing child element(s).", 0), 0u) << why;
+}
+
 // Every defect of the shipped file stops the load with an internal error; what was already
 // built is released by the throwing constructor (the sanitizer build checks).
 TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
@@ -196,6 +216,18 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
                                  flash_xml(device("ONLY"))));
     auto mgr = load();
     EXPECT_EQ(mgr->get_flash_map().size(), 1u);
+    // A device before the vendor templates waits for them; one after a refused one is not read.
+    write_golden(document(flash_xml(device("EARLY")) + "<GOLDEN_TEMPLATE>" + all_vendors() +
+                          "</GOLDEN_TEMPLATE>" + flash_xml(device("LATE"))));
+    EXPECT_EQ(load()->get_flash_map().size(), 2u);
+    write_golden(
+        document(flash_xml(bad_die) + "<GOLDEN_TEMPLATE>" + all_vendors() + "</GOLDEN_TEMPLATE>"));
+    EXPECT_EQ(load_error(), "status");
+    write_golden(golden_document(vendor_xml("MICRON") + vendor_xml("MACRONIX") +
+                                     vendor_xml("CYPRESS") + vendor_xml("WINBOND") +
+                                     vendor_xml("ISSI", issi),
+                                 flash_xml(device("ONLY"))));
+    mgr = load();
     auto first_name = [&](VORN_PROG_FLOW_TEMPLATE tpl) {
         return values_of(mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SDM)
                              ->at(0)

@@ -230,6 +230,16 @@ class PGM_API PGM_COMMON_XML_ELEMENT {
     int m_line = 0;
 };
 
+// Takes the children of a document's element from read_xml one at a time, as each is
+// complete, so that a large file never lives whole in memory.
+class PGM_API PGM_COMMON_XML_CHILD_SINK {
+  public:
+    virtual ~PGM_COMMON_XML_CHILD_SINK();
+    // Takes ownership of `child`, which has no parent. False: the rest of the document is
+    // checked, not built.
+    virtual bool take_child(PGM_COMMON_XML_ELEMENT* child) = 0;
+};
+
 class PGM_API PGM_COMMON_XML {
   public:
     // The largest file check_xsd, parse_xml and read_xml read; a larger one is refused with a
@@ -252,10 +262,13 @@ class PGM_API PGM_COMMON_XML {
                                              const std::string& reserved3);
     // What a loader calls: check_xsd and parse_xml in one pass over the file. Null, with the
     // reason in `error` (and last_error()), when either would refuse it; the reason is
-    // check_xsd's when the schema refuses the file. Nothing is checked when `xsd_file` is empty.
+    // check_xsd's when the schema refuses it. An empty `xsd_file` reads it as a golden template.
+    // With a sink, the root's children go to the sink as they are read, and the root comes back
+    // without them; a sink may so have taken children of a file that is then refused.
     static PGM_COMMON_XML_ELEMENT* read_xml(PGM_COMMON_XML_FILE_ENUM kind,
                                             const std::string& xml_file,
-                                            const std::string& xsd_file, std::string& error);
+                                            const std::string& xsd_file, std::string& error,
+                                            PGM_COMMON_XML_CHILD_SINK* sink = nullptr);
     // Writes the tree as UTF-8, indented, atomically (a temporary file in the same folder,
     // renamed into place) with mode 0644. False when it cannot be written. Unsigned values
     // are decimal; required attributes are always written, optional ones when set; the

@@ -50,6 +50,10 @@ struct VORN_HOST_ACCESS {
     // The records of m_flash_map in name order, and their names.
     static const std::vector<VORN_FLASH*>& records_by_name(VORN_MGR& mgr);
     static const std::vector<std::string>& names(VORN_MGR& mgr);
+    // The family's legacy list kept for one filter (`voltage` null: none; `scheme` -1 then);
+    // empty until made. Lists made from a legacy map of another size are forgotten.
+    static std::vector<std::string>& legacy_list(VORN_MGR& mgr, size_t legacy_devices,
+                                                 const std::string* voltage, int scheme);
 };
 
 // Whether every value of the record's flows fits the element the writer puts it in. Validation
@@ -57,13 +61,11 @@ struct VORN_HOST_ACCESS {
 bool vorn_flash_fits_file(VORN_FLASH* flash);
 
 // Reads one database file of `kind` into its element tree; a user file is checked against
-// `xsd` as it is read. Null, with the reason in `err_msg`, for a file that is missing, fails the
-// schema or cannot be read.
-std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_ENUM kind,
-                                                          const std::string& xml_file,
-                                                          const std::string& xsd,
-                                                          bool is_golden_template,
-                                                          std::string& err_msg);
+// `xsd` as it is read, its root's children handed to `sink` when one is given. Null, with the
+// reason in `err_msg`, for a file that is missing, fails the schema or cannot be read.
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(
+    PGM_COMMON_XML_FILE_ENUM kind, const std::string& xml_file, const std::string& xsd,
+    bool is_golden_template, std::string& err_msg, PGM_COMMON_XML_CHILD_SINK* sink = nullptr);
 
 // parse_xml_file of both families, `ROOT` being the family's document element: the tree of
 // `xml_file`, owned by the caller, or false with the reason in `err_msg`. A user file that

@@ -189,22 +189,24 @@ void post_failed_to_update_db(const std::string& db_dir) {
 
 // ---- reading database files ---------------------------------------------------------------
 
-std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(PGM_COMMON_XML_FILE_ENUM kind,
-                                                          const std::string& xml_file,
-                                                          const std::string& xsd,
-                                                          bool is_golden_template,
-                                                          std::string& err_msg) {
+std::unique_ptr<PGM_COMMON_XML_ELEMENT> vorn_read_db_file(
+    PGM_COMMON_XML_FILE_ENUM kind, const std::string& xml_file, const std::string& xsd,
+    bool is_golden_template, std::string& err_msg, PGM_COMMON_XML_CHILD_SINK* sink) {
     err_msg.clear();
     if (!FIO_FILE_SYSTEM::exists(xml_file)) {
         err_msg = TARVEN::fmt_sprintf("%s not found.", xml_file);
         return nullptr;
     }
     // The golden template is read without the schema; a user file is checked as it is read.
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
-        is_golden_template ? PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, true, "", "", "")
-                           : PGM_COMMON_XML::read_xml(kind, xml_file, xsd, err_msg));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree;
+    if (!is_golden_template)
+        tree.reset(PGM_COMMON_XML::read_xml(kind, xml_file, xsd, err_msg, sink));
+    else if (sink != nullptr)
+        tree.reset(PGM_COMMON_XML::read_xml(kind, xml_file, "", err_msg, sink));
+    else
+        tree.reset(PGM_COMMON_XML::parse_xml(kind, xml_file, xsd, true, "", "", ""));
     if (tree == nullptr) {
-        if (is_golden_template) err_msg = PGM_COMMON_XML::last_error();
+        if (is_golden_template && sink == nullptr) err_msg = PGM_COMMON_XML::last_error();
         if (err_msg.empty()) err_msg = TARVEN::fmt_sprintf("%s cannot be read.", xml_file);
     }
     return tree;
@@ -256,6 +258,10 @@ struct VORN_MGR::IMPL {
     std::vector<VORN_FLASH*> records;
     std::vector<std::string> names;
     bool current = false;
+    // The legacy lists by filter (a family voltage, or none, and a scheme), and the size of the
+    // legacy map they were made from.
+    std::map<std::pair<std::string, int>, std::vector<std::string>> legacy_lists;
+    size_t legacy_devices = 0;
 
     // Copied again when the map changed since (a change of its size also tells one a host's
     // subclass made on its own).
@@ -278,6 +284,17 @@ void VORN_HOST_ACCESS::flash_map_changed(VORN_MGR& mgr) { mgr.m_impl->current = 
 
 const std::vector<VORN_FLASH*>& VORN_HOST_ACCESS::records_by_name(VORN_MGR& mgr) {
     return mgr.m_impl->index_of(mgr.m_flash_map).records;
+}
+
+std::vector<std::string>& VORN_HOST_ACCESS::legacy_list(VORN_MGR& mgr, size_t legacy_devices,
+                                                        const std::string* voltage, int scheme) {
+    VORN_MGR::IMPL& impl = *mgr.m_impl;
+    if (impl.legacy_devices != legacy_devices) {
+        impl.legacy_lists.clear();
+        impl.legacy_devices = legacy_devices;
+    }
+    // A voltage cannot hold a NUL: the key of "no filter" is no voltage.
+    return impl.legacy_lists[{voltage != nullptr ? *voltage : std::string(1, '\0'), scheme}];
 }
 
 const std::vector<std::string>& VORN_HOST_ACCESS::names(VORN_MGR& mgr) {

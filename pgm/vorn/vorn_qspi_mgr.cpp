@@ -5,7 +5,9 @@
 #include "vorn_qspi_mgr.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -272,6 +274,172 @@ constexpr VENDOR kVendors[] = {
     {PGM_COMMON_XML_ENUM_ISSI, VORN_PROG_FLOW_TEMPLATE_ISSI, "issi"},
 };
 
+// One device element of `xml_file` as a record, its values judged as a load judges them (the
+// warnings posted); null when the element is refused. `taken` tells a name the directory has.
+std::unique_ptr<VORN_QSPI_FLASH> read_flash(VORN_QSPI_MGR& mgr,
+                                            PGM_COMMON_XML_ELEMENT* flash_element,
+                                            const std::string& xml_file,
+                                            const std::string& directory, bool removable,
+                                            const std::function<bool(const std::string&)>& taken) {
+    VORN_CHECK(flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, true) == 1,
+               "flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1");
+    const std::vector<PGM_COMMON_XML_ELEMENT*> device_info_list =
+        flash_element->get_childs(PGM_COMMON_XML_ENUM_DEVICE_INFO, true);
+    VORN_CHECK(device_info_list.size() == 1, "device_info_list.size() == 1");
+
+    DEVICE_VALUES values;
+    if (!read_device_info(
+            static_cast<const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>(device_info_list.at(0)),
+            values)) {
+        msg_vdebug_impl(2, "Device information incomplete in %s", xml_file.c_str());
+        return nullptr;
+    }
+
+    std::string scratch;
+    bool valid = mgr.device_id_is_valid(values.id, &scratch);
+    valid = mgr.device_io_voltage_is_valid(values.io_voltage, &scratch) && valid;
+    valid = mgr.device_density_is_valid(values.density, &scratch) && valid;
+    valid = mgr.total_device_die_is_valid(values.total_die, &scratch) && valid;
+    valid = mgr.dummy_clock_cycle_is_valid(values.dummy_clock_cycle, &scratch) && valid;
+    valid = mgr.dummy_clock_cycle_is_valid(values.dummy_clock_cycle_x4, &scratch) && valid;
+    if (!valid) return nullptr;
+
+    std::unique_ptr<VORN_QSPI_FLASH> flash(new VORN_QSPI_FLASH(values.name));
+    flash->set_parameter_value(VORN_FLASH_PARAM_ID, values.id);
+    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
+    flash->set_density(values.density);
+    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, values.total_die);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, values.dummy_clock_cycle);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, values.dummy_clock_cycle_x4);
+    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, values.prog_flow_template);
+    flash->set_db_dir(directory);
+    flash->set_flash_removable_permission(removable);
+
+    std::vector<VORN_OPERATION*> sfl;
+    std::vector<VORN_OPERATION*> sdm;
+    OPERATION_LIST_GUARD sfl_guard(sfl);
+    OPERATION_LIST_GUARD sdm_guard(sdm);
+    if (!mgr.update_overall_operation_list(flash_element, sfl, sdm)) return nullptr;
+    flash->set_operation_list(sfl, VORN_PROG_FLOW_TYPE_SFL);
+    sfl_guard.release();
+    flash->set_operation_list(sdm, VORN_PROG_FLOW_TYPE_SDM);
+    sdm_guard.release();
+
+    if (taken(values.name)) {
+        post_message(MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(values.name, directory));
+        return nullptr;
+    }
+    return flash;
+}
+
+// Files a record read from `xml_file` under its name in the directory's map, the active map
+// and the device map, where it replaces the record of another directory.
+void file_flash(std::unique_ptr<VORN_QSPI_FLASH> flash, const std::string& xml_file,
+                std::map<std::string, std::string>& dir_map,
+                std::map<std::string, std::string>& active_dir_map,
+                std::map<std::string, VORN_FLASH*>& flash_map, VORN_FLASH*& current) {
+    const std::string name = flash->get_name();
+    dir_map[name] = xml_file;
+    active_dir_map[name] = xml_file;
+    auto existing = flash_map.find(name);
+    if (existing != flash_map.end()) {
+        if (existing->second == current) current = nullptr;
+        delete existing->second;
+        existing->second = flash.release();
+    } else {
+        flash_map.emplace(name, flash.get());
+        flash.release();
+    }
+}
+
+// Takes a user file's devices as they are read, each judged at once, so that a file's memory
+// is bounded by one device's elements; its user templates wait for the devices, as they would
+// in a file read whole. What it took counts only once the whole file is read and accepted.
+class USER_FILE_READER : public PGM_COMMON_XML_CHILD_SINK {
+  public:
+    USER_FILE_READER(VORN_QSPI_MGR& mgr, const std::string& xml_file,
+                     const std::map<std::string, std::string>& dir_map)
+        : m_mgr(mgr),
+          m_xml_file(xml_file),
+          m_directory(FIO_PATH(xml_file).full_directory()),
+          m_dir_map(dir_map) {}
+
+    bool take_child(PGM_COMMON_XML_ELEMENT* child) override {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(child);
+        if (child->get_class_type() == PGM_COMMON_XML_ENUM_USER_TEMPLATE) {
+            templates.add_child(child);
+            owned.release();
+            return true;
+        }
+        if (child->get_class_type() != PGM_COMMON_XML_ENUM_FLASH) return true;
+        std::unique_ptr<VORN_QSPI_FLASH> flash = read_flash(
+            m_mgr, child, m_xml_file, m_directory, true, [this](const std::string& name) {
+                return m_dir_map.count(name) != 0 || m_names.count(name) != 0;
+            });
+        if (flash == nullptr) {
+            refused = true;
+            return false;
+        }
+        m_names.insert(flash->get_name());
+        flashes.push_back(std::move(flash));
+        return true;
+    }
+
+    std::vector<std::unique_ptr<VORN_QSPI_FLASH>> flashes;
+    PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH templates;  // the file's user templates
+    bool refused = false;  // a device was refused: the rest of the file is not taken
+
+  private:
+    VORN_QSPI_MGR& m_mgr;
+    std::string m_xml_file;
+    std::string m_directory;
+    const std::map<std::string, std::string>& m_dir_map;
+    std::set<std::string> m_names;
+};
+
+// Takes the golden template's elements as they are read: its vendor templates, then each
+// device at once (one read before them waits for them). After a device is refused the rest are
+// not taken; the counts and the verdict are the caller's to judge.
+class GOLDEN_READER : public PGM_COMMON_XML_CHILD_SINK {
+  public:
+    using TAKE = std::function<bool(std::unique_ptr<PGM_COMMON_XML_ELEMENT>, bool)>;
+    explicit GOLDEN_READER(TAKE take) : m_take(std::move(take)) {}
+
+    bool take_child(PGM_COMMON_XML_ELEMENT* child) override {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(child);
+        if (child->get_class_type() == PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) {
+            // A second one is only counted: the file is refused for it.
+            if (++m_golden_templates > 1) return true;
+            m_status = m_take(std::move(owned), true) && m_status;
+            std::vector<std::unique_ptr<PGM_COMMON_XML_ELEMENT>> waiting;
+            waiting.swap(m_waiting);
+            for (std::unique_ptr<PGM_COMMON_XML_ELEMENT>& device : waiting)
+                if (!take_device(std::move(device))) return false;
+            return true;
+        }
+        if (child->get_class_type() != PGM_COMMON_XML_ENUM_FLASH) return true;
+        if (m_golden_templates == 0) {
+            m_waiting.push_back(std::move(owned));
+            return true;
+        }
+        return take_device(std::move(owned));
+    }
+    int golden_templates() const { return m_golden_templates; }
+    bool status() const { return m_status; }
+
+  private:
+    bool take_device(std::unique_ptr<PGM_COMMON_XML_ELEMENT> device) {
+        if (m_take(std::move(device), false)) return true;
+        m_status = false;
+        return false;
+    }
+
+    TAKE m_take;
+    int m_golden_templates = 0;
+    bool m_status = true;
+    std::vector<std::unique_ptr<PGM_COMMON_XML_ELEMENT>> m_waiting;
+};
+
 }  // namespace
 
 // ---- construction and teardown ---------------------------------------------------------
@@ -402,14 +570,28 @@ bool VORN_QSPI_MGR::parse_golden_template_xml() {
     const std::string xml_file = get_golden_template_file();
     VORN_CHECK(!xml_file.empty(), "!xml_file.empty()");
 
-    PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;
+    // Each element is read as it is complete, under a root of its own, so that the file's
+    // memory is bounded by one device's elements.
+    auto take = [&](std::unique_ptr<PGM_COMMON_XML_ELEMENT> child, bool golden_template) {
+        PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH holder;
+        holder.add_child(child.get());
+        child.release();
+        return golden_template ? create_flash_info_with_golden_template(&holder, xml_file)
+                               : update_flash_list(&holder, xml_file, m_zentro_dir_map, false);
+    };
+    GOLDEN_READER reader(take);
     std::string err_msg;
-    if (!parse_xml_file(&object, xml_file, true, err_msg)) VORN_FAIL(err_msg);
-    {
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
-        const bool status = create_flash_info_with_golden_template(object, xml_file);
-        VORN_CHECK(status, "status");
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root = vorn_read_db_file(
+        PGM_COMMON_XML_FILE_VORN_QSPI, xml_file, get_xsd_file(), true, err_msg, &reader);
+    if (root == nullptr) {
+        if (!FIO_FILE_SYSTEM::exists(xml_file)) VORN_FAIL(err_msg);
+        msg_vdebug_impl(2, "Golden template %s cannot be read: %s", xml_file.c_str(),
+                        err_msg.c_str());
+        VORN_CHECK(root != nullptr, "*object != 0");
     }
+    VORN_CHECK(reader.golden_templates() == 1,
+               "object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) == 1");
+    VORN_CHECK(reader.status(), "status");
     check_vendor_flows(false);
     return true;
 }
@@ -467,23 +649,28 @@ bool VORN_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, const char* tr
                                           const char* skipped_name,
                                           std::map<std::string, std::string>& dir_map) {
     auto load = [&](const std::string& xml_file, std::string& not_loaded) {
-        PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object = nullptr;
+        USER_FILE_READER reader(*this, xml_file, dir_map);
         std::string err_msg;
-        if (!parse_xml_file(&object, xml_file, false, err_msg)) {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> root = vorn_read_db_file(
+            PGM_COMMON_XML_FILE_VORN_QSPI, xml_file, get_xsd_file(), false, err_msg, &reader);
+        if (root == nullptr) {
             not_loaded = err_msg;
             return vorn_skip_user_file(xml_file, err_msg);
         }
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(object);
+        for (std::unique_ptr<VORN_QSPI_FLASH>& flash : reader.flashes)
+            file_flash(std::move(flash), xml_file, dir_map, m_flash_db_active_dir_map, m_flash_map,
+                       m_flash);
+        VORN_HOST_ACCESS::flash_map_changed(*this);
         // A device the file gets wrong drops the rest of it, its templates too.
-        if (!update_flash_list(object, xml_file, dir_map, true)) {
+        if (reader.refused) {
             not_loaded = "a device in it was refused; the rest of the file was not read";
             return false;
         }
-        const bool templates = create_user_template_list(object, xml_file);
+        const bool templates = create_user_template_list(&reader.templates, xml_file);
         size_t templates_taken = 0;
         for (const auto& entry : m_template_db_dir_map) templates_taken += entry.second == xml_file;
-        if (!templates ||
-            templates_taken < object->get_child_count(PGM_COMMON_XML_ENUM_USER_TEMPLATE, true))
+        if (!templates || templates_taken < reader.templates.get_child_count(
+                                                PGM_COMMON_XML_ENUM_USER_TEMPLATE, true))
             not_loaded = "a user template in it was refused";
         return templates;
     };
@@ -500,67 +687,12 @@ bool VORN_QSPI_MGR::update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* objec
     const std::string directory = FIO_PATH(xml_file).full_directory();
     for (PGM_COMMON_XML_ELEMENT* flash_element :
          object->get_childs(PGM_COMMON_XML_ENUM_FLASH, true)) {
-        VORN_CHECK(flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, true) == 1,
-                   "flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1");
-        const std::vector<PGM_COMMON_XML_ELEMENT*> device_info_list =
-            flash_element->get_childs(PGM_COMMON_XML_ENUM_DEVICE_INFO, true);
-        VORN_CHECK(device_info_list.size() == 1, "device_info_list.size() == 1");
-
-        DEVICE_VALUES values;
-        if (!read_device_info(
-                static_cast<const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>(device_info_list.at(0)),
-                values)) {
-            msg_vdebug_impl(2, "Device information incomplete in %s", xml_file.c_str());
-            return false;
-        }
-
-        std::string scratch;
-        bool valid = device_id_is_valid(values.id, &scratch);
-        valid = device_io_voltage_is_valid(values.io_voltage, &scratch) && valid;
-        valid = device_density_is_valid(values.density, &scratch) && valid;
-        valid = total_device_die_is_valid(values.total_die, &scratch) && valid;
-        valid = dummy_clock_cycle_is_valid(values.dummy_clock_cycle, &scratch) && valid;
-        valid = dummy_clock_cycle_is_valid(values.dummy_clock_cycle_x4, &scratch) && valid;
-        if (!valid) return false;
-
-        std::unique_ptr<VORN_QSPI_FLASH> flash(new VORN_QSPI_FLASH(values.name));
-        flash->set_parameter_value(VORN_FLASH_PARAM_ID, values.id);
-        flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
-        flash->set_density(values.density);
-        flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, values.total_die);
-        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, values.dummy_clock_cycle);
-        flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4,
-                                   values.dummy_clock_cycle_x4);
-        flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, values.prog_flow_template);
-        flash->set_db_dir(directory);
-        flash->set_flash_removable_permission(removable);
-
-        std::vector<VORN_OPERATION*> sfl;
-        std::vector<VORN_OPERATION*> sdm;
-        OPERATION_LIST_GUARD sfl_guard(sfl);
-        OPERATION_LIST_GUARD sdm_guard(sdm);
-        if (!update_overall_operation_list(flash_element, sfl, sdm)) return false;
-        flash->set_operation_list(sfl, VORN_PROG_FLOW_TYPE_SFL);
-        sfl_guard.release();
-        flash->set_operation_list(sdm, VORN_PROG_FLOW_TYPE_SDM);
-        sdm_guard.release();
-
-        if (dir_map.find(values.name) != dir_map.end()) {
-            post_message(MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(values.name, directory));
-            return false;
-        }
-
-        dir_map[values.name] = xml_file;
-        m_flash_db_active_dir_map[values.name] = xml_file;
-        auto existing = m_flash_map.find(values.name);
-        if (existing != m_flash_map.end()) {
-            if (existing->second == m_flash) m_flash = nullptr;
-            delete existing->second;
-            existing->second = flash.release();
-        } else {
-            m_flash_map.emplace(values.name, flash.get());
-            flash.release();
-        }
+        std::unique_ptr<VORN_QSPI_FLASH> flash =
+            read_flash(*this, flash_element, xml_file, directory, removable,
+                       [&dir_map](const std::string& name) { return dir_map.count(name) != 0; });
+        if (flash == nullptr) return false;
+        file_flash(std::move(flash), xml_file, dir_map, m_flash_db_active_dir_map, m_flash_map,
+                   m_flash);
         VORN_HOST_ACCESS::flash_map_changed(*this);
     }
     return true;
@@ -993,18 +1125,34 @@ bool VORN_QSPI_MGR::legacy_device_is_listed(const std::string& name, const std::
     }
 }
 
+namespace {
+// The legacy names listed under one filter, in the host's order (group, then order field).
+std::vector<std::string> sort_legacy_names(std::vector<std::string> names);
+}  // namespace
+
 std::vector<std::string> VORN_QSPI_MGR::get_legacy_config_device_list(DEV_FAMILY_ENUM family,
                                                                       PGMIO_CONFIG_SCHEME scheme,
                                                                       bool ignore_filter) {
     const std::string* family_voltage = nullptr;
     if (!ignore_filter && !m_skip_device_filtering)
         family_voltage = &m_dev_info_map[family].io_voltage;
-
+    // Every lookup by name asks this list: each filter's list is made once.
+    std::vector<std::string>& list =
+        VORN_HOST_ACCESS::legacy_list(*this, m_legacy_flash_map.size(), family_voltage,
+                                      family_voltage != nullptr ? static_cast<int>(scheme) : -1);
+    if (!list.empty()) return list;
     std::vector<std::string> names;
     for (const auto& entry : m_legacy_flash_map) {
         if (legacy_device_is_listed(entry.first, entry.second, family_voltage, scheme))
             names.push_back(entry.first);
     }
+    list = sort_legacy_names(std::move(names));
+    return list;
+}
+
+namespace {
+
+std::vector<std::string> sort_legacy_names(std::vector<std::string> names) {
     if (names.size() < 2) return names;
 
     // The comparator only orders names of one group (same text field, same four-character
@@ -1041,6 +1189,8 @@ std::vector<std::string> VORN_QSPI_MGR::get_legacy_config_device_list(DEV_FAMILY
     for (const SORT_KEY& key : keys) sorted.push_back(*key.name);
     return sorted;
 }
+
+}  // namespace
 
 bool VORN_QSPI_MGR::legacy_config_device_comparator(std::string a, std::string b) {
     PGMDEV_FLASH_MANAGER flash_mgr(true, 1, false, false);
