@@ -92,6 +92,18 @@ inline const FACT* find_fact(const FACTS& facts, const std::string& part, const 
     return nullptr;
 }
 
+// Leaves a file that already holds the text untouched, so that nothing rebuilds.
+inline void write_if_changed(const std::filesystem::path& file, const std::string& text) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ifstream old(file, std::ios::binary);
+    std::stringstream current;
+    current << old.rdbuf();
+    if (old && current.str() == text) return;
+    std::ofstream write(file, std::ios::binary);
+    write << text;
+    if (!write) fail("cannot write " + file.string());
+}
+
 }  // namespace partgen
 
 #endif

@@ -290,18 +290,6 @@ std::string generate(const json& table, const std::filesystem::path& root) {
     return out.str();
 }
 
-// Leaves a file that already holds the text untouched, so that nothing rebuilds.
-void write_if_changed(const std::filesystem::path& file, const std::string& text) {
-    std::filesystem::create_directories(file.parent_path());
-    std::ifstream old(file, std::ios::binary);
-    std::stringstream current;
-    current << old.rdbuf();
-    if (old && current.str() == text) return;
-    std::ofstream write(file, std::ios::binary);
-    write << text;
-    if (!write) fail("cannot write " + file.string());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

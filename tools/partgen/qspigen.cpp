@@ -37,6 +37,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using partgen::fail;
+using partgen::write_if_changed;
 
 // What stops the whole run, as opposed to the reason one part is left out (a runtime_error).
 struct BROKEN : std::logic_error {
@@ -70,17 +71,6 @@ std::string read_text(const fs::path& file) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-void write_if_changed(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ifstream old(file, std::ios::binary);
-    std::stringstream current;
-    current << old.rdbuf();
-    if (old && current.str() == text) return;
-    std::ofstream write(file, std::ios::binary);
-    write << text;
-    if (!write) fail("cannot write " + file.string());
 }
 
 // data/facts/device_names.tsv: part -> the confirmed names it expands to; `unconfirmed`
