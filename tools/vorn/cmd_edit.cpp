@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <tuple>
@@ -150,6 +151,17 @@ struct ADD_ARGS {
     CLI::Option* save_option = nullptr;
 };
 
+// A new device the library did not save: why, then `take_back` undoes what was saved with it
+// (the reason is read first: undoing replaces it), and that nothing was saved.
+int refuse_unsaved(SESSION& session, VORN_MGR* mgr, const std::string& name, const std::string& dir,
+                   const std::function<void()>& take_back = {}) {
+    session.explain_failed_save(mgr, {dir + "pgm_flash_" + name + ".xml"});
+    if (take_back) take_back();
+    session.output().error("device '" + name + "' could not be saved in " + dir +
+                           "; nothing was saved");
+    return STATUS_REJECTED;
+}
+
 // An SD/MMC card: a name, a density and a voltage; no ID, dies or flows.
 int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
     OUTPUT& output = session.output();
@@ -193,12 +205,7 @@ int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
     VORN_FLASH* flash = mgr->create_flash(args.name);
     flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, args.io_voltage);
     flash->set_density(args.density);
-    if (!mgr->update_db(flash, dir)) {
-        session.explain_failed_save(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
-        output.error("device '" + args.name + "' could not be saved in " + dir +
-                     "; nothing was saved");
-        return STATUS_REJECTED;
-    }
+    if (!mgr->update_db(flash, dir)) return refuse_unsaved(session, mgr, args.name, dir);
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
     const std::string file = device_file(mgr, saved);
     output.out() << "Added SD/MMC device '" << args.name << "' to " << file << '\n';
@@ -418,11 +425,9 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                                 directory_of(template_file->second) == dir;
     if (!device_saved) {
         // An add that did not add its device leaves nothing behind, its template included.
-        session.explain_failed_save(mgr, {dir + "pgm_flash_" + args.name + ".xml"});
-        if (template_saved) mgr->delete_template(args.save_template);
-        output.error("device '" + args.name + "' could not be saved in " + dir +
-                     "; nothing was saved");
-        return STATUS_REJECTED;
+        return refuse_unsaved(session, mgr, args.name, dir, [&] {
+            if (template_saved) mgr->delete_template(args.save_template);
+        });
     }
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
     const std::string file = device_file(mgr, saved);
@@ -888,9 +893,7 @@ void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
         "--judge-as", add->judge_as,
         "Check the flows of a part whose manufacturer byte has no facts by this vendor's "
         "command set (Micron, Macronix, Cypress, Winbond, Issi)");
-    add->id_option = cmd->add_option("--id", add->id,
-                                     "ID bytes in the order the part sends them, such as "
-                                     "\"0x20 0xBA 0x19\", \"20 BA 19\" or \"20BA19\"");
+    add->id_option = cmd->add_option("--id", add->id, ID_OPTION_HELP);
     add->density_option = cmd->add_option("--density", add->density, "Density, such as 256Mb");
     add->voltage_option = cmd->add_option("--io-voltage", add->io_voltage, "I/O voltage");
     add->die_option = cmd->add_option("--die", add->die, "Number of dies (default 1)");

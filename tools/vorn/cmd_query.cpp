@@ -611,10 +611,7 @@ void add_query_commands(CLI::App& app, std::vector<COMMAND>& commands) {
 
     auto find = std::make_shared<FIND_ARGS>();
     cmd = app.add_subcommand("find", "Find a device by its ID bytes, its density or its name");
-    find->id_option = cmd->add_option(
-        "--id", find->id,
-        "ID bytes in the order the part sends them, such as \"0x20 0xBA 0x19\", \"20 BA 19\" or "
-        "\"20BA19\"");
+    find->id_option = cmd->add_option("--id", find->id, ID_OPTION_HELP);
     find->mask_option = cmd->add_option(
         "--mask", find->mask,
         "Bytes to compare, in a form of --id, such as \"0xFF 0xFF 0x00\" or \"FFFF00\" (default: "

@@ -463,6 +463,10 @@ std::vector<VORN_OPERATION*> fit_flow_to_three_bytes(VORN_PROG_FLOW_TEMPLATE ven
 std::string addressing_misfit(const VORN_FLASH& flash, const std::string& source);
 // A warning of the tool's own: "vorn: warning: <text>" on stderr, "warnings" in JSON.
 void warn(OUTPUT& output, const std::string& text);
+// The help of every --id option: the forms a typed ID takes.
+inline constexpr const char* ID_OPTION_HELP =
+    "ID bytes in the order the part sends them, such as \"0x20 0xBA 0x19\", \"20 BA 19\" or "
+    "\"20BA19\"";
 
 }  // namespace vorn_tool
 
