@@ -15,7 +15,7 @@ const char* const HOST_EXAMPLE_OUTPUT =
     "  Write Data: Page Program, 0x02\n"
     "  Read Register: Read Status Register, 0x05\n"
     "refused: Device density '32MB' is invalid.\n"
-    "saved /home/me/db/pgm_flash_W25Q32BV.xml\n";
+    "saved /home/me/db/pgm_flash_W25Q32BVSSIG.xml\n";
 
 TEST(Readme, TheTourPrintsWhatReadmeShows) {
     CONSOLE console(VORN_TEST_FILES_DIR "readme");
@@ -31,11 +31,11 @@ TEST(Readme, TheHostExampleFindsPartsByTheirBytesWalksAFlowAndSavesADraft) {
     const std::string ini = console.run("cat .config/vorn/user.ini");
     EXPECT_EQ(console.run(VORN_README_HOST_PATH " 2>/dev/null"), HOST_EXAMPLE_OUTPUT);
     // The refused save posted the validator's warning.
-    EXPECT_EQ(
-        console.run("vorn delete W25Q32BV >/dev/null && " VORN_README_HOST_PATH " 2>&1 >/dev/null"),
-        "Warning (20478): Device density '32MB' is invalid.\n");
+    EXPECT_EQ(console.run("vorn delete W25Q32BVSSIG >/dev/null && " VORN_README_HOST_PATH
+                          " 2>&1 >/dev/null"),
+              "Warning (20478): Device density '32MB' is invalid.\n");
 
-    const auto saved = console.json("vorn show W25Q32BV --json");
+    const auto saved = console.json("vorn show W25Q32BVSSIG --json");
     EXPECT_EQ(saved.at("device").at("source"), "custom");
     EXPECT_EQ(saved.at("device").at("density"), "32Mb");
     EXPECT_EQ(saved.at("device").at("flows"),
@@ -52,7 +52,7 @@ TEST(Readme, TheHostExampleWritesNoIniBehindTheUsersBack) {
     // Given one, it saves there, and still writes no INI.
     console.run("mkdir mine");
     EXPECT_EQ(console.run(VORN_README_HOST_PATH " mine 2>/dev/null | tail -n 1"),
-              "saved /home/me/mine/pgm_flash_W25Q32BV.xml\n");
+              "saved /home/me/mine/pgm_flash_W25Q32BVSSIG.xml\n");
     EXPECT_EQ(console.run("ls .config/vorn/user.ini 2>/dev/null | wc -l"), "0\n");
 }
 

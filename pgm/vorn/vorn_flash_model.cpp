@@ -273,8 +273,9 @@ const VORN_FLASH_COMMAND k_winbond_commands[] = {
     {0x05, "Read Status Register 1", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {0, -1}, 0, 0},
     {0x35, "Read Status Register 2", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {1, -1}, 0, 0},
     {0x15, "Read Status Register 3", RDREG, NONE, NO_DUMMY, X1, 0, FREE, {2, -1}, 0, 0},
-    // A second data byte after 0x01 writes status register 2 (table W25Q128.V
-    // FEATURE_WRSR_EXT2; core.c spi_nor_write_16bit_sr_and_check); 0x31 and 0x11 write
+    // A second data byte after 0x01 writes status register 2 on a part whose table entry has
+    // FEATURE_WRSR_EXT2 (W25Q128.V, W25Q32BV; flashrom spi25_statusreg.c spi_write_register sends
+    // 0x01, SR1, SR2 for them; core.c spi_nor_write_16bit_sr_and_check); 0x31 and 0x11 write
     // registers 2 and 3 (fr spi.h JEDEC_WRSR2, JEDEC_WRSR3; device_nor_w25.h). All after a write
     // enable (table FEATURE_WRSR_WREN).
     {0x01, "Write Status Register 1", WRREG, NONE, NO_DUMMY, X1, 0, WEL, {0, 1}, 0, 0},
@@ -661,6 +662,12 @@ VORN_FLASH_PART_PROFILE::VORN_FLASH_PART_PROFILE(const VORN_FLASH_PART& part) : 
         } else if (c.kind == VORN_FLASH_COMMAND_WRITE_REGISTER && c.opcode == 0x11 &&
                    part.shape == VORN_PROG_FLOW_TEMPLATE_WINBOND) {
             has = (f & VORN_FLASH_PART_WRITE_SR3) != 0;
+        } else if (c.kind == VORN_FLASH_COMMAND_WRITE_REGISTER && c.opcode == 0x01 &&
+                   part.shape == VORN_PROG_FLOW_TEMPLATE_WINBOND &&
+                   (f & VORN_FLASH_PART_WRITE_SR2_BY_WRSR) == 0) {
+            // Without the table's two-byte form, flashrom's spi_write_register (spi25_statusreg.c)
+            // writes status register 2 by 0x31 or not at all: a second byte is not known to land.
+            c.registers[1] = -1;
         }
         const char* absent = part.facts.absent_commands;
         if (absent != nullptr && std::strchr(absent, static_cast<char>(c.opcode)) != nullptr)

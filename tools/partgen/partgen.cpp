@@ -163,6 +163,7 @@ unsigned int features_of(const json& part) {
     if (flag("native_4ba_write")) features |= 1u << 6;
     if (flag("wrsr2")) features |= 1u << 7;
     if (flag("wrsr3")) features |= 1u << 8;
+    if (flag("wrsr_ext2")) features |= 1u << 9;
     return features;
 }
 

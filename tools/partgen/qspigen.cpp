@@ -283,6 +283,116 @@ std::vector<VORN_OPERATION*> with_part_erases(const VORN_FLASH_VENDOR_PROFILE& p
     return released;
 }
 
+// A register the template writes by an opcode the part lacks, where the part writes it as the
+// second byte of a two-register write (status register 2 by 0x01 after status register 1, on a
+// Winbond-shaped part without 0x31), takes that form. The first register gets 0x00: its block
+// protection clear, as a programming flow wants it.
+void with_part_register_writes(const VORN_FLASH_VENDOR_PROFILE& profile, unsigned long long density,
+                               std::vector<VORN_OPERATION*>& flow) {
+    for (VORN_OPERATION* op : flow)
+        for (VORN_ACTION* action : *op->get_action_list()) {
+            if (action->get_type() != VORN_ACT_TYPE_WRITE_REGISTER) continue;
+            const auto opcode = static_cast<unsigned char>(
+                action->get_property_value_in_dword(VORN_ACT_PROPERTY_WRITE_REG_COMMAND));
+            const VORN_FLASH_COMMAND* own = profile.find_command_on_any_part(opcode);
+            if (profile.find_command(opcode, density) != nullptr || own == nullptr ||
+                own->kind != VORN_FLASH_COMMAND_WRITE_REGISTER || own->registers[1] >= 0)
+                continue;
+            for (int i = 0; i < profile.command_count; ++i) {
+                const VORN_FLASH_COMMAND& both = profile.commands[i];
+                if (both.kind != VORN_FLASH_COMMAND_WRITE_REGISTER ||
+                    both.registers[1] != own->registers[0] ||
+                    profile.find_command(both.opcode, density) != &both)
+                    continue;
+                const std::string data =
+                    action->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA);
+                action->set_property_value(VORN_ACT_PROPERTY_WRITE_REG_NAME,
+                                           std::string("Write ") +
+                                               profile.registers[both.registers[0]].name + " and " +
+                                               profile.registers[both.registers[1]].name);
+                action->set_property_value(VORN_ACT_PROPERTY_WRITE_REG_COMMAND,
+                                           hex_byte(both.opcode));
+                action->set_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA, "0x00 " + data);
+                break;
+            }
+        }
+}
+
+// The opcode an action sends; none (above a byte) for a custom action.
+unsigned int opcode_of(const VORN_ACTION& action) {
+    const auto& properties = action.get_property_enum_list();
+    if (action.get_type() == VORN_ACT_TYPE_CUSTOM || properties.size() < 2) return 0x100;
+    return action.get_property_value_in_dword(properties[1]);
+}
+
+// The flows of a part that may lack commands of its vendor's set (`absent`, from the facts,
+// confirmed or not). A poll of a flag status register for ready becomes a poll of the status
+// register's busy bit, which flashrom waits on for every part of its table (spi25_statusreg.c,
+// spi_write_register: SPI_SR_WIP); the clearing of flags goes. Where the absence is confirmed,
+// a register write the part lacks goes with the write enable just before it: the part has no
+// such register bits to set. Any other use of the commands stays, for the check to judge. The
+// caller owns the new operations.
+std::vector<VORN_OPERATION*> without_absent_commands(const VORN_FLASH_VENDOR_PROFILE& vendor,
+                                                     const std::set<unsigned long long>& absent,
+                                                     bool confirmed,
+                                                     const std::vector<VORN_OPERATION*>& flow) {
+    const VORN_FLASH_COMMAND* status = nullptr;
+    for (int i = 0; i < vendor.command_count && status == nullptr; ++i) {
+        const VORN_FLASH_COMMAND& c = vendor.commands[i];
+        if (c.kind == VORN_FLASH_COMMAND_READ_REGISTER &&
+            vendor.registers[c.registers[0]].busy != 0 &&
+            !vendor.registers[c.registers[0]].ready_bit)
+            status = &c;
+    }
+    if (status == nullptr) broken("a vendor's command set has no status register read");
+    const unsigned char busy = vendor.registers[status->registers[0]].busy;
+    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
+    for (const VORN_OPERATION* op : flow) {
+        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
+        std::vector<std::unique_ptr<VORN_QSPI_ACTION>> actions;
+        for (const VORN_ACTION* action : *op->get_action_list()) {
+            auto kept =
+                std::make_unique<VORN_QSPI_ACTION>(dynamic_cast<const VORN_QSPI_ACTION&>(*action));
+            const unsigned int opcode = opcode_of(*action);
+            const VORN_FLASH_COMMAND* command =
+                absent.count(opcode) > 0
+                    ? vendor.find_command_on_any_part(static_cast<unsigned char>(opcode))
+                    : nullptr;
+            const VORN_FLASH_COMMAND_KIND kind =
+                command != nullptr ? command->kind : VORN_FLASH_COMMAND_READ_ID;
+            if (kind == VORN_FLASH_COMMAND_CLEAR_FLAGS) continue;
+            if (kind == VORN_FLASH_COMMAND_WRITE_REGISTER && confirmed) {
+                const VORN_FLASH_COMMAND* before =
+                    actions.empty() ? nullptr
+                                    : vendor.find_command_on_any_part(
+                                          static_cast<unsigned char>(opcode_of(*actions.back())));
+                if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
+                    actions.pop_back();
+                continue;
+            }
+            const VORN_FLASH_REGISTER* polled = kind == VORN_FLASH_COMMAND_READ_REGISTER
+                                                    ? &vendor.registers[command->registers[0]]
+                                                    : nullptr;
+            if (polled != nullptr && polled->ready_bit &&
+                action->get_property_value_in_dword(
+                    VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK) == polled->busy) {
+                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_NAME, status->name);
+                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_COMMAND,
+                                         hex_byte(status->opcode));
+                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, "0x00");
+                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK,
+                                         hex_byte(busy));
+            }
+            actions.push_back(std::move(kept));
+        }
+        for (auto& action : actions) copy->add_action_into_list(action.release());
+        out.push_back(std::move(copy));
+    }
+    std::vector<VORN_OPERATION*> released;
+    for (auto& op : out) released.push_back(op.release());
+    return released;
+}
+
 void free_flow(std::vector<VORN_OPERATION*>& flow) {
     for (VORN_OPERATION* op : flow) delete op;
     flow.clear();
@@ -408,22 +518,29 @@ class GENERATOR {
         if (m_mgr == nullptr) broken("cannot load the vendor templates: " + why);
     }
 
+    // The opcodes the facts say the part may lack, and whether that is confirmed.
+    std::set<unsigned long long> absent_opcodes(const VORN_FLASH_PART& part,
+                                                bool* confirmed) const {
+        const partgen::FACT* absent =
+            partgen::find_fact(m_facts, part.name, part.vendor, "absent_commands");
+        std::set<unsigned long long> opcodes;
+        *confirmed = absent != nullptr && absent->confirmed;
+        if (absent == nullptr) return opcodes;
+        for (const std::string& opcode : partgen::split(absent->value, ','))
+            opcodes.insert(partgen::number(opcode, absent->line));
+        return opcodes;
+    }
+
     // A command the facts say, unconfirmed, that the part may lack is one the model still
     // runs: the part is left out rather than shipped with flows that may not work on it.
     void refuse_unconfirmed_absent(const VORN_FLASH_PART& part, const VORN_FLASH& flash) const {
-        const partgen::FACT* absent =
-            partgen::find_fact(m_facts, part.name, part.vendor, "absent_commands");
-        if (absent == nullptr || absent->confirmed) return;
-        std::set<unsigned long long> opcodes;
-        for (const std::string& opcode : partgen::split(absent->value, ','))
-            opcodes.insert(partgen::number(opcode, absent->line));
+        bool confirmed = false;
+        const std::set<unsigned long long> opcodes = absent_opcodes(part, &confirmed);
+        if (confirmed) return;
         for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
             for (const VORN_OPERATION* op : *flash.get_operation_list(type))
                 for (const VORN_ACTION* action : *op->get_action_list()) {
-                    const auto& properties = action->get_property_enum_list();
-                    if (action->get_type() == VORN_ACT_TYPE_CUSTOM || properties.size() < 2)
-                        continue;
-                    const unsigned int opcode = action->get_property_value_in_dword(properties[1]);
+                    const unsigned int opcode = opcode_of(*action);
                     if (opcodes.count(opcode) > 0)
                         throw std::runtime_error("its flows use " + hex_byte(opcode) +
                                                  ", which the facts say it may not have "
@@ -453,11 +570,20 @@ class GENERATOR {
             std::vector<VORN_OPERATION*> flow =
                 with_part_erases(profile.get(), VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape),
                                  part, *shape, three_byte);
+            with_part_register_writes(profile.get(), part.density_bytes, flow);
             if (three_byte) {
                 std::vector<VORN_OPERATION*> fitted = vorn_fit_flow_to_three_bytes(
                     VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), flow);
                 free_flow(flow);
                 flow = fitted;
+            }
+            bool confirmed = false;
+            const std::set<unsigned long long> absent = absent_opcodes(part, &confirmed);
+            if (!absent.empty()) {
+                std::vector<VORN_OPERATION*> kept = without_absent_commands(
+                    VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), absent, confirmed, flow);
+                free_flow(flow);
+                flow = kept;
             }
             flash->set_operation_list(flow, type);
         }

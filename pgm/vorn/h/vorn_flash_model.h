@@ -119,7 +119,8 @@ enum VORN_FLASH_PART_FEATURE {
     VORN_FLASH_PART_FAST_READ_4BYTE = 1 << 5,    // 0x0C
     VORN_FLASH_PART_PROGRAM_4BYTE = 1 << 6,      // 0x12
     VORN_FLASH_PART_WRITE_SR2 = 1 << 7,          // 0x31
-    VORN_FLASH_PART_WRITE_SR3 = 1 << 8           // 0x11
+    VORN_FLASH_PART_WRITE_SR3 = 1 << 8,          // 0x11
+    VORN_FLASH_PART_WRITE_SR2_BY_WRSR = 1 << 9   // a second data byte of 0x01 writes SR2
 };
 
 // An ID byte past the first three that the chip table compares: the byte at `offset` of the
