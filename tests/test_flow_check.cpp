@@ -243,6 +243,43 @@ TEST(FlashParts, AreFoundByTypedNameAndById) {
     EXPECT_EQ(part_named("MT25QL128")->further_id_count, 0);
 }
 
+// The chip table's shorthand names become whole part names: a variant letter after '/' names a
+// part of its own, an option in parentheses is left to the name before it, and no fragment of
+// a name picks a part for a device that merely starts with it.
+TEST(FlashParts, UserNamesAreWholePartNames) {
+    using NAMES = std::vector<std::string>;
+    EXPECT_EQ(part_named("MX25U3235E/F")->user_names(), (NAMES{"MX25U3235E", "MX25U3235F"}));
+    EXPECT_EQ(part_named("S25FL032A/P")->user_names(), (NAMES{"S25FL032A", "S25FL032P"}));
+    EXPECT_EQ(part_named("MX25L4005(A/C)/MX25L4006E")->user_names(),
+              (NAMES{"MX25L4005", "MX25L4006E"}));
+    EXPECT_EQ(part_named("GD25Q16(B)")->user_names(), NAMES{"GD25Q16"});
+    EXPECT_EQ(part_named("N25Q128..3E")->user_names(), NAMES{"N25Q128"});
+    int count = 0;
+    const VORN_FLASH_PART* parts = VORN_FLASH_PART::get_all(&count);
+    for (int i = 0; i < count; ++i)
+        for (const std::string& name : parts[i].user_names()) {
+            EXPECT_GE(name.size(), 5u) << parts[i].name;
+            EXPECT_EQ(name.find_first_of("()/"), std::string::npos) << parts[i].name;
+        }
+    EXPECT_EQ(VORN_FLASH_PART::find_by_name("mx25u3235f").size(), 1u);
+    EXPECT_TRUE(VORN_FLASH_PART::find_by_name("F").empty());
+    EXPECT_TRUE(VORN_FLASH_PART::find_by_name("C)").empty());
+
+    auto picked = [](std::vector<unsigned char> id, unsigned long long bytes, const char* device) {
+        std::vector<std::string> out;
+        for (const VORN_FLASH_PART* p :
+             VORN_FLASH_PART::pick_by_name(VORN_FLASH_PART::find_by_id(id, bytes), device))
+            out.push_back(p->name);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(picked({0xC2, 0x25, 0x36}, 4u << 20, "MX25U3235F"), NAMES{"MX25U3235E/F"});
+    EXPECT_EQ(picked({0xC2, 0x25, 0x36}, 4u << 20, "FLASH_A"),
+              (NAMES{"MX25L3239E", "MX25U3235E/F"}));
+    EXPECT_EQ(picked({0xC2, 0x20, 0x16}, 4u << 20, "MX25L3205A"), NAMES{"MX25L3205(A)"});
+    EXPECT_EQ(picked({0xC2, 0x20, 0x16}, 4u << 20, "MX25L3205D"), NAMES{"MX25L3205D/MX25L3208D"});
+}
+
 // A maker without facts is checked as the vendor a user names, and says so; a maker with facts
 // is judged by them whatever is asked.
 TEST(FlowCheck, JudgesAMakerWithoutFactsAsTheVendorAsked) {

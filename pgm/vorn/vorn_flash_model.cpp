@@ -488,9 +488,14 @@ const std::vector<BUILT_VENDOR>& built_vendors() {
     return vendors;
 }
 
-// The first name of a shared entry up to its first wildcard or variant mark.
+// One name of a shared entry up to its first wildcard, variant or option mark.
 std::string user_name(const std::string& name) {
-    return name.substr(0, name.find_first_of("._- "));
+    return name.substr(0, name.find_first_of("._- ("));
+}
+
+bool has_digit(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
 }  // namespace
@@ -529,15 +534,26 @@ const VORN_FLASH_VENDOR_PROFILE* VORN_FLASH_VENDOR_PROFILE::find_profile_of_manu
 // ---- parts --------------------------------------------------------------------------------------
 
 std::vector<std::string> VORN_FLASH_PART::user_names() const {
+    // Names are separated by '/' outside parentheses: "MX25L4005(A/C)/MX25L4006E" is two, the
+    // options in parentheses cut off (a device MX25L4005A starts with MX25L4005). A name without
+    // a digit is a variant letter of the one before it: "MX25U3235E/F" is also MX25U3235F.
     std::vector<std::string> names;
     const std::string all = name;
+    std::string previous;
+    int depth = 0;
     size_t begin = 0;
-    while (begin <= all.size()) {
-        const size_t end = std::min(all.find('/', begin), all.size());
-        const std::string one = user_name(all.substr(begin, end - begin));
-        if (!one.empty() && std::find(names.begin(), names.end(), one) == names.end())
-            names.push_back(one);
-        begin = end + 1;
+    for (size_t i = 0; i <= all.size(); ++i) {
+        if (i < all.size()) {
+            depth += all[i] == '(' ? 1 : (all[i] == ')' ? -1 : 0);
+            if (all[i] != '/' || depth > 0) continue;
+        }
+        std::string one = user_name(all.substr(begin, i - begin));
+        begin = i + 1;
+        if (!one.empty() && !has_digit(one) && one.size() < previous.size())
+            one = previous.substr(0, previous.size() - one.size()) + one;
+        if (!has_digit(one)) continue;
+        previous = one;
+        if (std::find(names.begin(), names.end(), one) == names.end()) names.push_back(one);
     }
     return names;
 }

@@ -145,8 +145,9 @@ struct VORN_API VORN_FLASH_PART {
     VORN_FLASH_ID_BYTE further_id[2];  // what tells it from a part of the same first bytes
     int further_id_count;
 
-    // The names a user types for it: the table's name cut at its first wildcard or variant
-    // mark ("N25Q128", "W25Q128"), once per name of a shared entry.
+    // The names a user types for it: the table's name cut at its first wildcard, variant or
+    // option mark ("N25Q128", "W25Q128", "GD25Q16"), once per name of a shared entry, a variant
+    // letter made whole ("MX25U3235E/F" gives MX25U3235E and MX25U3235F).
     std::vector<std::string> user_names() const;
     // Its dies: the count of its die erase blocks, else 1.
     unsigned int dies() const;
