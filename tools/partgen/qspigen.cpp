@@ -358,10 +358,11 @@ std::vector<VORN_OPERATION*> without_absent_commands(const VORN_FLASH_VENDOR_PRO
                 absent.count(opcode) > 0
                     ? vendor.find_command_on_any_part(static_cast<unsigned char>(opcode))
                     : nullptr;
-            const VORN_FLASH_COMMAND_KIND kind =
-                command != nullptr ? command->kind : VORN_FLASH_COMMAND_READ_ID;
-            if (kind == VORN_FLASH_COMMAND_CLEAR_FLAGS) continue;
-            if (kind == VORN_FLASH_COMMAND_WRITE_REGISTER && confirmed) {
+            auto is = [command](VORN_FLASH_COMMAND_KIND kind) {
+                return command != nullptr && command->kind == kind;
+            };
+            if (is(VORN_FLASH_COMMAND_CLEAR_FLAGS)) continue;
+            if (is(VORN_FLASH_COMMAND_WRITE_REGISTER) && confirmed) {
                 const VORN_FLASH_COMMAND* before =
                     actions.empty() ? nullptr
                                     : vendor.find_command_on_any_part(
@@ -370,7 +371,7 @@ std::vector<VORN_OPERATION*> without_absent_commands(const VORN_FLASH_VENDOR_PRO
                     actions.pop_back();
                 continue;
             }
-            const VORN_FLASH_REGISTER* polled = kind == VORN_FLASH_COMMAND_READ_REGISTER
+            const VORN_FLASH_REGISTER* polled = is(VORN_FLASH_COMMAND_READ_REGISTER)
                                                     ? &vendor.registers[command->registers[0]]
                                                     : nullptr;
             if (polled != nullptr && polled->ready_bit &&
