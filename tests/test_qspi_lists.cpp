@@ -279,10 +279,15 @@ TEST_F(QspiLists, AnEditInPlaceIsSeenByTheNextLookup) {
     // Edits of many records between two lookups, and a record edited twice. The host's own
     // records have IDs "0xAA <i>", then "<edits> <i>".
     struct HOST_MGR : VORN_QSPI_MGR {
-        void add(const std::string& name, unsigned int i) {
+        VORN_FLASH* add(const std::string& name, unsigned int i) {
             auto* record = new VORN_QSPI_FLASH(name);
             record->set_parameter_value(VORN_FLASH_PARAM_ID, TARVEN::fmt_sprintf("0xAA 0x%02X", i));
             m_flash_map[name] = record;
+            return record;
+        }
+        void erase(const std::string& name) {
+            delete m_flash_map.at(name);
+            m_flash_map.erase(name);
         }
     } host;
     for (unsigned int i = 0; i < 100; ++i) host.add(TARVEN::fmt_sprintf("M%03u", i), i);
@@ -302,6 +307,21 @@ TEST_F(QspiLists, AnEditInPlaceIsSeenByTheNextLookup) {
         VORN_FLASH* unedited = edits == 3 ? host.get_flash_map().at("M050") : nullptr;
         EXPECT_EQ(host.get_flash_with_id(0x32AAu, 0xFFFFu), unedited);
     }
+
+    // Edits and changes of the map between two lookups: the records kept keep their values,
+    // the edited and the new ones are read, also a new one in a deleted one's place.
+    host.get_flash_map().at("M010")->set_parameter_value(VORN_FLASH_PARAM_ID, "0x11 0x0A");
+    host.erase("M020");
+    VORN_FLASH* again = host.add("M020", 0x99);
+    host.add("M200", 0x98);
+    EXPECT_EQ(host.get_flash_with_id(0x0A11u, 0xFFFFu), host.get_flash_map().at("M010"));
+    EXPECT_EQ(host.get_flash_with_id(0x99AAu, 0xFFFFu), again);
+    EXPECT_EQ(host.get_flash_with_id(0x98AAu, 0xFFFFu), host.get_flash_map().at("M200"));
+    EXPECT_EQ(host.get_flash_with_id(0x1464u, 0xFFFFu), nullptr) << "the deleted M020's ID";
+    EXPECT_EQ(host.get_flash_with_id(0x1564u, 0xFFFFu), host.get_flash_map().at("M021"));
+    host.erase("M200");
+    EXPECT_EQ(host.get_flash_with_id(0x98AAu, 0xFFFFu), nullptr);
+    EXPECT_EQ(host.get_flash_with_id(0x1664u, 0xFFFFu), host.get_flash_map().at("M022"));
 }
 
 // A host's record class that computes its values tells of their changes; a host's manager

@@ -38,7 +38,7 @@ unsigned long long parse_density_in_bytes(const std::string& density) {
 
 VORN_FLASH::VORN_FLASH(const std::string& name) : m_name(name) {}
 
-VORN_FLASH::~VORN_FLASH() = default;
+VORN_FLASH::~VORN_FLASH() { values_changed(); }
 
 std::string VORN_FLASH::get_name() const { return m_name; }
 

@@ -33,25 +33,29 @@ bool vorn_scan_byte_list(const std::string& text, unsigned char* out, unsigned i
 
 // Shared by a manager and the records its lookups met: what changed since its index was made.
 struct VORN_FLASH_NOTICE {
-    // Past this many edited records the whole index is made again.
+    // Past this many edited records every record's values are read again.
     static constexpr size_t kMaxEdited = 64;
 
-    // The whole index is out of date (the map changed, or many records were edited).
-    bool changed = true;
-    // Records whose values changed since, each once; their values are read again. Only
-    // compared with the index's records, never followed: a record may be gone since.
+    // The map changed: the index is made again, keeping the values of the records not edited.
+    bool map_changed = true;
+    bool many_edited = false;
+    // Records whose values changed since, or that were deleted (a record made later at the same
+    // address must not pass for them), each once. Only compared, never followed.
     std::vector<const VORN_FLASH*> edited;
 
     void record_edited(const VORN_FLASH* record) {
-        if (changed) return;
-        for (const VORN_FLASH* known : edited)
-            if (known == record) return;
+        if (many_edited || was_edited(record)) return;
         if (edited.size() == kMaxEdited) {
-            changed = true;
+            many_edited = true;
             edited.clear();
             return;
         }
         edited.push_back(record);
+    }
+    bool was_edited(const VORN_FLASH* record) const {
+        for (const VORN_FLASH* known : edited)
+            if (known == record) return true;
+        return false;
     }
 };
 
@@ -84,7 +88,7 @@ struct VORN_HOST_ACCESS {
     static void flash_map_changed(VORN_MGR& mgr);
     // Made again when the map changed or its size differs from the index's (a host's subclass
     // may add or erase records on its own); a record's values are read again once it told of
-    // a change. A null record has zero and empty values.
+    // a change, and when it is new to the index. A null record has zero and empty values.
     static const VORN_FLASH_INDEX& index(VORN_MGR& mgr);
     // Makes `record` tell `notice` of its changes from now on.
     static void share_notice(VORN_FLASH& record, const std::shared_ptr<VORN_FLASH_NOTICE>& notice);

@@ -262,7 +262,7 @@ struct VORN_MGR::IMPL {
     const std::string* legacy_name_asked = nullptr;
 
     const VORN_FLASH_INDEX& index_of(const std::map<std::string, VORN_FLASH*>& map) {
-        if (notice->changed || index.records.size() != map.size()) {
+        if (notice->map_changed || notice->many_edited || index.records.size() != map.size()) {
             make_index(map);
         } else {
             // Edits in place are few between lookups: only those records are read again.
@@ -270,13 +270,18 @@ struct VORN_MGR::IMPL {
                 for (size_t i = 0; i < index.records.size(); ++i)
                     if (index.records[i] == edited) read_values(i);
         }
-        notice->changed = false;
+        notice->map_changed = false;
+        notice->many_edited = false;
         notice->edited.clear();
         return index;
     }
 
-    // Made over the previous index, whose strings keep their buffers.
+    // A record still under its name and not edited keeps the values read before: a save or a
+    // deletion reads only the records it brought, not all of them.
     void make_index(const std::map<std::string, VORN_FLASH*>& map) {
+        VORN_FLASH_INDEX old;
+        std::swap(old, index);
+        const bool keep = !notice->many_edited;
         index.records.resize(map.size());
         index.names.resize(map.size());
         index.ids.resize(map.size());
@@ -284,11 +289,25 @@ struct VORN_MGR::IMPL {
         index.io_voltages.resize(map.size());
         index.prog_flow_templates.resize(map.size());
         size_t i = 0;
+        size_t j = 0;  // both in name order
         for (const auto& entry : map) {
-            index.records[i] = entry.second;
-            index.names[i] = entry.first;
-            if (entry.second != nullptr) VORN_HOST_ACCESS::share_notice(*entry.second, notice);
-            read_values(i++);
+            VORN_FLASH* record = entry.second;
+            index.records[i] = record;
+            while (j < old.names.size() && old.names[j] < entry.first) ++j;
+            if (keep && record != nullptr && j < old.names.size() && old.records[j] == record &&
+                old.names[j] == entry.first && !notice->was_edited(record)) {
+                index.names[i] = std::move(old.names[j]);
+                index.ids[i] = old.ids[j];
+                index.densities[i] = old.densities[j];
+                index.io_voltages[i] = std::move(old.io_voltages[j]);
+                index.prog_flow_templates[i] = std::move(old.prog_flow_templates[j]);
+                ++j;
+            } else {
+                index.names[i] = entry.first;
+                if (record != nullptr) VORN_HOST_ACCESS::share_notice(*record, notice);
+                read_values(i);
+            }
+            ++i;
         }
     }
 
@@ -309,7 +328,7 @@ struct VORN_MGR::IMPL {
     }
 };
 
-void VORN_HOST_ACCESS::flash_map_changed(VORN_MGR& mgr) { mgr.m_impl->notice->changed = true; }
+void VORN_HOST_ACCESS::flash_map_changed(VORN_MGR& mgr) { mgr.m_impl->notice->map_changed = true; }
 
 const VORN_FLASH_INDEX& VORN_HOST_ACCESS::index(VORN_MGR& mgr) {
     return mgr.m_impl->index_of(mgr.m_flash_map);
