@@ -189,34 +189,170 @@ TEST_F(QspiLists, ASubclassExtendingTheLegacyListIsAsked) {
     ASSERT_NE(host.get_flash("HOST_ONLY_PART", false), nullptr);
 }
 
-// Lookups by ID and density and the family's device list ask the records themselves: an edit
-// in place is seen at once, and so are the values a host's record class computes and a device
-// a host's subclass puts into the map itself.
-TEST_F(QspiLists, LookupsAskTheRecordsThemselves) {
-    VORN_FLASH* a = mgr->get_flash("A18_MIC", true);
+// device_is_legacy answers as the legacy list does, for every family, scheme and filter.
+TEST_F(QspiLists, LegacyAnswersMatchTheLists) {
+    const NAMES asked{"LGCY4", "LGCY16", "LGCY32", "LGCY64", "LGCY128",
+                      "SCDV4", "SCDV16", "XSCDVX", "LOWV1",  "A18_MIC",
+                      "lgcy4", "LGCY",   "LGCY44", "SCDV4 ", "NOWHERE"};
+    for (DEV_FAMILY_ENUM family : {kLow, kLowSdm, kHigh, kHighSdm, kUnknown}) {
+        for (PGMIO_CONFIG_SCHEME scheme : {kX1, kX4, static_cast<PGMIO_CONFIG_SCHEME>(23)}) {
+            mgr->set_active_device_family(family);
+            mgr->set_active_config_mode(scheme);
+            for (bool ignore_filter : {false, true}) {
+                const NAMES list =
+                    mgr->get_legacy_config_device_list(family, scheme, ignore_filter);
+                for (const std::string& name : asked) {
+                    const bool listed = std::find(list.begin(), list.end(), name) != list.end();
+                    EXPECT_EQ(mgr->device_is_legacy(name, ignore_filter), listed)
+                        << name << " family " << family << " scheme " << scheme << " filter off "
+                        << ignore_filter;
+                }
+            }
+        }
+    }
+}
+
+// A host's subclass that narrows the legacy list, or makes its own, is what device_is_legacy
+// and the lookups by name follow.
+TEST_F(QspiLists, ASubclassNarrowingOrReplacingTheLegacyListIsAsked) {
+    struct NARROWING : VORN_QSPI_MGR {
+        NAMES get_legacy_config_device_list(DEV_FAMILY_ENUM family, PGMIO_CONFIG_SCHEME scheme,
+                                            bool ignore_filter) override {
+            NAMES names =
+                VORN_QSPI_MGR::get_legacy_config_device_list(family, scheme, ignore_filter);
+            names.erase(std::remove(names.begin(), names.end(), "LGCY16"), names.end());
+            return names;
+        }
+    } narrowing;
+    EXPECT_FALSE(narrowing.device_is_legacy("LGCY16", true));
+    EXPECT_TRUE(narrowing.device_is_legacy("LGCY64", true));
+    EXPECT_FALSE(narrowing.device_exist_in_db("LGCY16", true));
+    EXPECT_EQ(narrowing.get_flash("LGCY16", true), nullptr);
+    ASSERT_NE(narrowing.get_flash("LGCY64", true), nullptr);
+
+    struct REPLACING : VORN_QSPI_MGR {
+        NAMES get_legacy_config_device_list(DEV_FAMILY_ENUM, PGMIO_CONFIG_SCHEME, bool) override {
+            return {"OWN_PART", "A18_MIC"};
+        }
+    } replacing;
+    EXPECT_TRUE(replacing.device_is_legacy("OWN_PART", true));
+    EXPECT_FALSE(replacing.device_is_legacy("LGCY64", true));
+    VORN_FLASH* own = replacing.get_flash("A18_MIC", true);
+    ASSERT_NE(own, nullptr);
+    EXPECT_NE(own, replacing.get_flash_map().at("A18_MIC")) << "a legacy name gives a new record";
+    EXPECT_EQ(replacing.get_flash("LGCY64", true), nullptr);
+}
+
+// Hosts edit records in place through the pointers the lookups return: the next lookup by ID,
+// density, name or the family's device list sees the edit, however many records changed.
+TEST_F(QspiLists, AnEditInPlaceIsSeenByTheNextLookup) {
+    VORN_FLASH* a = mgr->get_flash_with_id(0x19BB20u, 0xFFFFFFu);
     ASSERT_NE(a, nullptr);
+    ASSERT_EQ(a->get_name(), "A18_MIC");
+    VORN_FLASH* b = mgr->get_flash_map().at("B33_MAC");
     EXPECT_EQ(mgr->get_flash_with_id(0x99AA77u, 0xFFFFFFu), nullptr);
     a->set_parameter_value(VORN_FLASH_PARAM_ID, "0x77 0xAA 0x99");
     EXPECT_EQ(mgr->get_flash_with_id(0x99AA77u, 0xFFFFFFu), a);
-    EXPECT_EQ(mgr->get_flash_with_id(0x1920C2u, 0xFFFFFFu), mgr->get_flash_map().at("B33_MAC"));
+    EXPECT_EQ(mgr->get_flash_with_id(0x19BB20u, 0xFFFFFFu), nullptr) << "the old ID is gone";
+    EXPECT_EQ(mgr->get_flash_with_id(0x1920C2u, 0xFFFFFFu), b);
+    a->set_parameter_value(VORN_FLASH_PARAM_ID, 0x42u);  // stored as "66": malformed, no ID
+    EXPECT_EQ(mgr->get_flash_with_id(0x99AA77u, 0xFFFFFFu), nullptr);
+
+    EXPECT_EQ(mgr->get_flash_with_density(256ull << 17), a) << "first of five in name order";
     a->set_density("4096Mb");
     EXPECT_EQ(mgr->get_flash_with_density(4096ull << 17), a);
-    a->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "3.0V/3.3V");
-    const NAMES high = mgr->get_new_config_device_list(kHigh, kX4, false);
-    EXPECT_NE(std::find(high.begin(), high.end(), "A18_MIC"), high.end());
-    const NAMES low = mgr->get_new_config_device_list(kLow, kX4, false);
-    EXPECT_EQ(std::find(low.begin(), low.end(), "A18_MIC"), low.end());
+    EXPECT_EQ(mgr->get_flash_with_density(256ull << 17), b);
 
+    // By name the I/O voltage filters; the lists follow it too.
+    mgr->set_active_device_family(kHigh);
+    EXPECT_EQ(mgr->get_flash("A18_MIC", false), nullptr);
+    EXPECT_EQ(mgr->get_new_config_device_list(kHigh, kX4, false), (NAMES{"B33_MAC", "D33_ISSI"}));
+    a->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "3.0V/3.3V");
+    EXPECT_EQ(mgr->get_flash("A18_MIC", false), a);
+    EXPECT_TRUE(mgr->device_exist_in_db("A18_MIC", false));
+    EXPECT_EQ(mgr->get_new_config_device_list(kHigh, kX4, false),
+              (NAMES{"A18_MIC", "B33_MAC", "D33_ISSI"}));
+    EXPECT_EQ(mgr->get_new_config_device_list(kLow, kX4, false), (NAMES{"E18_WIN"}));
+    b->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, "iSsI");
+    EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX4, false), (NAMES{"A18_MIC"}));
+
+    // Edits of many records between two lookups, and a record edited twice. The host's own
+    // records have IDs "0xAA <i>", then "<edits> <i>".
+    struct HOST_MGR : VORN_QSPI_MGR {
+        VORN_FLASH* add(const std::string& name, unsigned int i) {
+            auto* record = new VORN_QSPI_FLASH(name);
+            record->set_parameter_value(VORN_FLASH_PARAM_ID, TARVEN::fmt_sprintf("0xAA 0x%02X", i));
+            m_flash_map[name] = record;
+            return record;
+        }
+        void erase(const std::string& name) {
+            delete m_flash_map.at(name);
+            m_flash_map.erase(name);
+        }
+    } host;
+    for (unsigned int i = 0; i < 100; ++i) host.add(TARVEN::fmt_sprintf("M%03u", i), i);
+    ASSERT_EQ(host.get_flash_with_id(0x07AAu, 0xFFFFu), host.get_flash_map().at("M007"));
+    for (unsigned int edits : {3u, 100u}) {
+        for (unsigned int i = 0; i < edits; ++i) {
+            VORN_FLASH* record = host.get_flash_map().at(TARVEN::fmt_sprintf("M%03u", i));
+            record->set_parameter_value(VORN_FLASH_PARAM_ID, "0xEE");
+            record->set_parameter_value(VORN_FLASH_PARAM_ID,
+                                        TARVEN::fmt_sprintf("0x%02X 0x%02X", edits, i));
+        }
+        for (unsigned int i = 0; i < edits; ++i)
+            EXPECT_EQ(host.get_flash_with_id(i << 8 | edits, 0xFFFFu),
+                      host.get_flash_map().at(TARVEN::fmt_sprintf("M%03u", i)))
+                << edits << " edits, record " << i;
+        EXPECT_EQ(host.get_flash_with_id(0xEE, 0xFFu), nullptr);
+        VORN_FLASH* unedited = edits == 3 ? host.get_flash_map().at("M050") : nullptr;
+        EXPECT_EQ(host.get_flash_with_id(0x32AAu, 0xFFFFu), unedited);
+    }
+
+    // Edits and changes of the map between two lookups: the records kept keep their values,
+    // the edited and the new ones are read, also a new one in a deleted one's place.
+    host.get_flash_map().at("M010")->set_parameter_value(VORN_FLASH_PARAM_ID, "0x11 0x0A");
+    host.erase("M020");
+    VORN_FLASH* again = host.add("M020", 0x99);
+    host.add("M200", 0x98);
+    EXPECT_EQ(host.get_flash_with_id(0x0A11u, 0xFFFFu), host.get_flash_map().at("M010"));
+    EXPECT_EQ(host.get_flash_with_id(0x99AAu, 0xFFFFu), again);
+    EXPECT_EQ(host.get_flash_with_id(0x98AAu, 0xFFFFu), host.get_flash_map().at("M200"));
+    EXPECT_EQ(host.get_flash_with_id(0x1464u, 0xFFFFu), nullptr) << "the deleted M020's ID";
+    EXPECT_EQ(host.get_flash_with_id(0x1564u, 0xFFFFu), host.get_flash_map().at("M021"));
+    host.erase("M200");
+    EXPECT_EQ(host.get_flash_with_id(0x98AAu, 0xFFFFu), nullptr);
+    EXPECT_EQ(host.get_flash_with_id(0x1664u, 0xFFFFu), host.get_flash_map().at("M022"));
+}
+
+// A host's record class that computes its values tells of their changes; a host's manager
+// class may put records into the map itself; a record may outlive the manager that held it.
+TEST_F(QspiLists, HostSubclassesOfRecordAndManager) {
     struct COMPUTED : VORN_QSPI_FLASH {
         using VORN_QSPI_FLASH::VORN_QSPI_FLASH;
         unsigned int id = 0x123456;
+        int sets = 0;
+        void set_id(unsigned int value) {
+            id = value;
+            values_changed();
+        }
         unsigned int get_parameter_value_in_dword(VORN_FLASH_PARAM param,
                                                   unsigned int* out) const override {
             return param == VORN_FLASH_PARAM_ID
                        ? id
                        : VORN_QSPI_FLASH::get_parameter_value_in_dword(param, out);
         }
-        unsigned long long get_density_in_bytes_qword() const override { return 12345; }
+        unsigned long long get_density_in_bytes_qword() const override {
+            return m_density == "twelve" ? 12 : 12345;
+        }
+        void set_parameter_value(VORN_FLASH_PARAM param, std::string value) override {
+            ++sets;
+            VORN_QSPI_FLASH::set_parameter_value(param, std::move(value));
+        }
+        using VORN_QSPI_FLASH::set_parameter_value;
+        void rename_density(const std::string& text) {
+            m_density = text;
+            values_changed();
+        }
     };
     struct HOST_MGR : VORN_QSPI_MGR {
         COMPUTED* add(const std::string& name) {
@@ -224,15 +360,36 @@ TEST_F(QspiLists, LookupsAskTheRecordsThemselves) {
             m_flash_map[name] = record;
             return record;
         }
-    } host;
-    EXPECT_EQ(host.get_flash_with_id(0x123456u, 0xFFFFFFu), nullptr);
-    COMPUTED* computed = host.add("Z_COMPUTED");
-    EXPECT_EQ(host.get_flash_with_id(0x123456u, 0xFFFFFFu), computed);
-    computed->id = 0x654321;
-    EXPECT_EQ(host.get_flash_with_id(0x654321u, 0xFFFFFFu), computed);
-    EXPECT_EQ(host.get_flash_with_density(12345), computed);
-    const NAMES all = host.get_new_config_device_list(kLow, kX4, true);
-    EXPECT_EQ(all.back(), "Z_COMPUTED");
+        VORN_FLASH* take(const std::string& name) {
+            VORN_FLASH* record = m_flash_map.at(name);
+            m_flash_map.erase(name);
+            return record;
+        }
+    };
+    auto host = std::make_unique<HOST_MGR>();
+    EXPECT_EQ(host->get_flash_with_id(0x123456u, 0xFFFFFFu), nullptr);
+    COMPUTED* computed = host->add("Z_COMPUTED");
+    EXPECT_EQ(host->get_flash_with_id(0x123456u, 0xFFFFFFu), computed);
+    computed->set_id(0x654321);
+    EXPECT_EQ(host->get_flash_with_id(0x654321u, 0xFFFFFFu), computed);
+    EXPECT_EQ(host->get_flash_with_id(0x123456u, 0xFFFFFFu), nullptr);
+    EXPECT_EQ(host->get_flash_with_density(12345), computed);
+    computed->rename_density("twelve");
+    EXPECT_EQ(host->get_flash_with_density(12), computed);
+    computed->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "1.8V");
+    EXPECT_EQ(computed->sets, 1);
+    const NAMES low = host->get_new_config_device_list(kLow, kX4, false);
+    EXPECT_EQ(low.back(), "Z_COMPUTED");
+    EXPECT_EQ(host->get_new_config_device_list(kLow, kX4, true).back(), "Z_COMPUTED");
+
+    // Taken out of the map, a record is found no more, and its edits after its manager is
+    // gone reach nobody.
+    std::unique_ptr<VORN_FLASH> taken(host->take("Z_COMPUTED"));
+    EXPECT_EQ(host->get_flash_with_id(0x654321u, 0xFFFFFFu), nullptr);
+    host.reset();
+    taken->set_density("1Gb");
+    taken->set_parameter_value(VORN_FLASH_PARAM_ID, "0x01");
+    EXPECT_EQ(taken->get_density_in_bytes_qword(), 12345u);
 }
 
 }  // namespace

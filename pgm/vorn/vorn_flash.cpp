@@ -1,7 +1,11 @@
+#define VORN_SOURCE_FILE "pgm/vorn/vorn_flash"
+
 #include "vorn_flash.h"
 
 #include <cstddef>
 #include <utility>
+
+#include "vorn_internal.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
@@ -34,11 +38,14 @@ unsigned long long parse_density_in_bytes(const std::string& density) {
 
 VORN_FLASH::VORN_FLASH(const std::string& name) : m_name(name) {}
 
-VORN_FLASH::~VORN_FLASH() = default;
+VORN_FLASH::~VORN_FLASH() { values_changed(); }
 
 std::string VORN_FLASH::get_name() const { return m_name; }
 
-void VORN_FLASH::set_name(std::string name) { m_name = std::move(name); }
+void VORN_FLASH::set_name(std::string name) {
+    m_name = std::move(name);
+    values_changed();
+}
 
 std::string VORN_FLASH::get_density() const { return m_density; }
 
@@ -46,6 +53,7 @@ void VORN_FLASH::set_density(std::string density) {
     m_density = std::move(density);
     m_density_read = m_density;
     m_density_bytes = parse_density_in_bytes(m_density);
+    values_changed();
 }
 
 unsigned int VORN_FLASH::get_density_in_bytes() const {
@@ -64,6 +72,10 @@ bool VORN_FLASH::get_flash_removable_permission() const { return m_removable_per
 
 void VORN_FLASH::set_flash_removable_permission(bool removable) {
     m_removable_permission = removable;
+}
+
+void VORN_FLASH::values_changed() {
+    if (m_notice != nullptr) m_notice->record_edited(this);
 }
 
 void VORN_FLASH::delete_operation_list(std::vector<VORN_OPERATION*>& list) {

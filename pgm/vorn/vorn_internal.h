@@ -31,6 +31,45 @@
 // null `out` allocates nothing.
 bool vorn_scan_byte_list(const std::string& text, unsigned char* out, unsigned int& count);
 
+// Shared by a manager and the records its lookups met: what changed since its index was made.
+struct VORN_FLASH_NOTICE {
+    // Past this many edited records every record's values are read again.
+    static constexpr size_t kMaxEdited = 64;
+
+    // The map changed: the index is made again, keeping the values of the records not edited.
+    bool map_changed = true;
+    bool many_edited = false;
+    // Records whose values changed since, or that were deleted (a record made later at the same
+    // address must not pass for them), each once. Only compared, never followed.
+    std::vector<const VORN_FLASH*> edited;
+
+    void record_edited(const VORN_FLASH* record) {
+        if (many_edited || was_edited(record)) return;
+        if (edited.size() == kMaxEdited) {
+            many_edited = true;
+            edited.clear();
+            return;
+        }
+        edited.push_back(record);
+    }
+    bool was_edited(const VORN_FLASH* record) const {
+        for (const VORN_FLASH* known : edited)
+            if (known == record) return true;
+        return false;
+    }
+};
+
+// The records of a manager's flash map in name order, with the values its lookups compare,
+// one array each: a walk over thousands of devices reads arrays, not scattered records.
+struct VORN_FLASH_INDEX {
+    std::vector<VORN_FLASH*> records;
+    std::vector<std::string> names;
+    std::vector<unsigned int> ids;              // get_parameter_value_in_dword(VORN_FLASH_PARAM_ID)
+    std::vector<unsigned long long> densities;  // get_density_in_bytes_qword()
+    std::vector<std::string> io_voltages;
+    std::vector<std::string> prog_flow_templates;
+};
+
 // What the library's own code reads and changes of a manager beyond its exported interface.
 struct VORN_HOST_ACCESS {
     static bool family_filter(const VORN_MGR& mgr, std::string* voltage) {
@@ -47,9 +86,14 @@ struct VORN_HOST_ACCESS {
 
     // Whoever changes m_flash_map (an entry added, erased or pointed elsewhere) calls this.
     static void flash_map_changed(VORN_MGR& mgr);
-    // The records of m_flash_map in name order, and their names.
-    static const std::vector<VORN_FLASH*>& records_by_name(VORN_MGR& mgr);
-    static const std::vector<std::string>& names(VORN_MGR& mgr);
+    // Made again when the map changed or its size differs from the index's (a host's subclass
+    // may add or erase records on its own); a record's values are read again once it told of
+    // a change, and when it is new to the index. A null record has zero and empty values.
+    static const VORN_FLASH_INDEX& index(VORN_MGR& mgr);
+    // Makes `record` tell `notice` of its changes from now on.
+    static void share_notice(VORN_FLASH& record, const std::shared_ptr<VORN_FLASH_NOTICE>& notice);
+    // While device_is_legacy asks whether this one name is listed; null otherwise.
+    static const std::string* legacy_name_asked(const VORN_MGR& mgr);
     // The family's legacy list kept for one filter (`voltage` null: none; `scheme` -1 then);
     // empty until made. Lists made from a legacy map of another size are forgotten.
     static std::vector<std::string>& legacy_list(VORN_MGR& mgr, size_t legacy_devices,

@@ -250,40 +250,97 @@ bool vorn_load_user_files(
 
 // ---- construction and state ---------------------------------------------------------------
 
-// The records of m_flash_map in name order, copied out so that a walk over thousands of
-// devices reads one array, not scattered tree nodes; copied again at the first lookup after a
-// change of the map. Values are always asked of the records themselves: hosts edit records in
-// place through the pointers the lookups return, and a host's record class may compute them.
+// Hosts edit records in place through the pointers the lookups return, so the index's values
+// hold only until a record says otherwise: every record the index reads shares its notice.
 struct VORN_MGR::IMPL {
-    std::vector<VORN_FLASH*> records;
-    std::vector<std::string> names;
-    bool current = false;
+    std::shared_ptr<VORN_FLASH_NOTICE> notice = std::make_shared<VORN_FLASH_NOTICE>();
+    VORN_FLASH_INDEX index;
     // The legacy lists by filter (a family voltage, or none, and a scheme), and the size of the
     // legacy map they were made from.
     std::map<std::pair<std::string, int>, std::vector<std::string>> legacy_lists;
     size_t legacy_devices = 0;
+    const std::string* legacy_name_asked = nullptr;
 
-    // Copied again when the map changed since (a change of its size also tells one a host's
-    // subclass made on its own).
-    const IMPL& index_of(const std::map<std::string, VORN_FLASH*>& map) {
-        if (current && records.size() == map.size()) return *this;
-        records.clear();
-        names.clear();
-        records.reserve(map.size());
-        names.reserve(map.size());
-        for (const auto& entry : map) {
-            records.push_back(entry.second);
-            names.push_back(entry.first);
+    const VORN_FLASH_INDEX& index_of(const std::map<std::string, VORN_FLASH*>& map) {
+        if (notice->map_changed || notice->many_edited || index.records.size() != map.size()) {
+            make_index(map);
+        } else {
+            // Edits in place are few between lookups: only those records are read again.
+            for (const VORN_FLASH* edited : notice->edited)
+                for (size_t i = 0; i < index.records.size(); ++i)
+                    if (index.records[i] == edited) read_values(i);
         }
-        current = true;
-        return *this;
+        notice->map_changed = false;
+        notice->many_edited = false;
+        notice->edited.clear();
+        return index;
+    }
+
+    // A record still under its name and not edited keeps the values read before: a save or a
+    // deletion reads only the records it brought, not all of them.
+    void make_index(const std::map<std::string, VORN_FLASH*>& map) {
+        VORN_FLASH_INDEX old;
+        std::swap(old, index);
+        const bool keep = !notice->many_edited;
+        index.records.resize(map.size());
+        index.names.resize(map.size());
+        index.ids.resize(map.size());
+        index.densities.resize(map.size());
+        index.io_voltages.resize(map.size());
+        index.prog_flow_templates.resize(map.size());
+        size_t i = 0;
+        size_t j = 0;  // both in name order
+        for (const auto& entry : map) {
+            VORN_FLASH* record = entry.second;
+            index.records[i] = record;
+            while (j < old.names.size() && old.names[j] < entry.first) ++j;
+            if (keep && record != nullptr && j < old.names.size() && old.records[j] == record &&
+                old.names[j] == entry.first && !notice->was_edited(record)) {
+                index.names[i] = std::move(old.names[j]);
+                index.ids[i] = old.ids[j];
+                index.densities[i] = old.densities[j];
+                index.io_voltages[i] = std::move(old.io_voltages[j]);
+                index.prog_flow_templates[i] = std::move(old.prog_flow_templates[j]);
+                ++j;
+            } else {
+                index.names[i] = entry.first;
+                if (record != nullptr) VORN_HOST_ACCESS::share_notice(*record, notice);
+                read_values(i);
+            }
+            ++i;
+        }
+    }
+
+    void read_values(size_t i) {
+        const VORN_FLASH* record = index.records[i];
+        if (record == nullptr) {
+            index.ids[i] = 0;
+            index.densities[i] = 0;
+            index.io_voltages[i].clear();
+            index.prog_flow_templates[i].clear();
+            return;
+        }
+        index.ids[i] = record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
+        index.densities[i] = record->get_density_in_bytes_qword();
+        index.io_voltages[i] = record->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE);
+        index.prog_flow_templates[i] =
+            record->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
     }
 };
 
-void VORN_HOST_ACCESS::flash_map_changed(VORN_MGR& mgr) { mgr.m_impl->current = false; }
+void VORN_HOST_ACCESS::flash_map_changed(VORN_MGR& mgr) { mgr.m_impl->notice->map_changed = true; }
 
-const std::vector<VORN_FLASH*>& VORN_HOST_ACCESS::records_by_name(VORN_MGR& mgr) {
-    return mgr.m_impl->index_of(mgr.m_flash_map).records;
+const VORN_FLASH_INDEX& VORN_HOST_ACCESS::index(VORN_MGR& mgr) {
+    return mgr.m_impl->index_of(mgr.m_flash_map);
+}
+
+void VORN_HOST_ACCESS::share_notice(VORN_FLASH& record,
+                                    const std::shared_ptr<VORN_FLASH_NOTICE>& notice) {
+    if (record.m_notice != notice) record.m_notice = notice;
+}
+
+const std::string* VORN_HOST_ACCESS::legacy_name_asked(const VORN_MGR& mgr) {
+    return mgr.m_impl->legacy_name_asked;
 }
 
 std::vector<std::string>& VORN_HOST_ACCESS::legacy_list(VORN_MGR& mgr, size_t legacy_devices,
@@ -295,10 +352,6 @@ std::vector<std::string>& VORN_HOST_ACCESS::legacy_list(VORN_MGR& mgr, size_t le
     }
     // A voltage cannot hold a NUL: the key of "no filter" is no voltage.
     return impl.legacy_lists[{voltage != nullptr ? *voltage : std::string(1, '\0'), scheme}];
-}
-
-const std::vector<std::string>& VORN_HOST_ACCESS::names(VORN_MGR& mgr) {
-    return mgr.m_impl->index_of(mgr.m_flash_map).names;
 }
 
 VORN_MGR::VORN_MGR() : m_impl(new IMPL) {
@@ -352,6 +405,14 @@ bool VORN_MGR::flash_passes_filter(const std::string& name, bool ignore_filter) 
 
 bool VORN_MGR::device_is_legacy(std::string name, bool ignore_filter) {
     if (name.empty()) return false;
+    // The family's list, told which name is asked, answers with that name or nothing rather
+    // than a copy of every name; a subclass that extends or filters the list still can.
+    struct ASKED {
+        const std::string*& slot;
+        const std::string* before;
+        ~ASKED() { slot = before; }
+    } asked{m_impl->legacy_name_asked, m_impl->legacy_name_asked};
+    m_impl->legacy_name_asked = &name;
     return list_contains(
         get_legacy_config_device_list(m_active_device_family, m_active_config_mode, ignore_filter),
         name);
@@ -386,11 +447,11 @@ VORN_FLASH* VORN_MGR::get_flash(std::string name, bool ignore_filter) {
 VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
     release_legacy_flash();
     m_flash = nullptr;
-    for (VORN_FLASH* record : VORN_HOST_ACCESS::records_by_name(*this)) {
-        VORN_CHECK(record, "m_flash");
-        if (((record->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr) ^ id) & mask) ==
-            0) {
-            m_flash = record;
+    const VORN_FLASH_INDEX& index = VORN_HOST_ACCESS::index(*this);
+    for (size_t i = 0; i < index.ids.size(); ++i) {
+        VORN_CHECK(index.records[i], "m_flash");
+        if (((index.ids[i] ^ id) & mask) == 0) {
+            m_flash = index.records[i];
             break;
         }
     }
@@ -400,10 +461,11 @@ VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
 VORN_FLASH* VORN_MGR::get_flash_with_density(unsigned long long bytes) {
     release_legacy_flash();
     m_flash = nullptr;
-    for (VORN_FLASH* record : VORN_HOST_ACCESS::records_by_name(*this)) {
-        VORN_CHECK(record, "m_flash");
-        if (record->get_density_in_bytes_qword() == bytes) {
-            m_flash = record;
+    const VORN_FLASH_INDEX& index = VORN_HOST_ACCESS::index(*this);
+    for (size_t i = 0; i < index.densities.size(); ++i) {
+        VORN_CHECK(index.records[i], "m_flash");
+        if (index.densities[i] == bytes) {
+            m_flash = index.records[i];
             break;
         }
     }

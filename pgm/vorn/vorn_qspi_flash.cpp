@@ -104,6 +104,7 @@ unsigned int VORN_QSPI_FLASH::get_parameter_value_in_dword(VORN_FLASH_PARAM para
 }
 
 void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string value) {
+    values_changed();
     switch (param) {
         case VORN_FLASH_PARAM_ID:
             m_device_id = std::move(value);
@@ -124,6 +125,7 @@ void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string va
 }
 
 void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) {
+    values_changed();
     switch (param) {
         case VORN_FLASH_PARAM_ID:
             // Signed on purpose: IDs set this way are stored as the host has always read them.

@@ -30,6 +30,18 @@ void post_message(MSG_BASE* msg) {
     if (owner) owner->post();
 }
 
+// "ISSI" in any letter case, as a device's programming-flow template names that vendor's flow.
+bool is_issi_flow(const std::string& prog_flow_template) {
+    static const char issi[] = "ISSI";
+    if (prog_flow_template.size() != sizeof issi - 1) return false;
+    for (size_t i = 0; i < prog_flow_template.size(); ++i) {
+        char c = prog_flow_template[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != issi[i]) return false;
+    }
+    return true;
+}
+
 void delete_operations(std::vector<VORN_OPERATION*>& list) {
     while (!list.empty()) {
         delete list.back();
@@ -1090,22 +1102,17 @@ std::vector<std::string> VORN_QSPI_MGR::get_prog_flow_template_list() {
 std::vector<std::string> VORN_QSPI_MGR::get_new_config_device_list(DEV_FAMILY_ENUM family,
                                                                    PGMIO_CONFIG_SCHEME,
                                                                    bool ignore_filter) {
-    if (ignore_filter || m_skip_device_filtering) return VORN_HOST_ACCESS::names(*this);
+    const VORN_FLASH_INDEX& index = VORN_HOST_ACCESS::index(*this);
+    if (ignore_filter || m_skip_device_filtering) return index.names;
     const std::string family_voltage = m_dev_info_map[family].io_voltage;
     // Devices on the ISSI flow are offered only to the two families that can drive it.
     const bool issi_allowed = family == 28 || family == 23;
-    const std::vector<VORN_FLASH*>& records = VORN_HOST_ACCESS::records_by_name(*this);
-    const std::vector<std::string>& all_names = VORN_HOST_ACCESS::names(*this);
     std::vector<std::string> names;
-    for (size_t i = 0; i < records.size(); ++i) {
-        if (records[i]->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE) != family_voltage)
-            continue;
-        if (!issi_allowed) {
-            std::string tpl = records[i]->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
-            stl_toupper(tpl);
-            if (tpl == "ISSI") continue;
-        }
-        names.push_back(all_names[i]);
+    names.reserve(index.names.size());
+    for (size_t i = 0; i < index.names.size(); ++i) {
+        if (index.io_voltages[i] != family_voltage) continue;
+        if (!issi_allowed && is_issi_flow(index.prog_flow_templates[i])) continue;
+        names.push_back(index.names[i]);
     }
     return names;
 }
@@ -1136,6 +1143,13 @@ std::vector<std::string> VORN_QSPI_MGR::get_legacy_config_device_list(DEV_FAMILY
     const std::string* family_voltage = nullptr;
     if (!ignore_filter && !m_skip_device_filtering)
         family_voltage = &m_dev_info_map[family].io_voltage;
+    if (const std::string* asked = VORN_HOST_ACCESS::legacy_name_asked(*this)) {
+        auto entry = m_legacy_flash_map.find(*asked);
+        if (entry == m_legacy_flash_map.end() ||
+            !legacy_device_is_listed(entry->first, entry->second, family_voltage, scheme))
+            return {};
+        return {*asked};
+    }
     // Every lookup by name asks this list: each filter's list is made once.
     std::vector<std::string>& list =
         VORN_HOST_ACCESS::legacy_list(*this, m_legacy_flash_map.size(), family_voltage,

@@ -68,6 +68,7 @@ unsigned int VORN_SDMMC_FLASH::get_parameter_value_in_dword(VORN_FLASH_PARAM par
 }
 
 void VORN_SDMMC_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string value) {
+    values_changed();
     if (param != VORN_FLASH_PARAM_IO_VOLTAGE) unknown_parameter(param);
     m_io_voltage = std::move(value);
 }

@@ -4,10 +4,13 @@
 
 #include "vorn_api.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "vorn_action.h"
+
+struct VORN_FLASH_NOTICE;
 
 class VORN_API VORN_FLASH {
   public:
@@ -52,6 +55,10 @@ class VORN_API VORN_FLASH {
     virtual void set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) = 0;
 
   protected:
+    // The lookups of the manager holding the record compare the values it had when a setter
+    // last changed one (name, density, a parameter). A subclass that changes them otherwise
+    // (m_name or m_density written directly, a value it computes) calls this afterwards.
+    void values_changed();
     // Deletes every operation of `list`, last first, and leaves it empty.
     static void delete_operation_list(std::vector<VORN_OPERATION*>& list);
     // Deletes `target`'s operations, last first, and takes over `list`'s; cannot fail, so the
@@ -65,10 +72,15 @@ class VORN_API VORN_FLASH {
     bool m_removable_permission = false;
 
   private:
-    // The bytes of the density set_density last stored: lookups by density read them often.
-    // m_density is the truth; a subclass that writes it directly has it read again.
+    friend struct VORN_HOST_ACCESS;
+
+    // The bytes of the density set_density last stored. m_density is the truth; a subclass
+    // that writes it directly has it read again.
     std::string m_density_read;
     unsigned long long m_density_bytes = 0;
+    // Told of every change of a value; shared with the manager whose map holds the record,
+    // none before a manager's lookup first met it.
+    std::shared_ptr<VORN_FLASH_NOTICE> m_notice;
 };
 
 #endif

@@ -41,8 +41,9 @@ class VORN_API VORN_MGR {
     // database records stay owned by the manager. The record found becomes the current one.
     // What the lookups return is the manager's: valid until the record is deleted or replaced
     // by a save or delete of its name, or the manager is deleted (a refresh). A legacy record
-    // lives only until the next lookup or create_flash. Not to be called from several threads
-    // at once; vorn_find_flash_by_id (vorn_host_api.h) may be.
+    // lives only until the next lookup or create_flash. A record edited in place through its
+    // setters is found by its new values at the next lookup. Not to be called from several
+    // threads at once; vorn_find_flash_by_id (vorn_host_api.h) may be.
     virtual VORN_FLASH* get_flash(std::string name, bool ignore_filter);
     // First record in name order whose ID matches under `mask`.
     virtual VORN_FLASH* get_flash_with_id(unsigned int id, unsigned int mask);
