@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "vorn_internal.h"
+#include "vorn_msg_scope.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_sdmmc_flash.h"
@@ -221,7 +222,7 @@ bool vorn_skip_user_file(const std::string& xml_file, const std::string& reason)
 bool vorn_load_user_files(
     const std::string& dir, const char* trace_format, const char* skipped_name,
     const std::function<bool(const std::string& xml_file, std::string& not_loaded)>& load,
-    std::map<std::string, std::string>& files_not_loaded) {
+    std::map<std::string, std::string>& files_not_loaded, std::vector<VORN_LOAD_REPORT>& reports) {
     vorn_recover_db_dir(dir);
     bool result = true;
     FIO_PATH path(dir);
@@ -235,11 +236,28 @@ bool vorn_load_user_files(
         const std::string xml_file = path.fullpath();
         msg_vdebug_impl(2, trace_format, xml_file.c_str());
         std::string not_loaded;
+        bool loaded = false;
+        VORN_MSG_SCOPE messages;
         try {
-            if (!load(xml_file, not_loaded)) result = false;
+            loaded = load(xml_file, not_loaded);
         } catch (const VORN_INTERNAL_ERROR& error) {
-            result = vorn_skip_user_file(xml_file, error.what());
+            vorn_skip_user_file(xml_file, error.what());
             not_loaded = error.what();
+        }
+        result = loaded && result;
+        if (!loaded || !not_loaded.empty() || !messages.records().empty()) {
+            VORN_LOAD_REPORT report;
+            report.file = xml_file;
+            report.loaded = loaded && not_loaded.empty();
+            for (const MSG_RECORD& record : messages.records()) {
+                VORN_LOAD_FINDING posted;
+                posted.severity = record.severity;
+                posted.id = record.id;
+                posted.name = record.name;
+                posted.text = record.text;
+                report.findings.push_back(posted);
+            }
+            reports.push_back(std::move(report));
         }
         // A link is never read, and replacing it loses nothing: its target stays as it is.
         if (!not_loaded.empty() && !FIO_FILE_SYSTEM::is_link(xml_file))

@@ -140,7 +140,7 @@ bool VORN_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, const char* t
         not_loaded = "a card in it was refused; the rest of the file was not read";
         return false;
     };
-    return vorn_load_user_files(dir, trace, skipped_name, load, m_files_not_loaded);
+    return vorn_load_user_files(dir, trace, skipped_name, load, m_files_not_loaded, m_load_report);
 }
 
 bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object,

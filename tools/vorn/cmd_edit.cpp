@@ -730,8 +730,8 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         policy.own_device = args.name;
         USER_FILE_CHECKER checker(session, policy);
         checked = checker.check(path);
-        if (checked.root != nullptr) {
-            if (checked.devices.size() != 1 || !checked.templates.empty())
+        if (checked.report.read) {
+            if (checked.report.devices.size() != 1 || !checked.report.templates.empty())
                 checked.problems.push_back(
                     PROBLEM{0, 0, 0, "", "the file must hold exactly one device and no template"});
             else if (checked.device_names.front() != args.name)
@@ -756,7 +756,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     for (const auto& entry : watched)
         if (file_state(entry.first) != entry.second)
             return keep_text("the file " + entry.first + " changed while the editor was open");
-    std::unique_ptr<VORN_FLASH> record = make_device(session, checked, checked.devices.front());
+    std::unique_ptr<VORN_FLASH> record = std::move(checked.report.devices.front().record);
     // SD/MMC cards have no flows to check.
     json flow_check = nullptr;
     const bool blocked =

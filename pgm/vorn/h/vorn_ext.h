@@ -8,5 +8,6 @@
 #include "vorn_flash_model.h"
 #include "vorn_flow_check.h"
 #include "vorn_host_api.h"
+#include "vorn_load_report.h"
 
 #endif

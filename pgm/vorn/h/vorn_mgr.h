@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vorn_flash.h"
+#include "vorn_load_report.h"
 
 // Per device family: whether it programs flash through the SDM flow, and the flash I/O
 // voltage it accepts.
@@ -163,6 +164,10 @@ class VORN_API VORN_MGR {
     const std::map<std::string, std::string>& get_files_not_loaded() const {
         return m_files_not_loaded;
     }
+    // The user files the load did not take whole or that drew messages, in the order read, each
+    // with the messages posted while it was read (without lines: vorn_check_user_file finds
+    // those).
+    const std::vector<VORN_LOAD_REPORT>& get_load_report() const { return m_load_report; }
     const std::map<DEV_FAMILY_ENUM, VORN_DEV_INFO>& get_dev_info_map() const {
         return m_dev_info_map;
     }
@@ -206,6 +211,7 @@ class VORN_API VORN_MGR {
     std::map<std::string, std::string> m_template_db_dir_map;
     // Filled by the loaders; see get_files_not_loaded.
     std::map<std::string, std::string> m_files_not_loaded;
+    std::vector<VORN_LOAD_REPORT> m_load_report;
 
   private:
     // What the manager keeps to itself (vorn_mgr.cpp).
