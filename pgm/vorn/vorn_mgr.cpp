@@ -581,6 +581,7 @@ struct VORN_MGR::PENDING_SAVE {
     FIO_FOLDER_CHANGE files;
     std::vector<std::function<void()>> undo;
     std::vector<std::function<void()>> done;
+    std::vector<std::string> paths;  // written or removed
 };
 
 bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()>& work) {
@@ -596,6 +597,8 @@ bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()
     if (!save.files.commit()) {
         msg_vdebug_impl(2, "Saving into %s failed: %s", db_dir.c_str(), save.files.error().c_str());
         m_save_error = save.files.error();
+        m_last_save.refused.insert(m_last_save.refused.end(), save.paths.begin(),
+                                   save.paths.end());
         post_failed_to_update_db(db_dir);
         return false;
     }
@@ -610,23 +613,28 @@ bool VORN_MGR::refuse_file_not_loaded(const std::string& file, const std::string
     msg_vdebug_impl(2, "%s did not load whole (%s): a save leaves it as it is", file.c_str(),
                     it->second.c_str());
     m_save_error = file + " did not load whole (" + it->second + "): a save leaves it as it is";
+    m_last_save.refused.push_back(file);
     post_failed_to_update_db(db_dir);
     return true;
 }
 
 bool VORN_MGR::save_file(const std::string& path, const std::string& content) {
     VORN_CHECK(m_pending_save, "m_pending_save");
+    m_pending_save->paths.push_back(path);
     if (m_pending_save->files.write(path, content)) return true;
     msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
     m_save_error = m_pending_save->files.error();
+    m_last_save.refused.push_back(path);
     return false;
 }
 
 bool VORN_MGR::save_removal(const std::string& path) {
     VORN_CHECK(m_pending_save, "m_pending_save");
+    m_pending_save->paths.push_back(path);
     if (m_pending_save->files.remove(path)) return true;
     msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
     m_save_error = m_pending_save->files.error();
+    m_last_save.refused.push_back(path);
     return false;
 }
 
@@ -659,6 +667,7 @@ std::function<void()> restore_entry(MAP& map, const typename MAP::key_type& key)
 
 bool VORN_MGR::update_db(VORN_FLASH* flash, std::string db_dir) {
     VORN_CHECK(flash, "flash");
+    SAVE_CALL call(*this);
     // Ownership is ours from here: a record that does not end up in the map is deleted, also
     // when an internal error cuts the save short.
     const std::string name = flash->get_name();
@@ -749,6 +758,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
         });
         flash->set_db_dir(FIO_PATH(file).full_directory());
         flash->set_flash_removable_permission(true);
+        on_commit([this, file] { m_last_save.device_file = file; });
         msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
         msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
                         static_cast<int>(m_flash_db_active_dir_map.size()));
@@ -760,6 +770,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
 bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
     VORN_CHECK(!device_name.empty(), "!device_name.empty()");
     VORN_CHECK(!db_dir.empty(), "!db_dir.empty()");
+    SAVE_CALL call(*this);
     msg_vdebug_impl(2, "Entering VORN_MGR::delete_db with device_name = %s", device_name.c_str());
     bool is_zentro = false;
     std::map<std::string, std::string>* db_dir_map =
@@ -838,6 +849,7 @@ bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
             post_failed_to_update_db(db_dir);
             return false;
         }
+        on_commit([this, file_to_delete] { m_last_save.deleted_from = file_to_delete; });
         if (dir_entry != db_dir_map->end()) {
             auto record = m_flash_map.find(device_name);
             VORN_CHECK(record != m_flash_map.end(), "iter4 != m_flash_map.end()");

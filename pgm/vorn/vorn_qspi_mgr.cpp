@@ -1026,6 +1026,7 @@ bool VORN_QSPI_MGR::get_operation_editable_permission(VORN_FLASH* flash) {
 
 bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
     VORN_CHECK(flash, "flash");
+    SAVE_CALL call(*this);
     const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
     VORN_CHECK(!name.empty(),
                "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
@@ -1049,6 +1050,7 @@ bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
 }
 
 bool VORN_QSPI_MGR::delete_template(std::string name) {
+    SAVE_CALL call(*this);
     auto it = m_template_db_dir_map.find(name);
     if (it == m_template_db_dir_map.end()) return false;
     return delete_db(name, FIO_PATH(it->second).full_directory());

@@ -533,6 +533,7 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
         else
             on_abandon([this, name, was = old->second] { m_template_db_dir_map[name] = was; });
         m_template_db_dir_map[name] = file;
+        on_commit([this, file] { last_save_files().template_file = file; });
         return true;
     });
 }

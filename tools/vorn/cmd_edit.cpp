@@ -155,7 +155,7 @@ struct ADD_ARGS {
 // (the reason is read first: undoing replaces it), and that nothing was saved.
 int refuse_unsaved(SESSION& session, VORN_MGR* mgr, const std::string& name, const std::string& dir,
                    const std::function<void()>& take_back = {}) {
-    session.explain_failed_save(mgr, {dir + "pgm_flash_" + name + ".xml"});
+    session.explain_failed_save(mgr);
     if (take_back) take_back();
     session.output().error("device '" + name + "' could not be saved in " + dir +
                            "; nothing was saved");
@@ -416,13 +416,10 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     // The device and its template are two saves: either may fail while the other succeeds
     // (the library's answer is the template's then), so each is judged by what it left.
     mgr->update_db(flash, dir);
-    const auto saved_file = mgr->get_flash_db_active_dir_map().find(args.name);
-    const bool device_saved = saved_file != mgr->get_flash_db_active_dir_map().end() &&
-                              saved_file->second == dir + "pgm_flash_" + args.name + ".xml";
-    const auto template_file = mgr->get_template_db_dir_map().find(args.save_template);
-    const bool template_saved = saving_template &&
-                                template_file != mgr->get_template_db_dir_map().end() &&
-                                directory_of(template_file->second) == dir;
+    const VORN_SAVE_FILES& saved_files = mgr->get_last_save_files();
+    const bool device_saved = !saved_files.device_file.empty();
+    const std::string template_file = saved_files.template_file;
+    const bool template_saved = saving_template && !template_file.empty();
     if (!device_saved) {
         // An add that did not add its device leaves nothing behind, its template included.
         return refuse_unsaved(session, mgr, args.name, dir, [&] {
@@ -451,12 +448,11 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                      << "; a lookup by this ID returns " << printable(returned) << ".\n";
     }
     if (template_saved) {
-        output.out() << "Saved template '" << args.save_template << "' to " << template_file->second
+        output.out() << "Saved template '" << args.save_template << "' to " << template_file
                      << '\n';
-        data["template_file"] = template_file->second;
+        data["template_file"] = template_file;
     } else if (saving_template) {
-        session.explain_failed_save(mgr,
-                                    {dir + "pgm_flash_template_" + args.save_template + ".xml"});
+        session.explain_failed_save(mgr);
         output.error("template '" + args.save_template + "' could not be saved in " + dir +
                      "; the device was saved");
         return STATUS_REJECTED;
@@ -767,11 +763,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
                          "' was rejected: its flows have error-level findings (--force saves "
                          "it anyway)");
     if (!mgr->update_db(record.release(), dir)) {
-        std::vector<std::string> files{dir + "pgm_flash_" + args.name + ".xml"};
-        const auto active_file = mgr->get_flash_db_active_dir_map().find(args.name);
-        if (active_file != mgr->get_flash_db_active_dir_map().end())
-            files.push_back(active_file->second);
-        session.explain_failed_save(mgr, files);
+        session.explain_failed_save(mgr);
         return keep_text("device '" + args.name + "' could not be saved in " + dir);
     }
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
@@ -833,7 +825,7 @@ int run_delete(SESSION& session, const DELETE_ARGS& args) {
                       "; delete that copy first (--from " +
                       db_dir_name(from == DB_DIR::CUSTOM ? DB_DIR::ZENTRO : DB_DIR::CUSTOM) + ")");
     if (!mgr->delete_db(args.name, dir)) {
-        session.explain_failed_save(mgr, {active});
+        session.explain_failed_save(mgr);
         output.error("device '" + args.name + "' could not be deleted from " + dir);
         return STATUS_REJECTED;
     }

@@ -206,13 +206,11 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
         const json replaced = active.count(name) > 0 ? json(active.at(name)) : json(nullptr);
         if (!pending.mgr->update_db(pending.record.release(), dir)) {
             progress.clear();
-            std::vector<std::string> files{dir + "pgm_flash_" + name + ".xml"};
-            if (!replaced.is_null()) files.push_back(replaced.get<std::string>());
-            session.explain_failed_save(pending.mgr, files);
+            session.explain_failed_save(pending.mgr);
             output.error("device '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }
-        const std::string file = pending.mgr->get_flash_db_active_dir_map().at(name);
+        const std::string file = pending.mgr->get_last_save_files().device_file;
         progress.clear();
         output.out() << "Imported device '" << printable(name) << "' to " << file;
         if (!replaced.is_null())
@@ -227,11 +225,11 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
         const std::string name = carrier->get_name();
         if (!qspi->update_template_db(carrier.get(), dir)) {
             progress.clear();
-            session.explain_failed_save(qspi, {dir + "pgm_flash_template_" + name + ".xml"});
+            session.explain_failed_save(qspi);
             output.error("template '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }
-        const std::string file = qspi->get_template_db_dir_map().at(name);
+        const std::string file = qspi->get_last_save_files().template_file;
         progress.clear();
         output.out() << "Imported template '" << printable(name) << "' to " << file << '\n';
         progress.step();

@@ -444,9 +444,9 @@ bool SESSION::judge(const std::string& field, const std::string& value,
     return false;
 }
 
-void SESSION::explain_failed_save(VORN_MGR* mgr, const std::vector<std::string>& files) {
+void SESSION::explain_failed_save(VORN_MGR* mgr) {
     bool explained = false;
-    for (const std::string& file : files) {
+    for (const std::string& file : mgr->get_last_save_files().refused) {
         const auto it = mgr->get_files_not_loaded().find(file);
         if (it == mgr->get_files_not_loaded().end()) continue;
         m_output.error(printable(file) + " did not load (" + printable(it->second) +

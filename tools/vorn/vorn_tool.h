@@ -226,10 +226,10 @@ class SESSION {
     // separators, "..", empty, NUL, "db", longer than 128), before any file is touched. The
     // refusal carries the library's own text where it has one.
     bool name_is_safe(const std::string& name, bool is_template);
-    // After a save or delete of `mgr` failed: names each of `files` that did not load whole
-    // (the library never changes those) with why and how to go on, or else the system's
-    // reason the files could not be changed.
-    void explain_failed_save(VORN_MGR* mgr, const std::vector<std::string>& files);
+    // After a save or delete of `mgr` failed: names each file that stood in its way and did not
+    // load whole (the library never changes those) with why and how to go on, or else the
+    // system's reason the files could not be changed.
+    void explain_failed_save(VORN_MGR* mgr);
 
   private:
     void load(const std::function<void()>& build);
