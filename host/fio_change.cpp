@@ -23,6 +23,7 @@
 #include "fio_export.h"
 #include "gen_export.h"
 #include "host_fault.h"
+#include "pgm_common_export.h"
 
 namespace {
 
@@ -137,10 +138,7 @@ bool unescape(const std::string& text, std::string& out) {
     return !out.empty() && out.find('/') == std::string::npos && out != "." && out != "..";
 }
 
-bool is_user_file_name(const std::string& name) {
-    return name.size() > 14 && name.compare(0, 10, "pgm_flash_") == 0 &&
-           name.compare(name.size() - 4, 4, ".xml") == 0;
-}
+bool is_user_file_name(const std::string& name) { return PGM_COMMON::is_flash_file_name(name); }
 
 // The hidden name write_temporary gives a new content of `target`: "." + target + ".XXXXXX".
 bool is_temporary_of(const std::string& temporary, const std::string& target) {
@@ -196,8 +194,7 @@ bool is_temporary_name(const std::string& name) {
     if (name.size() < 8 || name[0] != '.') return false;
     const std::string stem = name.substr(1, name.size() - 8);
     if (name[name.size() - 7] != '.') return false;
-    return stem == JOURNAL || (stem.compare(0, 10, "pgm_flash_") == 0 && stem.size() > 14 &&
-                               stem.compare(stem.size() - 4, 4, ".xml") == 0);
+    return stem == JOURNAL || PGM_COMMON::is_flash_file_name(stem);
 }
 
 struct HELD_LOCK {

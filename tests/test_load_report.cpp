@@ -249,3 +249,50 @@ TEST_F(LoadReport, TheLoaderReportsOnlyFilesItDidNotTakeWhole) {
     }
     EXPECT_EQ(mgr->get_flash_map().count("GOOD"), 1u);
 }
+
+// A template's name gives its flows, a vendor's or a user's; a record takes copies of them.
+TEST_F(LoadReport, TemplateNamesGiveFlowsThatCopiesLeaveAlone) {
+    write_custom("pgm_flash_t.xml",
+                 document(template_xml("mine", with_init(write_reg("Write Enable", "0x06")))));
+    auto mgr = load();
+    const std::vector<VORN_OPERATION*>* sfl = nullptr;
+    const std::vector<VORN_OPERATION*>* sdm = nullptr;
+    ASSERT_TRUE(vorn_template_flows(*mgr, "Winbond", &sfl, &sdm));
+    EXPECT_EQ(sfl, mgr->get_prog_flow_template_operation_list(VORN_PROG_FLOW_TEMPLATE_WINBOND,
+                                                              VORN_PROG_FLOW_TYPE_SFL));
+    EXPECT_EQ(sdm, mgr->get_prog_flow_template_operation_list(VORN_PROG_FLOW_TEMPLATE_WINBOND,
+                                                              VORN_PROG_FLOW_TYPE_SDM));
+    ASSERT_TRUE(vorn_template_flows(*mgr, "mine", &sfl, &sdm));
+    std::string mine = "mine";
+    EXPECT_EQ(sfl, mgr->get_user_template_operation_list(mine, VORN_PROG_FLOW_TYPE_SFL));
+    EXPECT_FALSE(vorn_template_flows(*mgr, "winbond", &sfl, &sdm)) << "names keep their case";
+    EXPECT_EQ(sfl, nullptr);
+    EXPECT_EQ(sdm, nullptr);
+    EXPECT_EQ(vorn_vendor_template_index("Issi"), VORN_PROG_FLOW_TEMPLATE_ISSI);
+    EXPECT_EQ(vorn_vendor_template_index("mine"), -1);
+
+    ASSERT_TRUE(vorn_template_flows(*mgr, "mine", &sfl, &sdm));
+    std::vector<VORN_OPERATION*> copies;
+    ASSERT_TRUE(vorn_copy_flow(*sfl, copies));
+    ASSERT_EQ(copies.size(), sfl->size());
+    for (size_t i = 0; i < copies.size(); ++i) {
+        EXPECT_NE(copies[i], (*sfl)[i]);
+        EXPECT_EQ(copies[i]->get_action_list()->size(), (*sfl)[i]->get_action_list()->size());
+    }
+    const VORN_ACTION* original = sfl->front()->get_action_list()->front();
+    copies.front()->get_action_list()->front()->set_property_value(
+        VORN_ACT_PROPERTY_WRITE_REG_COMMAND, "0x04");
+    EXPECT_EQ(original->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_COMMAND), "0x06");
+    for (VORN_OPERATION* op : copies) delete op;
+
+    // An operation of a class the library does not define is not copied, nor is its flow.
+    struct FOREIGN : VORN_OPERATION {
+        const std::vector<VORN_ACTION*>* get_action_list() const override { return &m_action_list; }
+        void clear_action_list() override {}
+        void add_action_into_list(VORN_ACTION*) override {}
+    } foreign;
+    std::vector<VORN_OPERATION*> mixed{sfl->front(), &foreign};
+    std::vector<VORN_OPERATION*> none;
+    EXPECT_FALSE(vorn_copy_flow(mixed, none));
+    EXPECT_TRUE(none.empty());
+}

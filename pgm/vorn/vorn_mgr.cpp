@@ -226,7 +226,7 @@ bool vorn_load_user_files(
     vorn_recover_db_dir(dir);
     bool result = true;
     FIO_PATH path(dir);
-    path.set_file_name("pgm_flash_*.xml");
+    path.set_file_name(PGM_COMMON::flash_file_pattern());
     FIO_FIND finder(path.str(), false);
     for (std::string found = finder.find_first(); !found.empty(); found = finder.find_next()) {
         const std::string name = base_name(found);
@@ -597,8 +597,7 @@ bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()
     if (!save.files.commit()) {
         msg_vdebug_impl(2, "Saving into %s failed: %s", db_dir.c_str(), save.files.error().c_str());
         m_save_error = save.files.error();
-        m_last_save.refused.insert(m_last_save.refused.end(), save.paths.begin(),
-                                   save.paths.end());
+        m_last_save.refused.insert(m_last_save.refused.end(), save.paths.begin(), save.paths.end());
         post_failed_to_update_db(db_dir);
         return false;
     }
@@ -704,7 +703,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
     VORN_CHECK(flash, "flash");
     VORN_CHECK(db_dir_map, "db_dir_map");
     const std::string name = flash->get_name();
-    const std::string file = db_dir + "pgm_flash_" + name + ".xml";
+    const std::string file = db_dir + PGM_COMMON::flash_file_name(name);
     // A name that skipped validation must still never lead the file out of db_dir, and
     // numbers validation lets through must fit the file.
     if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos ||

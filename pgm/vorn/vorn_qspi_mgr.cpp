@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "vorn_flow_fit.h"
 #include "vorn_internal.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_action.h"
@@ -64,12 +65,7 @@ using USER_TEMPLATE_PTR = std::unique_ptr<VORN_USER_FLASH_TEMPLATE, USER_TEMPLAT
 
 // Deep copies of `from`, appended to `to`.
 void copy_operations(const std::vector<VORN_OPERATION*>& from, std::vector<VORN_OPERATION*>& to) {
-    to.reserve(to.size() + from.size());
-    for (const VORN_OPERATION* op : from) {
-        const auto* qspi_op = dynamic_cast<const VORN_QSPI_OPERATION*>(op);
-        VORN_CHECK(qspi_op, "qspi_op");
-        to.push_back(new VORN_QSPI_OPERATION(*qspi_op));
-    }
+    VORN_CHECK(vorn_copy_flow(from, to), "qspi_op");
 }
 
 // The vendor templates in the golden template's order, with the key their lists and checks

@@ -265,11 +265,11 @@ int export_per_file(SESSION& session, VORN_MGR* mgr, const std::vector<VORN_FLAS
     };
     for (VORN_FLASH* record : records)
         write(mgr->create_xml_object_with_flash_list({record}),
-              dir + "pgm_flash_" + record->get_name() + ".xml");
+              dir + PGM_COMMON::flash_file_name(record->get_name()));
     for (const std::string& name : templates) {
         PGM_COMMON_XML_ELEMENT* root = nullptr;
         session.qspi()->create_user_template_with_template_list(root, {name});
-        write(root, dir + "pgm_flash_template_" + name + ".xml");
+        write(root, dir + PGM_COMMON::flash_template_file_name(name));
     }
     output.out() << "Exported " << records.size() << " device" << (records.size() == 1 ? "" : "s")
                  << " and " << templates.size() << " template" << (templates.size() == 1 ? "" : "s")

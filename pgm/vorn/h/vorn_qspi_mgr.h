@@ -128,7 +128,7 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
         std::vector<VORN_OPERATION*> sfl;
         std::vector<VORN_OPERATION*> sdm;
     };
-    static constexpr int VENDOR_COUNT = 5;
+    static constexpr int VENDOR_COUNT = VORN_PROG_FLOW_TEMPLATE_COUNT;
     VENDOR_FLOWS m_vendor_flows[VENDOR_COUNT];
     std::map<std::string, std::string> m_legacy_flash_map;
 };
