@@ -82,22 +82,18 @@ namespace {
 // The custom database directory of the process; shared by every manager, renewed ones too.
 std::string m_custom_db_dir;
 
-// Runs `undo` when the scope is left without dismiss(): an internal error thrown half-way
-// through an operation must leave the maps as they were.
+// Runs `undo` however the scope is left: an internal error thrown half-way through an
+// operation must leave the maps as they were.
 template <typename F>
 class SCOPE_UNDO {
   public:
     explicit SCOPE_UNDO(F undo) : m_undo(std::move(undo)) {}
-    ~SCOPE_UNDO() {
-        if (m_active) m_undo();
-    }
+    ~SCOPE_UNDO() { m_undo(); }
     SCOPE_UNDO(const SCOPE_UNDO&) = delete;
     SCOPE_UNDO& operator=(const SCOPE_UNDO&) = delete;
-    void dismiss() { m_active = false; }
 
   private:
     F m_undo;
-    bool m_active = true;
 };
 
 template <typename F>
@@ -343,6 +339,20 @@ bool VORN_MGR::is_new_device_supported() { return true; }
 bool VORN_MGR::is_flash_operation_supported() { return true; }
 
 bool VORN_MGR::is_flash_action_supported() { return true; }
+
+void VORN_MGR::clear_flash_mapping_info() {
+    m_dev_info_map.clear();
+    m_zentro_dir_map.clear();
+    m_custom_dir_map.clear();
+    m_flash_db_active_dir_map.clear();
+    for (auto& entry : m_flash_map) {
+        if (entry.second == m_flash) m_flash = nullptr;
+        delete entry.second;
+        entry.second = nullptr;
+    }
+    m_flash_map.clear();
+    VORN_HOST_ACCESS::flash_map_changed(*this);
+}
 
 // ---- lookups ------------------------------------------------------------------------------
 

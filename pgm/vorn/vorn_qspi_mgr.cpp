@@ -24,7 +24,7 @@ static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
-constexpr DEV_FAMILY_ENUM kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(73);
+constexpr auto kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(VORN_QSPI_INITIAL_DEVICE_FAMILY);
 constexpr const char* kGoldenTemplateFileName = "pgm_flash_db_qspi.xml";
 
 void post_message(MSG_BASE* msg) {
@@ -343,18 +343,8 @@ void VORN_QSPI_MGR::clear_template_operation_list() {
 }
 
 void VORN_QSPI_MGR::clear_flash_mapping_info() {
-    m_dev_info_map.clear();
+    VORN_MGR::clear_flash_mapping_info();
     m_legacy_flash_map.clear();
-    m_zentro_dir_map.clear();
-    m_custom_dir_map.clear();
-    m_flash_db_active_dir_map.clear();
-    for (auto& entry : m_flash_map) {
-        if (entry.second == m_flash) m_flash = nullptr;
-        delete entry.second;
-        entry.second = nullptr;
-    }
-    m_flash_map.clear();
-    VORN_HOST_ACCESS::flash_map_changed(*this);
 }
 
 // ---- files -------------------------------------------------------------------------------
@@ -764,7 +754,7 @@ bool VORN_QSPI_MGR::total_device_die_is_valid(unsigned int die, std::string* msg
 }
 
 bool VORN_QSPI_MGR::dummy_clock_cycle_is_valid(unsigned int cycles, std::string* msg) {
-    if (cycles <= 15) return true;
+    if (cycles <= VORN_QSPI_DUMMY_CLOCK_CYCLE_MAX) return true;
     if (msg != nullptr) {
         post_message(MSG_VORN::W::INVALID_DEVICE_DUMMY_CLOCK_CYCLE(static_cast<int>(cycles)));
         *msg = "Device dummy clock cycle '" + std::to_string(cycles) + "' is invalid.";

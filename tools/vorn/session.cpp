@@ -74,6 +74,14 @@ std::string names_accepted(const std::vector<VORN_MGR*>& managers, const std::st
     return text;
 }
 
+std::string dummy_cycles_range() {
+    return "0 to " + std::to_string(VORN_QSPI_DUMMY_CLOCK_CYCLE_MAX);
+}
+
+std::string dummy_cycles_accepted(const std::vector<VORN_MGR*>&, const std::string&) {
+    return "accepted dummy cycles: " + dummy_cycles_range();
+}
+
 // What each typed field accepts; fields not named here have no list to offer.
 struct ACCEPTED {
     const char* field;
@@ -102,14 +110,8 @@ const ACCEPTED ACCEPTED_VALUES[] = {
      }},
     {"total dies", [](const std::vector<VORN_MGR*>&,
                       const std::string&) { return std::string("accepted dies: 1 or more"); }},
-    {"dummy clock cycles",
-     [](const std::vector<VORN_MGR*>&, const std::string&) {
-         return std::string("accepted dummy cycles: 0 to 15");
-     }},
-    {"dummy clock cycles x4",
-     [](const std::vector<VORN_MGR*>&, const std::string&) {
-         return std::string("accepted dummy cycles: 0 to 15");
-     }},
+    {"dummy clock cycles", dummy_cycles_accepted},
+    {"dummy clock cycles x4", dummy_cycles_accepted},
     {"programming flow template",
      [](const std::vector<VORN_MGR*>& m, const std::string&) { return templates_accepted(m); }},
 };
@@ -149,7 +151,8 @@ std::string accepted_values_help() {
            "(also --save-template)\n  --id            " +
            std::string(ID_FORMAT) + "\n  --density       " + join(densities, ", ") +
            "\n  --io-voltage    " + join(voltages, ", ") +
-           "\n  --die           1 or more\n  --dummy-cycles  0 to 15 (also --dummy-cycles-x4)";
+           "\n  --die           1 or more\n  --dummy-cycles  " + dummy_cycles_range() +
+           " (also --dummy-cycles-x4)";
 }
 
 bool id_fits_lookup(const std::string& id, std::string* why) {

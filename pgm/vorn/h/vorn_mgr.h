@@ -224,6 +224,9 @@ class VORN_API VORN_MGR {
 
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();
+    // Empties the family information, the directory maps and the records; a current record
+    // that was one of them is forgotten, so that no lookup can return it.
+    void clear_flash_mapping_info();
     // The database half of device_exist_in_db: `name` is in m_flash_map and, unless the
     // filter is off, its I/O voltage is the active device family's.
     bool flash_passes_filter(const std::string& name, bool ignore_filter);
