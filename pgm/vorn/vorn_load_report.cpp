@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <sstream>
 
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
 #include "pgm_common_xml_vorn_sdmmc_auto_export.h"
@@ -31,11 +32,11 @@ VORN_LOAD_FINDING finding(int line, const std::string& text) {
 
 // Runs one validator; a refusal becomes findings at `line`: the messages it posted, or its
 // explanation when it posted none (a suppressed warning). The field and value go with the last.
-bool judge(FINDINGS& findings, int line, const std::function<bool(std::string*)>& check,
+void judge(FINDINGS& findings, int line, const std::function<bool(std::string*)>& check,
            const char* field = "", const std::string& value = "") {
     std::string why;
     VORN_MSG_SCOPE scope;
-    if (check(&why)) return true;
+    if (check(&why)) return;
     if (scope.records().empty()) findings.push_back(finding(line, why));
     for (const MSG_RECORD& record : scope.records()) {
         VORN_LOAD_FINDING out = finding(line, record.text);
@@ -46,7 +47,6 @@ bool judge(FINDINGS& findings, int line, const std::function<bool(std::string*)>
     }
     findings.back().field = field;
     findings.back().value = value;
-    return false;
 }
 
 template <typename LEAF>
@@ -215,10 +215,8 @@ VORN_LOAD_ENTRY check_sdmmc_device(VORN_SDMMC_MGR& mgr, PGM_COMMON_XML_VORN_SDMM
 
 // The reader's "line N: reason" lines, each a finding of the schema.
 void add_read_errors(FINDINGS& findings, const std::string& reasons) {
-    size_t start = 0;
-    while (start <= reasons.size()) {
-        const size_t end = reasons.find('\n', start);
-        std::string text = reasons.substr(start, end == std::string::npos ? end : end - start);
+    std::istringstream lines(reasons);
+    for (std::string text; std::getline(lines, text);) {
         int line = 0;
         if (text.compare(0, 5, "line ") == 0) {
             const size_t colon = text.find(": ");
@@ -228,13 +226,11 @@ void add_read_errors(FINDINGS& findings, const std::string& reasons) {
             }
         }
         if (!text.empty()) findings.push_back(finding(line, "schema: " + text));
-        if (end == std::string::npos) break;
-        start = end + 1;
     }
 }
 
+// Whether no entry of a file read whole drew a finding.
 bool all_loaded(const VORN_USER_FILE_REPORT& report) {
-    if (!report.findings.empty()) return false;
     for (const auto* entries : {&report.devices, &report.templates})
         for (const VORN_LOAD_ENTRY& entry : *entries)
             if (!entry.findings.empty()) return false;
