@@ -23,7 +23,7 @@ void check_once(bool for_update) {
     options.json = true;  // the document is the larger surface; stdout goes nowhere
     vorn_tool::OUTPUT output(options);
     vorn_tool::SESSION session(options, output);
-    if (vorn_tool::looks_like_sdmmc_file(g_file)) session.want_sdmmc();
+    if (vorn_is_sdmmc_file(g_file)) session.want_sdmmc();
     session.prepare();
     vorn_tool::CHECK_POLICY policy;
     policy.saved_by_update = for_update;
@@ -31,12 +31,10 @@ void check_once(bool for_update) {
     vorn_tool::USER_FILE file = checker.check(g_file);
     vorn_tool::report_file(output.out(), file);
     // A file that checks clean has its flows run on the model of its chip.
-    if (!file.sdmmc && file.root != nullptr && file.problems.empty()) {
-        for (PGM_COMMON_XML_ELEMENT* element : file.devices) {
-            const auto record = vorn_tool::make_device(session, file, element);
-            vorn_tool::print_flow_check(output.out(), record->get_name(),
-                                        VORN_FLOW_CHECKER(true).check_flash(*record));
-        }
+    if (!file.sdmmc && file.report.read && file.problems.empty()) {
+        for (const VORN_LOAD_ENTRY& device : file.report.devices)
+            vorn_tool::print_flow_check(output.out(), device.name,
+                                        VORN_FLOW_CHECKER(true).check_flash(*device.record));
     }
     output.data()["files"] = vorn_tool::json::array({vorn_tool::file_json(file)});
     output.data()["problems"] = file.problems.size();

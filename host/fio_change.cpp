@@ -23,10 +23,15 @@
 #include "fio_export.h"
 #include "gen_export.h"
 #include "host_fault.h"
+#include "pgm_common_export.h"
 
 namespace {
 
 const char* const JOURNAL = ".vorn-journal";
+// A temporary is "." + target + TEMPORARY_SUFFIX, mkstemp filling in the X's.
+const std::string TEMPORARY_SUFFIX = ".XXXXXX";
+// What a temporary's name holds beyond its target's: the leading "." and the suffix.
+const size_t TEMPORARY_EXTRA = 1 + TEMPORARY_SUFFIX.size();
 const char* const JOURNAL_HEADER = "vorn folder change 1";
 
 std::string folder_of(const std::string& path) {
@@ -68,7 +73,7 @@ void sync_folder(const std::string& folder) {
 // A new hidden file beside `target` holding `content`, flushed; its path, or empty.
 std::string write_temporary(const std::string& target, const std::string& content,
                             std::string& error) {
-    std::string temp = folder_of(target) + "." + name_of(target) + ".XXXXXX";
+    std::string temp = folder_of(target) + "." + name_of(target) + TEMPORARY_SUFFIX;
     HOST_FAULT::crash_point();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -137,14 +142,11 @@ bool unescape(const std::string& text, std::string& out) {
     return !out.empty() && out.find('/') == std::string::npos && out != "." && out != "..";
 }
 
-bool is_user_file_name(const std::string& name) {
-    return name.size() > 14 && name.compare(0, 10, "pgm_flash_") == 0 &&
-           name.compare(name.size() - 4, 4, ".xml") == 0;
-}
+bool is_user_file_name(const std::string& name) { return PGM_COMMON::is_flash_file_name(name); }
 
 // The hidden name write_temporary gives a new content of `target`: "." + target + ".XXXXXX".
 bool is_temporary_of(const std::string& temporary, const std::string& target) {
-    return temporary.size() == target.size() + 8 && temporary[0] == '.' &&
+    return temporary.size() == target.size() + TEMPORARY_EXTRA && temporary[0] == '.' &&
            temporary.compare(1, target.size(), target) == 0 && temporary[target.size() + 1] == '.';
 }
 
@@ -193,11 +195,10 @@ bool apply(const std::string& folder, const std::string& temporary, const std::s
 
 // Leftovers that a change can leave: hidden temporaries and unfinished journals.
 bool is_temporary_name(const std::string& name) {
-    if (name.size() < 8 || name[0] != '.') return false;
-    const std::string stem = name.substr(1, name.size() - 8);
-    if (name[name.size() - 7] != '.') return false;
-    return stem == JOURNAL || (stem.compare(0, 10, "pgm_flash_") == 0 && stem.size() > 14 &&
-                               stem.compare(stem.size() - 4, 4, ".xml") == 0);
+    if (name.size() < TEMPORARY_EXTRA || name[0] != '.') return false;
+    const std::string stem = name.substr(1, name.size() - TEMPORARY_EXTRA);
+    if (name[1 + stem.size()] != '.') return false;
+    return stem == JOURNAL || PGM_COMMON::is_flash_file_name(stem);
 }
 
 struct HELD_LOCK {

@@ -169,3 +169,28 @@ unsigned char* PGM_COMMON::convert_hex_string_to_byte_array(const std::string& h
     size = static_cast<unsigned int>(bytes);
     return out;
 }
+
+namespace {
+
+const char* const FLASH_FILE_PREFIX = "pgm_flash_";
+const char* const FLASH_FILE_SUFFIX = ".xml";
+
+}  // namespace
+
+std::string PGM_COMMON::flash_file_name(const std::string& device) {
+    return FLASH_FILE_PREFIX + device + FLASH_FILE_SUFFIX;
+}
+
+std::string PGM_COMMON::flash_template_file_name(const std::string& name) {
+    return flash_file_name("template_" + name);
+}
+
+bool PGM_COMMON::is_flash_file_name(const std::string& file_name) {
+    const std::string prefix = FLASH_FILE_PREFIX;
+    const std::string suffix = FLASH_FILE_SUFFIX;
+    return file_name.size() > prefix.size() + suffix.size() &&
+           file_name.compare(0, prefix.size(), prefix) == 0 &&
+           file_name.compare(file_name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+const char* PGM_COMMON::flash_file_pattern() { return "pgm_flash_*.xml"; }

@@ -40,6 +40,18 @@ TEST(HostCommonStrings, SlashesComparisonsAndCase) {
 }
 
 // Formatting keeps each argument's own type, as printf would read it.
+// One rule names the database's files, for the saves, the loaders and the recovery alike.
+TEST(HostCommonStrings, FlashFileNames) {
+    EXPECT_EQ(PGM_COMMON::flash_file_name("W25Q64"), "pgm_flash_W25Q64.xml");
+    EXPECT_EQ(PGM_COMMON::flash_template_file_name("mine"), "pgm_flash_template_mine.xml");
+    EXPECT_STREQ(PGM_COMMON::flash_file_pattern(), "pgm_flash_*.xml");
+    EXPECT_TRUE(PGM_COMMON::is_flash_file_name(PGM_COMMON::flash_file_name("A")));
+    EXPECT_TRUE(PGM_COMMON::is_flash_file_name(PGM_COMMON::flash_template_file_name("A")));
+    for (const char* other : {"pgm_flash_.xml", "pgm_flash_A.xm", "pgm_flashA.xml", "A.xml",
+                              "xpgm_flash_A.xml", "pgm_flash_A.xml.tmp", ""})
+        EXPECT_FALSE(PGM_COMMON::is_flash_file_name(other)) << other;
+}
+
 TEST(HostCommonStrings, FormattingReadsEachArgumentAsItsType) {
     const std::string name = "W25Q";
     EXPECT_EQ(TARVEN::fmt_sprintf("%s|%s|%c|%d|%u", name, "x", 'c', -5, 4000000000u),

@@ -438,6 +438,53 @@ TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
     EXPECT_FALSE(custom.exists("pgm_flash_kept.xml"));
 }
 
+// Beside its bool, a save says which files it changed, and after a failure which stood in the
+// way; each public call starts afresh, and a save that makes another reports both.
+TEST_F(QspiDb, ASaveTellsWhichFilesItChanged) {
+    write_custom("pgm_flash_TYPO.xml", document(flash_xml(device("TYPO"))).replace(20, 1, ""));
+    auto mgr = load();
+    auto record = [&](const std::string& name) {
+        return complete_record(*mgr, mgr->create_flash(name), VORN_PROG_FLOW_TEMPLATE_ISSI,
+                               "0x9D 0x60 0x19", "1.8V", "256Mb");
+    };
+    const VORN_SAVE_FILES& last = mgr->get_last_save_files();
+
+    VORN_FLASH* flash = record("NEW");
+    flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "carried");
+    ASSERT_TRUE(mgr->update_db(flash, dir()));
+    EXPECT_EQ(last.device_file, dir() + "pgm_flash_NEW.xml");
+    EXPECT_EQ(last.template_file, dir() + "pgm_flash_template_carried.xml");
+    EXPECT_EQ(last.deleted_from, "");
+    EXPECT_TRUE(last.refused.empty());
+
+    // Saved again: the old copy goes first.
+    ASSERT_TRUE(mgr->update_db(record("NEW"), dir()));
+    EXPECT_EQ(last.device_file, dir() + "pgm_flash_NEW.xml");
+    EXPECT_EQ(last.template_file, "");
+    EXPECT_EQ(last.deleted_from, dir() + "pgm_flash_NEW.xml");
+
+    // A file that did not load whole stands in the way; the next save starts afresh.
+    {
+        vorn_test::MessageCapture quiet;
+        EXPECT_FALSE(mgr->update_db(record("TYPO"), dir()));
+    }
+    EXPECT_EQ(last.device_file, "");
+    EXPECT_EQ(last.refused, std::vector<std::string>{dir() + "pgm_flash_TYPO.xml"});
+    ASSERT_TRUE(mgr->delete_db("NEW", dir()));
+    EXPECT_EQ(last.deleted_from, dir() + "pgm_flash_NEW.xml");
+    EXPECT_EQ(last.device_file, "");
+    EXPECT_TRUE(last.refused.empty());
+
+    // Files that cannot be put in place are named too; what was not committed is not.
+    for (HOST_FAULT::OP op : {HOST_FAULT::CHANGE_WRITE, HOST_FAULT::CHANGE_COMMIT}) {
+        HOST_FAULT::fail_next(op);
+        vorn_test::MessageCapture quiet;
+        EXPECT_FALSE(mgr->update_db(record("LATE"), dir()));
+        EXPECT_EQ(last.device_file, "");
+        EXPECT_EQ(last.refused, std::vector<std::string>{dir() + "pgm_flash_LATE.xml"});
+    }
+}
+
 // ---- what a failed save leaves ------------------------------------------------------------
 
 // An empty user file is the user's: the load skips it as unreadable and keeps it.

@@ -121,6 +121,26 @@ TEST_F(SdmmcMgr, GoldenTemplateDefectsAreInternalErrors) {
 // ---- family answers -----------------------------------------------------------------------
 
 // Stubs succeed and write nothing; what the family cannot do is an internal error.
+// A host's manager may clear its maps; the current record goes with them, in both families.
+TEST_F(SdmmcMgr, ClearingTheMapsForgetsTheCurrentRecord) {
+    struct CLEARABLE_SDMMC : VORN_SDMMC_MGR {
+        using VORN_SDMMC_MGR::clear_flash_mapping_info;
+    } sdmmc;
+    struct CLEARABLE_QSPI : VORN_QSPI_MGR {
+        using VORN_QSPI_MGR::clear_flash_mapping_info;
+    } qspi;
+    ASSERT_NE(sdmmc.get_flash("GOLD_A", true), nullptr);
+    ASSERT_NE(qspi.get_flash("MT25QL128", true), nullptr);
+    sdmmc.clear_flash_mapping_info();
+    qspi.clear_flash_mapping_info();
+    for (VORN_MGR* mgr : {static_cast<VORN_MGR*>(&sdmmc), static_cast<VORN_MGR*>(&qspi)}) {
+        EXPECT_EQ(mgr->get_current_flash(), nullptr);
+        EXPECT_TRUE(mgr->get_flash_map().empty());
+        EXPECT_TRUE(mgr->get_flash_db_active_dir_map().empty());
+        EXPECT_TRUE(mgr->get_dev_info_map().empty());
+    }
+}
+
 TEST_F(SdmmcMgr, StubsAndUnsupportedFunctions) {
     VORN_SDMMC_MGR mgr;
     EXPECT_FALSE(mgr.is_flash_operation_supported());

@@ -40,6 +40,15 @@ public:
     // new[] array owned by the caller, or null on failure (size 0).
     static unsigned char* convert_hex_string_to_byte_array(const std::string& hex,
                                                            unsigned int& size, bool strict);
+
+    // The file names of the flash database, one rule for the loaders, the saves and the
+    // recovery of an interrupted save: a device's file, a user template's file, and whether a
+    // name is one of the database's ("pgm_flash_" and ".xml" around at least one character).
+    static std::string flash_file_name(const std::string& device);
+    static std::string flash_template_file_name(const std::string& name);
+    static bool is_flash_file_name(const std::string& file_name);
+    // The pattern a finder lists the database's files with: "pgm_flash_*.xml".
+    static const char* flash_file_pattern();
 };
 
 #endif

@@ -276,6 +276,9 @@ class PGM_API PGM_COMMON_XML {
     static bool write_xml(PGM_COMMON_XML_ELEMENT* root, const std::string& path);
     // Serialises the tree to a string, as write_xml would write it.
     static std::string write_xml_string(PGM_COMMON_XML_ELEMENT* root);
+    // The name of the document element of `xml_file` ("QSPI_FLASH"), read from the start of the
+    // file alone; empty when there is none there or the file cannot be read.
+    static std::string document_element(const std::string& xml_file);
     // The reason of the last failed parse_xml, read_xml or write_xml.
     static std::string last_error();
 };

@@ -392,7 +392,7 @@ struct VENDOR_SET {
     int command_count;
 };
 
-const VENDOR_SET k_vendor_sets[5] = {
+const VENDOR_SET k_vendor_sets[VORN_PROG_FLOW_TEMPLATE_COUNT] = {
     {VORN_PROG_FLOW_TEMPLATE_MICRON, "Micron", 0x20, k_micron_registers,
      count_of(k_micron_registers), k_micron_commands, count_of(k_micron_commands)},
     {VORN_PROG_FLOW_TEMPLATE_MACRONIX, "Macronix", 0xC2, k_macronix_registers,
@@ -405,7 +405,6 @@ const VENDOR_SET k_vendor_sets[5] = {
      k_issi_commands, count_of(k_issi_commands)},
 };
 
-constexpr unsigned long long k_three_byte_limit = 1ULL << 24;
 // A command a part lacks stays in its profile, out of reach of every density, so that the
 // checker can tell "not on this part" from "not in the vendor's set".
 constexpr unsigned int k_never = ~0u;
@@ -466,8 +465,8 @@ struct BUILT_VENDOR {
 
 const std::vector<BUILT_VENDOR>& built_vendors() {
     static const std::vector<BUILT_VENDOR> vendors = [] {
-        std::vector<BUILT_VENDOR> out(5);
-        for (int i = 0; i < 5; ++i) {
+        std::vector<BUILT_VENDOR> out(VORN_PROG_FLOW_TEMPLATE_COUNT);
+        for (int i = 0; i < VORN_PROG_FLOW_TEMPLATE_COUNT; ++i) {
             const VENDOR_SET& set = k_vendor_sets[i];
             BUILT_VENDOR& built = out[i];
             built.registers.assign(set.registers, set.registers + set.register_count);
@@ -1043,7 +1042,7 @@ void VORN_FLASH_MODEL::write_registers(const VORN_FLASH_COMMAND& command,
                                                         (data[i] & reg.writable) | newly_set);
         if (reg.address_bits != 0) m_address_unconfirmed = !m_profile.address_bits_confirmed;
         // Parts of 128 Mbit and less have no 4-byte addressing to choose.
-        if ((reg.four_byte & reg.writable) != 0 && m_config.density_bytes > k_three_byte_limit)
+        if ((reg.four_byte & reg.writable) != 0 && m_config.density_bytes > VORN_THREE_BYTE_LIMIT)
             m_four_byte = (data[i] & reg.four_byte) != 0;
         lasting = lasting || !reg.is_volatile;
         response.answer += TARVEN::fmt_sprintf("%s%s = 0x%02X", response.answer.empty() ? "" : ", ",

@@ -138,8 +138,6 @@ const ISSUE_INFO k_issues[ISSUE_COUNT] = {
     {ISSUE_NOT_CHECKED, "not-checked", W, "not checked: %s"},
 };
 
-constexpr unsigned long long k_three_byte_limit = 1ULL << 24;
-
 // ---- property access ----------------------------------------------------------------------------
 
 // The properties an action of each type sends, indexed by VORN_ACT_TYPE; -1 where it has none.
@@ -535,8 +533,8 @@ class FLOW_RUN {
 
     void check_address(const AT& at, unsigned int sent, unsigned long long address,
                        const VORN_FLASH_RESPONSE& r) {
-        if (sent == 3 && address >= k_three_byte_limit)
-            report(at, ISSUE_ADDRESS_RANGE, address, address % k_three_byte_limit);
+        if (sent == 3 && address >= VORN_THREE_BYTE_LIMIT)
+            report(at, ISSUE_ADDRESS_RANGE, address, address % VORN_THREE_BYTE_LIMIT);
         if (address >= m_model.get_config().density_bytes)
             report(at, ISSUE_ADDRESS_BEYOND, address, m_flash.get_density());
         if (r.address_bytes == 0 || r.address_bytes == sent) return;
@@ -754,10 +752,8 @@ void report_device(VORN_FLOW_CHECK_RESULT& result, ISSUE issue, const std::strin
 }
 
 int template_vendor(const VORN_FLASH& flash) {
-    const std::string name = flash.get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
-    for (int i = 0; i < 5; ++i)
-        if (name == VORN_PROG_FLOW_TEMPLATE_NAME[i]) return i;
-    return -1;
+    return vorn_vendor_template_index(
+        flash.get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
 }
 
 }  // namespace

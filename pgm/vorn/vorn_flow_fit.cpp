@@ -9,6 +9,7 @@
 #include "vorn_flow_check.h"
 #include "vorn_internal.h"
 #include "vorn_qspi_action.h"
+#include "vorn_qspi_mgr.h"
 #include "vorn_qspi_operation.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
@@ -196,4 +197,36 @@ std::string vorn_flow_addressing_misfit(const VORN_FLASH& flash, const std::stri
         return "the flows of '" + source + "' use 3-byte addresses, which reach only the " +
                "first 16MB of a " + flash.get_density() + " part";
     return "";
+}
+
+bool vorn_template_flows(VORN_QSPI_MGR& mgr, const std::string& name,
+                         const std::vector<VORN_OPERATION*>** sfl,
+                         const std::vector<VORN_OPERATION*>** sdm) {
+    *sfl = nullptr;
+    *sdm = nullptr;
+    const int index = vorn_vendor_template_index(name);
+    if (index >= 0) {
+        const auto vendor = static_cast<VORN_PROG_FLOW_TEMPLATE>(index);
+        *sfl = mgr.get_prog_flow_template_operation_list(vendor, VORN_PROG_FLOW_TYPE_SFL);
+        *sdm = mgr.get_prog_flow_template_operation_list(vendor, VORN_PROG_FLOW_TYPE_SDM);
+        return true;
+    }
+    if (mgr.get_user_flash_template_map().count(name) == 0) return false;
+    std::string user = name;
+    *sfl = mgr.get_user_template_operation_list(user, VORN_PROG_FLOW_TYPE_SFL);
+    *sdm = mgr.get_user_template_operation_list(user, VORN_PROG_FLOW_TYPE_SDM);
+    return true;
+}
+
+bool vorn_copy_flow(const std::vector<VORN_OPERATION*>& flow, std::vector<VORN_OPERATION*>& out) {
+    std::vector<std::unique_ptr<VORN_OPERATION>> copies;
+    copies.reserve(flow.size());
+    for (const VORN_OPERATION* op : flow) {
+        const auto* qspi_op = dynamic_cast<const VORN_QSPI_OPERATION*>(op);
+        if (qspi_op == nullptr) return false;
+        copies.emplace_back(new VORN_QSPI_OPERATION(*qspi_op));
+    }
+    out.reserve(out.size() + copies.size());
+    for (std::unique_ptr<VORN_OPERATION>& copy : copies) out.push_back(copy.release());
+    return true;
 }

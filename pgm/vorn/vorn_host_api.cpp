@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "vorn_helper.h"
+#include "vorn_flow_fit.h"
 #include "vorn_internal.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
@@ -109,7 +110,7 @@ void validate_name(VORN_MGR& mgr, const VORN_FLASH& draft, const std::string& di
         return;
     }
     // The save writes a hidden temporary ".<file>.XXXXXX" beside the file first.
-    const std::string file = "pgm_flash_" + name + ".xml";
+    const std::string file = PGM_COMMON::flash_file_name(name);
     const size_t name_max = FIO_FILE_SYSTEM::max_name_length(dir);
     if (file.size() + 8 > name_max)
         problems.push_back("Device name '" + name + "' is too long for a file name of " + dir +
@@ -157,11 +158,9 @@ VORN_FLASH* vorn_make_draft(const VORN_FLASH* record) {
                                        VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4})
             copy->set_parameter_value(param, record->get_parameter_value_in_dword(param, nullptr));
         for (VORN_PROG_FLOW_TYPE flow : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
-            for (const VORN_OPERATION* op : *record->get_operation_list(flow)) {
-                const auto* qspi_op = dynamic_cast<const VORN_QSPI_OPERATION*>(op);
-                if (qspi_op == nullptr) return nullptr;
-                copy->add_operation_into_list(new VORN_QSPI_OPERATION(*qspi_op), flow);
-            }
+            std::vector<VORN_OPERATION*> operations;
+            if (!vorn_copy_flow(*record->get_operation_list(flow), operations)) return nullptr;
+            copy->set_operation_list(operations, flow);
         }
         draft = std::move(copy);
     } else if (family == DEV_FAMILY_SDMMC_FLASH) {

@@ -143,11 +143,12 @@ bool vorn_parse_xml_file(PGM_COMMON_XML_FILE_ENUM kind, ROOT** object, const std
 // says in `not_loaded` why a part of it is not in the maps (empty when all of it is). A file
 // whose reading breaks an invariant is skipped like one the parser refuses: a user file never
 // stops a manager's load. Every file not loaded whole is entered in `files_not_loaded` with
-// why. True when every file loaded cleanly.
+// why; every file not loaded whole or that drew a message has a report in `reports`, with the
+// messages posted while it was read. True when every file loaded cleanly.
 bool vorn_load_user_files(
     const std::string& dir, const char* trace_format, const char* skipped_name,
     const std::function<bool(const std::string& xml_file, std::string& not_loaded)>& load,
-    std::map<std::string, std::string>& files_not_loaded);
+    std::map<std::string, std::string>& files_not_loaded, std::vector<VORN_LOAD_REPORT>& reports);
 
 // Completes or removes what an interrupted save left in `dir`, with one warning per file,
 // unless a writer is at work there.

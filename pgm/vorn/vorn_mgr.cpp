@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "vorn_internal.h"
+#include "vorn_msg_scope.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_sdmmc_flash.h"
@@ -81,22 +82,18 @@ namespace {
 // The custom database directory of the process; shared by every manager, renewed ones too.
 std::string m_custom_db_dir;
 
-// Runs `undo` when the scope is left without dismiss(): an internal error thrown half-way
-// through an operation must leave the maps as they were.
+// Runs `undo` however the scope is left: an internal error thrown half-way through an
+// operation must leave the maps as they were.
 template <typename F>
 class SCOPE_UNDO {
   public:
     explicit SCOPE_UNDO(F undo) : m_undo(std::move(undo)) {}
-    ~SCOPE_UNDO() {
-        if (m_active) m_undo();
-    }
+    ~SCOPE_UNDO() { m_undo(); }
     SCOPE_UNDO(const SCOPE_UNDO&) = delete;
     SCOPE_UNDO& operator=(const SCOPE_UNDO&) = delete;
-    void dismiss() { m_active = false; }
 
   private:
     F m_undo;
-    bool m_active = true;
 };
 
 template <typename F>
@@ -221,11 +218,11 @@ bool vorn_skip_user_file(const std::string& xml_file, const std::string& reason)
 bool vorn_load_user_files(
     const std::string& dir, const char* trace_format, const char* skipped_name,
     const std::function<bool(const std::string& xml_file, std::string& not_loaded)>& load,
-    std::map<std::string, std::string>& files_not_loaded) {
+    std::map<std::string, std::string>& files_not_loaded, std::vector<VORN_LOAD_REPORT>& reports) {
     vorn_recover_db_dir(dir);
     bool result = true;
     FIO_PATH path(dir);
-    path.set_file_name("pgm_flash_*.xml");
+    path.set_file_name(PGM_COMMON::flash_file_pattern());
     FIO_FIND finder(path.str(), false);
     for (std::string found = finder.find_first(); !found.empty(); found = finder.find_next()) {
         const std::string name = base_name(found);
@@ -235,11 +232,28 @@ bool vorn_load_user_files(
         const std::string xml_file = path.fullpath();
         msg_vdebug_impl(2, trace_format, xml_file.c_str());
         std::string not_loaded;
+        bool loaded = false;
+        VORN_MSG_SCOPE messages;
         try {
-            if (!load(xml_file, not_loaded)) result = false;
+            loaded = load(xml_file, not_loaded);
         } catch (const VORN_INTERNAL_ERROR& error) {
-            result = vorn_skip_user_file(xml_file, error.what());
+            vorn_skip_user_file(xml_file, error.what());
             not_loaded = error.what();
+        }
+        result = loaded && result;
+        if (!loaded || !not_loaded.empty() || !messages.records().empty()) {
+            VORN_LOAD_REPORT report;
+            report.file = xml_file;
+            report.loaded = loaded && not_loaded.empty();
+            for (const MSG_RECORD& record : messages.records()) {
+                VORN_LOAD_FINDING posted;
+                posted.severity = record.severity;
+                posted.id = record.id;
+                posted.name = record.name;
+                posted.text = record.text;
+                report.findings.push_back(posted);
+            }
+            reports.push_back(std::move(report));
         }
         // A link is never read, and replacing it loses nothing: its target stays as it is.
         if (!not_loaded.empty() && !FIO_FILE_SYSTEM::is_link(xml_file))
@@ -378,6 +392,20 @@ bool VORN_MGR::is_new_device_supported() { return true; }
 bool VORN_MGR::is_flash_operation_supported() { return true; }
 
 bool VORN_MGR::is_flash_action_supported() { return true; }
+
+void VORN_MGR::clear_flash_mapping_info() {
+    m_dev_info_map.clear();
+    m_zentro_dir_map.clear();
+    m_custom_dir_map.clear();
+    m_flash_db_active_dir_map.clear();
+    for (auto& entry : m_flash_map) {
+        if (entry.second == m_flash) m_flash = nullptr;
+        delete entry.second;
+        entry.second = nullptr;
+    }
+    m_flash_map.clear();
+    VORN_HOST_ACCESS::flash_map_changed(*this);
+}
 
 // ---- lookups ------------------------------------------------------------------------------
 
@@ -625,6 +653,7 @@ struct VORN_MGR::PENDING_SAVE {
     FIO_FOLDER_CHANGE files;
     std::vector<std::function<void()>> undo;
     std::vector<std::function<void()>> done;
+    std::vector<std::string> paths;  // written or removed
 };
 
 bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()>& work) {
@@ -640,6 +669,7 @@ bool VORN_MGR::save_as_one(const std::string& db_dir, const std::function<bool()
     if (!save.files.commit()) {
         msg_vdebug_impl(2, "Saving into %s failed: %s", db_dir.c_str(), save.files.error().c_str());
         m_save_error = save.files.error();
+        m_last_save.refused.insert(m_last_save.refused.end(), save.paths.begin(), save.paths.end());
         post_failed_to_update_db(db_dir);
         return false;
     }
@@ -654,23 +684,28 @@ bool VORN_MGR::refuse_file_not_loaded(const std::string& file, const std::string
     msg_vdebug_impl(2, "%s did not load whole (%s): a save leaves it as it is", file.c_str(),
                     it->second.c_str());
     m_save_error = file + " did not load whole (" + it->second + "): a save leaves it as it is";
+    m_last_save.refused.push_back(file);
     post_failed_to_update_db(db_dir);
     return true;
 }
 
 bool VORN_MGR::save_file(const std::string& path, const std::string& content) {
     VORN_CHECK(m_pending_save, "m_pending_save");
+    m_pending_save->paths.push_back(path);
     if (m_pending_save->files.write(path, content)) return true;
     msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
     m_save_error = m_pending_save->files.error();
+    m_last_save.refused.push_back(path);
     return false;
 }
 
 bool VORN_MGR::save_removal(const std::string& path) {
     VORN_CHECK(m_pending_save, "m_pending_save");
+    m_pending_save->paths.push_back(path);
     if (m_pending_save->files.remove(path)) return true;
     msg_vdebug_impl(2, "%s", m_pending_save->files.error().c_str());
     m_save_error = m_pending_save->files.error();
+    m_last_save.refused.push_back(path);
     return false;
 }
 
@@ -703,6 +738,7 @@ std::function<void()> restore_entry(MAP& map, const typename MAP::key_type& key)
 
 bool VORN_MGR::update_db(VORN_FLASH* flash, std::string db_dir) {
     VORN_CHECK(flash, "flash");
+    SAVE_CALL call(*this);
     // Ownership is ours from here: a record that does not end up in the map is deleted, also
     // when an internal error cuts the save short.
     const std::string name = flash->get_name();
@@ -739,7 +775,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
     VORN_CHECK(flash, "flash");
     VORN_CHECK(db_dir_map, "db_dir_map");
     const std::string name = flash->get_name();
-    const std::string file = db_dir + "pgm_flash_" + name + ".xml";
+    const std::string file = db_dir + PGM_COMMON::flash_file_name(name);
     // A name that skipped validation must still never lead the file out of db_dir, and
     // numbers validation lets through must fit the file.
     if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos ||
@@ -793,6 +829,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
         });
         flash->set_db_dir(FIO_PATH(file).full_directory());
         flash->set_flash_removable_permission(true);
+        on_commit([this, file] { m_last_save.device_file = file; });
         msg_vdebug_impl(2, "After: db_dir_map->size() = %d", static_cast<int>(db_dir_map->size()));
         msg_vdebug_impl(2, "After: m_flash_db_active_dir_map.size() = %d",
                         static_cast<int>(m_flash_db_active_dir_map.size()));
@@ -804,6 +841,7 @@ bool VORN_MGR::write_flash_xml_and_update_dir_map(VORN_FLASH* flash, std::string
 bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
     VORN_CHECK(!device_name.empty(), "!device_name.empty()");
     VORN_CHECK(!db_dir.empty(), "!db_dir.empty()");
+    SAVE_CALL call(*this);
     msg_vdebug_impl(2, "Entering VORN_MGR::delete_db with device_name = %s", device_name.c_str());
     bool is_zentro = false;
     std::map<std::string, std::string>* db_dir_map =
@@ -882,6 +920,7 @@ bool VORN_MGR::delete_db(std::string device_name, std::string db_dir) {
             post_failed_to_update_db(db_dir);
             return false;
         }
+        on_commit([this, file_to_delete] { m_last_save.deleted_from = file_to_delete; });
         if (dir_entry != db_dir_map->end()) {
             auto record = m_flash_map.find(device_name);
             VORN_CHECK(record != m_flash_map.end(), "iter4 != m_flash_map.end()");

@@ -1,5 +1,7 @@
 #include "vorn_msgs.h"
 
+#include "vorn_msg_scope.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -130,11 +132,28 @@ const VORN_MSG_INFO* vorn_msg_find(MSG_ID id) {
 
 namespace {
 
+thread_local VORN_MSG_SCOPE* t_scope = nullptr;
+
+}  // namespace
+
+VORN_MSG_SCOPE::VORN_MSG_SCOPE() : m_outer(t_scope) { t_scope = this; }
+
+VORN_MSG_SCOPE::~VORN_MSG_SCOPE() { t_scope = m_outer; }
+
+void VORN_MSG_SCOPE::keep(const MSG_BASE& msg) {
+    if (t_scope == nullptr) return;
+    t_scope->m_records.push_back(MSG_RECORD{msg.get_severity(), msg.get_id(), msg.get_name(),
+                                            msg.get_text(), msg.get_module(), 0});
+}
+
+namespace {
+
 MSG_E* build_error(MSG_ID id, const char* format, const std::string& arg1,
                    const std::string& arg2) {
     std::unique_ptr<MSG_E> msg(new MSG_E(nullptr));
     msg->fill_args(format, arg1.c_str(), arg2.c_str());
     msg->set_id(id);
+    VORN_MSG_SCOPE::keep(*msg);
     return msg.release();
 }
 
@@ -146,6 +165,7 @@ MSG_W* build_warning(MSG_ID id, const char* format, ARG arg) {
     msg->fill_args(format, arg);
     msg->set_warning_flag(1);
     msg->set_id(id);
+    VORN_MSG_SCOPE::keep(*msg);
     return msg.release();
 }
 

@@ -12,17 +12,19 @@
 #include <utility>
 
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "vorn_flow_fit.h"
 #include "vorn_internal.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_action.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_operation.h"
+#include "vorn_qspi_reader.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
-constexpr DEV_FAMILY_ENUM kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(73);
+constexpr auto kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(VORN_QSPI_INITIAL_DEVICE_FAMILY);
 constexpr const char* kGoldenTemplateFileName = "pgm_flash_db_qspi.xml";
 
 void post_message(MSG_BASE* msg) {
@@ -64,194 +66,6 @@ class OPERATION_LIST_GUARD {
     std::vector<VORN_OPERATION*>* m_list;
 };
 
-// The element that carries each action property in a file.
-PGM_COMMON_XML_ENUM property_tag(VORN_ACT_PROPERTY property) {
-    switch (property) {
-        case VORN_ACT_PROPERTY_WRITE_REG_NAME:
-        case VORN_ACT_PROPERTY_READ_REG_NAME:
-        case VORN_ACT_PROPERTY_WRITE_DATA_NAME:
-        case VORN_ACT_PROPERTY_READ_DATA_NAME:
-        case VORN_ACT_PROPERTY_ERASE_NAME:
-            return PGM_COMMON_XML_ENUM_NAME;
-        case VORN_ACT_PROPERTY_WRITE_REG_COMMAND:
-        case VORN_ACT_PROPERTY_READ_REG_COMMAND:
-        case VORN_ACT_PROPERTY_WRITE_DATA_COMMAND:
-        case VORN_ACT_PROPERTY_READ_DATA_COMMAND:
-        case VORN_ACT_PROPERTY_ERASE_COMMAND:
-            return PGM_COMMON_XML_ENUM_COMMAND;
-        case VORN_ACT_PROPERTY_WRITE_REG_DATA:
-        case VORN_ACT_PROPERTY_WRITE_DATA_DATA:
-            return PGM_COMMON_XML_ENUM_DATA;
-        case VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH:
-        case VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH:
-            return PGM_COMMON_XML_ENUM_DATA_LENGTH;
-        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA:
-        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA:
-            return PGM_COMMON_XML_ENUM_EXPECTED_DATA;
-        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK:
-        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK:
-            return PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK;
-        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS:
-        case VORN_ACT_PROPERTY_READ_DATA_ADDRESS:
-        case VORN_ACT_PROPERTY_ERASE_ADDRESS:
-            return PGM_COMMON_XML_ENUM_ADDRESS;
-        case VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_ERASE_BUS_WIDTH:
-            return PGM_COMMON_XML_ENUM_BUS_WIDTH;
-        case VORN_ACT_PROPERTY_CUSTOM_DIRECTION:
-            return PGM_COMMON_XML_ENUM_DIRECTION;
-        case VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION:
-            return PGM_COMMON_XML_ENUM_DESCRIPTION;
-        case VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT:
-            return PGM_COMMON_XML_ENUM_ATTEMPT_COUNT;
-        case VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE:
-            return PGM_COMMON_XML_ENUM_PAGE_SIZE;
-        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE:
-        case VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE:
-        case VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE:
-            return PGM_COMMON_XML_ENUM_ADDRESSING_MODE;
-        case VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE:
-            return PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE;
-        case VORN_ACT_PROPERTY_ERASE_ERASE_SIZE:
-            return PGM_COMMON_XML_ENUM_ERASE_SIZE;
-        case VORN_ACT_PROPERTY_WRITE_REG_DELAY:
-        case VORN_ACT_PROPERTY_READ_REG_DELAY:
-        case VORN_ACT_PROPERTY_WRITE_DATA_DELAY:
-        case VORN_ACT_PROPERTY_READ_DATA_DELAY:
-        case VORN_ACT_PROPERTY_ERASE_DELAY:
-            return PGM_COMMON_XML_ENUM_DELAY;
-    }
-    VORN_FAIL("Unknown action property enum");
-}
-
-// The first child of a leaf list, if any.
-template <typename LEAF, typename LIST>
-const LEAF* first_leaf(const LIST& list) {
-    return list.empty() ? nullptr : static_cast<const LEAF*>(list.front());
-}
-
-template <typename LEAF, typename LIST>
-bool first_text(const LIST& list, std::string& out) {
-    const LEAF* leaf = first_leaf<LEAF>(list);
-    if (leaf == nullptr) return false;
-    out = leaf->value;
-    return true;
-}
-
-template <typename LEAF, typename LIST>
-bool first_number(const LIST& list, std::string& out) {
-    const LEAF* leaf = first_leaf<LEAF>(list);
-    if (leaf == nullptr) return false;
-    out = std::to_string(leaf->value);
-    return true;
-}
-
-// "\n" escapes of a stored description become line feeds; a text of one character has
-// nothing to turn and is kept as it is, as the writer writes it.
-std::string unescape_description(const std::string& text) {
-    const size_t total_char = text.size();
-    std::string out;
-    out.reserve(total_char);
-    size_t i = 0;
-    while (total_char - i >= 2) {
-        if (text[i] == '\\' && text[i + 1] == 'n') {
-            out += '\n';
-            i += 2;
-        } else {
-            out += text[i];
-            ++i;
-        }
-    }
-    if (i < total_char) out += text[i];
-    return out;
-}
-
-// The value text of one property from its child of the action element; false when the
-// action lacks that child.
-bool read_action_property(const PGM_COMMON_XML_VORN_QSPI_ACTION* xml_action,
-                          VORN_ACT_PROPERTY property, std::string& value) {
-    switch (property_tag(property)) {
-        case PGM_COMMON_XML_ENUM_NAME:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_NAME>(xml_action->name, value);
-        case PGM_COMMON_XML_ENUM_COMMAND:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_COMMAND>(xml_action->command, value);
-        case PGM_COMMON_XML_ENUM_DATA:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_DATA>(xml_action->data, value);
-        case PGM_COMMON_XML_ENUM_DATA_LENGTH:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH>(xml_action->data_length, value);
-        case PGM_COMMON_XML_ENUM_EXPECTED_DATA:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA>(xml_action->expected_data,
-                                                                      value);
-        case PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK>(
-                xml_action->expected_data_mask, value);
-        case PGM_COMMON_XML_ENUM_ADDRESS:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_ADDRESS>(xml_action->address, value);
-        case PGM_COMMON_XML_ENUM_BUS_WIDTH:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>(xml_action->bus_width, value);
-        case PGM_COMMON_XML_ENUM_DIRECTION:
-            return first_text<PGM_COMMON_XML_VORN_QSPI_DIRECTION>(xml_action->direction, value);
-        case PGM_COMMON_XML_ENUM_DESCRIPTION: {
-            std::string raw;
-            if (!first_text<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION>(xml_action->description, raw))
-                return false;
-            value = unescape_description(raw);
-            return true;
-        }
-        case PGM_COMMON_XML_ENUM_ATTEMPT_COUNT:
-            return first_number<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT>(xml_action->attempt_count,
-                                                                        value);
-        case PGM_COMMON_XML_ENUM_PAGE_SIZE:
-            return first_number<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE>(xml_action->page_size, value);
-        case PGM_COMMON_XML_ENUM_ADDRESSING_MODE:
-            return first_number<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(
-                xml_action->addressing_mode, value);
-        case PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE:
-            return first_number<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE>(
-                xml_action->act_dummy_clock_cycle, value);
-        case PGM_COMMON_XML_ENUM_ERASE_SIZE:
-            return first_number<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE>(xml_action->erase_size, value);
-        case PGM_COMMON_XML_ENUM_DELAY:
-            return first_number<PGM_COMMON_XML_VORN_QSPI_DELAY>(xml_action->delay, value);
-        default:
-            VORN_FAIL("Unknown action property enum");
-    }
-}
-
-// The six identity values of one DEVICE_INFO element.
-struct DEVICE_VALUES {
-    std::string name;
-    std::string id;
-    std::string io_voltage;
-    std::string density;
-    unsigned int total_die = 0;
-    unsigned int dummy_clock_cycle = 0;
-    unsigned int dummy_clock_cycle_x4 = 0;
-    std::string prog_flow_template;
-};
-
-bool read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info, DEVICE_VALUES& out) {
-    const auto* die = first_leaf<PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE>(info->total_device_die);
-    const auto* dummy =
-        first_leaf<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE>(info->dummy_clock_cycle);
-    const auto* dummy_x4 =
-        first_leaf<PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4>(info->dummy_clock_cycle_x4);
-    if (die == nullptr || dummy == nullptr || dummy_x4 == nullptr) return false;
-    out.total_die = die->value;
-    out.dummy_clock_cycle = dummy->value;
-    out.dummy_clock_cycle_x4 = dummy_x4->value;
-    return first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME>(info->device_name, out.name) &&
-           first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_ID>(info->device_id, out.id) &&
-           first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE>(info->device_io_voltage,
-                                                                  out.io_voltage) &&
-           first_text<PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY>(info->device_density, out.density) &&
-           first_text<PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE>(info->prog_flow_template,
-                                                                   out.prog_flow_template);
-}
-
 struct USER_TEMPLATE_DELETER {
     void operator()(VORN_USER_FLASH_TEMPLATE* tpl) const {
         delete_operations(tpl->sdm_operation_list);
@@ -263,12 +77,7 @@ using USER_TEMPLATE_PTR = std::unique_ptr<VORN_USER_FLASH_TEMPLATE, USER_TEMPLAT
 
 // Deep copies of `from`, appended to `to`.
 void copy_operations(const std::vector<VORN_OPERATION*>& from, std::vector<VORN_OPERATION*>& to) {
-    to.reserve(to.size() + from.size());
-    for (const VORN_OPERATION* op : from) {
-        const auto* qspi_op = dynamic_cast<const VORN_QSPI_OPERATION*>(op);
-        VORN_CHECK(qspi_op, "qspi_op");
-        to.push_back(new VORN_QSPI_OPERATION(*qspi_op));
-    }
+    VORN_CHECK(vorn_copy_flow(from, to), "qspi_op");
 }
 
 // The vendor templates in the golden template's order, with the key their lists and checks
@@ -299,8 +108,8 @@ std::unique_ptr<VORN_QSPI_FLASH> read_flash(VORN_QSPI_MGR& mgr,
         flash_element->get_childs(PGM_COMMON_XML_ENUM_DEVICE_INFO, true);
     VORN_CHECK(device_info_list.size() == 1, "device_info_list.size() == 1");
 
-    DEVICE_VALUES values;
-    if (!read_device_info(
+    VORN_DEVICE_VALUES values;
+    if (!vorn_read_device_info(
             static_cast<const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO*>(device_info_list.at(0)),
             values)) {
         msg_vdebug_impl(2, "Device information incomplete in %s", xml_file.c_str());
@@ -546,18 +355,8 @@ void VORN_QSPI_MGR::clear_template_operation_list() {
 }
 
 void VORN_QSPI_MGR::clear_flash_mapping_info() {
-    m_dev_info_map.clear();
+    VORN_MGR::clear_flash_mapping_info();
     m_legacy_flash_map.clear();
-    m_zentro_dir_map.clear();
-    m_custom_dir_map.clear();
-    m_flash_db_active_dir_map.clear();
-    for (auto& entry : m_flash_map) {
-        if (entry.second == m_flash) m_flash = nullptr;
-        delete entry.second;
-        entry.second = nullptr;
-    }
-    m_flash_map.clear();
-    VORN_HOST_ACCESS::flash_map_changed(*this);
 }
 
 // ---- files -------------------------------------------------------------------------------
@@ -686,7 +485,8 @@ bool VORN_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, const char* tr
             not_loaded = "a user template in it was refused";
         return templates;
     };
-    return vorn_load_user_files(dir, trace_format, skipped_name, load, m_files_not_loaded);
+    return vorn_load_user_files(dir, trace_format, skipped_name, load, m_files_not_loaded,
+                                m_load_report);
 }
 
 bool VORN_QSPI_MGR::update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
@@ -897,10 +697,10 @@ bool VORN_QSPI_MGR::add_operation_into_list(VORN_OP_TYPE type, PGM_COMMON_XML_EL
         const std::vector<VORN_ACT_PROPERTY>& properties = act->get_property_enum_list();
         values.assign(properties.size(), std::string());
         for (size_t i = 0; i < properties.size(); ++i) {
-            if (!read_action_property(xml_action, properties[i], values[i])) {
+            if (vorn_read_action_property(xml_action, properties[i], values[i]) == nullptr) {
                 msg_vdebug_impl(2, "Action \"%s\" lacks a readable %s element",
                                 act->get_name().c_str(),
-                                PGM_COMMON_XML_ENUM_STRING[property_tag(properties[i])]);
+                                PGM_COMMON_XML_ENUM_STRING[vorn_property_tag(properties[i])]);
                 valid = false;
                 continue;
             }
@@ -966,7 +766,7 @@ bool VORN_QSPI_MGR::total_device_die_is_valid(unsigned int die, std::string* msg
 }
 
 bool VORN_QSPI_MGR::dummy_clock_cycle_is_valid(unsigned int cycles, std::string* msg) {
-    if (cycles <= 15) return true;
+    if (cycles <= VORN_QSPI_DUMMY_CLOCK_CYCLE_MAX) return true;
     if (msg != nullptr) {
         post_message(MSG_VORN::W::INVALID_DEVICE_DUMMY_CLOCK_CYCLE(static_cast<int>(cycles)));
         *msg = "Device dummy clock cycle '" + std::to_string(cycles) + "' is invalid.";
@@ -1226,6 +1026,7 @@ bool VORN_QSPI_MGR::get_operation_editable_permission(VORN_FLASH* flash) {
 
 bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
     VORN_CHECK(flash, "flash");
+    SAVE_CALL call(*this);
     const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
     VORN_CHECK(!name.empty(),
                "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
@@ -1249,6 +1050,7 @@ bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
 }
 
 bool VORN_QSPI_MGR::delete_template(std::string name) {
+    SAVE_CALL call(*this);
     auto it = m_template_db_dir_map.find(name);
     if (it == m_template_db_dir_map.end()) return false;
     return delete_db(name, FIO_PATH(it->second).full_directory());

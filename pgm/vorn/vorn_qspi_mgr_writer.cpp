@@ -516,7 +516,7 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
     }
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(create_user_template_xml_object(flash));
 
-    const std::string file = db_dir + "pgm_flash_template_" + name + ".xml";
+    const std::string file = db_dir + PGM_COMMON::flash_template_file_name(name);
     if (refuse_file_not_loaded(file, db_dir)) return false;
     return save_as_one(db_dir, [&] {
         if (!save_exists(file)) msg_vdebug_impl(2, "Touch new XML file, %s", file.c_str());
@@ -533,6 +533,7 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
         else
             on_abandon([this, name, was = old->second] { m_template_db_dir_map[name] = was; });
         m_template_db_dir_map[name] = file;
+        on_commit([this, file] { last_save_files().template_file = file; });
         return true;
     });
 }

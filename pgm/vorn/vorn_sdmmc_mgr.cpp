@@ -28,7 +28,7 @@ const std::string& leaf_text(const std::vector<T*>& list, const char* condition)
 
 VORN_SDMMC_MGR::VORN_SDMMC_MGR() {
     m_flash = nullptr;
-    m_active_device_family = static_cast<DEV_FAMILY_ENUM>(48);
+    m_active_device_family = static_cast<DEV_FAMILY_ENUM>(VORN_SDMMC_INITIAL_DEVICE_FAMILY);
     m_active_config_mode = PGMIO_CONFIG_SCHEME_SDMMC_X4;
     m_use_sdm_mode = true;
     // The destructor does not run when the constructor throws: release what was loaded.
@@ -69,19 +69,6 @@ void VORN_SDMMC_MGR::initialize_dev_info() {
         info.use_sdm_mode = record->sdm;
         info.io_voltage = record->flash_io_voltage;
     }
-}
-
-void VORN_SDMMC_MGR::clear_flash_mapping_info() {
-    if (!m_dev_info_map.empty()) m_dev_info_map.clear();
-    if (!m_zentro_dir_map.empty()) m_zentro_dir_map.clear();
-    if (!m_custom_dir_map.empty()) m_custom_dir_map.clear();
-    if (!m_flash_db_active_dir_map.empty()) m_flash_db_active_dir_map.clear();
-    for (auto& entry : m_flash_map) {
-        delete entry.second;
-        entry.second = nullptr;
-    }
-    m_flash_map.clear();
-    VORN_HOST_ACCESS::flash_map_changed(*this);
 }
 
 // ---- loading ------------------------------------------------------------------------------
@@ -140,7 +127,7 @@ bool VORN_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, const char* t
         not_loaded = "a card in it was refused; the rest of the file was not read";
         return false;
     };
-    return vorn_load_user_files(dir, trace, skipped_name, load, m_files_not_loaded);
+    return vorn_load_user_files(dir, trace, skipped_name, load, m_files_not_loaded, m_load_report);
 }
 
 bool VORN_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object,

@@ -25,12 +25,6 @@ DB_DIR parse_db_dir(const std::string& text) {
     return text == "zentro" ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
 }
 
-int vendor_index(const std::string& name) {
-    for (int i = 0; i < 5; ++i)
-        if (name == VORN_PROG_FLOW_TEMPLATE_NAME[i]) return i;
-    return -1;
-}
-
 // The power-on dummy clocks of a vendor's parts (data/README.md, "Dummy clocks", from the
 // datasheets): the fast read 0x0B takes 8 on every shipped part; the quad I/O read 0xEB takes 10
 // on Micron parts and 6 on the others.
@@ -55,12 +49,8 @@ int facts_vendor(int template_vendor, const std::string& id) {
 
 std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* list) {
     std::vector<VORN_OPERATION*> out;
-    if (list == nullptr) return out;
-    for (const VORN_OPERATION* op : *list) {
-        const auto* qspi = dynamic_cast<const VORN_QSPI_OPERATION*>(op);
-        if (qspi == nullptr) throw std::runtime_error("a flow holds an operation of no known kind");
-        out.push_back(new VORN_QSPI_OPERATION(*qspi));
-    }
+    if (list != nullptr && !vorn_copy_flow(*list, out))
+        throw std::runtime_error("a flow holds an operation of no known kind");
     return out;
 }
 
@@ -155,7 +145,7 @@ struct ADD_ARGS {
 // (the reason is read first: undoing replaces it), and that nothing was saved.
 int refuse_unsaved(SESSION& session, VORN_MGR* mgr, const std::string& name, const std::string& dir,
                    const std::function<void()>& take_back = {}) {
-    session.explain_failed_save(mgr, {dir + "pgm_flash_" + name + ".xml"});
+    session.explain_failed_save(mgr);
     if (take_back) take_back();
     session.output().error("device '" + name + "' could not be saved in " + dir +
                            "; nothing was saved");
@@ -335,7 +325,7 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
 
     int vendor = -1;
     if (!like) {
-        vendor = vendor_index(flow_template);
+        vendor = vorn_vendor_template_index(flow_template);
         const int facts = facts_vendor(vendor, id);
         const bool dummy_given = args.dummy_option->count() > 0;
         const bool dummy_x4_given = args.dummy_x4_option->count() > 0;
@@ -347,23 +337,13 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
             output.out() << "Dummy clock cycles " << dummy << ", x4 " << dummy_x4 << " (the "
                          << VORN_PROG_FLOW_TEMPLATE_NAME[facts] << " defaults where not given)\n";
         }
-        if (vendor >= 0) {
-            auto tpl = static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor);
-            sfl = mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SFL);
-            sdm = mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SDM);
-        } else {
-            const auto names = mgr->get_user_template_list();
-            if (std::find(names.begin(), names.end(), flow_template) == names.end())
-                throw REFUSED("no template named '" + flow_template + "'");
-            std::string name = flow_template;
-            sfl = mgr->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SFL);
-            sdm = mgr->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SDM);
-        }
+        if (!vorn_template_flows(*mgr, flow_template, &sfl, &sdm))
+            throw REFUSED("no template named '" + flow_template + "'");
     }
     // Vendor templates address 4 bytes, which small parts do not have.
     VORN_QSPI_FLASH probe(args.name);
     probe.set_density(density);
-    const bool fit = vendor >= 0 && probe.get_density_in_bytes_qword() <= (1ULL << 24);
+    const bool fit = vendor >= 0 && probe.get_density_in_bytes_qword() <= VORN_THREE_BYTE_LIMIT;
     auto copy_flow = [&](const std::vector<VORN_OPERATION*>* list) {
         if (!fit || list == nullptr) return copy_operations(list);
         return fit_flow_to_three_bytes(static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor), *list);
@@ -416,13 +396,10 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
     // The device and its template are two saves: either may fail while the other succeeds
     // (the library's answer is the template's then), so each is judged by what it left.
     mgr->update_db(flash, dir);
-    const auto saved_file = mgr->get_flash_db_active_dir_map().find(args.name);
-    const bool device_saved = saved_file != mgr->get_flash_db_active_dir_map().end() &&
-                              saved_file->second == dir + "pgm_flash_" + args.name + ".xml";
-    const auto template_file = mgr->get_template_db_dir_map().find(args.save_template);
-    const bool template_saved = saving_template &&
-                                template_file != mgr->get_template_db_dir_map().end() &&
-                                directory_of(template_file->second) == dir;
+    const VORN_SAVE_FILES& saved_files = mgr->get_last_save_files();
+    const bool device_saved = !saved_files.device_file.empty();
+    const std::string template_file = saved_files.template_file;
+    const bool template_saved = saving_template && !template_file.empty();
     if (!device_saved) {
         // An add that did not add its device leaves nothing behind, its template included.
         return refuse_unsaved(session, mgr, args.name, dir, [&] {
@@ -451,12 +428,11 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
                      << "; a lookup by this ID returns " << printable(returned) << ".\n";
     }
     if (template_saved) {
-        output.out() << "Saved template '" << args.save_template << "' to " << template_file->second
+        output.out() << "Saved template '" << args.save_template << "' to " << template_file
                      << '\n';
-        data["template_file"] = template_file->second;
+        data["template_file"] = template_file;
     } else if (saving_template) {
-        session.explain_failed_save(mgr,
-                                    {dir + "pgm_flash_template_" + args.save_template + ".xml"});
+        session.explain_failed_save(mgr);
         output.error("template '" + args.save_template + "' could not be saved in " + dir +
                      "; the device was saved");
         return STATUS_REJECTED;
@@ -681,7 +657,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         original = PGM_COMMON_XML::write_xml_string(root.get());
     }
     SCRATCH_DIR scratch;
-    const std::string path = scratch.path() + "pgm_flash_" + args.name + ".xml";
+    const std::string path = scratch.path() + PGM_COMMON::flash_file_name(args.name);
     {
         std::ofstream out(path, std::ios::binary);
         out << original;
@@ -700,7 +676,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     // The device's file and the one the save writes, as they were when loaded.
     std::vector<std::pair<std::string, FILE_STATE>> watched;
     for (const std::string& file :
-         {device_file(mgr, flash), dir + "pgm_flash_" + args.name + ".xml"})
+         {device_file(mgr, flash), dir + PGM_COMMON::flash_file_name(args.name)})
         if (!file.empty()) watched.emplace_back(file, file_state(file));
     USER_FILE checked;
     for (;;) {
@@ -730,8 +706,8 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         policy.own_device = args.name;
         USER_FILE_CHECKER checker(session, policy);
         checked = checker.check(path);
-        if (checked.root != nullptr) {
-            if (checked.devices.size() != 1 || !checked.templates.empty())
+        if (checked.report.read) {
+            if (checked.report.devices.size() != 1 || !checked.report.templates.empty())
                 checked.problems.push_back(
                     PROBLEM{0, 0, 0, "", "the file must hold exactly one device and no template"});
             else if (checked.device_names.front() != args.name)
@@ -756,7 +732,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     for (const auto& entry : watched)
         if (file_state(entry.first) != entry.second)
             return keep_text("the file " + entry.first + " changed while the editor was open");
-    std::unique_ptr<VORN_FLASH> record = make_device(session, checked, checked.devices.front());
+    std::unique_ptr<VORN_FLASH> record = std::move(checked.report.devices.front().record);
     // SD/MMC cards have no flows to check.
     json flow_check = nullptr;
     const bool blocked =
@@ -767,11 +743,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
                          "' was rejected: its flows have error-level findings (--force saves "
                          "it anyway)");
     if (!mgr->update_db(record.release(), dir)) {
-        std::vector<std::string> files{dir + "pgm_flash_" + args.name + ".xml"};
-        const auto active_file = mgr->get_flash_db_active_dir_map().find(args.name);
-        if (active_file != mgr->get_flash_db_active_dir_map().end())
-            files.push_back(active_file->second);
-        session.explain_failed_save(mgr, files);
+        session.explain_failed_save(mgr);
         return keep_text("device '" + args.name + "' could not be saved in " + dir);
     }
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
@@ -833,7 +805,7 @@ int run_delete(SESSION& session, const DELETE_ARGS& args) {
                       "; delete that copy first (--from " +
                       db_dir_name(from == DB_DIR::CUSTOM ? DB_DIR::ZENTRO : DB_DIR::CUSTOM) + ")");
     if (!mgr->delete_db(args.name, dir)) {
-        session.explain_failed_save(mgr, {active});
+        session.explain_failed_save(mgr);
         output.error("device '" + args.name + "' could not be deleted from " + dir);
         return STATUS_REJECTED;
     }
@@ -849,7 +821,7 @@ int run_template_delete(SESSION& session, const std::string& name) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(name, true)) return STATUS_REJECTED;
     VORN_QSPI_MGR* mgr = session.qspi();
-    if (vendor_index(name) >= 0)
+    if (vorn_vendor_template_index(name) >= 0)
         throw REFUSED("'" + name + "' is a vendor template and cannot be deleted");
     const auto& files = mgr->get_template_db_dir_map();
     auto it = files.find(name);

@@ -16,7 +16,7 @@ DB_DIR parse_db_dir(const std::string& text) {
 // SD/MMC files need their manager, which must exist before the database loads.
 void ask_for_sdmmc_if_needed(SESSION& session, const std::vector<std::string>& files) {
     for (const std::string& file : files) {
-        if (looks_like_sdmmc_file(file)) {
+        if (vorn_is_sdmmc_file(file)) {
             session.want_sdmmc();
             return;
         }
@@ -46,11 +46,11 @@ struct CHECK_ARGS {
 // The flow check of every device of a file that checked clean; with `strict`, error-level
 // findings count as problems.
 size_t check_flows_of(SESSION& session, const USER_FILE& file, bool strict, json& entry) {
-    if (file.sdmmc || file.root == nullptr || !file.problems.empty()) return 0;
+    if (file.sdmmc || !file.report.read || !file.problems.empty()) return 0;
     size_t blocking = 0;
     json checks = json::array();
-    for (PGM_COMMON_XML_ELEMENT* element : file.devices) {
-        const std::unique_ptr<VORN_FLASH> record = make_device(session, file, element);
+    for (const VORN_LOAD_ENTRY& device : file.report.devices) {
+        const VORN_FLASH* record = device.record.get();
         const VORN_FLOW_CHECK_RESULT result = VORN_FLOW_CHECKER().check_flash(*record);
         print_flow_check(session.output().out(), file.path + ": " + record->get_name(), result);
         checks.push_back(flow_check_json(record->get_name(), result));
@@ -122,7 +122,7 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
         PROGRESS progress(output, "checking", paths.size());
         for (const std::string& path : paths) {
             USER_FILE file = checker.check(path);
-            if (file.root != nullptr && file_is_loaded(session, file.full_path))
+            if (file.report.read && file_is_loaded(session, file.full_path))
                 file.problems.push_back(
                     PROBLEM{0, 0, 0, "", "the file is part of the database already"});
             if (!file.problems.empty()) {
@@ -158,22 +158,22 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
     auto is_in = [](const std::vector<std::string>& names, const std::string& name) {
         return std::find(names.begin(), names.end(), name) != names.end();
     };
-    for (const USER_FILE& file : checked) {
+    for (USER_FILE& file : checked) {
         VORN_MGR* mgr = file.sdmmc ? static_cast<VORN_MGR*>(session.sdmmc()) : session.qspi();
-        for (size_t i = 0; i < file.devices.size(); ++i) {
-            const std::string& name = file.device_names.at(i);
+        for (VORN_LOAD_ENTRY& device : file.report.devices) {
+            const std::string& name = device.name;
             if (!is_in(file.unchanged_devices, name)) {
-                devices.push_back(PENDING{mgr, make_device(session, file, file.devices[i])});
+                devices.push_back(PENDING{mgr, std::move(device.record)});
                 continue;
             }
             const std::string where = mgr->get_flash_db_active_dir_map().at(name);
             output.out() << "Unchanged device '" << printable(name) << "' in " << where << '\n';
             unchanged.push_back(json{{"kind", "device"}, {"name", name}, {"file", where}});
         }
-        for (size_t i = 0; i < file.templates.size(); ++i) {
-            const std::string& name = file.template_names.at(i);
+        for (VORN_LOAD_ENTRY& tmpl : file.report.templates) {
+            const std::string& name = tmpl.name;
             if (!is_in(file.unchanged_templates, name)) {
-                templates.push_back(make_template_carrier(session, file.templates[i]));
+                templates.push_back(std::move(tmpl.record));
                 continue;
             }
             const std::string where = session.qspi()->get_template_db_dir_map().at(name);
@@ -206,13 +206,11 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
         const json replaced = active.count(name) > 0 ? json(active.at(name)) : json(nullptr);
         if (!pending.mgr->update_db(pending.record.release(), dir)) {
             progress.clear();
-            std::vector<std::string> files{dir + "pgm_flash_" + name + ".xml"};
-            if (!replaced.is_null()) files.push_back(replaced.get<std::string>());
-            session.explain_failed_save(pending.mgr, files);
+            session.explain_failed_save(pending.mgr);
             output.error("device '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }
-        const std::string file = pending.mgr->get_flash_db_active_dir_map().at(name);
+        const std::string file = pending.mgr->get_last_save_files().device_file;
         progress.clear();
         output.out() << "Imported device '" << printable(name) << "' to " << file;
         if (!replaced.is_null())
@@ -227,11 +225,11 @@ int run_import(SESSION& session, const IMPORT_ARGS& args) {
         const std::string name = carrier->get_name();
         if (!qspi->update_template_db(carrier.get(), dir)) {
             progress.clear();
-            session.explain_failed_save(qspi, {dir + "pgm_flash_template_" + name + ".xml"});
+            session.explain_failed_save(qspi);
             output.error("template '" + name + "' could not be saved in " + dir);
             return STATUS_REJECTED;
         }
-        const std::string file = qspi->get_template_db_dir_map().at(name);
+        const std::string file = qspi->get_last_save_files().template_file;
         progress.clear();
         output.out() << "Imported template '" << printable(name) << "' to " << file << '\n';
         progress.step();
@@ -267,11 +265,11 @@ int export_per_file(SESSION& session, VORN_MGR* mgr, const std::vector<VORN_FLAS
     };
     for (VORN_FLASH* record : records)
         write(mgr->create_xml_object_with_flash_list({record}),
-              dir + "pgm_flash_" + record->get_name() + ".xml");
+              dir + PGM_COMMON::flash_file_name(record->get_name()));
     for (const std::string& name : templates) {
         PGM_COMMON_XML_ELEMENT* root = nullptr;
         session.qspi()->create_user_template_with_template_list(root, {name});
-        write(root, dir + "pgm_flash_template_" + name + ".xml");
+        write(root, dir + PGM_COMMON::flash_template_file_name(name));
     }
     output.out() << "Exported " << records.size() << " device" << (records.size() == 1 ? "" : "s")
                  << " and " << templates.size() << " template" << (templates.size() == 1 ? "" : "s")

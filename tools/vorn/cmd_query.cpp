@@ -439,23 +439,13 @@ int run_template_show(SESSION& session, const std::string& name) {
     const std::vector<VORN_OPERATION*>* sdm = nullptr;
     std::string kind = "vendor";
     std::string file = mgr->get_golden_template_file();
-    std::vector<std::string> known;
-    for (int i = 0; i < 5; ++i) {
-        known.push_back(VORN_PROG_FLOW_TEMPLATE_NAME[i]);
-        if (name != VORN_PROG_FLOW_TEMPLATE_NAME[i]) continue;
-        auto vendor = static_cast<VORN_PROG_FLOW_TEMPLATE>(i);
-        sfl = mgr->get_prog_flow_template_operation_list(vendor, VORN_PROG_FLOW_TYPE_SFL);
-        sdm = mgr->get_prog_flow_template_operation_list(vendor, VORN_PROG_FLOW_TYPE_SDM);
-    }
-    const auto& files = mgr->get_template_db_dir_map();
-    if (sfl == nullptr && files.count(name) > 0) {
-        std::string user = name;
-        sfl = mgr->get_user_template_operation_list(user, VORN_PROG_FLOW_TYPE_SFL);
-        sdm = mgr->get_user_template_operation_list(user, VORN_PROG_FLOW_TYPE_SDM);
+    if (vorn_template_flows(*mgr, name, &sfl, &sdm) && vorn_vendor_template_index(name) < 0) {
         kind = "user";
-        file = files.at(name);
+        file = mgr->get_template_db_dir_map().at(name);
     }
     if (sfl == nullptr) {
+        std::vector<std::string> known(std::begin(VORN_PROG_FLOW_TEMPLATE_NAME),
+                                       std::end(VORN_PROG_FLOW_TEMPLATE_NAME));
         for (const std::string& user : mgr->get_user_template_list()) known.push_back(user);
         const std::vector<std::string> close = closest_names(name, known);
         output.data()["suggestions"] = close;

@@ -153,16 +153,6 @@ std::string property_label(VORN_ACT_PROPERTY property) {
 
 const char* action_tag(VORN_ACT_TYPE type) { return ACTION_TAGS[static_cast<int>(type)]; }
 
-bool action_type_of_tag(const std::string& tag, VORN_ACT_TYPE* type) {
-    for (int i = 0; i < 6; ++i) {
-        if (tag == ACTION_TAGS[i]) {
-            *type = static_cast<VORN_ACT_TYPE>(i);
-            return true;
-        }
-    }
-    return false;
-}
-
 const char* operation_key(VORN_OP_TYPE type) { return OPERATION_KEYS[static_cast<int>(type)]; }
 
 std::string hex(unsigned long long value) {

@@ -1,7 +1,5 @@
 // The database as the tool sees it: directories, managers, validators, safe names, and the user
 // files a load skipped.
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -76,6 +74,14 @@ std::string names_accepted(const std::vector<VORN_MGR*>& managers, const std::st
     return text;
 }
 
+std::string dummy_cycles_range() {
+    return "0 to " + std::to_string(VORN_QSPI_DUMMY_CLOCK_CYCLE_MAX);
+}
+
+std::string dummy_cycles_accepted(const std::vector<VORN_MGR*>&, const std::string&) {
+    return "accepted dummy cycles: " + dummy_cycles_range();
+}
+
 // What each typed field accepts; fields not named here have no list to offer.
 struct ACCEPTED {
     const char* field;
@@ -104,32 +110,11 @@ const ACCEPTED ACCEPTED_VALUES[] = {
      }},
     {"total dies", [](const std::vector<VORN_MGR*>&,
                       const std::string&) { return std::string("accepted dies: 1 or more"); }},
-    {"dummy clock cycles",
-     [](const std::vector<VORN_MGR*>&, const std::string&) {
-         return std::string("accepted dummy cycles: 0 to 15");
-     }},
-    {"dummy clock cycles x4",
-     [](const std::vector<VORN_MGR*>&, const std::string&) {
-         return std::string("accepted dummy cycles: 0 to 15");
-     }},
+    {"dummy clock cycles", dummy_cycles_accepted},
+    {"dummy clock cycles x4", dummy_cycles_accepted},
     {"programming flow template",
      [](const std::vector<VORN_MGR*>& m, const std::string&) { return templates_accepted(m); }},
 };
-
-// The user files a loader reads from `dir`: "pgm_flash_*.xml" but the golden templates.
-std::vector<std::string> user_files_in(const std::string& dir, bool skip_golden) {
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (fnmatch("pgm_flash_*.xml", name.c_str(), 0) != 0) continue;
-        if (skip_golden && (name == "pgm_flash_db_qspi.xml" || name == "pgm_flash_db_sdmmc.xml"))
-            continue;
-        if (entry.is_regular_file(ec)) files.push_back(absolute_path(entry.path().string()));
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 }  // namespace
 
@@ -166,7 +151,8 @@ std::string accepted_values_help() {
            "(also --save-template)\n  --id            " +
            std::string(ID_FORMAT) + "\n  --density       " + join(densities, ", ") +
            "\n  --io-voltage    " + join(voltages, ", ") +
-           "\n  --die           1 or more\n  --dummy-cycles  0 to 15 (also --dummy-cycles-x4)";
+           "\n  --die           1 or more\n  --dummy-cycles  " + dummy_cycles_range() +
+           " (also --dummy-cycles-x4)";
 }
 
 bool id_fits_lookup(const std::string& id, std::string* why) {
@@ -280,27 +266,13 @@ void SESSION::prepare() {
 }
 
 void SESSION::load(const std::function<void()>& build) {
-    // The loaders name each user file in a trace before they read it; what they post until the
-    // next one belongs to that file.
-    std::vector<std::string> files = user_files_in(db_dir(DB_DIR::ZENTRO), true);
-    for (const std::string& file : user_files_in(db_dir(DB_DIR::CUSTOM), false))
-        if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
-    std::string current;
+    // What the loaders post about a user file is shown with the file's name instead
+    // (report_skipped_files); under --json the messages stay as posted.
+    std::vector<MSG_RECORD> held;
     m_output.set_observer([&](const MSG_RECORD& record) {
-        if (record.severity == 'D') {
-            size_t best = 0;
-            for (const std::string& file : files) {
-                if (file.size() > best && record.text.find(file) != std::string::npos) {
-                    current = file;
-                    best = file.size();
-                }
-            }
-            return false;
-        }
-        if (current.empty()) return false;
-        m_load_messages[current].push_back(record);
-        // Text output names the file instead (report_skipped_files); JSON keeps them as posted.
-        return !m_output.json_mode();
+        if (record.severity == 'D' || m_output.json_mode()) return false;
+        held.push_back(record);
+        return true;
     });
     struct OBSERVER_GUARD {
         OUTPUT& output;
@@ -309,6 +281,14 @@ void SESSION::load(const std::function<void()>& build) {
     build();
     m_loaded = true;
     guard.output.set_observer({});
+    for (const MSG_RECORD& record : held) {
+        bool of_a_file = false;
+        for (VORN_MGR* mgr : VORN_HELPER::get_helper()->get_manager_list())
+            for (const VORN_LOAD_REPORT& report : mgr->get_load_report())
+                for (const VORN_LOAD_FINDING& posted : report.findings)
+                    of_a_file = of_a_file || (posted.id == record.id && posted.text == record.text);
+        if (!of_a_file) m_output.show_message(record);
+    }
     report_skipped_files();
 }
 
@@ -321,36 +301,60 @@ void SESSION::report_skipped_files() {
     }
     VORN_SDMMC_MGR* sdmmc = this->sdmmc();
     const bool sdmmc_files_read = sdmmc != nullptr && sdmmc->is_new_device_supported();
-    for (DB_DIR dir : {DB_DIR::ZENTRO, DB_DIR::CUSTOM}) {
-        for (const std::string& file : user_files_in(db_dir(dir), dir == DB_DIR::ZENTRO)) {
-            if (std::find(m_reported_files.begin(), m_reported_files.end(), file) !=
-                m_reported_files.end())
-                continue;
-            auto messages = m_load_messages.find(file);
-            const bool posted = messages != m_load_messages.end();
-            // A file that gave nothing and drew no message may still be one the loaders
-            // skipped quietly: a schema error, or an SD/MMC file while those are not read.
-            if (!posted &&
-                (referenced.count(file) > 0 || (looks_like_sdmmc_file(file) && !sdmmc_files_read)))
-                continue;
-            m_reported_files.push_back(file);
-            // The checker finds the lines; the loaders' own messages are the fallback.
-            CHECK_POLICY policy;
-            policy.target = dir;
-            policy.replace = true;
-            USER_FILE_CHECKER checker(*this, policy);
-            std::vector<PROBLEM> problems = checker.check(file).problems;
-            if (problems.empty() && posted)
-                for (const MSG_RECORD& r : messages->second)
-                    problems.push_back(PROBLEM{0, r.severity, r.id, r.name, r.text});
-            if (problems.empty()) continue;
-            m_output.skipped(json{{"file", file}, {"problems", problems_json(problems)}});
-            if (m_output.json_mode()) continue;
-            for (const PROBLEM& p : problems)
-                std::cerr << "vorn: skipped " << printable(file)
-                          << (p.line > 0 ? ":" + std::to_string(p.line) : std::string()) << ": "
-                          << printable(problem_text(p)) << '\n';
+    // Each manager reads every user file, those of the other family too: a file counts as
+    // skipped when no manager took anything of it, or when one posted about it.
+    struct SKIPPED {
+        DB_DIR dir;
+        std::string file;
+        std::vector<VORN_LOAD_FINDING> posted;
+    };
+    std::vector<SKIPPED> skipped;
+    const std::string zentro = db_dir(DB_DIR::ZENTRO);
+    for (VORN_MGR* mgr : VORN_HELPER::get_helper()->get_manager_list()) {
+        for (const VORN_LOAD_REPORT& report : mgr->get_load_report()) {
+            const std::string file = absolute_path(report.file);
+            auto known = std::find_if(skipped.begin(), skipped.end(),
+                                      [&](const SKIPPED& entry) { return entry.file == file; });
+            if (known == skipped.end()) {
+                const DB_DIR dir = directory_of(file) == zentro ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
+                known = skipped.insert(skipped.end(), SKIPPED{dir, file, {}});
+            }
+            known->posted.insert(known->posted.end(), report.findings.begin(),
+                                 report.findings.end());
         }
+    }
+    std::sort(skipped.begin(), skipped.end(), [](const SKIPPED& a, const SKIPPED& b) {
+        return std::make_pair(a.dir != DB_DIR::ZENTRO, a.file) <
+               std::make_pair(b.dir != DB_DIR::ZENTRO, b.file);
+    });
+    for (const SKIPPED& entry : skipped) {
+        const std::string& file = entry.file;
+        if (std::find(m_reported_files.begin(), m_reported_files.end(), file) !=
+            m_reported_files.end())
+            continue;
+        const bool posted = !entry.posted.empty();
+        // A file that gave nothing and drew no message may still be one the loaders
+        // skipped quietly: a schema error, or an SD/MMC file while those are not read.
+        if (!posted &&
+            (referenced.count(file) > 0 || (vorn_is_sdmmc_file(file) && !sdmmc_files_read)))
+            continue;
+        m_reported_files.push_back(file);
+        // The check finds the lines; the loaders' own messages are the fallback.
+        CHECK_POLICY policy;
+        policy.target = entry.dir;
+        policy.replace = true;
+        USER_FILE_CHECKER checker(*this, policy);
+        std::vector<PROBLEM> problems = checker.check(file).problems;
+        if (problems.empty())
+            for (const VORN_LOAD_FINDING& r : entry.posted)
+                problems.push_back(PROBLEM{0, r.severity, r.id, r.name, r.text});
+        if (problems.empty()) continue;
+        m_output.skipped(json{{"file", file}, {"problems", problems_json(problems)}});
+        if (m_output.json_mode()) continue;
+        for (const PROBLEM& p : problems)
+            std::cerr << "vorn: skipped " << printable(file)
+                      << (p.line > 0 ? ":" + std::to_string(p.line) : std::string()) << ": "
+                      << printable(problem_text(p)) << '\n';
     }
 }
 
@@ -443,9 +447,9 @@ bool SESSION::judge(const std::string& field, const std::string& value,
     return false;
 }
 
-void SESSION::explain_failed_save(VORN_MGR* mgr, const std::vector<std::string>& files) {
+void SESSION::explain_failed_save(VORN_MGR* mgr) {
     bool explained = false;
-    for (const std::string& file : files) {
+    for (const std::string& file : mgr->get_last_save_files().refused) {
         const auto it = mgr->get_files_not_loaded().find(file);
         if (it == mgr->get_files_not_loaded().end()) continue;
         m_output.error(printable(file) + " did not load (" + printable(it->second) +

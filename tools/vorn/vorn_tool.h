@@ -226,10 +226,10 @@ class SESSION {
     // separators, "..", empty, NUL, "db", longer than 128), before any file is touched. The
     // refusal carries the library's own text where it has one.
     bool name_is_safe(const std::string& name, bool is_template);
-    // After a save or delete of `mgr` failed: names each of `files` that did not load whole
-    // (the library never changes those) with why and how to go on, or else the system's
-    // reason the files could not be changed.
-    void explain_failed_save(VORN_MGR* mgr, const std::vector<std::string>& files);
+    // After a save or delete of `mgr` failed: names each file that stood in its way and did not
+    // load whole (the library never changes those) with why and how to go on, or else the
+    // system's reason the files could not be changed.
+    void explain_failed_save(VORN_MGR* mgr);
 
   private:
     void load(const std::function<void()>& build);
@@ -240,8 +240,6 @@ class SESSION {
     bool m_prepared = false;
     bool m_loaded = false;
     std::string m_custom_dir_source;
-    // Loader messages by the user file being read when they were posted.
-    std::map<std::string, std::vector<MSG_RECORD>> m_load_messages;
     std::vector<std::string> m_reported_files;
     std::vector<std::unique_ptr<VORN_DB_LOCK>> m_locks;
 };
@@ -284,7 +282,6 @@ const PROPERTY_FORM& property_form(VORN_ACT_PROPERTY property);
 std::string property_label(VORN_ACT_PROPERTY property);
 // "WRITE_REG" ... "CUSTOM", the "type" attribute of an ACTION.
 const char* action_tag(VORN_ACT_TYPE type);
-bool action_type_of_tag(const std::string& tag, VORN_ACT_TYPE* type);
 const char* operation_key(VORN_OP_TYPE type);
 
 // "built-in", "zentro", "custom" or "legacy".
@@ -326,9 +323,9 @@ struct USER_FILE {
     std::string path;       // as given
     std::string full_path;  // absolute
     bool sdmmc = false;
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root;
-    std::vector<PGM_COMMON_XML_ELEMENT*> devices;    // FLASH elements
-    std::vector<PGM_COMMON_XML_ELEMENT*> templates;  // USER_TEMPLATE elements
+    // What the library read: the devices and templates, with their records where their values
+    // are valid.
+    VORN_USER_FILE_REPORT report;
     std::vector<std::string> device_names;
     std::vector<std::string> template_names;
     std::vector<PROBLEM> problems;
@@ -358,29 +355,25 @@ struct ACCEPTED_FIELD {
     VORN_MGR* mgr = nullptr;
 };
 
-// Judges user files with the library's validators: schema, every device value, every action
-// property, names against each other (across all files given to one checker) and against the
-// database. Nothing is saved.
+// Judges user files: the library reads each and judges its values (schema, every device value,
+// every action property); names are judged here against each other (across all files given to
+// one checker) and against the database. Nothing is saved.
 class USER_FILE_CHECKER {
   public:
     USER_FILE_CHECKER(SESSION& session, CHECK_POLICY policy);
     USER_FILE check(const std::string& path);
 
   private:
-    void check_qspi_device(USER_FILE& file, PGM_COMMON_XML_ELEMENT* flash);
-    void check_sdmmc_device(USER_FILE& file, PGM_COMMON_XML_ELEMENT* flash);
-    void check_template(USER_FILE& file, PGM_COMMON_XML_ELEMENT* tmpl);
-    void check_flows(USER_FILE& file, PGM_COMMON_XML_ELEMENT* owner);
-    void check_action(USER_FILE& file, PGM_COMMON_XML_ELEMENT* action);
+    // `record`: the file's entry as read, null when its values are refused.
     void check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name, int line,
-                           PGM_COMMON_XML_ELEMENT* element);
+                           VORN_FLASH* record);
     void check_template_name(USER_FILE& file, const std::string& name, int line,
-                             PGM_COMMON_XML_ELEMENT* element);
+                             VORN_FLASH* record);
     // A name the database holds, refused as a problem at `problem` (with the note at `note`, or
     // -1) until settle_repeats finds the entry identical to the database's.
     struct REPEAT {
         std::string name;
-        PGM_COMMON_XML_ELEMENT* element;
+        VORN_FLASH* record;
         VORN_MGR* mgr;
         bool is_template;
         size_t problem;
@@ -404,26 +397,12 @@ class USER_FILE_CHECKER {
     std::vector<REPEAT> m_repeats;  // of the file being checked
 };
 
-// Whether the document's root element is SDMMC_FLASH; read before the database loads so
-// that the SD/MMC manager can be asked for.
-bool looks_like_sdmmc_file(const std::string& path);
-
-// The record of a checked device, flows included, for update_db.
-std::unique_ptr<VORN_FLASH> make_device(SESSION& session, const USER_FILE& file,
-                                        PGM_COMMON_XML_ELEMENT* flash);
-// A scratch record carrying a checked user template's flows and name, for update_template_db.
-std::unique_ptr<VORN_FLASH> make_template_carrier(SESSION& session, PGM_COMMON_XML_ELEMENT* tmpl);
-
 // Problems one per line ("file:line: text"), then a summary; JSON under --json.
 void report_file(std::ostream& out, const USER_FILE& file);
 json file_json(const USER_FILE& file);
 json problems_json(const std::vector<PROBLEM>& problems);
 // "Warning (20478): text" for a library message, the text alone for the tool's own.
 std::string problem_text(const PROBLEM& problem);
-
-// Leaf helpers over parsed trees.
-PGM_COMMON_XML_ELEMENT* first_child(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind);
-std::string leaf_text(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind);
 
 // ---- commands -------------------------------------------------------------------------------
 

@@ -2,6 +2,8 @@
 #ifndef VORN_COMMON_H
 #define VORN_COMMON_H
 
+#include <string>
+
 #include "pgm_host.h"
 
 enum VORN_FLASH_PARAM {
@@ -109,8 +111,17 @@ inline constexpr const char* VORN_OP_TYPE_DESC[5] = {
     "The Programmer engine performs the Termination operation at the end of the Program, Erase, "
     "Verify, Blank-Check, or Examine operation during .jic file programming."};
 
-inline constexpr const char* VORN_PROG_FLOW_TEMPLATE_NAME[5] = {"Micron", "Macronix", "Cypress",
-                                                                "Winbond", "Issi"};
+inline constexpr int VORN_PROG_FLOW_TEMPLATE_COUNT = VORN_PROG_FLOW_TEMPLATE_ISSI + 1;
+
+inline constexpr const char* VORN_PROG_FLOW_TEMPLATE_NAME[VORN_PROG_FLOW_TEMPLATE_COUNT] = {
+    "Micron", "Macronix", "Cypress", "Winbond", "Issi"};
+
+// The vendor template `name` names (VORN_PROG_FLOW_TEMPLATE), or -1 when it names none.
+inline int vorn_vendor_template_index(const std::string& name) {
+    for (int i = 0; i < VORN_PROG_FLOW_TEMPLATE_COUNT; ++i)
+        if (name == VORN_PROG_FLOW_TEMPLATE_NAME[i]) return i;
+    return -1;
+}
 
 inline constexpr const char* VORN_ACT_PROPERTY_NAME[40] = {
     // Write Register

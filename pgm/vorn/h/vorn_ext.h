@@ -7,6 +7,8 @@
 #include "vorn_db_lock.h"
 #include "vorn_flash_model.h"
 #include "vorn_flow_check.h"
+#include "vorn_flow_fit.h"
 #include "vorn_host_api.h"
+#include "vorn_load_report.h"
 
 #endif

@@ -13,6 +13,9 @@
 #include "vorn_api.h"
 #include "vorn_common.h"
 
+// The largest part that 3-byte addresses reach whole: 16 MiB.
+inline constexpr unsigned long long VORN_THREE_BYTE_LIMIT = 1ULL << 24;
+
 class VORN_FLASH;
 
 // What a command does to the chip.

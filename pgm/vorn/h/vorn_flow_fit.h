@@ -1,6 +1,7 @@
-// Vendor flows fitted to a part. The vendor templates address 4 bytes and enter 4-byte mode,
-// which parts of 128 Mbit and less do not have: a device made from a vendor template for such a
-// part gets 3-byte flows instead.
+// The flows a record takes from a template: found by the template's name, copied, and fitted
+// to the part. The vendor templates address 4 bytes and enter 4-byte mode, which parts of
+// 128 Mbit and less do not have: a device made from a vendor template for such a part gets
+// 3-byte flows instead.
 #ifndef VORN_FLOW_FIT_H
 #define VORN_FLOW_FIT_H
 
@@ -12,9 +13,19 @@
 
 class VORN_FLASH;
 class VORN_OPERATION;
+class VORN_QSPI_MGR;
 
-// The largest part that 3-byte addresses reach whole.
-inline constexpr unsigned long long VORN_THREE_BYTE_LIMIT = 1ULL << 24;
+// The flows of the template `name`: a vendor template (VORN_PROG_FLOW_TEMPLATE_NAME) or a user
+// template of `mgr`; false, with both null, when no template has that name. The lists stay the
+// manager's: copy them (vorn_copy_flow) for a record.
+VORN_API bool vorn_template_flows(VORN_QSPI_MGR& mgr, const std::string& name,
+                                  const std::vector<VORN_OPERATION*>** sfl,
+                                  const std::vector<VORN_OPERATION*>** sdm);
+
+// Deep copies of the operations of `flow`, appended to `out`, for a record to own. False, with
+// `out` as it was, when an operation is of a class this library does not define.
+VORN_API bool vorn_copy_flow(const std::vector<VORN_OPERATION*>& flow,
+                             std::vector<VORN_OPERATION*>& out);
 
 // `flow` for a part that addresses 3 bytes: no mode switch, nor its checks, nor the clearing of
 // an address register; the 3-byte twin of each 4-byte-address command `profile` holds, and

@@ -11,12 +11,25 @@
 #include <vector>
 
 #include "vorn_flash.h"
+#include "vorn_load_report.h"
 
 // Per device family: whether it programs flash through the SDM flow, and the flash I/O
 // voltage it accepts.
 struct VORN_API VORN_DEV_INFO {
     bool use_sdm_mode = false;
     std::string io_voltage;
+};
+
+// What the last update_db, delete_db, update_template_db or delete_template of a manager changed,
+// by full path: the file the device and the user template were written to and the file an entry
+// was deleted from (removed, or rewritten with the entries it shares); empty where it changed
+// none. After a failure, `refused` names the files that stood in the way: one that did not load
+// whole (no save changes it), or one that could not be written, removed or put in place.
+struct VORN_API VORN_SAVE_FILES {
+    std::string device_file;
+    std::string template_file;
+    std::string deleted_from;
+    std::vector<std::string> refused;
 };
 
 // The two owned flows of a user template; its name is its key in the template map.
@@ -164,13 +177,36 @@ class VORN_API VORN_MGR {
     const std::map<std::string, std::string>& get_files_not_loaded() const {
         return m_files_not_loaded;
     }
+    // The user files the load did not take whole or that drew messages, in the order read, each
+    // with the messages posted while it was read (without lines: vorn_check_user_file finds
+    // those).
+    const std::vector<VORN_LOAD_REPORT>& get_load_report() const { return m_load_report; }
     const std::map<DEV_FAMILY_ENUM, VORN_DEV_INFO>& get_dev_info_map() const {
         return m_dev_info_map;
     }
+    // Beside the bool of the last save or delete: the files it changed (see VORN_SAVE_FILES).
+    const VORN_SAVE_FILES& get_last_save_files() const { return m_last_save; }
     // The current record (the one the last lookup returned), or null.
     VORN_FLASH* get_current_flash() const { return m_flash; }
 
   protected:
+    // Held by each public save and delete for its duration; the outermost one starts a new
+    // get_last_save_files(), so that a save that calls another reports both.
+    class SAVE_CALL {
+      public:
+        explicit SAVE_CALL(VORN_MGR& mgr) : m_mgr(mgr) {
+            if (m_mgr.m_save_calls++ == 0) m_mgr.m_last_save = VORN_SAVE_FILES();
+        }
+        ~SAVE_CALL() { --m_mgr.m_save_calls; }
+        SAVE_CALL(const SAVE_CALL&) = delete;
+        SAVE_CALL& operator=(const SAVE_CALL&) = delete;
+
+      private:
+        VORN_MGR& m_mgr;
+    };
+    // For the save in progress to say what it changed once it is committed.
+    VORN_SAVE_FILES& last_save_files() { return m_last_save; }
+
     // Saves are crash-safe: the files a save, a delete or a template save changes are written
     // whole beside their targets and put in place together when it succeeds (FIO_FOLDER_CHANGE),
     // under the lock of the directory (VORN_DB_LOCK). Runs `work` as one such save of `db_dir`:
@@ -189,6 +225,9 @@ class VORN_API VORN_MGR {
 
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();
+    // Empties the family information, the directory maps and the records; a current record
+    // that was one of them is forgotten, so that no lookup can return it.
+    void clear_flash_mapping_info();
     // The database half of device_exist_in_db: `name` is in m_flash_map and, unless the
     // filter is off, its I/O voltage is the active device family's.
     bool flash_passes_filter(const std::string& name, bool ignore_filter);
@@ -207,6 +246,7 @@ class VORN_API VORN_MGR {
     std::map<std::string, std::string> m_template_db_dir_map;
     // Filled by the loaders; see get_files_not_loaded.
     std::map<std::string, std::string> m_files_not_loaded;
+    std::vector<VORN_LOAD_REPORT> m_load_report;
 
   private:
     // What the manager keeps to itself (vorn_mgr.cpp).
@@ -216,6 +256,8 @@ class VORN_API VORN_MGR {
     PENDING_SAVE* m_pending_save = nullptr;
     // Why the last save or delete could not write or commit its files: the system's reason.
     std::string m_save_error;
+    VORN_SAVE_FILES m_last_save;
+    int m_save_calls = 0;
     friend struct VORN_HOST_ACCESS;
     // The record get_flash last made for a legacy name; owned through m_flash.
     VORN_FLASH* m_legacy_record = nullptr;

@@ -10,6 +10,12 @@ inline constexpr const char* VORN_QSPI_DENSITY[12] = {"1Mb",   "2Mb",   "4Mb",  
                                                       "16Mb",  "32Mb",  "64Mb",   "128Mb",
                                                       "256Mb", "512Mb", "1024Mb", "2048Mb"};
 
+// The device dummy clock cycles a QSPI device may have: 0 to this.
+inline constexpr unsigned int VORN_QSPI_DUMMY_CLOCK_CYCLE_MAX = 15;
+
+// The device family a new QSPI manager starts with, until the host sets its own.
+inline constexpr int VORN_QSPI_INITIAL_DEVICE_FAMILY = 73;
+
 // Command-data (or command-address) and command-address-data bus widths.
 inline constexpr const char* VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_TWO = "1-1";
 inline constexpr const char* VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_THREE = "1-1-1";

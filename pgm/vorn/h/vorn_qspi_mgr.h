@@ -114,6 +114,7 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
                                    std::string xml_file);
     void initialize_dev_info();
     void initialize_flash_info();
+    // The shared clearing and the legacy list.
     void clear_flash_mapping_info();
     void clear_template_operation_list();
     // Whether a legacy device of that voltage is listed for the family voltage and scheme;
@@ -128,7 +129,7 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
         std::vector<VORN_OPERATION*> sfl;
         std::vector<VORN_OPERATION*> sdm;
     };
-    static constexpr int VENDOR_COUNT = 5;
+    static constexpr int VENDOR_COUNT = VORN_PROG_FLOW_TEMPLATE_COUNT;
     VENDOR_FLOWS m_vendor_flows[VENDOR_COUNT];
     std::map<std::string, std::string> m_legacy_flash_map;
 };

@@ -6,6 +6,9 @@
 
 inline constexpr const char* VORN_SDMMC_IO_VOLTAGE = "1.8V";
 
+// The device family a new SD/MMC manager starts with, until the host sets its own.
+inline constexpr int VORN_SDMMC_INITIAL_DEVICE_FAMILY = 48;
+
 inline constexpr const char* VORN_SDMMC_DENSITY[10] = {"1GB",  "2GB",  "4GB",   "8GB",   "16GB",
                                                        "32GB", "64GB", "128GB", "256GB", "512GB"};
 

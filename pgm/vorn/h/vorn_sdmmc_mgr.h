@@ -67,7 +67,7 @@ class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
     bool update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object, std::string xml_file,
                            std::map<std::string, std::string>& dir_map, bool removable);
     void initialize_dev_info();
-    void clear_flash_mapping_info();
+    using VORN_MGR::clear_flash_mapping_info;
 
   private:
     // The user files "pgm_flash_*.xml" of one directory, in finder order.
