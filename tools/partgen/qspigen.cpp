@@ -229,7 +229,7 @@ std::vector<VORN_OPERATION*> with_part_erases(const VORN_FLASH_VENDOR_PROFILE& p
                                               const VORN_FLASH_VENDOR_PROFILE& vendor,
                                               const VORN_FLASH_PART& part,
                                               const std::vector<VORN_OPERATION*>& flow,
-                                              bool three_byte) {
+                                              bool three_byte, bool native) {
     std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
     for (const VORN_OPERATION* op : flow) {
         auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
@@ -253,8 +253,8 @@ std::vector<VORN_OPERATION*> with_part_erases(const VORN_FLASH_VENDOR_PROFILE& p
                 action->get_property_value_in_dword(VORN_ACT_PROPERTY_ERASE_COMMAND);
             const VORN_FLASH_COMMAND* command =
                 profile.find_command_on_any_part(static_cast<unsigned char>(opcode));
-            const bool four_byte =
-                !three_byte && command != nullptr && command->address == VORN_FLASH_ADDRESS_FOUR;
+            const bool four_byte = native || (!three_byte && command != nullptr &&
+                                              command->address == VORN_FLASH_ADDRESS_FOUR);
             const auto erasers = erasers_for(part, four_byte);
             if (erasers.empty())
                 throw std::runtime_error("the chip table gives it no erase that works everywhere");
@@ -400,9 +400,11 @@ std::vector<VORN_OPERATION*> without_absent_commands(const VORN_FLASH_VENDOR_PRO
 // before it and the busy poll after it, and less the checks of the bits such a write would
 // have set. On the Winbond-shaped parts that lack both forms of the status register 2 write,
 // what goes is the quad enable: the flows then need no fact the table lacks, and the device
-// is used at x1. Adds the opcodes of the writes that went to `dropped`. The caller owns the new
-// operations.
-std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PROFILE& part,
+// is used at x1. A write that would set the vendor's quad enable bit where the part's facts
+// put that bit in another register goes too. Adds the opcodes of the writes that went to `dropped`.
+// The caller owns the new operations.
+std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PROFILE& vendor,
+                                                      const VORN_FLASH_VENDOR_PROFILE& part,
                                                       unsigned long long density,
                                                       const std::set<unsigned long long>& absent,
                                                       const std::vector<VORN_OPERATION*>& flow,
@@ -422,12 +424,24 @@ std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PR
                               : part.find_command_on_any_part(static_cast<unsigned char>(opcode));
             const bool was_after_dropped = after_dropped;
             after_dropped = false;
+            const std::vector<std::string> data =
+                partgen::split(action->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA), ' ');
+            // A write of the vendor's quad enable bit where the part's facts put it elsewhere
+            // would set another bit of this part.
+            bool elsewhere = false;
+            for (size_t i = 0; command != nullptr && i < 2 && i < data.size(); ++i) {
+                const int reg = command->registers[i];
+                const unsigned int bits =
+                    data[i].empty() ? 0
+                                    : static_cast<unsigned int>(std::stoul(data[i], nullptr, 0));
+                if (reg >= 0 && (bits & vendor.registers[reg].quad_enable) != 0 &&
+                    (bits & part.registers[reg].quad_enable) == 0)
+                    elsewhere = true;
+            }
             if (action->get_type() == VORN_ACT_TYPE_WRITE_REGISTER && command != nullptr &&
                 command->kind == VORN_FLASH_COMMAND_WRITE_REGISTER &&
                 (part.find_command(command->opcode, density) == nullptr ||
-                 absent.count(opcode) > 0)) {
-                const std::vector<std::string> data = partgen::split(
-                    action->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA), ' ');
+                 absent.count(opcode) > 0 || elsewhere)) {
                 for (size_t i = 0; i < 2 && i < data.size(); ++i)
                     if (command->registers[i] >= 0 && !data[i].empty())
                         never_set[command->registers[i]] |=
@@ -439,7 +453,7 @@ std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PR
                 if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
                     actions.pop_back();
                 after_dropped = true;
-                dropped->insert(opcode);
+                dropped->insert(elsewhere ? opcode | 0x100 : opcode);
                 continue;
             }
             if (action->get_type() == VORN_ACT_TYPE_READ_REGISTER && command != nullptr &&
@@ -642,6 +656,12 @@ class GENERATOR {
                        unsigned int dummy_x4) {
         const VORN_FLASH_PART_PROFILE profile(part);
         const bool three_byte = part.density_bytes <= VORN_THREE_BYTE_LIMIT;
+        // A part no fact says how to show 4-byte mode on is never switched: its own 4-byte
+        // opcodes address it whole, and it stays in the 3-byte mode a reader after expects.
+        const unsigned int own_4byte =
+            VORN_FLASH_PART_FAST_READ_4BYTE | VORN_FLASH_PART_PROGRAM_4BYTE;
+        const bool native = !three_byte && part.facts.four_byte_bit.reg == nullptr &&
+                            (part.features & own_4byte) == own_4byte;
         std::set<unsigned int> dropped;
         bool confirmed = false;
         const std::set<unsigned long long> absent = absent_opcodes(part, &confirmed);
@@ -661,11 +681,17 @@ class GENERATOR {
             if (shape == nullptr) broken("the vendor templates lack a flow");
             std::vector<VORN_OPERATION*> flow =
                 with_part_erases(profile.get(), VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape),
-                                 part, *shape, three_byte);
+                                 part, *shape, three_byte, native);
             with_part_register_writes(profile.get(), part.density_bytes, flow);
             if (three_byte) {
                 std::vector<VORN_OPERATION*> fitted = vorn_fit_flow_to_three_bytes(
                     VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), flow);
+                free_flow(flow);
+                flow = fitted;
+            }
+            if (native) {
+                std::vector<VORN_OPERATION*> fitted = vorn_fit_flow_to_native_four_bytes(
+                    VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), part.density_bytes, flow);
                 free_flow(flow);
                 flow = fitted;
             }
@@ -676,8 +702,9 @@ class GENERATOR {
                 flow = kept;
             }
             std::vector<VORN_OPERATION*> kept = without_unsourced_writes(
-                profile.get(), part.density_bytes,
-                confirmed ? std::set<unsigned long long>() : absent, flow, &dropped);
+                VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), profile.get(),
+                part.density_bytes, confirmed ? std::set<unsigned long long>() : absent, flow,
+                &dropped);
             free_flow(flow);
             flow = kept;
             flash->set_operation_list(flow, type);
@@ -695,9 +722,11 @@ class GENERATOR {
                    (saved.problems.empty() ? std::string("no reason given") : saved.problems[0]));
         std::string single_bit;
         for (unsigned int opcode : dropped)
-            single_bit += (single_bit.empty() ? "" : ", ") + hex_byte(opcode) +
-                          (absent.count(opcode) > 0 ? " (the facts say it may lack it, unconfirmed)"
-                                                    : " (no entry of its chip table gives it)");
+            single_bit +=
+                (single_bit.empty() ? "" : ", ") + hex_byte(opcode) +
+                (opcode > 0xFF ? " (it sets the vendor's quad enable bit; the part's is elsewhere)"
+                 : absent.count(opcode) > 0 ? " (the facts say it may lack it, unconfirmed)"
+                                            : " (no entry of its chip table gives it)");
         return {name, &part, flash_element(read_text(saved.file)), single_bit};
     }
 
