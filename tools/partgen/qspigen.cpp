@@ -401,14 +401,12 @@ std::vector<VORN_OPERATION*> without_absent_commands(const VORN_FLASH_VENDOR_PRO
 // have set. On the Winbond-shaped parts that lack both forms of the status register 2 write,
 // what goes is the quad enable: the flows then need no fact the table lacks, and the device
 // is used at x1. A write that would set the vendor's quad enable bit where the part's facts
-// put that bit in another register goes too. Adds the opcodes of the writes that went to `dropped`.
-// The caller owns the new operations.
-std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PROFILE& vendor,
-                                                      const VORN_FLASH_VENDOR_PROFILE& part,
-                                                      unsigned long long density,
-                                                      const std::set<unsigned long long>& absent,
-                                                      const std::vector<VORN_OPERATION*>& flow,
-                                                      std::set<unsigned int>* dropped) {
+// put that bit in another register goes too. `dropped` gets the opcode of each write that went,
+// with why. The caller owns the new operations.
+std::vector<VORN_OPERATION*> without_unsourced_writes(
+    const VORN_FLASH_VENDOR_PROFILE& vendor, const VORN_FLASH_VENDOR_PROFILE& part,
+    unsigned long long density, const std::set<unsigned long long>& absent,
+    const std::vector<VORN_OPERATION*>& flow, std::map<unsigned int, std::string>* dropped) {
     std::map<int, unsigned int> never_set;  // register -> bits a dropped write would have set
     std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
     for (const VORN_OPERATION* op : flow) {
@@ -424,12 +422,17 @@ std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PR
                               : part.find_command_on_any_part(static_cast<unsigned char>(opcode));
             const bool was_after_dropped = after_dropped;
             after_dropped = false;
+            const bool writes = action->get_type() == VORN_ACT_TYPE_WRITE_REGISTER &&
+                                command != nullptr &&
+                                command->kind == VORN_FLASH_COMMAND_WRITE_REGISTER;
             const std::vector<std::string> data =
-                partgen::split(action->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA), ' ');
+                writes ? partgen::split(
+                             action->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA), ' ')
+                       : std::vector<std::string>();
             // A write of the vendor's quad enable bit where the part's facts put it elsewhere
             // would set another bit of this part.
             bool elsewhere = false;
-            for (size_t i = 0; command != nullptr && i < 2 && i < data.size(); ++i) {
+            for (size_t i = 0; i < 2 && i < data.size(); ++i) {
                 const int reg = command->registers[i];
                 const unsigned int bits =
                     data[i].empty() ? 0
@@ -438,10 +441,9 @@ std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PR
                     (bits & part.registers[reg].quad_enable) == 0)
                     elsewhere = true;
             }
-            if (action->get_type() == VORN_ACT_TYPE_WRITE_REGISTER && command != nullptr &&
-                command->kind == VORN_FLASH_COMMAND_WRITE_REGISTER &&
-                (part.find_command(command->opcode, density) == nullptr ||
-                 absent.count(opcode) > 0 || elsewhere)) {
+            const bool lacks = writes && part.find_command(command->opcode, density) == nullptr;
+            const bool may_lack = writes && absent.count(opcode) > 0;
+            if (lacks || may_lack || elsewhere) {
                 for (size_t i = 0; i < 2 && i < data.size(); ++i)
                     if (command->registers[i] >= 0 && !data[i].empty())
                         never_set[command->registers[i]] |=
@@ -453,7 +455,10 @@ std::vector<VORN_OPERATION*> without_unsourced_writes(const VORN_FLASH_VENDOR_PR
                 if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
                     actions.pop_back();
                 after_dropped = true;
-                dropped->insert(elsewhere ? opcode | 0x100 : opcode);
+                (*dropped)[opcode] =
+                    lacks      ? "no entry of its chip table gives it"
+                    : may_lack ? "the facts say it may lack it, unconfirmed"
+                               : "it sets the vendor's quad enable bit; the part's is elsewhere";
                 continue;
             }
             if (action->get_type() == VORN_ACT_TYPE_READ_REGISTER && command != nullptr &&
@@ -662,7 +667,7 @@ class GENERATOR {
             VORN_FLASH_PART_FAST_READ_4BYTE | VORN_FLASH_PART_PROGRAM_4BYTE;
         const bool native = !three_byte && part.facts.four_byte_bit.reg == nullptr &&
                             (part.features & own_4byte) == own_4byte;
-        std::set<unsigned int> dropped;
+        std::map<unsigned int, std::string> dropped;
         bool confirmed = false;
         const std::set<unsigned long long> absent = absent_opcodes(part, &confirmed);
         VORN_FLASH* flash = m_mgr->create_flash(name);
@@ -721,12 +726,9 @@ class GENERATOR {
             broken("the library refused " + name + ": " +
                    (saved.problems.empty() ? std::string("no reason given") : saved.problems[0]));
         std::string single_bit;
-        for (unsigned int opcode : dropped)
-            single_bit +=
-                (single_bit.empty() ? "" : ", ") + hex_byte(opcode) +
-                (opcode > 0xFF ? " (it sets the vendor's quad enable bit; the part's is elsewhere)"
-                 : absent.count(opcode) > 0 ? " (the facts say it may lack it, unconfirmed)"
-                                            : " (no entry of its chip table gives it)");
+        for (const auto& write : dropped)
+            single_bit += (single_bit.empty() ? "" : ", ") + hex_byte(write.first) + " (" +
+                          write.second + ")";
         return {name, &part, flash_element(read_text(saved.file)), single_bit};
     }
 
