@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vorn.h"
+#include "vorn_flow_fit.h"
 #include "vorn_test_support.h"
 
 namespace {
@@ -419,3 +420,48 @@ TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
 }
 
 }  // namespace
+
+// ---- flows fitted to a part's own 4-byte opcodes ------------------------------------------------
+
+// The vendor flows fitted to a large part's own 4-byte-address commands never switch the mode,
+// so nothing reads a bit that shows it, and every address reaches the whole part.
+TEST(FlowFit, NativeFourByteFlowsNeverSwitchTheModeAndAddressTheWholePart) {
+    const VORN_FLASH_VENDOR_PROFILE& winbond =
+        VORN_FLASH_VENDOR_PROFILE::get_profile(VORN_PROG_FLOW_TEMPLATE_WINBOND);
+    for (auto type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
+        const auto* vendor =
+            shipped().get_prog_flow_template_operation_list(VORN_PROG_FLOW_TEMPLATE_WINBOND, type);
+        std::vector<VORN_OPERATION*> fitted =
+            vorn_fit_flow_to_native_four_bytes(winbond, 32ULL << 20, *vendor);
+        unsigned int addressed = 0;
+        for (const VORN_OPERATION* op : fitted) {
+            for (const VORN_ACTION* action : *op->get_action_list()) {
+                const auto& list = action->get_property_enum_list();
+                if (action->get_type() == VORN_ACT_TYPE_CUSTOM) continue;
+                const auto opcode =
+                    static_cast<unsigned char>(action->get_property_value_in_dword(list[1]));
+                const VORN_FLASH_COMMAND* c = winbond.find_command(opcode, 32ULL << 20);
+                ASSERT_NE(c, nullptr) << static_cast<int>(opcode);
+                EXPECT_NE(c->kind, VORN_FLASH_COMMAND_ENTER_4BYTE);
+                EXPECT_NE(c->kind, VORN_FLASH_COMMAND_EXIT_4BYTE);
+                EXPECT_NE(opcode, 0xC5) << "clears an address register nothing set";
+                EXPECT_NE(opcode, 0x15) << "reads the mode bit";
+                if (c->address == VORN_FLASH_ADDRESS_NONE) continue;
+                ++addressed;
+                // The set has no 4-byte 32KB erase: that one is kept for the checker to judge.
+                EXPECT_EQ(c->address,
+                          opcode == 0x52 ? VORN_FLASH_ADDRESS_MODE : VORN_FLASH_ADDRESS_FOUR)
+                    << c->name;
+                for (auto p : list) {
+                    if (p == VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE ||
+                        p == VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE ||
+                        p == VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE) {
+                        EXPECT_EQ(action->get_property_value_in_dword(p), 4u) << c->name;
+                    }
+                }
+            }
+            delete op;
+        }
+        EXPECT_GE(addressed, 5u);  // program, three erases, read
+    }
+}

@@ -61,15 +61,16 @@ bool writes_address_register(const VORN_FLASH_VENDOR_PROFILE& profile,
            profile.registers[command->registers[0]].address_bits != 0;
 }
 
-// The command a small part has in place of a 4-byte-address one: same kind, size and dummy
-// cycles, with the address length of the mode.
-const VORN_FLASH_COMMAND* three_byte_twin(const VORN_FLASH_VENDOR_PROFILE& profile,
-                                          const VORN_FLASH_COMMAND& command) {
+// The command of the same kind, size and dummy cycles that takes addresses as `address` says,
+// on a part of `density`: the 3-byte twin of a 4-byte-address command for a small part, or the
+// 4-byte-address twin of a mode-addressed one.
+const VORN_FLASH_COMMAND* twin_of(const VORN_FLASH_VENDOR_PROFILE& profile,
+                                  const VORN_FLASH_COMMAND& command, VORN_FLASH_ADDRESS address,
+                                  unsigned long long density) {
     for (int i = 0; i < profile.command_count; ++i) {
         const VORN_FLASH_COMMAND& c = profile.commands[i];
-        if (c.kind == command.kind && c.address == VORN_FLASH_ADDRESS_MODE &&
-            c.erase_size == command.erase_size && c.dummy == command.dummy &&
-            profile.find_command(c.opcode, VORN_THREE_BYTE_LIMIT) == &c)
+        if (c.kind == command.kind && c.address == address && c.erase_size == command.erase_size &&
+            c.dummy == command.dummy && profile.find_command(c.opcode, density) == &c)
             return &c;
     }
     return nullptr;
@@ -93,8 +94,11 @@ bool drop_bit(VORN_ACTION& action, const FIT_FIELDS& f, unsigned int bit) {
     return true;
 }
 
+// Fits to 3-byte addresses, or with `native` to the 4-byte-address commands of a part of
+// `density`: either way without the mode switches and what goes with them.
 std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PROFILE& profile,
-                                                      const std::vector<VORN_ACTION*>& actions) {
+                                                      const std::vector<VORN_ACTION*>& actions,
+                                                      bool native, unsigned long long density) {
     std::vector<std::unique_ptr<VORN_ACTION>> out;
     bool after_mode_switch = false;
     bool after_address_clear = false;
@@ -138,18 +142,37 @@ std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PR
             if (bit != 0 && !drop_bit(*action, f, bit)) continue;
         }
         if (f.addressing >= 0) {
-            if (command != nullptr && command->address == VORN_FLASH_ADDRESS_FOUR) {
-                const VORN_FLASH_COMMAND* twin = three_byte_twin(profile, *command);
+            const VORN_FLASH_ADDRESS from =
+                native ? VORN_FLASH_ADDRESS_MODE : VORN_FLASH_ADDRESS_FOUR;
+            if (command != nullptr && command->address == from) {
+                const VORN_FLASH_COMMAND* twin =
+                    twin_of(profile, *command,
+                            native ? VORN_FLASH_ADDRESS_FOUR : VORN_FLASH_ADDRESS_MODE, density);
                 if (twin != nullptr) {
                     action->set_property_value(prop(f.command), hex_byte(twin->opcode));
                     action->set_property_value(prop(f.name), twin->name);
                 }
             }
-            if (action->get_property_value_in_dword(prop(f.addressing)) == 4)
-                action->set_property_value(prop(f.addressing), "3");
+            if (action->get_property_value_in_dword(prop(f.addressing)) == (native ? 3u : 4u))
+                action->set_property_value(prop(f.addressing), native ? "4" : "3");
         }
         out.push_back(std::move(action));
     }
+    return out;
+}
+
+std::vector<VORN_OPERATION*> fit_flow(const VORN_FLASH_VENDOR_PROFILE& profile,
+                                      const std::vector<VORN_OPERATION*>& flow, bool native,
+                                      unsigned long long density) {
+    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> fitted;
+    for (const VORN_OPERATION* op : flow) {
+        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
+        for (auto& action : fit_actions(profile, *op->get_action_list(), native, density))
+            copy->add_action_into_list(action.release());
+        fitted.push_back(std::move(copy));
+    }
+    std::vector<VORN_OPERATION*> out;
+    for (auto& op : fitted) out.push_back(op.release());
     return out;
 }
 
@@ -157,16 +180,13 @@ std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PR
 
 std::vector<VORN_OPERATION*> vorn_fit_flow_to_three_bytes(
     const VORN_FLASH_VENDOR_PROFILE& profile, const std::vector<VORN_OPERATION*>& flow) {
-    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> fitted;
-    for (const VORN_OPERATION* op : flow) {
-        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
-        for (auto& action : fit_actions(profile, *op->get_action_list()))
-            copy->add_action_into_list(action.release());
-        fitted.push_back(std::move(copy));
-    }
-    std::vector<VORN_OPERATION*> out;
-    for (auto& op : fitted) out.push_back(op.release());
-    return out;
+    return fit_flow(profile, flow, false, VORN_THREE_BYTE_LIMIT);
+}
+
+std::vector<VORN_OPERATION*> vorn_fit_flow_to_native_four_bytes(
+    const VORN_FLASH_VENDOR_PROFILE& profile, unsigned long long density,
+    const std::vector<VORN_OPERATION*>& flow) {
+    return fit_flow(profile, flow, true, density);
 }
 
 std::string vorn_flow_addressing_misfit(const VORN_FLASH& flash, const std::string& source) {

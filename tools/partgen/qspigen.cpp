@@ -56,7 +56,8 @@ constexpr unsigned long long ONE_DIE_LIMIT = 64ULL << 20;
 struct DEVICE {
     std::string name;
     const VORN_FLASH_PART* part;
-    std::string xml;  // the FLASH element, as the library writes it
+    std::string xml;         // the FLASH element, as the library writes it
+    std::string single_bit;  // the register writes it lacks, in the single-bit shape; or empty
 };
 
 // A part that cannot be made, and why.
@@ -228,7 +229,7 @@ std::vector<VORN_OPERATION*> with_part_erases(const VORN_FLASH_VENDOR_PROFILE& p
                                               const VORN_FLASH_VENDOR_PROFILE& vendor,
                                               const VORN_FLASH_PART& part,
                                               const std::vector<VORN_OPERATION*>& flow,
-                                              bool three_byte) {
+                                              bool three_byte, bool native) {
     std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
     for (const VORN_OPERATION* op : flow) {
         auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
@@ -252,8 +253,8 @@ std::vector<VORN_OPERATION*> with_part_erases(const VORN_FLASH_VENDOR_PROFILE& p
                 action->get_property_value_in_dword(VORN_ACT_PROPERTY_ERASE_COMMAND);
             const VORN_FLASH_COMMAND* command =
                 profile.find_command_on_any_part(static_cast<unsigned char>(opcode));
-            const bool four_byte =
-                !three_byte && command != nullptr && command->address == VORN_FLASH_ADDRESS_FOUR;
+            const bool four_byte = native || (!three_byte && command != nullptr &&
+                                              command->address == VORN_FLASH_ADDRESS_FOUR);
             const auto erasers = erasers_for(part, four_byte);
             if (erasers.empty())
                 throw std::runtime_error("the chip table gives it no erase that works everywhere");
@@ -394,6 +395,102 @@ std::vector<VORN_OPERATION*> without_absent_commands(const VORN_FLASH_VENDOR_PRO
     return released;
 }
 
+// The single-bit shape: the flows less every register write that the part lacks (no entry of
+// the chip table gives it) or may lack (`absent`, unconfirmed facts), with the write enable
+// before it and the busy poll after it, and less the checks of the bits such a write would
+// have set. On the Winbond-shaped parts that lack both forms of the status register 2 write,
+// what goes is the quad enable: the flows then need no fact the table lacks, and the device
+// is used at x1. A write that would set the vendor's quad enable bit where the part's facts
+// put that bit in another register goes too. `dropped` gets the opcode of each write that went,
+// with why. The caller owns the new operations.
+std::vector<VORN_OPERATION*> without_unsourced_writes(
+    const VORN_FLASH_VENDOR_PROFILE& vendor, const VORN_FLASH_VENDOR_PROFILE& part,
+    unsigned long long density, const std::set<unsigned long long>& absent,
+    const std::vector<VORN_OPERATION*>& flow, std::map<unsigned int, std::string>* dropped) {
+    std::map<int, unsigned int> never_set;  // register -> bits a dropped write would have set
+    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
+    for (const VORN_OPERATION* op : flow) {
+        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
+        std::vector<std::unique_ptr<VORN_QSPI_ACTION>> actions;
+        bool after_dropped = false;
+        for (const VORN_ACTION* action : *op->get_action_list()) {
+            auto kept =
+                std::make_unique<VORN_QSPI_ACTION>(dynamic_cast<const VORN_QSPI_ACTION&>(*action));
+            const unsigned int opcode = opcode_of(*action);
+            const VORN_FLASH_COMMAND* command =
+                opcode > 0xFF ? nullptr
+                              : part.find_command_on_any_part(static_cast<unsigned char>(opcode));
+            const bool was_after_dropped = after_dropped;
+            after_dropped = false;
+            const bool writes = action->get_type() == VORN_ACT_TYPE_WRITE_REGISTER &&
+                                command != nullptr &&
+                                command->kind == VORN_FLASH_COMMAND_WRITE_REGISTER;
+            const std::vector<std::string> data =
+                writes ? partgen::split(
+                             action->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA), ' ')
+                       : std::vector<std::string>();
+            // A write of the vendor's quad enable bit where the part's facts put it elsewhere
+            // would set another bit of this part.
+            bool elsewhere = false;
+            for (size_t i = 0; i < 2 && i < data.size(); ++i) {
+                const int reg = command->registers[i];
+                const unsigned int bits =
+                    data[i].empty() ? 0
+                                    : static_cast<unsigned int>(std::stoul(data[i], nullptr, 0));
+                if (reg >= 0 && (bits & vendor.registers[reg].quad_enable) != 0 &&
+                    (bits & part.registers[reg].quad_enable) == 0)
+                    elsewhere = true;
+            }
+            const bool lacks = writes && part.find_command(command->opcode, density) == nullptr;
+            const bool may_lack = writes && absent.count(opcode) > 0;
+            if (lacks || may_lack || elsewhere) {
+                for (size_t i = 0; i < 2 && i < data.size(); ++i)
+                    if (command->registers[i] >= 0 && !data[i].empty())
+                        never_set[command->registers[i]] |=
+                            static_cast<unsigned int>(std::stoul(data[i], nullptr, 0));
+                const VORN_FLASH_COMMAND* before =
+                    actions.empty() ? nullptr
+                                    : part.find_command_on_any_part(
+                                          static_cast<unsigned char>(opcode_of(*actions.back())));
+                if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
+                    actions.pop_back();
+                after_dropped = true;
+                (*dropped)[opcode] =
+                    lacks      ? "no entry of its chip table gives it"
+                    : may_lack ? "the facts say it may lack it, unconfirmed"
+                               : "it sets the vendor's quad enable bit; the part's is elsewhere";
+                continue;
+            }
+            if (action->get_type() == VORN_ACT_TYPE_READ_REGISTER && command != nullptr &&
+                command->kind == VORN_FLASH_COMMAND_READ_REGISTER) {
+                const int reg = command->registers[0];
+                const unsigned int mask = action->get_property_value_in_dword(
+                                              VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK) &
+                                          0xFF;
+                // The wait for a write that is no longer sent.
+                if (was_after_dropped && (mask & part.registers[reg].busy) != 0) continue;
+                const auto unset = never_set.find(reg);
+                if (unset != never_set.end() && (mask & unset->second) != 0) {
+                    const unsigned int left = mask & ~unset->second;
+                    if (left == 0) continue;
+                    const unsigned int expected = action->get_property_value_in_dword(
+                        VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA);
+                    kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK,
+                                             hex_byte(left));
+                    kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA,
+                                             hex_byte(expected & left));
+                }
+            }
+            actions.push_back(std::move(kept));
+        }
+        for (auto& action : actions) copy->add_action_into_list(action.release());
+        out.push_back(std::move(copy));
+    }
+    std::vector<VORN_OPERATION*> released;
+    for (auto& op : out) released.push_back(op.release());
+    return released;
+}
+
 void free_flow(std::vector<VORN_OPERATION*>& flow) {
     for (VORN_OPERATION* op : flow) delete op;
     flow.clear();
@@ -493,6 +590,16 @@ class GENERATOR {
             << "fact their flows or record would need.\n\n"
             << "| part | why |\n|---|---|\n";
         for (const LEFT_OUT& l : m_left_out) out << "| " << l.part << " | " << l.reason << " |\n";
+        out << "\n## Parts in the single-bit shape\n\n"
+            << "Shipped with flows that leave out a register write the part lacks or may lack, "
+               "with\n"
+            << "its write enable, its busy poll and the check of what it would set (see "
+               "data/README):\n"
+            << "no flow sets the quad enable bit, and the device is used at x1.\n\n"
+            << "| device | part | register write left out |\n|---|---|---|\n";
+        for (const DEVICE& d : m_devices)
+            if (!d.single_bit.empty())
+                out << "| " << d.name << " | " << d.part->name << " | " << d.single_bit << " |\n";
         out << "\nWildcard names not expanded, as no public source confirms the name:\n\n";
         for (const std::string& name : m_unconfirmed_names) out << "- " << name << "\n";
         return out.str();
@@ -554,6 +661,15 @@ class GENERATOR {
                        unsigned int dummy_x4) {
         const VORN_FLASH_PART_PROFILE profile(part);
         const bool three_byte = part.density_bytes <= VORN_THREE_BYTE_LIMIT;
+        // A part no fact says how to show 4-byte mode on is never switched: its own 4-byte
+        // opcodes address it whole, and it stays in the 3-byte mode a reader after expects.
+        const unsigned int own_4byte =
+            VORN_FLASH_PART_FAST_READ_4BYTE | VORN_FLASH_PART_PROGRAM_4BYTE;
+        const bool native = !three_byte && part.facts.four_byte_bit.reg == nullptr &&
+                            (part.features & own_4byte) == own_4byte;
+        std::map<unsigned int, std::string> dropped;
+        bool confirmed = false;
+        const std::set<unsigned long long> absent = absent_opcodes(part, &confirmed);
         VORN_FLASH* flash = m_mgr->create_flash(name);
         std::unique_ptr<VORN_FLASH, std::function<void(VORN_FLASH*)>> owned(
             flash, [this](VORN_FLASH* f) { vorn_discard_draft(m_mgr, f); });
@@ -570,7 +686,7 @@ class GENERATOR {
             if (shape == nullptr) broken("the vendor templates lack a flow");
             std::vector<VORN_OPERATION*> flow =
                 with_part_erases(profile.get(), VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape),
-                                 part, *shape, three_byte);
+                                 part, *shape, three_byte, native);
             with_part_register_writes(profile.get(), part.density_bytes, flow);
             if (three_byte) {
                 std::vector<VORN_OPERATION*> fitted = vorn_fit_flow_to_three_bytes(
@@ -578,16 +694,28 @@ class GENERATOR {
                 free_flow(flow);
                 flow = fitted;
             }
-            bool confirmed = false;
-            const std::set<unsigned long long> absent = absent_opcodes(part, &confirmed);
+            if (native) {
+                std::vector<VORN_OPERATION*> fitted = vorn_fit_flow_to_native_four_bytes(
+                    VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), part.density_bytes, flow);
+                free_flow(flow);
+                flow = fitted;
+            }
             if (!absent.empty()) {
                 std::vector<VORN_OPERATION*> kept = without_absent_commands(
                     VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), absent, confirmed, flow);
                 free_flow(flow);
                 flow = kept;
             }
+            std::vector<VORN_OPERATION*> kept = without_unsourced_writes(
+                VORN_FLASH_VENDOR_PROFILE::get_profile(part.shape), profile.get(),
+                part.density_bytes, confirmed ? std::set<unsigned long long>() : absent, flow,
+                &dropped);
+            free_flow(flow);
+            flow = kept;
             flash->set_operation_list(flow, type);
         }
+        // No flow sets the quad enable bit, so no x4 read is set up: no x4 dummy count either.
+        if (!dropped.empty()) flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 0u);
         refuse_unconfirmed_absent(part, *flash);
         const VORN_FLOW_CHECK_RESULT check = VORN_FLOW_CHECKER().check_flash(*flash);
         for (const VORN_FLOW_FINDING& finding : check.findings)
@@ -597,7 +725,11 @@ class GENERATOR {
         if (!saved.ok)
             broken("the library refused " + name + ": " +
                    (saved.problems.empty() ? std::string("no reason given") : saved.problems[0]));
-        return {name, &part, flash_element(read_text(saved.file))};
+        std::string single_bit;
+        for (const auto& write : dropped)
+            single_bit += (single_bit.empty() ? "" : ", ") + hex_byte(write.first) + " (" +
+                          write.second + ")";
+        return {name, &part, flash_element(read_text(saved.file)), single_bit};
     }
 
     fs::path m_root;

@@ -33,6 +33,15 @@ VORN_API bool vorn_copy_flow(const std::vector<VORN_OPERATION*>& flow,
 VORN_API std::vector<VORN_OPERATION*> vorn_fit_flow_to_three_bytes(
     const VORN_FLASH_VENDOR_PROFILE& profile, const std::vector<VORN_OPERATION*>& flow);
 
+// `flow` for a part of `density` above 16MB with 4-byte-address commands of its own: no mode
+// switch, nor its checks, nor the clearing of an address register; the 4-byte-address twin of
+// each mode-addressed command `profile` holds, and 4-byte addressing. The part stays in the
+// 3-byte mode it powers up in, so no flow reads a bit that shows the mode. `flow` is only read;
+// the caller owns the new operations.
+VORN_API std::vector<VORN_OPERATION*> vorn_fit_flow_to_native_four_bytes(
+    const VORN_FLASH_VENDOR_PROFILE& profile, unsigned long long density,
+    const std::vector<VORN_OPERATION*>& flow);
+
 // Why the addressing of a record's flows (taken from `source`) does not fit its density, or "".
 VORN_API std::string vorn_flow_addressing_misfit(const VORN_FLASH& flash,
                                                  const std::string& source);
