@@ -168,8 +168,8 @@ TEST_F(LoadReport, WhatTheReaderRefusesBeforeAnyValue) {
     EXPECT_EQ(check("folder.xml").findings.at(0).text, "not a file");
 }
 
-// Judged with an SD/MMC manager, the card's findings are database.md's.
-TEST_F(LoadReport, AnSdmmcFileNeedsAnSdmmcManager) {
+// The tool's wording of the card's findings is database.md's.
+TEST_F(LoadReport, SdmmcFilesAreReadWithTheirOwnManager) {
     write_custom("card.xml", vorn_test::read_test_file("tool/sdmmc_bad_density.xml"));
     auto qspi = load();
     const VORN_USER_FILE_REPORT off =
@@ -177,6 +177,15 @@ TEST_F(LoadReport, AnSdmmcFileNeedsAnSdmmcManager) {
     EXPECT_TRUE(off.sdmmc);
     ASSERT_EQ(off.findings.size(), 1u);
     EXPECT_EQ(off.findings[0].text, "an SD/MMC file, but SD/MMC support is off");
+
+    VORN_SDMMC_MGR sdmmc;
+    const VORN_USER_FILE_REPORT report =
+        vorn_check_user_file(qspi.get(), &sdmmc, custom.file("card.xml"));
+    EXPECT_TRUE(report.skipped_by_switch) << "user cards are read only with the switch on";
+    ASSERT_EQ(report.devices.size(), 1u);
+    ASSERT_EQ(report.devices[0].findings.size(), 1u);
+    EXPECT_EQ(report.devices[0].findings[0].id, 20478u);
+    EXPECT_EQ(report.devices[0].findings[0].line, 8);
 }
 
 TEST_F(LoadReport, TheFamilyOfAFileIsItsDocumentElement) {
