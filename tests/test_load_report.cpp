@@ -156,13 +156,20 @@ TEST_F(LoadReport, ASuppressedWarningStillNamesTheRefusedValue) {
     EXPECT_EQ(f.field, "density");
 }
 
-// An action without an element its type needs, a schema error and a golden template are
-// refused in the transcripts (database.md, files.md); what is not a file is refused here.
+// An action without an element its type needs and a golden template are refused in
+// database.md; a schema error's line and reason, and what is not a file, here.
 TEST_F(LoadReport, WhatTheReaderRefusesBeforeAnyValue) {
     auto mgr = load();
     auto check = [&](const std::string& file) {
         return vorn_check_user_file(mgr.get(), nullptr, custom.file(file));
     };
+    write_custom("schema.xml", document("\n<FLASH><COLOUR/></FLASH>"));
+    VORN_USER_FILE_REPORT schema = check("schema.xml");
+    EXPECT_FALSE(schema.read);
+    ASSERT_FALSE(schema.findings.empty());
+    EXPECT_EQ(schema.findings[0].line, 3);
+    EXPECT_EQ(schema.findings[0].text.rfind("schema: ", 0), 0u) << schema.findings[0].text;
+
     EXPECT_EQ(check("none.xml").findings.at(0).text, "no such file");
     custom.write("folder.xml/inside", "");
     EXPECT_EQ(check("folder.xml").findings.at(0).text, "not a file");
