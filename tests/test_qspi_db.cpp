@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <functional>
 
 #include "host_fault.h"
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
@@ -43,13 +42,10 @@ class QspiDb : public QspiTest {
     static bool has(VORN_QSPI_MGR& mgr, const std::string& name) {
         return mgr.get_flash_map().count(name) == 1;
     }
-    static std::string error_of(const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const VORN_INTERNAL_ERROR& e) {
-            return e.what();
-        }
-        return "";
+    // A complete, valid record of the ISSI template.
+    static VORN_FLASH* issi(VORN_QSPI_MGR& mgr, VORN_FLASH* flash) {
+        return complete_record(mgr, flash, VORN_PROG_FLOW_TEMPLATE_ISSI, "0x9D 0x60 0x19", "1.8V",
+                               "256Mb");
     }
 };
 
@@ -208,6 +204,13 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
         write_golden(text);
         EXPECT_EQ(load_error(), condition) << text;
     }
+    // A device before the vendor templates waits for them; one after a refused one is not read.
+    write_golden(document(flash_xml(device("EARLY")) + "<GOLDEN_TEMPLATE>" + all_vendors() +
+                          "</GOLDEN_TEMPLATE>" + flash_xml(device("LATE"))));
+    EXPECT_EQ(load()->get_flash_map().size(), 2u);
+    write_golden(
+        document(flash_xml(bad_die) + "<GOLDEN_TEMPLATE>" + all_vendors() + "</GOLDEN_TEMPLATE>"));
+    EXPECT_EQ(load_error(), "status");
     FLOW issi;
     issi.initialization = write_reg("Issi Only", "0x35");
     write_golden(golden_document(vendor_xml("MICRON") + vendor_xml("MACRONIX") +
@@ -216,18 +219,6 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
                                  flash_xml(device("ONLY"))));
     auto mgr = load();
     EXPECT_EQ(mgr->get_flash_map().size(), 1u);
-    // A device before the vendor templates waits for them; one after a refused one is not read.
-    write_golden(document(flash_xml(device("EARLY")) + "<GOLDEN_TEMPLATE>" + all_vendors() +
-                          "</GOLDEN_TEMPLATE>" + flash_xml(device("LATE"))));
-    EXPECT_EQ(load()->get_flash_map().size(), 2u);
-    write_golden(
-        document(flash_xml(bad_die) + "<GOLDEN_TEMPLATE>" + all_vendors() + "</GOLDEN_TEMPLATE>"));
-    EXPECT_EQ(load_error(), "status");
-    write_golden(golden_document(vendor_xml("MICRON") + vendor_xml("MACRONIX") +
-                                     vendor_xml("CYPRESS") + vendor_xml("WINBOND") +
-                                     vendor_xml("ISSI", issi),
-                                 flash_xml(device("ONLY"))));
-    mgr = load();
     auto first_name = [&](VORN_PROG_FLOW_TEMPLATE tpl) {
         return values_of(mgr->get_prog_flow_template_operation_list(tpl, VORN_PROG_FLOW_TYPE_SDM)
                              ->at(0)
@@ -236,11 +227,11 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
     };
     EXPECT_EQ(first_name(VORN_PROG_FLOW_TEMPLATE_ISSI), "Issi Only");
     EXPECT_EQ(first_name(VORN_PROG_FLOW_TEMPLATE_WINBOND), "Write Enable");
-    EXPECT_EQ(error_of([&] {
-                  mgr->get_prog_flow_template_operation_list(
-                      static_cast<VORN_PROG_FLOW_TEMPLATE>(5), VORN_PROG_FLOW_TYPE_SFL);
-              }),
-              "Unknown programming flow template");
+    EXPECT_STREQ(vorn_test::internal_error_of([&] {
+                     mgr->get_prog_flow_template_operation_list(
+                         static_cast<VORN_PROG_FLOW_TEMPLATE>(5), VORN_PROG_FLOW_TYPE_SFL);
+                 }).what(),
+                 "Unknown programming flow template");
 
     std::remove(programmer.file("xml/pgm_flash_db_qspi.xml").c_str());
     EXPECT_EQ(load_error(), programmer.path() + "xml/pgm_flash_db_qspi.xml not found.");
@@ -366,10 +357,10 @@ TEST_F(QspiDb, ASavedDeviceIsWrittenAsDocumentedAndReadsBackEqual) {
     };
     EXPECT_EQ(flows(tpl_text), flows(text));
     std::string other_case = "Round_tpl";
-    EXPECT_EQ(error_of([&] {
-                  fresh->get_user_template_operation_list(other_case, VORN_PROG_FLOW_TYPE_SFL);
-              }),
-              "Unknown user template Round_tpl");
+    EXPECT_STREQ(vorn_test::internal_error_of([&] {
+                     fresh->get_user_template_operation_list(other_case, VORN_PROG_FLOW_TYPE_SFL);
+                 }).what(),
+                 "Unknown user template Round_tpl");
 }
 
 // Past 32 bits a file cannot hold a number, so such a record fails its save with the ordinary
@@ -398,9 +389,7 @@ TEST_F(QspiDb, NumbersPast32BitsFailTheSaveQuietly) {
 TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
     write_custom("pgm_flash_kept.xml", document(template_xml("kept") + template_xml("gone")));
     auto mgr = load();
-    VORN_FLASH* flash =
-        complete_record(*mgr, mgr->create_flash("CARRIER"), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                        "0x9D 0x60 0x19", "1.8V", "256Mb");
+    VORN_FLASH* flash = issi(*mgr, mgr->create_flash("CARRIER"));
     flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "carried");
     HOST_FAULT::fail_next(HOST_FAULT::CHANGE_WRITE);  // the device file only
     EXPECT_TRUE(mgr->update_db(flash, dir()));
@@ -443,10 +432,7 @@ TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
 TEST_F(QspiDb, ASaveTellsWhichFilesItChanged) {
     write_custom("pgm_flash_TYPO.xml", document(flash_xml(device("TYPO"))).replace(20, 1, ""));
     auto mgr = load();
-    auto record = [&](const std::string& name) {
-        return complete_record(*mgr, mgr->create_flash(name), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                               "0x9D 0x60 0x19", "1.8V", "256Mb");
-    };
+    auto record = [&](const std::string& name) { return issi(*mgr, mgr->create_flash(name)); };
     const VORN_SAVE_FILES& last = mgr->get_last_save_files();
 
     VORN_FLASH* flash = record("NEW");
@@ -515,9 +501,7 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
     {
         // A folder where the file would go.
         ASSERT_EQ(mkdir((custom.path() + "pgm_flash_BLOCKED.xml").c_str(), 0755), 0);
-        VORN_FLASH* flash =
-            complete_record(*mgr, mgr->create_flash("BLOCKED"), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        VORN_FLASH* flash = issi(*mgr, mgr->create_flash("BLOCKED"));
         vorn_test::MessageCapture capture;
         EXPECT_FALSE(mgr->update_db(flash, dir()));
         EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
@@ -531,9 +515,7 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
         // Moving out of a shared file: the deletion rewrites the file and is traced so; the
         // write that then fails is not, nor are its map changes.
         ASSERT_EQ(mkdir((custom.path() + "pgm_flash_SA.xml").c_str(), 0755), 0);
-        VORN_FLASH* flash =
-            complete_record(*mgr, mgr->create_flash("SA"), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        VORN_FLASH* flash = issi(*mgr, mgr->create_flash("SA"));
         vorn_test::MessageCapture capture;
         EXPECT_FALSE(mgr->update_db(flash, dir()));
         EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
@@ -547,9 +529,7 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
     {
         // The same for a template file.
         ASSERT_EQ(mkdir((custom.path() + "pgm_flash_template_held.xml").c_str(), 0755), 0);
-        std::unique_ptr<VORN_FLASH> flash(complete_record(*mgr, new VORN_QSPI_FLASH("T"),
-                                                          VORN_PROG_FLOW_TEMPLATE_ISSI,
-                                                          "0x9D 0x60 0x19", "1.8V", "256Mb"));
+        std::unique_ptr<VORN_FLASH> flash(issi(*mgr, new VORN_QSPI_FLASH("T")));
         flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "held");
         vorn_test::MessageCapture capture;
         std::string d = dir();
@@ -566,9 +546,7 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
         VORN_MGR::set_db_custom_dir(gone);
         auto fresh = load();
         ASSERT_EQ(rmdir(gone.c_str()), 0);
-        VORN_FLASH* flash =
-            complete_record(*fresh, fresh->create_flash("NOWHERE"), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        VORN_FLASH* flash = issi(*fresh, fresh->create_flash("NOWHERE"));
         vorn_test::MessageCapture capture;
         EXPECT_FALSE(fresh->update_db(flash, FIO_PATH(gone).full_directory()));
         EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
@@ -588,9 +566,7 @@ TEST_F(QspiDb, AFailedDeletionOfTheOldCopyStopsTheSave) {
     ASSERT_TRUE(has(*mgr, "OLD"));
     ASSERT_EQ(std::remove((custom.path() + "pgm_flash_OLD.xml").c_str()), 0);
     ASSERT_EQ(mkdir((custom.path() + "pgm_flash_OLD.xml").c_str(), 0755), 0);
-    VORN_FLASH* flash =
-        complete_record(*mgr, mgr->create_flash("OLD"), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                        "0x9D 0x60 0x19", "1.8V", "256Mb");
+    VORN_FLASH* flash = issi(*mgr, mgr->create_flash("OLD"));
     flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "riding");
     vorn_test::MessageCapture capture;
     EXPECT_FALSE(mgr->update_db(flash, dir()));
@@ -626,9 +602,7 @@ TEST_F(QspiDb, AFileThatDidNotLoadWholeIsNeverChangedByASave) {
     ASSERT_TRUE(has(*mgr, "FIRST"));
 
     for (const char* name : {"TYPO", "EMPTY", "FIRST"}) {
-        VORN_FLASH* flash =
-            complete_record(*mgr, mgr->create_flash(name), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                            "0x9D 0x60 0x19", "1.8V", "256Mb");
+        VORN_FLASH* flash = issi(*mgr, mgr->create_flash(name));
         vorn_test::MessageCapture capture;
         EXPECT_FALSE(mgr->update_db(flash, dir())) << name;
         EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate}) << name;
@@ -638,9 +612,7 @@ TEST_F(QspiDb, AFileThatDidNotLoadWholeIsNeverChangedByASave) {
         EXPECT_FALSE(mgr->delete_db("FIRST", dir()));
         EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
     }
-    std::unique_ptr<VORN_FLASH> carrier(complete_record(*mgr, new VORN_QSPI_FLASH("C"),
-                                                        VORN_PROG_FLOW_TEMPLATE_ISSI,
-                                                        "0x9D 0x60 0x19", "1.8V", "256Mb"));
+    std::unique_ptr<VORN_FLASH> carrier(issi(*mgr, new VORN_QSPI_FLASH("C")));
     carrier->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "tbad");
     std::string d = dir();
     EXPECT_FALSE(mgr->update_template_db(carrier.get(), d));
@@ -653,9 +625,7 @@ TEST_F(QspiDb, AFileThatDidNotLoadWholeIsNeverChangedByASave) {
 
     // Files that loaded whole are saved over as ever.
     auto fresh = load();
-    VORN_FLASH* flash =
-        complete_record(*fresh, fresh->create_flash("NEW"), VORN_PROG_FLOW_TEMPLATE_ISSI,
-                        "0x9D 0x60 0x19", "1.8V", "256Mb");
+    VORN_FLASH* flash = issi(*fresh, fresh->create_flash("NEW"));
     EXPECT_TRUE(fresh->update_db(flash, dir()));
     EXPECT_EQ(fresh->get_files_not_loaded(), mgr->get_files_not_loaded());
 }
