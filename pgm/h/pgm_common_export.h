@@ -7,7 +7,7 @@
 #include <string>
 
 class PGM_API PGM_COMMON {
-public:
+  public:
     // The programmer's common directory, always ending with "/": the directory given to
     // set_common_programmer, else $VORN_PROGRAMMER_DIR, else the built-in data directory
     // (the source tree's data/ for a build-tree binary, share/vorn/ once installed).
