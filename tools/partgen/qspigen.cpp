@@ -326,6 +326,30 @@ unsigned int opcode_of(const VORN_ACTION& action) {
     return action.get_property_value_in_dword(properties[1]);
 }
 
+// A copy of `flow` rebuilt action by action: `step` gets each action (and whether it opens its
+// operation) with the actions kept so far, and keeps, changes or drops it. The caller owns the
+// new operations.
+using FLOW_STEP = std::function<void(const VORN_ACTION& action, bool first,
+                                     std::vector<std::unique_ptr<VORN_QSPI_ACTION>>& kept)>;
+std::vector<VORN_OPERATION*> rebuilt_flow(const std::vector<VORN_OPERATION*>& flow,
+                                          const FLOW_STEP& step) {
+    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
+    for (const VORN_OPERATION* op : flow) {
+        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
+        std::vector<std::unique_ptr<VORN_QSPI_ACTION>> actions;
+        bool first = true;
+        for (const VORN_ACTION* action : *op->get_action_list()) {
+            step(*action, first, actions);
+            first = false;
+        }
+        for (auto& action : actions) copy->add_action_into_list(action.release());
+        out.push_back(std::move(copy));
+    }
+    std::vector<VORN_OPERATION*> released;
+    for (auto& op : out) released.push_back(op.release());
+    return released;
+}
+
 // The flows of a part that may lack commands of its vendor's set (`absent`, from the facts,
 // confirmed or not). A poll of a flag status register for ready becomes a poll of the status
 // register's busy bit, which flashrom waits on for every part of its table (spi25_statusreg.c,
@@ -347,52 +371,41 @@ std::vector<VORN_OPERATION*> without_absent_commands(const VORN_FLASH_VENDOR_PRO
     }
     if (status == nullptr) broken("a vendor's command set has no status register read");
     const unsigned char busy = vendor.registers[status->registers[0]].busy;
-    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
-    for (const VORN_OPERATION* op : flow) {
-        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
-        std::vector<std::unique_ptr<VORN_QSPI_ACTION>> actions;
-        for (const VORN_ACTION* action : *op->get_action_list()) {
-            auto kept =
-                std::make_unique<VORN_QSPI_ACTION>(dynamic_cast<const VORN_QSPI_ACTION&>(*action));
-            const unsigned int opcode = opcode_of(*action);
-            const VORN_FLASH_COMMAND* command =
-                absent.count(opcode) > 0
-                    ? vendor.find_command_on_any_part(static_cast<unsigned char>(opcode))
-                    : nullptr;
-            auto is = [command](VORN_FLASH_COMMAND_KIND kind) {
-                return command != nullptr && command->kind == kind;
-            };
-            if (is(VORN_FLASH_COMMAND_CLEAR_FLAGS)) continue;
-            if (is(VORN_FLASH_COMMAND_WRITE_REGISTER) && confirmed) {
-                const VORN_FLASH_COMMAND* before =
-                    actions.empty() ? nullptr
-                                    : vendor.find_command_on_any_part(
-                                          static_cast<unsigned char>(opcode_of(*actions.back())));
-                if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
-                    actions.pop_back();
-                continue;
-            }
-            const VORN_FLASH_REGISTER* polled = is(VORN_FLASH_COMMAND_READ_REGISTER)
-                                                    ? &vendor.registers[command->registers[0]]
-                                                    : nullptr;
-            if (polled != nullptr && polled->ready_bit &&
-                action->get_property_value_in_dword(
-                    VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK) == polled->busy) {
-                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_NAME, status->name);
-                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_COMMAND,
-                                         hex_byte(status->opcode));
-                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, "0x00");
-                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK,
-                                         hex_byte(busy));
-            }
-            actions.push_back(std::move(kept));
+    return rebuilt_flow(flow, [&](const VORN_ACTION& action, bool,
+                                  std::vector<std::unique_ptr<VORN_QSPI_ACTION>>& actions) {
+        auto kept =
+            std::make_unique<VORN_QSPI_ACTION>(dynamic_cast<const VORN_QSPI_ACTION&>(action));
+        const unsigned int opcode = opcode_of(action);
+        const VORN_FLASH_COMMAND* command =
+            absent.count(opcode) > 0
+                ? vendor.find_command_on_any_part(static_cast<unsigned char>(opcode))
+                : nullptr;
+        auto is = [command](VORN_FLASH_COMMAND_KIND kind) {
+            return command != nullptr && command->kind == kind;
+        };
+        if (is(VORN_FLASH_COMMAND_CLEAR_FLAGS)) return;
+        if (is(VORN_FLASH_COMMAND_WRITE_REGISTER) && confirmed) {
+            const VORN_FLASH_COMMAND* before =
+                actions.empty() ? nullptr
+                                : vendor.find_command_on_any_part(
+                                      static_cast<unsigned char>(opcode_of(*actions.back())));
+            if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
+                actions.pop_back();
+            return;
         }
-        for (auto& action : actions) copy->add_action_into_list(action.release());
-        out.push_back(std::move(copy));
-    }
-    std::vector<VORN_OPERATION*> released;
-    for (auto& op : out) released.push_back(op.release());
-    return released;
+        const VORN_FLASH_REGISTER* polled = is(VORN_FLASH_COMMAND_READ_REGISTER)
+                                                ? &vendor.registers[command->registers[0]]
+                                                : nullptr;
+        if (polled != nullptr && polled->ready_bit &&
+            action.get_property_value_in_dword(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK) ==
+                polled->busy) {
+            kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_NAME, status->name);
+            kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_COMMAND, hex_byte(status->opcode));
+            kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, "0x00");
+            kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK, hex_byte(busy));
+        }
+        actions.push_back(std::move(kept));
+    });
 }
 
 // The single-bit shape: the flows less every register write that the part lacks (no entry of
@@ -408,87 +421,78 @@ std::vector<VORN_OPERATION*> without_unsourced_writes(
     unsigned long long density, const std::set<unsigned long long>& absent,
     const std::vector<VORN_OPERATION*>& flow, std::map<unsigned int, std::string>* dropped) {
     std::map<int, unsigned int> never_set;  // register -> bits a dropped write would have set
-    std::vector<std::unique_ptr<VORN_QSPI_OPERATION>> out;
-    for (const VORN_OPERATION* op : flow) {
-        auto copy = std::make_unique<VORN_QSPI_OPERATION>(op->get_type());
-        std::vector<std::unique_ptr<VORN_QSPI_ACTION>> actions;
-        bool after_dropped = false;
-        for (const VORN_ACTION* action : *op->get_action_list()) {
-            auto kept =
-                std::make_unique<VORN_QSPI_ACTION>(dynamic_cast<const VORN_QSPI_ACTION&>(*action));
-            const unsigned int opcode = opcode_of(*action);
-            const VORN_FLASH_COMMAND* command =
-                opcode > 0xFF ? nullptr
-                              : part.find_command_on_any_part(static_cast<unsigned char>(opcode));
-            const bool was_after_dropped = after_dropped;
-            after_dropped = false;
-            const bool writes = action->get_type() == VORN_ACT_TYPE_WRITE_REGISTER &&
-                                command != nullptr &&
-                                command->kind == VORN_FLASH_COMMAND_WRITE_REGISTER;
-            const std::vector<std::string> data =
-                writes ? partgen::split(
-                             action->get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA), ' ')
-                       : std::vector<std::string>();
-            // A write of the vendor's quad enable bit where the part's facts put it elsewhere
-            // would set another bit of this part.
-            bool elsewhere = false;
-            for (size_t i = 0; i < 2 && i < data.size(); ++i) {
-                const int reg = command->registers[i];
-                const unsigned int bits =
-                    data[i].empty() ? 0
-                                    : static_cast<unsigned int>(std::stoul(data[i], nullptr, 0));
-                if (reg >= 0 && (bits & vendor.registers[reg].quad_enable) != 0 &&
-                    (bits & part.registers[reg].quad_enable) == 0)
-                    elsewhere = true;
-            }
-            const bool lacks = writes && part.find_command(command->opcode, density) == nullptr;
-            const bool may_lack = writes && absent.count(opcode) > 0;
-            if (lacks || may_lack || elsewhere) {
-                for (size_t i = 0; i < 2 && i < data.size(); ++i)
-                    if (command->registers[i] >= 0 && !data[i].empty())
-                        never_set[command->registers[i]] |=
-                            static_cast<unsigned int>(std::stoul(data[i], nullptr, 0));
-                const VORN_FLASH_COMMAND* before =
-                    actions.empty() ? nullptr
-                                    : part.find_command_on_any_part(
-                                          static_cast<unsigned char>(opcode_of(*actions.back())));
-                if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
-                    actions.pop_back();
-                after_dropped = true;
-                (*dropped)[opcode] =
-                    lacks      ? "no entry of its chip table gives it"
-                    : may_lack ? "the facts say it may lack it, unconfirmed"
-                               : "it sets the vendor's quad enable bit; the part's is elsewhere";
-                continue;
-            }
-            if (action->get_type() == VORN_ACT_TYPE_READ_REGISTER && command != nullptr &&
-                command->kind == VORN_FLASH_COMMAND_READ_REGISTER) {
-                const int reg = command->registers[0];
-                const unsigned int mask = action->get_property_value_in_dword(
-                                              VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK) &
-                                          0xFF;
-                // The wait for a write that is no longer sent.
-                if (was_after_dropped && (mask & part.registers[reg].busy) != 0) continue;
-                const auto unset = never_set.find(reg);
-                if (unset != never_set.end() && (mask & unset->second) != 0) {
-                    const unsigned int left = mask & ~unset->second;
-                    if (left == 0) continue;
-                    const unsigned int expected = action->get_property_value_in_dword(
-                        VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA);
-                    kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK,
-                                             hex_byte(left));
-                    kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA,
-                                             hex_byte(expected & left));
-                }
-            }
-            actions.push_back(std::move(kept));
+    bool after_dropped = false;
+    return rebuilt_flow(flow, [&](const VORN_ACTION& action, bool first,
+                                  std::vector<std::unique_ptr<VORN_QSPI_ACTION>>& actions) {
+        if (first) after_dropped = false;
+        auto kept =
+            std::make_unique<VORN_QSPI_ACTION>(dynamic_cast<const VORN_QSPI_ACTION&>(action));
+        const unsigned int opcode = opcode_of(action);
+        const VORN_FLASH_COMMAND* command =
+            opcode > 0xFF ? nullptr
+                          : part.find_command_on_any_part(static_cast<unsigned char>(opcode));
+        const bool was_after_dropped = after_dropped;
+        after_dropped = false;
+        const bool writes = action.get_type() == VORN_ACT_TYPE_WRITE_REGISTER &&
+                            command != nullptr &&
+                            command->kind == VORN_FLASH_COMMAND_WRITE_REGISTER;
+        const std::vector<std::string> data =
+            writes
+                ? partgen::split(action.get_property_value(VORN_ACT_PROPERTY_WRITE_REG_DATA), ' ')
+                : std::vector<std::string>();
+        // A write of the vendor's quad enable bit where the part's facts put it elsewhere
+        // would set another bit of this part.
+        bool elsewhere = false;
+        for (size_t i = 0; i < 2 && i < data.size(); ++i) {
+            const int reg = command->registers[i];
+            const unsigned int bits =
+                data[i].empty() ? 0 : static_cast<unsigned int>(std::stoul(data[i], nullptr, 0));
+            if (reg >= 0 && (bits & vendor.registers[reg].quad_enable) != 0 &&
+                (bits & part.registers[reg].quad_enable) == 0)
+                elsewhere = true;
         }
-        for (auto& action : actions) copy->add_action_into_list(action.release());
-        out.push_back(std::move(copy));
-    }
-    std::vector<VORN_OPERATION*> released;
-    for (auto& op : out) released.push_back(op.release());
-    return released;
+        const bool lacks = writes && part.find_command(command->opcode, density) == nullptr;
+        const bool may_lack = writes && absent.count(opcode) > 0;
+        if (lacks || may_lack || elsewhere) {
+            for (size_t i = 0; i < 2 && i < data.size(); ++i)
+                if (command->registers[i] >= 0 && !data[i].empty())
+                    never_set[command->registers[i]] |=
+                        static_cast<unsigned int>(std::stoul(data[i], nullptr, 0));
+            const VORN_FLASH_COMMAND* before =
+                actions.empty() ? nullptr
+                                : part.find_command_on_any_part(
+                                      static_cast<unsigned char>(opcode_of(*actions.back())));
+            if (before != nullptr && before->kind == VORN_FLASH_COMMAND_WRITE_ENABLE)
+                actions.pop_back();
+            after_dropped = true;
+            (*dropped)[opcode] =
+                lacks      ? "no entry of its chip table gives it"
+                : may_lack ? "the facts say it may lack it, unconfirmed"
+                           : "it sets the vendor's quad enable bit; the part's is elsewhere";
+            return;
+        }
+        if (action.get_type() == VORN_ACT_TYPE_READ_REGISTER && command != nullptr &&
+            command->kind == VORN_FLASH_COMMAND_READ_REGISTER) {
+            const int reg = command->registers[0];
+            const unsigned int mask =
+                action.get_property_value_in_dword(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK) &
+                0xFF;
+            // The wait for a write that is no longer sent.
+            if (was_after_dropped && (mask & part.registers[reg].busy) != 0) return;
+            const auto unset = never_set.find(reg);
+            if (unset != never_set.end() && (mask & unset->second) != 0) {
+                const unsigned int left = mask & ~unset->second;
+                if (left == 0) return;
+                const unsigned int expected =
+                    action.get_property_value_in_dword(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA);
+                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK,
+                                         hex_byte(left));
+                kept->set_property_value(VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA,
+                                         hex_byte(expected & left));
+            }
+        }
+        actions.push_back(std::move(kept));
+    });
 }
 
 void free_flow(std::vector<VORN_OPERATION*>& flow) {
