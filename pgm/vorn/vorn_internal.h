@@ -31,6 +31,18 @@
 // null `out` allocates nothing.
 bool vorn_scan_byte_list(const std::string& text, unsigned char* out, unsigned int& count);
 
+// The file name of a path: what follows its last slash, of either kind.
+inline std::string vorn_base_name(const std::string& path) {
+    size_t pos = path.find_last_of("/\\");
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+inline bool vorn_list_contains(const std::vector<std::string>& list, const std::string& value) {
+    for (const std::string& entry : list)
+        if (entry == value) return true;
+    return false;
+}
+
 // Shared by a manager and the records its lookups met: what changed since its index was made.
 struct VORN_FLASH_NOTICE {
     // Past this many edited records every record's values are read again.

@@ -249,11 +249,26 @@ class VORN_API VORN_MGR {
     std::vector<VORN_LOAD_REPORT> m_load_report;
 
   private:
-    // What the manager keeps to itself (vorn_mgr.cpp).
+    // What the manager keeps to itself (vorn_mgr.cpp, vorn_mgr_save.cpp).
     struct IMPL;
     std::unique_ptr<IMPL> m_impl;
     struct PENDING_SAVE;
     PENDING_SAVE* m_pending_save = nullptr;
+    // The steps of delete_db. The file that holds `name` in `db_dir`; false when there is
+    // nothing of it to delete there.
+    bool find_file_to_delete(const std::string& name, const std::string& db_dir,
+                             const std::map<std::string, std::string>& db_dir_map, bool is_zentro,
+                             std::string& file);
+    // The document of what else `file` holds, into `tree` (null when nothing); false, with the
+    // failure posted, when one of them cannot be written.
+    bool build_companion_document(const std::string& name, const std::string& file,
+                                  const std::string& db_dir,
+                                  const std::map<std::string, std::string>& db_dir_map,
+                                  std::unique_ptr<PGM_COMMON_XML_ELEMENT>& tree);
+    // Inside the save: takes the device or the template out of the maps, undone if abandoned.
+    void erase_deleted_flash(const std::string& name,
+                             std::map<std::string, std::string>& db_dir_map);
+    void erase_deleted_template(const std::string& name);
     // Why the last save or delete could not write or commit its files: the system's reason.
     std::string m_save_error;
     VORN_SAVE_FILES m_last_save;
