@@ -90,7 +90,7 @@ void validate_values(VORN_MGR& mgr, const VORN_FLASH& draft, std::vector<std::st
                         property, action->get_property_value(property), &why));
         }
     }
-    if (!vorn_flash_fits_file(const_cast<VORN_FLASH*>(&draft)))
+    if (!VORN_HOST_ACCESS::flash_fits_file(mgr, const_cast<VORN_FLASH*>(&draft)))
         problems.push_back("A number in the flows of '" + draft.get_name() +
                            "' does not fit in 32 bits.");
 }

@@ -95,6 +95,9 @@ struct VORN_HOST_ACCESS {
         if (mgr.m_legacy_record == draft) mgr.m_legacy_record = nullptr;
     }
     static const std::string& save_error(const VORN_MGR& mgr) { return mgr.m_save_error; }
+    static bool flash_fits_file(VORN_MGR& mgr, VORN_FLASH* flash) {
+        return mgr.flash_fits_file(flash);
+    }
 
     // Whoever changes m_flash_map (an entry added, erased or pointed elsewhere) calls this.
     static void flash_map_changed(VORN_MGR& mgr);
@@ -111,10 +114,6 @@ struct VORN_HOST_ACCESS {
     static std::vector<std::string>& legacy_list(VORN_MGR& mgr, size_t legacy_devices,
                                                  const std::string* voltage, int scheme);
 };
-
-// Whether every value of the record's flows fits the element the writer puts it in. Validation
-// accepts numbers of any size where the file holds 32 bits, so saves ask this first.
-bool vorn_flash_fits_file(VORN_FLASH* flash);
 
 // Reads one database file of `kind` into its element tree; a user file is checked against
 // `xsd` as it is read, its root's children handed to `sink` when one is given. Null, with the

@@ -25,7 +25,7 @@ void post_message(MSG_BASE* msg) {
 
 // The number of a numeric property as strtol with base 0 reads it ("0x10" is 16, "010" is 8);
 // false when it does not fit the unsigned 32 bits of its element. Validation lets such texts
-// through (a delay has no upper bound), so a save checks them first (vorn_flash_fits_file).
+// through (a delay has no upper bound), so a save checks them first (flash_fits_file).
 bool property_number(const std::string& text, unsigned int& number) {
     errno = 0;
     const long long value = std::strtoll(text.c_str(), nullptr, 0);
@@ -108,9 +108,7 @@ std::unique_ptr<PGM_COMMON_XML_ELEMENT> new_document_root() {
 
 }  // namespace
 
-bool vorn_flash_fits_file(VORN_FLASH* flash) {
-    // Only QSPI records carry flows.
-    if (dynamic_cast<VORN_QSPI_FLASH*>(flash) == nullptr) return true;
+bool VORN_QSPI_MGR::flash_fits_file(VORN_FLASH* flash) {
     unsigned int number = 0;
     for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
         const std::vector<VORN_OPERATION*>* operations = flash->get_operation_list(type);
@@ -510,7 +508,7 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
     const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
     VORN_CHECK(!name.empty(),
                "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
-    if (!vorn_flash_fits_file(flash)) {
+    if (!flash_fits_file(flash)) {
         post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
         return false;
     }

@@ -222,6 +222,10 @@ class VORN_API VORN_MGR {
     bool save_exists(const std::string& path) const;
     void on_abandon(std::function<void()> undo);
     void on_commit(std::function<void()> done);
+    // Whether every value of the record's flows fits the element the family's writer puts it
+    // in. Validation accepts numbers of any size where a file holds 32 bits, so saves ask this
+    // first. True here: a family without flows writes no numbers of them.
+    virtual bool flash_fits_file(VORN_FLASH* flash);
 
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();

@@ -97,6 +97,7 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
     }
 
   protected:
+    bool flash_fits_file(VORN_FLASH* flash) override;
     bool parse_golden_template_xml();
     // Every vendor list empty (before the golden template is read) or filled (after); an
     // internal error naming the first list that is not.
