@@ -208,204 +208,232 @@ int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
     return STATUS_DONE;
 }
 
-int run_add(SESSION& session, const ADD_ARGS& args) {
-    if (args.sdmmc) return run_add_sdmmc(session, args);
-    OUTPUT& output = session.output();
-    const bool by_part = args.part_option->count() > 0;
-    const bool like = args.like_option->count() > 0 || by_part;
-    const bool saving_template = args.save_option->count() > 0;
-    if (args.like_option->count() + args.template_option->count() + args.part_option->count() != 1)
-        throw USAGE_ERROR("add takes its flows from one of --template, --like and --part");
-    if (!like && (args.id_option->count() == 0 || args.density_option->count() == 0 ||
-                  args.voltage_option->count() == 0))
-        throw USAGE_ERROR(
-            "--id, --density and --io-voltage are needed unless --like or --part gives them");
-    const int judge_as = args.judge_option->count() > 0 ? parse_judge_as(args.judge_as) : -1;
-
-    // Names first: nothing may be read or written for a name that could leave its directory.
-    if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
-    if (args.like_option->count() > 0 && !session.name_is_safe(args.like, false))
-        return STATUS_REJECTED;
-    if (!like && !session.name_is_safe(args.flow_template, true)) return STATUS_REJECTED;
-    if (saving_template && !session.name_is_safe(args.save_template, true)) return STATUS_REJECTED;
-
-    const DB_DIR target = parse_db_dir(args.to);
-    const std::string dir = session.writable_dir(target);
-    VORN_QSPI_MGR* mgr = session.qspi();
-    std::string id = args.id;
-    std::string density = args.density;
-    std::string voltage = args.io_voltage;
-    unsigned int die = args.die;
-    unsigned int dummy = args.dummy;
-    unsigned int dummy_x4 = args.dummy_x4;
-    std::string flow_template = args.flow_template;
+// What a new QSPI device is made of, as typed or taken from the device or part it is like.
+struct NEW_QSPI_DEVICE {
+    bool by_part = false;
+    bool like = false;
+    bool saving_template = false;
+    int judge_as = -1;
+    std::string id;
+    std::string density;
+    std::string voltage;
+    unsigned int die = 0;
+    unsigned int dummy = 0;
+    unsigned int dummy_x4 = 0;
+    std::string flow_template;
     const std::vector<VORN_OPERATION*>* sfl = nullptr;
     const std::vector<VORN_OPERATION*>* sdm = nullptr;
-
-    std::string like_name = args.like;
+    std::string like_name;
     const VORN_FLASH_PART* part = nullptr;
-    if (by_part) {
-        VORN_FLASH* of_part = nullptr;
-        std::tie(of_part, part) = device_of_part(mgr, args.part);
-        like_name = of_part->get_name();
-        output.out() << "Flows and identity of part " << part->name << " (" << part->vendor
-                     << "), from built-in device '" << like_name << "'\n";
-    }
-    if (like) {
-        VORN_FLASH* base = mgr->get_flash(like_name, true);
-        if (base == nullptr) {
-            std::vector<std::string> names;
-            for (const auto& entry : mgr->get_flash_map()) names.push_back(entry.first);
-            throw REFUSED("no QSPI device named '" + like_name + "'" +
-                          did_you_mean(closest_names(like_name, names)));
-        }
-        if (mgr->device_is_legacy(like_name, true))
-            throw REFUSED("'" + like_name + "' is a legacy device and has no flows to copy");
-        auto given = [](CLI::Option* option) { return option->count() > 0; };
-        if (!given(args.id_option)) id = base->get_parameter_value(VORN_FLASH_PARAM_ID);
-        if (!given(args.density_option)) density = base->get_density();
-        if (!given(args.voltage_option))
-            voltage = base->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE);
-        if (!given(args.die_option))
-            die = base->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr);
-        if (!given(args.dummy_option))
-            dummy = base->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr);
-        if (!given(args.dummy_x4_option))
-            dummy_x4 =
-                base->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr);
-        flow_template = base->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
-        sfl = base->get_operation_list(VORN_PROG_FLOW_TYPE_SFL);
-        sdm = base->get_operation_list(VORN_PROG_FLOW_TYPE_SDM);
-    }
+    int vendor = -1;  // the vendor template's index, when the flows come from one
+};
 
-    // Every field through its validator; all rejections are shown, not just the first.
+// The options that go together, and the typed values; throws USAGE_ERROR.
+NEW_QSPI_DEVICE parse_add_args(const ADD_ARGS& args) {
+    NEW_QSPI_DEVICE dev;
+    dev.by_part = args.part_option->count() > 0;
+    dev.like = args.like_option->count() > 0 || dev.by_part;
+    dev.saving_template = args.save_option->count() > 0;
+    if (args.like_option->count() + args.template_option->count() + args.part_option->count() != 1)
+        throw USAGE_ERROR("add takes its flows from one of --template, --like and --part");
+    if (!dev.like && (args.id_option->count() == 0 || args.density_option->count() == 0 ||
+                      args.voltage_option->count() == 0))
+        throw USAGE_ERROR(
+            "--id, --density and --io-voltage are needed unless --like or --part gives them");
+    dev.judge_as = args.judge_option->count() > 0 ? parse_judge_as(args.judge_as) : -1;
+    dev.id = args.id;
+    dev.density = args.density;
+    dev.voltage = args.io_voltage;
+    dev.die = args.die;
+    dev.dummy = args.dummy;
+    dev.dummy_x4 = args.dummy_x4;
+    dev.flow_template = args.flow_template;
+    dev.like_name = args.like;
+    return dev;
+}
+
+// Names first: nothing may be read or written for a name that could leave its directory.
+bool add_names_are_safe(SESSION& session, const ADD_ARGS& args, const NEW_QSPI_DEVICE& dev) {
+    if (!session.name_is_safe(args.name, false)) return false;
+    if (args.like_option->count() > 0 && !session.name_is_safe(args.like, false)) return false;
+    if (!dev.like && !session.name_is_safe(args.flow_template, true)) return false;
+    if (dev.saving_template && !session.name_is_safe(args.save_template, true)) return false;
+    return true;
+}
+
+// --part and --like: the built-in device whose flows, and whose values not typed, are taken.
+void take_from_like(OUTPUT& output, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
+                    NEW_QSPI_DEVICE& dev) {
+    if (dev.by_part) {
+        VORN_FLASH* of_part = nullptr;
+        std::tie(of_part, dev.part) = device_of_part(mgr, args.part);
+        dev.like_name = of_part->get_name();
+        output.out() << "Flows and identity of part " << dev.part->name << " (" << dev.part->vendor
+                     << "), from built-in device '" << dev.like_name << "'\n";
+    }
+    if (!dev.like) return;
+    const std::string& like_name = dev.like_name;
+    VORN_FLASH* base = mgr->get_flash(like_name, true);
+    if (base == nullptr) {
+        std::vector<std::string> names;
+        for (const auto& entry : mgr->get_flash_map()) names.push_back(entry.first);
+        throw REFUSED("no QSPI device named '" + like_name + "'" +
+                      did_you_mean(closest_names(like_name, names)));
+    }
+    if (mgr->device_is_legacy(like_name, true))
+        throw REFUSED("'" + like_name + "' is a legacy device and has no flows to copy");
+    auto given = [](CLI::Option* option) { return option->count() > 0; };
+    if (!given(args.id_option)) dev.id = base->get_parameter_value(VORN_FLASH_PARAM_ID);
+    if (!given(args.density_option)) dev.density = base->get_density();
+    if (!given(args.voltage_option))
+        dev.voltage = base->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE);
+    if (!given(args.die_option))
+        dev.die = base->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr);
+    if (!given(args.dummy_option))
+        dev.dummy = base->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr);
+    if (!given(args.dummy_x4_option))
+        dev.dummy_x4 =
+            base->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr);
+    dev.flow_template = base->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+    dev.sfl = base->get_operation_list(VORN_PROG_FLOW_TYPE_SFL);
+    dev.sdm = base->get_operation_list(VORN_PROG_FLOW_TYPE_SDM);
+}
+
+// Every field through its validator; all rejections are shown, not just the first.
+bool judge_new_device(SESSION& session, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
+                      NEW_QSPI_DEVICE& dev) {
     bool ok = true;
     ok &= session.judge("device name", args.name, [&](std::string* msg) {
         return mgr->device_name_is_valid(args.name, msg);
     });
     // A typed ID is read as a person writes it; one copied from --like is the library's own.
     const bool id_typed = args.id_option->count() > 0;
-    ok &= session.judge("device ID", id_typed ? args.id : id, [&](std::string* msg) {
-        if (id_typed && !typed_bytes(args.id, "Device ID", &id, msg)) return false;
-        return mgr->device_id_is_valid(id, msg) && id_fits_lookup(id, msg);
+    ok &= session.judge("device ID", id_typed ? args.id : dev.id, [&](std::string* msg) {
+        if (id_typed && !typed_bytes(args.id, "Device ID", &dev.id, msg)) return false;
+        return mgr->device_id_is_valid(dev.id, msg) && id_fits_lookup(dev.id, msg);
     });
-    ok &= session.judge("density", density, [&](std::string* msg) {
-        return mgr->device_density_is_valid(density, msg);
+    ok &= session.judge("density", dev.density, [&](std::string* msg) {
+        return mgr->device_density_is_valid(dev.density, msg);
     });
-    ok &= session.judge("I/O voltage", voltage, [&](std::string* msg) {
-        return mgr->device_io_voltage_is_valid(voltage, msg);
+    ok &= session.judge("I/O voltage", dev.voltage, [&](std::string* msg) {
+        return mgr->device_io_voltage_is_valid(dev.voltage, msg);
     });
-    ok &= session.judge("total dies", std::to_string(die),
-                        [&](std::string* msg) { return mgr->total_device_die_is_valid(die, msg); });
-    ok &= session.judge("dummy clock cycles", std::to_string(dummy), [&](std::string* msg) {
-        return mgr->dummy_clock_cycle_is_valid(dummy, msg);
+    ok &= session.judge("total dies", std::to_string(dev.die), [&](std::string* msg) {
+        return mgr->total_device_die_is_valid(dev.die, msg);
     });
-    ok &= session.judge("dummy clock cycles x4", std::to_string(dummy_x4), [&](std::string* msg) {
-        return mgr->dummy_clock_cycle_is_valid(dummy_x4, msg);
+    ok &= session.judge("dummy clock cycles", std::to_string(dev.dummy), [&](std::string* msg) {
+        return mgr->dummy_clock_cycle_is_valid(dev.dummy, msg);
     });
-    if (!like) {
-        ok &= session.judge("programming flow template", flow_template, [&](std::string* msg) {
-            return mgr->prog_flow_template_is_valid(flow_template, msg);
+    ok &= session.judge(
+        "dummy clock cycles x4", std::to_string(dev.dummy_x4),
+        [&](std::string* msg) { return mgr->dummy_clock_cycle_is_valid(dev.dummy_x4, msg); });
+    if (!dev.like) {
+        ok &= session.judge("programming flow template", dev.flow_template, [&](std::string* msg) {
+            return mgr->prog_flow_template_is_valid(dev.flow_template, msg);
         });
     }
-    if (saving_template) {
+    if (dev.saving_template) {
         ok &= session.judge("template name", args.save_template, [&](std::string* msg) {
             return mgr->template_name_is_valid(args.save_template, msg);
         });
     }
-    if (!ok) {
-        output.error("device '" + args.name + "' not added; nothing was saved");
-        return STATUS_REJECTED;
-    }
-    if (judge_as >= 0) {
-        VORN_QSPI_FLASH probe(args.name);
-        probe.set_parameter_value(VORN_FLASH_PARAM_ID, id);
-        refuse_judge_as_for_known_maker(probe);
-    }
+    return ok;
+}
 
-    int vendor = -1;
-    if (!like) {
-        vendor = vorn_vendor_template_index(flow_template);
-        const int facts = facts_vendor(vendor, id);
-        const bool dummy_given = args.dummy_option->count() > 0;
-        const bool dummy_x4_given = args.dummy_x4_option->count() > 0;
-        if (facts >= 0 && (!dummy_given || !dummy_x4_given)) {
-            const DUMMY_DEFAULTS defaults =
-                vendor_dummy_defaults(static_cast<VORN_PROG_FLOW_TEMPLATE>(facts));
-            if (!dummy_given) dummy = defaults.fast_read;
-            if (!dummy_x4_given) dummy_x4 = defaults.quad_io;
-            output.out() << "Dummy clock cycles " << dummy << ", x4 " << dummy_x4 << " (the "
-                         << VORN_PROG_FLOW_TEMPLATE_NAME[facts] << " defaults where not given)\n";
-        }
-        if (!vorn_template_flows(*mgr, flow_template, &sfl, &sdm))
-            throw REFUSED("no template named '" + flow_template + "'");
+// --template: the template's flows, and the vendor's dummy clocks where none were typed.
+void take_from_template(OUTPUT& output, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
+                        NEW_QSPI_DEVICE& dev) {
+    dev.vendor = vorn_vendor_template_index(dev.flow_template);
+    const int facts = facts_vendor(dev.vendor, dev.id);
+    const bool dummy_given = args.dummy_option->count() > 0;
+    const bool dummy_x4_given = args.dummy_x4_option->count() > 0;
+    if (facts >= 0 && (!dummy_given || !dummy_x4_given)) {
+        const DUMMY_DEFAULTS defaults =
+            vendor_dummy_defaults(static_cast<VORN_PROG_FLOW_TEMPLATE>(facts));
+        if (!dummy_given) dev.dummy = defaults.fast_read;
+        if (!dummy_x4_given) dev.dummy_x4 = defaults.quad_io;
+        output.out() << "Dummy clock cycles " << dev.dummy << ", x4 " << dev.dummy_x4 << " (the "
+                     << VORN_PROG_FLOW_TEMPLATE_NAME[facts] << " defaults where not given)\n";
     }
-    // Vendor templates address 4 bytes, which small parts do not have.
+    if (!vorn_template_flows(*mgr, dev.flow_template, &dev.sfl, &dev.sdm))
+        throw REFUSED("no template named '" + dev.flow_template + "'");
+}
+
+// Copies of the new device's flows, fitted to 3-byte addressing where a vendor template's
+// 4-byte flows meet a part too small for them.
+std::pair<std::vector<VORN_OPERATION*>, std::vector<VORN_OPERATION*>> copy_new_flows(
+    OUTPUT& output, const ADD_ARGS& args, const NEW_QSPI_DEVICE& dev) {
     VORN_QSPI_FLASH probe(args.name);
-    probe.set_density(density);
-    const bool fit = vendor >= 0 && probe.get_density_in_bytes_qword() <= VORN_THREE_BYTE_LIMIT;
+    probe.set_density(dev.density);
+    const bool fit = dev.vendor >= 0 && probe.get_density_in_bytes_qword() <= VORN_THREE_BYTE_LIMIT;
     auto copy_flow = [&](const std::vector<VORN_OPERATION*>* list) {
         if (!fit || list == nullptr) return copy_operations(list);
-        return fit_flow_to_three_bytes(static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor), *list);
+        return fit_flow_to_three_bytes(static_cast<VORN_PROG_FLOW_TEMPLATE>(dev.vendor), *list);
     };
-    std::vector<VORN_OPERATION*> sfl_copy = copy_flow(sfl);
-    std::vector<VORN_OPERATION*> sdm_copy = copy_flow(sdm);
+    std::vector<VORN_OPERATION*> sfl_copy = copy_flow(dev.sfl);
+    std::vector<VORN_OPERATION*> sdm_copy = copy_flow(dev.sdm);
     if (fit)
-        output.out() << "Flows of template '" << flow_template
-                     << "' fitted to 3-byte addressing for a " << density << " part\n";
+        output.out() << "Flows of template '" << dev.flow_template
+                     << "' fitted to 3-byte addressing for a " << dev.density << " part\n";
+    return {sfl_copy, sdm_copy};
+}
 
-    ensure_directory(dir);
-
+VORN_FLASH* build_new_record(VORN_QSPI_MGR* mgr, const ADD_ARGS& args, const NEW_QSPI_DEVICE& dev,
+                             const std::vector<VORN_OPERATION*>& sfl_copy,
+                             const std::vector<VORN_OPERATION*>& sdm_copy) {
     VORN_FLASH* flash = mgr->create_flash(args.name);
-    flash->set_parameter_value(VORN_FLASH_PARAM_ID, id);
-    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, voltage);
-    flash->set_density(density);
-    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, die);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, dummy);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, dummy_x4);
-    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, flow_template);
-    if (saving_template)
+    flash->set_parameter_value(VORN_FLASH_PARAM_ID, dev.id);
+    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, dev.voltage);
+    flash->set_density(dev.density);
+    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, dev.die);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, dev.dummy);
+    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, dev.dummy_x4);
+    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, dev.flow_template);
+    if (dev.saving_template)
         flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, args.save_template);
     if (!sfl_copy.empty()) flash->set_operation_list(sfl_copy, VORN_PROG_FLOW_TYPE_SFL);
     if (!sdm_copy.empty()) flash->set_operation_list(sdm_copy, VORN_PROG_FLOW_TYPE_SDM);
+    return flash;
+}
 
-    const std::string misfit = addressing_misfit(*flash, like ? like_name : flow_template);
+// What the new record's flows may not do on its part: warnings, not refusals.
+void warn_of_misfits(OUTPUT& output, const ADD_ARGS& args, const NEW_QSPI_DEVICE& dev,
+                     const VORN_FLASH& flash) {
+    const std::string misfit =
+        addressing_misfit(flash, dev.like ? dev.like_name : dev.flow_template);
     if (!misfit.empty()) warn(output, misfit);
-    if (part != nullptr) {
-        const auto judged = VORN_FLOW_CHECKER::find_parts(*flash);
-        if (judged.size() > 1) {
-            std::vector<std::string> names;
-            for (const VORN_FLASH_PART* p : judged) names.push_back(p->name);
-            warn(output, "'" + args.name + "' does not start with a name of part " + part->name +
-                             ", so its flows are checked as every part of its ID and density (" +
-                             join(names, ", ") + "); a name starting with " +
-                             part->user_names().front() + " makes it that part");
-        }
+    if (dev.part == nullptr) return;
+    const auto judged = VORN_FLOW_CHECKER::find_parts(flash);
+    if (judged.size() > 1) {
+        std::vector<std::string> names;
+        for (const VORN_FLASH_PART* p : judged) names.push_back(p->name);
+        warn(output, "'" + args.name + "' does not start with a name of part " + dev.part->name +
+                         ", so its flows are checked as every part of its ID and density (" +
+                         join(names, ", ") + "); a name starting with " +
+                         dev.part->user_names().front() + " makes it that part");
     }
+}
+
+// The flow check's findings; true, with the record dropped, when they stop the save.
+bool flows_block_add(OUTPUT& output, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
+                     const NEW_QSPI_DEVICE& dev, VORN_FLASH* flash) {
     json flow_check;
-    const bool blocked = report_flow_check(output, *flash, !args.force, flow_check, judge_as);
+    const bool blocked = report_flow_check(output, *flash, !args.force, flow_check, dev.judge_as);
     output.data()["flow_check"] = flow_check;
-    if (blocked) {
-        mgr->get_flash(args.name, true);  // the manager lets go of the record first
-        delete flash;
-        output.error("device '" + args.name +
-                     "' not added: its flows have error-level findings; nothing was saved "
-                     "(--force saves it anyway)");
-        return STATUS_REJECTED;
-    }
-    // The device and its template are two saves: either may fail while the other succeeds
-    // (the library's answer is the template's then), so each is judged by what it left.
-    mgr->update_db(flash, dir);
-    const VORN_SAVE_FILES& saved_files = mgr->get_last_save_files();
-    const bool device_saved = !saved_files.device_file.empty();
-    const std::string template_file = saved_files.template_file;
-    const bool template_saved = saving_template && !template_file.empty();
-    if (!device_saved) {
-        // An add that did not add its device leaves nothing behind, its template included.
-        return refuse_unsaved(session, mgr, args.name, dir, [&] {
-            if (template_saved) mgr->delete_template(args.save_template);
-        });
-    }
+    if (!blocked) return false;
+    mgr->get_flash(args.name, true);  // the manager lets go of the record first
+    delete flash;
+    output.error("device '" + args.name +
+                 "' not added: its flows have error-level findings; nothing was saved "
+                 "(--force saves it anyway)");
+    return true;
+}
+
+// What the add saved: the device's file, the devices sharing its ID, and its template.
+int report_added(SESSION& session, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
+                 const NEW_QSPI_DEVICE& dev, const std::string& dir,
+                 const std::string& template_file, bool template_saved) {
+    OUTPUT& output = session.output();
     VORN_FLASH* saved = mgr->get_flash_map().at(args.name);
     const std::string file = device_file(mgr, saved);
     output.out() << "Added device '" << args.name << "' to " << file << '\n';
@@ -424,20 +452,60 @@ int run_add(SESSION& session, const ADD_ARGS& args) {
         VORN_FLASH* found = mgr->get_flash_with_id(value, mask);
         const std::string returned = found != nullptr ? found->get_name() : "";
         data["id_lookup_returns"] = returned;
-        output.out() << "ID " << id << " is also the ID of " << printable(join(sharing, ", "))
+        output.out() << "ID " << dev.id << " is also the ID of " << printable(join(sharing, ", "))
                      << "; a lookup by this ID returns " << printable(returned) << ".\n";
     }
     if (template_saved) {
         output.out() << "Saved template '" << args.save_template << "' to " << template_file
                      << '\n';
         data["template_file"] = template_file;
-    } else if (saving_template) {
+    } else if (dev.saving_template) {
         session.explain_failed_save(mgr);
         output.error("template '" + args.save_template + "' could not be saved in " + dir +
                      "; the device was saved");
         return STATUS_REJECTED;
     }
     return STATUS_DONE;
+}
+
+int run_add(SESSION& session, const ADD_ARGS& args) {
+    if (args.sdmmc) return run_add_sdmmc(session, args);
+    OUTPUT& output = session.output();
+    NEW_QSPI_DEVICE dev = parse_add_args(args);
+    if (!add_names_are_safe(session, args, dev)) return STATUS_REJECTED;
+    const std::string dir = session.writable_dir(parse_db_dir(args.to));
+    VORN_QSPI_MGR* mgr = session.qspi();
+    take_from_like(output, mgr, args, dev);
+    if (!judge_new_device(session, mgr, args, dev)) {
+        output.error("device '" + args.name + "' not added; nothing was saved");
+        return STATUS_REJECTED;
+    }
+    if (dev.judge_as >= 0) {
+        VORN_QSPI_FLASH probe(args.name);
+        probe.set_parameter_value(VORN_FLASH_PARAM_ID, dev.id);
+        refuse_judge_as_for_known_maker(probe);
+    }
+    if (!dev.like) take_from_template(output, mgr, args, dev);
+    const auto flows = copy_new_flows(output, args, dev);
+    ensure_directory(dir);
+    VORN_FLASH* flash = build_new_record(mgr, args, dev, flows.first, flows.second);
+    warn_of_misfits(output, args, dev, *flash);
+    if (flows_block_add(output, mgr, args, dev, flash)) return STATUS_REJECTED;
+
+    // The device and its template are two saves: either may fail while the other succeeds
+    // (the library's answer is the template's then), so each is judged by what it left.
+    mgr->update_db(flash, dir);
+    const VORN_SAVE_FILES& saved_files = mgr->get_last_save_files();
+    const bool device_saved = !saved_files.device_file.empty();
+    const std::string template_file = saved_files.template_file;
+    const bool template_saved = dev.saving_template && !template_file.empty();
+    if (!device_saved) {
+        // An add that did not add its device leaves nothing behind, its template included.
+        return refuse_unsaved(session, mgr, args.name, dir, [&] {
+            if (template_saved) mgr->delete_template(args.save_template);
+        });
+    }
+    return report_added(session, mgr, args, dev, dir, template_file, template_saved);
 }
 
 // ---- edit ---------------------------------------------------------------------------------
