@@ -441,3 +441,40 @@ TEST(FlowFit, NativeFourByteFlowsNeverSwitchTheModeAndAddressTheWholePart) {
         EXPECT_GE(addressed, 5u);  // program, three erases, read
     }
 }
+
+// A new record takes a vendor template's 4-byte flows fitted to 3 bytes up to 16MB; a device's
+// or a user template's flows are taken as they are.
+TEST(FlowFit, NewRecordsFitOnlyVendorFlowsAndOnlyUpTo16MB) {
+    const auto* flow = shipped().get_prog_flow_template_operation_list(
+        VORN_PROG_FLOW_TEMPLATE_MICRON, VORN_PROG_FLOW_TYPE_SFL);
+    auto four_byte_actions = [](const std::vector<VORN_OPERATION*>& ops) {
+        int count = 0;
+        for (const VORN_OPERATION* op : ops)
+            for (const VORN_ACTION* action : *op->get_action_list())
+                for (auto p : action->get_property_enum_list())
+                    if ((p == VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE ||
+                         p == VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE ||
+                         p == VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE) &&
+                        action->get_property_value_in_dword(p) == 4)
+                        ++count;
+        return count;
+    };
+    ASSERT_GT(four_byte_actions(*flow), 0);
+    const struct {
+        const char* from;
+        unsigned long long density;
+        bool fitted;
+    } cases[] = {{"Micron", 1ULL << 24, true},
+                 {"Micron", (1ULL << 24) + 1, false},
+                 {"MY_TEMPLATE", 1ULL << 20, false},
+                 {"", 1ULL << 20, false}};
+    for (const auto& c : cases) {
+        std::vector<VORN_OPERATION*> out;
+        bool fitted = !c.fitted;
+        ASSERT_TRUE(vorn_flow_for_density(c.from, c.density, *flow, out, &fitted));
+        EXPECT_EQ(fitted, c.fitted) << c.from << " " << c.density;
+        EXPECT_EQ(out.size(), flow->size());
+        EXPECT_EQ(four_byte_actions(out) == 0, c.fitted) << c.from << " " << c.density;
+        for (VORN_OPERATION* op : out) delete op;
+    }
+}

@@ -131,11 +131,14 @@ class MgrModel : public ::testing::Test {
         if (FAMILY::has_id) {
             for (unsigned mask : {0xFFFFFFu, 0xFFFFu, 0xFFu}) {
                 for (unsigned id : {0x0110u, 0x0210u, 0x020111u, 0x12u}) {
-                    std::string first;
+                    std::vector<std::string> answering;
                     for (const auto& [name, e] : all)
-                        if ((e.id & mask) == (id & mask) && first.empty()) first = name;
+                        if ((e.id & mask) == (id & mask)) answering.push_back(name);
                     VORN_FLASH* found = mgr.get_flash_with_id(id, mask);
-                    EXPECT_EQ(found ? found->get_name() : "", first) << id << "/" << mask;
+                    EXPECT_EQ(found ? found->get_name() : "",
+                              answering.empty() ? "" : answering.front())
+                        << id << "/" << mask;
+                    EXPECT_EQ(mgr.get_flash_names_with_id(id, mask), answering);
                 }
             }
         }

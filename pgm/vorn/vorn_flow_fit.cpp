@@ -250,3 +250,15 @@ bool vorn_copy_flow(const std::vector<VORN_OPERATION*>& flow, std::vector<VORN_O
     for (std::unique_ptr<VORN_OPERATION>& copy : copies) out.push_back(copy.release());
     return true;
 }
+
+bool vorn_flow_for_density(const std::string& template_name, unsigned long long density,
+                           const std::vector<VORN_OPERATION*>& flow,
+                           std::vector<VORN_OPERATION*>& out, bool* fitted) {
+    const int vendor = vorn_vendor_template_index(template_name);
+    *fitted = vendor >= 0 && density <= VORN_THREE_BYTE_LIMIT;
+    if (!*fitted) return vorn_copy_flow(flow, out);
+    const auto& profile =
+        VORN_FLASH_VENDOR_PROFILE::get_profile(static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor));
+    for (VORN_OPERATION* op : vorn_fit_flow_to_three_bytes(profile, flow)) out.push_back(op);
+    return true;
+}

@@ -221,18 +221,35 @@ VORN_FLASH* VORN_MGR::get_flash(std::string name, bool ignore_filter) {
     return nullptr;
 }
 
+namespace {
+
+bool id_answers(unsigned int record_id, unsigned int id, unsigned int mask) {
+    return ((record_id ^ id) & mask) == 0;
+}
+
+}  // namespace
+
 VORN_FLASH* VORN_MGR::get_flash_with_id(unsigned int id, unsigned int mask) {
     release_legacy_flash();
     m_flash = nullptr;
     const VORN_FLASH_INDEX& index = VORN_HOST_ACCESS::index(*this);
     for (size_t i = 0; i < index.ids.size(); ++i) {
         VORN_CHECK(index.records[i], "m_flash");
-        if (((index.ids[i] ^ id) & mask) == 0) {
+        if (id_answers(index.ids[i], id, mask)) {
             m_flash = index.records[i];
             break;
         }
     }
     return m_flash;
+}
+
+std::vector<std::string> VORN_MGR::get_flash_names_with_id(unsigned int id, unsigned int mask) {
+    std::vector<std::string> names;
+    const VORN_FLASH_INDEX& index = VORN_HOST_ACCESS::index(*this);
+    for (size_t i = 0; i < index.ids.size(); ++i)
+        if (index.records[i] != nullptr && id_answers(index.ids[i], id, mask))
+            names.push_back(index.names[i]);
+    return names;
 }
 
 VORN_FLASH* VORN_MGR::get_flash_with_density(unsigned long long bytes) {

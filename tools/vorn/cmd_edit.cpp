@@ -47,13 +47,6 @@ int facts_vendor(int template_vendor, const std::string& id) {
     return profile != nullptr ? static_cast<int>(profile->vendor) : -1;
 }
 
-std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* list) {
-    std::vector<VORN_OPERATION*> out;
-    if (list != nullptr && !vorn_copy_flow(*list, out))
-        throw std::runtime_error("a flow holds an operation of no known kind");
-    return out;
-}
-
 void ensure_directory(const std::string& dir) {
     if (FIO_FILE_SYSTEM::is_directory(dir)) return;
     if (!FIO_FILE_SYSTEM::create_directories(dir))
@@ -359,20 +352,25 @@ void take_from_template(OUTPUT& output, VORN_QSPI_MGR* mgr, const ADD_ARGS& args
         throw REFUSED("no template named '" + dev.flow_template + "'");
 }
 
-// Copies of the new device's flows, fitted to 3-byte addressing where a vendor template's
-// 4-byte flows meet a part too small for them.
+// Copies of the new device's flows, fitted to the part where the library says so.
 std::pair<std::vector<VORN_OPERATION*>, std::vector<VORN_OPERATION*>> copy_new_flows(
     OUTPUT& output, const ADD_ARGS& args, const NEW_QSPI_DEVICE& dev) {
     VORN_QSPI_FLASH probe(args.name);
     probe.set_density(dev.density);
-    const bool fit = dev.vendor >= 0 && probe.get_density_in_bytes_qword() <= VORN_THREE_BYTE_LIMIT;
+    bool fitted = false;
+    // A device's flows (--like, --part) are that device's: fitted already, if ever.
+    const std::string from_template = dev.like ? std::string() : dev.flow_template;
     auto copy_flow = [&](const std::vector<VORN_OPERATION*>* list) {
-        if (!fit || list == nullptr) return copy_operations(list);
-        return fit_flow_to_three_bytes(static_cast<VORN_PROG_FLOW_TEMPLATE>(dev.vendor), *list);
+        std::vector<VORN_OPERATION*> out;
+        if (list != nullptr &&
+            !vorn_flow_for_density(from_template, probe.get_density_in_bytes_qword(), *list, out,
+                                   &fitted))
+            throw std::runtime_error("a flow holds an operation of no known kind");
+        return out;
     };
     std::vector<VORN_OPERATION*> sfl_copy = copy_flow(dev.sfl);
     std::vector<VORN_OPERATION*> sdm_copy = copy_flow(dev.sdm);
-    if (fit)
+    if (fitted)
         output.out() << "Flows of template '" << dev.flow_template
                      << "' fitted to 3-byte addressing for a " << dev.density << " part\n";
     return {sfl_copy, sdm_copy};
@@ -400,7 +398,7 @@ VORN_FLASH* build_new_record(VORN_QSPI_MGR* mgr, const ADD_ARGS& args, const NEW
 void warn_of_misfits(OUTPUT& output, const ADD_ARGS& args, const NEW_QSPI_DEVICE& dev,
                      const VORN_FLASH& flash) {
     const std::string misfit =
-        addressing_misfit(flash, dev.like ? dev.like_name : dev.flow_template);
+        vorn_flow_addressing_misfit(flash, dev.like ? dev.like_name : dev.flow_template);
     if (!misfit.empty()) warn(output, misfit);
     if (dev.part == nullptr) return;
     const auto judged = VORN_FLOW_CHECKER::find_parts(flash);
@@ -444,7 +442,7 @@ int report_added(SESSION& session, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
     // Several devices answering one ID: the lookup gives the first in name order.
     unsigned int mask = 0;
     const unsigned int value = saved->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, &mask);
-    std::vector<std::string> sharing = devices_answering(mgr, value, mask);
+    std::vector<std::string> sharing = mgr->get_flash_names_with_id(value, mask);
     sharing.erase(std::remove(sharing.begin(), sharing.end(), args.name), sharing.end());
     data["id_shared_with"] = sharing;
     data["id_lookup_returns"] = nullptr;

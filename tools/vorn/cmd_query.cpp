@@ -255,7 +255,7 @@ int id_not_found(SESSION& session, const std::string& id, unsigned int value, un
     std::vector<std::string> shown;
     if ((mask & MAKER_AND_CAPACITY) == MAKER_AND_CAPACITY) {
         VORN_QSPI_MGR* mgr = session.qspi();
-        for (const std::string& name : devices_answering(mgr, value, MAKER_AND_CAPACITY)) {
+        for (const std::string& name : mgr->get_flash_names_with_id(value, MAKER_AND_CAPACITY)) {
             VORN_FLASH* flash = mgr->get_flash_map().at(name);
             const std::string bytes = flash->get_parameter_value(VORN_FLASH_PARAM_ID);
             shown.push_back(printable(name_cell(name)) + " (" + bytes + ")");
@@ -328,7 +328,7 @@ int find_by_id(SESSION& session, const FIND_ARGS& args) {
     VORN_FLASH* flash = mgr->get_flash_with_id(value, mask);
     if (flash == nullptr) return id_not_found(session, id, value, mask);
     std::vector<std::string> also;
-    for (const std::string& name : devices_answering(mgr, value, mask))
+    for (const std::string& name : mgr->get_flash_names_with_id(value, mask))
         if (name != flash->get_name()) also.push_back(name);
     print_found(session, mgr, flash, also);
     print_chip_table_parts(session.output().out(), chip_table_parts(session.output(), value, mask));

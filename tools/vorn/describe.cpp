@@ -129,17 +129,6 @@ json flows_json(const std::vector<VORN_OPERATION*>* sfl, const std::vector<VORN_
     return json{{"sfl", operations_json(sfl)}, {"sdm", operations_json(sdm)}};
 }
 
-std::vector<std::string> devices_answering(VORN_MGR* mgr, unsigned int value, unsigned int mask) {
-    std::vector<std::string> names;
-    for (const auto& entry : mgr->get_flash_map()) {
-        if (entry.second == nullptr) continue;
-        const unsigned int id =
-            entry.second->get_parameter_value_in_dword(VORN_FLASH_PARAM_ID, nullptr);
-        if (((id ^ value) & mask) == 0) names.push_back(entry.first);
-    }
-    return names;
-}
-
 const PROPERTY_FORM& property_form(VORN_ACT_PROPERTY property) {
     return PROPERTY_FORMS[static_cast<int>(property)];
 }

@@ -158,4 +158,11 @@ int OUTPUT::finish(int status) {
     return status;
 }
 
+void warn(OUTPUT& output, const std::string& text) {
+    if (output.json_mode())
+        output.data()["warnings"].push_back(text);
+    else
+        std::cerr << "vorn: warning: " << text << '\n';
+}
+
 }  // namespace vorn_tool

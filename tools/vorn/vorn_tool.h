@@ -293,9 +293,6 @@ void print_device(std::ostream& out, VORN_MGR* mgr, VORN_FLASH* flash);
 void print_flows(std::ostream& out, const std::vector<VORN_OPERATION*>* sfl,
                  const std::vector<VORN_OPERATION*>* sdm);
 json flows_json(const std::vector<VORN_OPERATION*>* sfl, const std::vector<VORN_OPERATION*>* sdm);
-// Names of the devices whose ID answers to `value` under `mask`, in name order (the first is
-// the one get_flash_with_id returns).
-std::vector<std::string> devices_answering(VORN_MGR* mgr, unsigned int value, unsigned int mask);
 // One row of a device table: name, ID, density, voltage, template, source.
 std::vector<std::string> device_row(VORN_MGR* mgr, VORN_FLASH* flash);
 std::vector<std::string> device_row_header();
@@ -434,12 +431,6 @@ bool report_flow_check(OUTPUT& output, const VORN_FLASH& flash, bool strict, jso
 int parse_judge_as(const std::string& typed);
 // Refuses --judge-as for a device whose maker has facts of its own: they judge it.
 void refuse_judge_as_for_known_maker(const VORN_FLASH& flash);
-// A vendor flow for parts of 128 Mbit and less: no 4-byte mode, 3-byte commands and addresses.
-// The caller owns the new operations.
-std::vector<VORN_OPERATION*> fit_flow_to_three_bytes(VORN_PROG_FLOW_TEMPLATE vendor,
-                                                     const std::vector<VORN_OPERATION*>& flow);
-// Why the addressing of a device's flows (taken from `source`) does not fit its density, or "".
-std::string addressing_misfit(const VORN_FLASH& flash, const std::string& source);
 // A warning of the tool's own: "vorn: warning: <text>" on stderr, "warnings" in JSON.
 void warn(OUTPUT& output, const std::string& text);
 // The help of every --id option: the forms a typed ID takes.

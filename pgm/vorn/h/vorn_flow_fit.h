@@ -42,6 +42,14 @@ VORN_API std::vector<VORN_OPERATION*> vorn_fit_flow_to_native_four_bytes(
     const VORN_FLASH_VENDOR_PROFILE& profile, unsigned long long density,
     const std::vector<VORN_OPERATION*>& flow);
 
+// Copies of `flow` for a new record of `density` bytes, appended to `out`: when `template_name`
+// names the vendor template the flow is of, its 4-byte flows fitted to 3-byte addressing for a
+// part of 16MB or less (`*fitted` true); plain copies otherwise (a user template's or a device's
+// flows, "" for the latter). False, with `out` as it was, as vorn_copy_flow.
+VORN_API bool vorn_flow_for_density(const std::string& template_name, unsigned long long density,
+                                    const std::vector<VORN_OPERATION*>& flow,
+                                    std::vector<VORN_OPERATION*>& out, bool* fitted);
+
 // Why the addressing of a record's flows (taken from `source`) does not fit its density, or "".
 VORN_API std::string vorn_flow_addressing_misfit(const VORN_FLASH& flash,
                                                  const std::string& source);

@@ -60,6 +60,9 @@ class VORN_API VORN_MGR {
     virtual VORN_FLASH* get_flash(std::string name, bool ignore_filter);
     // First record in name order whose ID matches under `mask`.
     virtual VORN_FLASH* get_flash_with_id(unsigned int id, unsigned int mask);
+    // Every record's name, in name order, whose ID matches under `mask` as above: the devices a
+    // lookup by that ID chooses among. Leaves the current record as it is.
+    std::vector<std::string> get_flash_names_with_id(unsigned int id, unsigned int mask);
     // First record in name order with that density in bytes.
     virtual VORN_FLASH* get_flash_with_density(unsigned long long bytes);
     virtual bool device_exist_in_db(std::string name, bool ignore_filter);
