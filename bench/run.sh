@@ -42,7 +42,7 @@ mkdir -p "$OUT/load"
 rm -f "$OUT"/load/*.json
 for r in $(seq "$REPS"); do
     for n in 100 1000 10000 1300; do
-        for bench in BM_LoadAnchor BM_Load; do
+        for bench in BM_LoadAnchor BM_LoadCheckOnly BM_Load; do
             "$BUILD/bench/bench_load" --benchmark_filter="^$bench/$n/" --benchmark_min_time=0.001 \
                 --benchmark_out="$OUT/load/${bench}_${n}_$r.json" --benchmark_out_format=json
         done
