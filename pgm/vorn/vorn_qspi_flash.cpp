@@ -7,6 +7,7 @@
 
 #include "vorn_internal.h"
 #include "vorn_mgr.h"
+#include "vorn_qspi_common.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
@@ -159,7 +160,7 @@ void VORN_QSPI_FLASH::read_id() {
     std::unique_ptr<unsigned char[]> bytes(
         VORN_MGR::convert_data_list_string_to_byte_array(m_device_id, &count, &ok));
     if (!ok || bytes == nullptr) return;
-    if (count > 4) count = 4;
+    if (count > VORN_QSPI_LOOKUP_ID_BYTES) count = VORN_QSPI_LOOKUP_ID_BYTES;
     // The first byte of the text is the least significant.
     for (unsigned int i = 0; i < count; ++i) {
         m_id_value |= static_cast<unsigned int>(bytes[i]) << (8 * i);

@@ -25,7 +25,6 @@ static MEM_INITIALIZER mem_initializer("VORN");
 namespace {
 
 constexpr auto kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(VORN_QSPI_INITIAL_DEVICE_FAMILY);
-constexpr const char* kGoldenTemplateFileName = "pgm_flash_db_qspi.xml";
 
 void post_message(MSG_BASE* msg) {
     std::unique_ptr<MSG_BASE> owner(msg);
@@ -366,7 +365,7 @@ std::string VORN_QSPI_MGR::get_xsd_file() {
 }
 
 std::string VORN_QSPI_MGR::get_golden_template_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + kGoldenTemplateFileName;
+    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + VORN_QSPI_GOLDEN_TEMPLATE_FILE;
 }
 
 bool VORN_QSPI_MGR::parse_xml_file(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH** object,
@@ -448,7 +447,7 @@ bool VORN_QSPI_MGR::create_flash_info_with_golden_template(
 
 bool VORN_QSPI_MGR::parse_user_xml_in_zentro_dir() {
     return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
-                                 kGoldenTemplateFileName, m_zentro_dir_map);
+                                 VORN_QSPI_GOLDEN_TEMPLATE_FILE, m_zentro_dir_map);
 }
 
 bool VORN_QSPI_MGR::parse_user_xml_in_custom_dir() {

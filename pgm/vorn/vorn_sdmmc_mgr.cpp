@@ -13,8 +13,6 @@ static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
-const char* const golden_template_name = "pgm_flash_db_sdmmc.xml";
-
 // The one leaf text of a DEVICE_INFO child list.
 template <typename T>
 const std::string& leaf_text(const std::vector<T*>& list, const char* condition) {
@@ -78,7 +76,7 @@ std::string VORN_SDMMC_MGR::get_xsd_file() {
 }
 
 std::string VORN_SDMMC_MGR::get_golden_template_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + golden_template_name;
+    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + VORN_SDMMC_GOLDEN_TEMPLATE_FILE;
 }
 
 bool VORN_SDMMC_MGR::parse_xml_file(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH** object,
@@ -102,7 +100,7 @@ bool VORN_SDMMC_MGR::parse_golden_template_xml() {
 
 bool VORN_SDMMC_MGR::parse_user_xml_in_zentro_dir() {
     return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
-                                 golden_template_name, m_zentro_dir_map);
+                                 VORN_SDMMC_GOLDEN_TEMPLATE_FILE, m_zentro_dir_map);
 }
 
 bool VORN_SDMMC_MGR::parse_user_xml_in_custom_dir() {

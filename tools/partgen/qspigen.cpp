@@ -617,7 +617,7 @@ class GENERATOR {
         fs::create_directories(programmer / "xml");
         fs::copy(m_root / "data/xsd", programmer / "xsd", fs::copy_options::recursive);
         fs::copy(m_root / "data/dev", programmer / "dev", fs::copy_options::recursive);
-        write_if_changed(programmer / "xml/pgm_flash_db_qspi.xml", m_templates);
+        write_if_changed(programmer / "xml" / VORN_QSPI_GOLDEN_TEMPLATE_FILE, m_templates);
         m_custom = (m_work / "custom").string() + "/";
         fs::create_directories(m_custom);
         // The user's settings stay out of it.
@@ -790,7 +790,7 @@ int main(int argc, char** argv) {
         if (!only.empty() && !generator.left_out().empty()) {
             status = 1;
         } else {
-            write_if_changed(out_root / "data/xml/pgm_flash_db_qspi.xml",
+            write_if_changed(out_root / "data/xml" / VORN_QSPI_GOLDEN_TEMPLATE_FILE,
                              generator.golden_template());
             if (only.empty())
                 write_if_changed(out_root / "data/facts/left_out.md", generator.left_out_list());

@@ -17,7 +17,6 @@ namespace vorn_tool {
 namespace {
 
 constexpr size_t MAX_NAME_LENGTH = 128;
-constexpr size_t MAX_LOOKUP_ID_BYTES = 4;  // get_id_in_dword reads four bytes
 
 const char* const FILE_ID_FORMAT =
     "1 to 4 bytes separated by spaces, each 0x and one or two hexadecimal digits or a number "
@@ -161,11 +160,11 @@ bool id_fits_lookup(const std::string& id, std::string* why) {
     bool ok = false;
     std::unique_ptr<unsigned char[]> bytes(
         VORN_MGR::convert_data_list_string_to_byte_array(id, &count, &ok));
-    if (!ok || count <= MAX_LOOKUP_ID_BYTES) return true;
+    if (!ok || count <= VORN_QSPI_LOOKUP_ID_BYTES) return true;
     if (why != nullptr)
         *why = "Device ID '" + id + "' has " + std::to_string(count) +
                " bytes; a lookup by ID reads only the first " +
-               std::to_string(MAX_LOOKUP_ID_BYTES) + ", so the others would be lost.";
+               std::to_string(VORN_QSPI_LOOKUP_ID_BYTES) + ", so the others would be lost.";
     return false;
 }
 
@@ -215,7 +214,7 @@ bool byte_list_value(const std::string& text, unsigned int* value) {
     bool ok = false;
     std::unique_ptr<unsigned char[]> bytes(
         VORN_MGR::convert_data_list_string_to_byte_array(text, &count, &ok));
-    if (!ok || count == 0 || count > MAX_LOOKUP_ID_BYTES) return false;
+    if (!ok || count == 0 || count > VORN_QSPI_LOOKUP_ID_BYTES) return false;
     // The record's own conversion, so that the byte order is the one IDs are stored in.
     VORN_QSPI_FLASH probe("probe");
     probe.set_parameter_value(VORN_FLASH_PARAM_ID, text);
@@ -242,10 +241,10 @@ void SESSION::prepare() {
     }
     // Without its golden template the library cannot load at all; say where we looked.
     const std::string programmer = PGM_COMMON::pgm_get_common_programmer();
-    if (!fs::is_regular_file(programmer + "xml/pgm_flash_db_qspi.xml", ec))
-        throw NO_DATABASE("no flash database in " + programmer +
-                          " (xml/pgm_flash_db_qspi.xml is missing); give --programmer-dir DIR "
-                          "or set VORN_PROGRAMMER_DIR");
+    const std::string golden = std::string("xml/") + VORN_QSPI_GOLDEN_TEMPLATE_FILE;
+    if (!fs::is_regular_file(programmer + golden, ec))
+        throw NO_DATABASE("no flash database in " + programmer + " (" + golden +
+                          " is missing); give --programmer-dir DIR or set VORN_PROGRAMMER_DIR");
     std::string custom = "./";  // the library's default
     m_custom_dir_source = "default";
     if (!m_options.custom_dir.empty()) {

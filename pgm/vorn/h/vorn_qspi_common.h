@@ -13,6 +13,13 @@ inline constexpr const char* VORN_QSPI_DENSITY[12] = {"1Mb",   "2Mb",   "4Mb",  
 // The device dummy clock cycles a QSPI device may have: 0 to this.
 inline constexpr unsigned int VORN_QSPI_DUMMY_CLOCK_CYCLE_MAX = 15;
 
+// The golden template: the file of xml/ in the programmer directory that holds the vendor
+// templates and the built-in devices.
+inline constexpr const char* VORN_QSPI_GOLDEN_TEMPLATE_FILE = "pgm_flash_db_qspi.xml";
+
+// The ID bytes a lookup by ID compares (get_id_in_dword): the first of a device's ID bytes.
+inline constexpr unsigned int VORN_QSPI_LOOKUP_ID_BYTES = 4;
+
 // The device family a new QSPI manager starts with, until the host sets its own.
 inline constexpr int VORN_QSPI_INITIAL_DEVICE_FAMILY = 73;
 
