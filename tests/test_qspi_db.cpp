@@ -386,6 +386,27 @@ TEST_F(QspiDb, NumbersPast32BitsFailTheSaveQuietly) {
     }
 }
 
+// The writer walks the property table by an action's type: a type or a property list that no
+// run of the table matches stops it with an internal error instead of reading past the table.
+TEST_F(QspiDb, AnActionOutsideThePropertyTableIsNeverWritten) {
+    auto mgr = load();
+    struct STRAY_ACTION : VORN_QSPI_ACTION {
+        STRAY_ACTION(int type, size_t properties) : VORN_QSPI_ACTION(VORN_ACT_TYPE_CUSTOM) {
+            m_type = static_cast<VORN_ACT_TYPE>(type);
+            m_property_list.resize(properties);
+        }
+    };
+    auto writing = [&](VORN_ACTION* action) {
+        VORN_QSPI_OPERATION op(VORN_OP_TYPE_ERASE);
+        op.add_action_into_list(action);
+        return std::string(vorn_test::internal_error_of([&] {
+                               mgr->create_xml_action_list_for_one_operation(&op);
+                           }).what());
+    };
+    EXPECT_EQ(writing(new STRAY_ACTION(VORN_ACT_TYPE_COUNT, 2)), "Unknown action type");
+    EXPECT_EQ(writing(new STRAY_ACTION(VORN_ACT_TYPE_CUSTOM, 1)), "enum_list.size() == 2");
+}
+
 TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
     write_custom("pgm_flash_kept.xml", document(template_xml("kept") + template_xml("gone")));
     auto mgr = load();

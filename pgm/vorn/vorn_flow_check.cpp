@@ -3,12 +3,14 @@
 #include "vorn_flow_check.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <set>
 #include <tuple>
 
 #include "vorn_action.h"
+#include "vorn_action_properties.h"
 #include "vorn_flash.h"
 #include "vorn_internal.h"
 
@@ -152,23 +154,23 @@ struct ACTION_FIELDS {
     int addressing;
 };
 
-const ACTION_FIELDS k_fields[6] = {
-    {VORN_ACT_PROPERTY_WRITE_REG_NAME, VORN_ACT_PROPERTY_WRITE_REG_COMMAND, -1,
-     VORN_ACT_PROPERTY_WRITE_REG_DATA, -1, -1, -1, -1},
-    {VORN_ACT_PROPERTY_READ_REG_NAME, VORN_ACT_PROPERTY_READ_REG_COMMAND, -1, -1,
-     VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH, VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA,
-     VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK, -1},
-    {VORN_ACT_PROPERTY_WRITE_DATA_NAME, VORN_ACT_PROPERTY_WRITE_DATA_COMMAND,
-     VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS, VORN_ACT_PROPERTY_WRITE_DATA_DATA, -1, -1, -1,
-     VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE},
-    {VORN_ACT_PROPERTY_READ_DATA_NAME, VORN_ACT_PROPERTY_READ_DATA_COMMAND,
-     VORN_ACT_PROPERTY_READ_DATA_ADDRESS, -1, VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH,
-     VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA, VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK,
-     VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE},
-    {VORN_ACT_PROPERTY_ERASE_NAME, VORN_ACT_PROPERTY_ERASE_COMMAND, VORN_ACT_PROPERTY_ERASE_ADDRESS,
-     -1, -1, -1, -1, VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE},
-    {-1, -1, -1, -1, -1, -1, -1, -1},
-};
+constexpr std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> make_fields() {
+    std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> fields{};
+    for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
+        const auto type = static_cast<VORN_ACT_TYPE>(t);
+        fields[t] = {vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_NAME),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_COMMAND),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_ADDRESS),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_DATA),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_DATA_LENGTH),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_ADDRESSING_MODE)};
+    }
+    return fields;
+}
+
+constexpr std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> k_fields = make_fields();
 
 VORN_ACT_PROPERTY as_property(int property) { return static_cast<VORN_ACT_PROPERTY>(property); }
 

@@ -2,9 +2,11 @@
 
 #include "vorn_flow_fit.h"
 
+#include <array>
 #include <cstdio>
 #include <memory>
 
+#include "vorn_action_properties.h"
 #include "vorn_flash.h"
 #include "vorn_flow_check.h"
 #include "vorn_internal.h"
@@ -25,18 +27,20 @@ struct FIT_FIELDS {
     int mask;
 };
 
-const FIT_FIELDS FIELDS[6] = {
-    {VORN_ACT_PROPERTY_WRITE_REG_NAME, VORN_ACT_PROPERTY_WRITE_REG_COMMAND, -1, -1, -1},
-    {VORN_ACT_PROPERTY_READ_REG_NAME, VORN_ACT_PROPERTY_READ_REG_COMMAND, -1,
-     VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK},
-    {VORN_ACT_PROPERTY_WRITE_DATA_NAME, VORN_ACT_PROPERTY_WRITE_DATA_COMMAND,
-     VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE, -1, -1},
-    {VORN_ACT_PROPERTY_READ_DATA_NAME, VORN_ACT_PROPERTY_READ_DATA_COMMAND,
-     VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE, -1, -1},
-    {VORN_ACT_PROPERTY_ERASE_NAME, VORN_ACT_PROPERTY_ERASE_COMMAND,
-     VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE, -1, -1},
-    {-1, -1, -1, -1, -1},
-};
+constexpr std::array<FIT_FIELDS, VORN_ACT_TYPE_COUNT> make_fields() {
+    std::array<FIT_FIELDS, VORN_ACT_TYPE_COUNT> fields{};
+    for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
+        const auto type = static_cast<VORN_ACT_TYPE>(t);
+        fields[t] = {vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_NAME),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_COMMAND),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_ADDRESSING_MODE),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA),
+                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK)};
+    }
+    return fields;
+}
+
+constexpr std::array<FIT_FIELDS, VORN_ACT_TYPE_COUNT> FIELDS = make_fields();
 
 VORN_ACT_PROPERTY prop(int property) { return static_cast<VORN_ACT_PROPERTY>(property); }
 

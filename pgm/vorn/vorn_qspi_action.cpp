@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "vorn_action_properties.h"
 #include "vorn_internal.h"
 #include "vorn_mgr.h"
 #include "vorn_msgs.h"
@@ -14,53 +15,6 @@
 static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
-
-constexpr int k_property_count = 40;
-constexpr int k_action_type_count = 6;
-
-bool is_known_property(VORN_ACT_PROPERTY property) {
-    return static_cast<int>(property) >= 0 && static_cast<int>(property) < k_property_count;
-}
-
-// ---- layout of each action type -------------------------------------------------------------
-
-struct DEFAULT_VALUE {
-    VORN_ACT_PROPERTY property;
-    const char* value;
-};
-
-struct ACTION_LAYOUT {
-    VORN_ACT_PROPERTY first;
-    int count;
-    DEFAULT_VALUE defaults[4];  // ends at the first entry without a value
-};
-
-// Indexed by VORN_ACT_TYPE: the type's run of properties and the values a new action starts with.
-const ACTION_LAYOUT k_action_layouts[k_action_type_count] = {
-    {VORN_ACT_PROPERTY_WRITE_REG_NAME,
-     5,
-     {{VORN_ACT_PROPERTY_WRITE_REG_DELAY, "0"},
-      {VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH, VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_TWO}}},
-    {VORN_ACT_PROPERTY_READ_REG_NAME,
-     8,
-     {{VORN_ACT_PROPERTY_READ_REG_DELAY, "0"},
-      {VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT, "1"},
-      {VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH, VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_TWO}}},
-    {VORN_ACT_PROPERTY_WRITE_DATA_NAME,
-     8,
-     {{VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE, "256"},
-      {VORN_ACT_PROPERTY_WRITE_DATA_DELAY, "0"},
-      {VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH, VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_THREE}}},
-    {VORN_ACT_PROPERTY_READ_DATA_NAME,
-     10,
-     {{VORN_ACT_PROPERTY_READ_DATA_DELAY, "0"},
-      {VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH, VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_THREE}}},
-    {VORN_ACT_PROPERTY_ERASE_NAME,
-     7,
-     {{VORN_ACT_PROPERTY_ERASE_DELAY, "0"},
-      {VORN_ACT_PROPERTY_ERASE_BUS_WIDTH, VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_TWO}}},
-    {VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION, 2, {}},
-};
 
 // ---- acceptance rules -----------------------------------------------------------------------
 
@@ -73,16 +27,19 @@ enum RULE_KIND {
     RULE_NOT_EMPTY,    // any non-empty text
 };
 
+// How a dialog offers a property: fixed ones are shown, never edited, as the hardware sets them.
+enum EDITING { EDITABLE, FIXED, FIXED_CHOICE };
+
 constexpr unsigned long long k_any = ~0ULL;
 
 struct ACCEPTANCE_RULE {
-    VORN_ACT_PROPERTY properties[5];
-    int property_count;
+    VORN_ACT_RULE rule;
     RULE_KIND kind;
     bool file_reference_allowed;  // tested before the kind's own test
     unsigned long long min;
     unsigned long long max;
     const char* choices[4];  // null-terminated
+    EDITING editing;
     MSG_W* (*warning)(const std::string&);
     const char* prefix;
     const char* suffix;
@@ -96,196 +53,193 @@ const char* const k_empty_special_or_zero =
 const char* const k_special_or_not_bytes =
     "' is invalid. It either contains special characters or is not in the list of byte formats.";
 
-const ACCEPTANCE_RULE k_acceptance_rules[] = {
-    {{VORN_ACT_PROPERTY_WRITE_REG_NAME, VORN_ACT_PROPERTY_READ_REG_NAME,
-      VORN_ACT_PROPERTY_WRITE_DATA_NAME, VORN_ACT_PROPERTY_READ_DATA_NAME,
-      VORN_ACT_PROPERTY_ERASE_NAME},
-     5,
+// Indexed by VORN_ACT_RULE.
+constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
+    {VORN_ACT_RULE_NAME,
      RULE_NAME,
      false,
      0,
      0,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action name '",
      "' is invalid as it contains an empty string or special characters."},
-    {{VORN_ACT_PROPERTY_WRITE_REG_COMMAND, VORN_ACT_PROPERTY_READ_REG_COMMAND,
-      VORN_ACT_PROPERTY_WRITE_DATA_COMMAND, VORN_ACT_PROPERTY_READ_DATA_COMMAND,
-      VORN_ACT_PROPERTY_ERASE_COMMAND},
-     5,
+    {VORN_ACT_RULE_COMMAND,
      RULE_SINGLE_BYTE,
      false,
      0,
      0,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action command '",
      "' is invalid. It either contains an empty string or special characters, or it is not in "
      "the list of byte formats."},
-    {{VORN_ACT_PROPERTY_WRITE_REG_DATA, VORN_ACT_PROPERTY_WRITE_DATA_DATA},
-     2,
+    {VORN_ACT_RULE_DATA,
      RULE_BYTE_LIST,
      true,
      0,
      0,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DATA_WITH_SPECIAL_CHAR,
      "Action data '",
      k_special_or_not_bytes},
-    {{VORN_ACT_PROPERTY_WRITE_REG_DELAY, VORN_ACT_PROPERTY_READ_REG_DELAY,
-      VORN_ACT_PROPERTY_WRITE_DATA_DELAY, VORN_ACT_PROPERTY_READ_DATA_DELAY,
-      VORN_ACT_PROPERTY_ERASE_DELAY},
-     5,
+    {VORN_ACT_RULE_DELAY,
      RULE_NUMBER,
      false,
      0,
      k_any,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action delay '",
      k_empty_or_special},
-    {{VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH, VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH,
-      VORN_ACT_PROPERTY_ERASE_BUS_WIDTH},
-     3,
+    {VORN_ACT_RULE_BUS_WIDTH_TWO,
      RULE_CHOICE,
      false,
      0,
      0,
      {VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_TWO, nullptr},
+     FIXED_CHOICE,
      MSG_VORN::W::INVALID_ACTION_BUS_WIDTH,
      "Action bus width '",
      "' is invalid."},
-    {{VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH, VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH},
-     2,
+    {VORN_ACT_RULE_BUS_WIDTH_THREE,
      RULE_CHOICE,
      false,
      0,
      0,
      {VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_THREE, nullptr},
+     FIXED_CHOICE,
      MSG_VORN::W::INVALID_ACTION_BUS_WIDTH,
      "Action bus width '",
      "' is invalid."},
-    {{VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH, VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH},
-     2,
+    {VORN_ACT_RULE_DATA_LENGTH,
      RULE_NUMBER,
      true,
      1,
      256,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action data length '",
      k_empty_special_or_zero},
-    {{VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA},
-     2,
+    {VORN_ACT_RULE_EXPECTED_DATA,
      RULE_BYTE_LIST,
      true,
      0,
      0,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR,
      "Action expected data '",
      k_special_or_not_bytes},
-    {{VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK,
-      VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK},
-     2,
+    {VORN_ACT_RULE_DATA_MASK,
      RULE_BYTE_LIST,
      true,
      0,
      0,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR,
      "Action data mask '",
      k_special_or_not_bytes},
-    {{VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT},
-     1,
+    {VORN_ACT_RULE_ATTEMPT_COUNT,
      RULE_NUMBER,
      false,
      1,
      k_any,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action attempt count '",
      k_empty_special_or_zero},
-    {{VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS, VORN_ACT_PROPERTY_READ_DATA_ADDRESS,
-      VORN_ACT_PROPERTY_ERASE_ADDRESS},
-     3,
+    {VORN_ACT_RULE_ADDRESS,
      RULE_NUMBER,
      true,
      0,
      k_any,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action address '",
      k_empty_or_special},
-    {{VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE},
-     1,
+    {VORN_ACT_RULE_PAGE_SIZE,
      RULE_NUMBER,
      false,
      256,
      256,
      {nullptr},
+     FIXED,
      MSG_VORN::W::INVALID_ACTION_PAGE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action page size '",
      "' is invalid. It either contains an empty string or special characters, or has a value "
      "other than 256."},
-    {{VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE, VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE,
-      VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE},
-     3,
+    {VORN_ACT_RULE_ADDRESSING_MODE,
      RULE_NUMBER,
      false,
      1,
      k_any,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action addressing mode '",
      k_empty_special_or_zero},
-    {{VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE},
-     1,
+    {VORN_ACT_RULE_DUMMY_CLOCK_CYCLE,
      RULE_NUMBER,
      false,
      0,
      15,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action dummy clock cycle '",
      k_empty_or_special},
-    {{VORN_ACT_PROPERTY_ERASE_ERASE_SIZE},
-     1,
+    {VORN_ACT_RULE_ERASE_SIZE,
      RULE_NUMBER,
      false,
      1,
      k_any,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action erase size '",
      k_empty_special_or_zero},
-    {{VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION},
-     1,
+    {VORN_ACT_RULE_CUSTOM_DESCRIPTION,
      RULE_NOT_EMPTY,
      false,
      0,
      0,
      {nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_CUSTOM_DESCRIPTION,
      "Action custom description '",
      "' is invalid due to an empty string."},
-    {{VORN_ACT_PROPERTY_CUSTOM_DIRECTION},
-     1,
+    {VORN_ACT_RULE_CUSTOM_DIRECTION,
      RULE_CHOICE,
      false,
      0,
      0,
      {"start", "end", "nil", nullptr},
+     EDITABLE,
      MSG_VORN::W::INVALID_ACTION_CUSTOM_DIRECTION,
      "Action custom direction '",
      "' is invalid."},
 };
 
-const ACCEPTANCE_RULE* find_rule(VORN_ACT_PROPERTY property) {
-    for (const ACCEPTANCE_RULE& rule : k_acceptance_rules)
-        for (int i = 0; i < rule.property_count; ++i)
-            if (rule.properties[i] == property) return &rule;
-    return nullptr;
+constexpr bool rules_in_order() {
+    for (int i = 0; i < VORN_ACT_RULE_COUNT; ++i)
+        if (k_acceptance_rules[i].rule != i) return false;
+    return true;
+}
+static_assert(rules_in_order(), "k_acceptance_rules follows VORN_ACT_RULE");
+
+// The rule of a member; an internal error for any other value.
+const ACCEPTANCE_RULE& rule_of(VORN_ACT_PROPERTY property) {
+    if (!vorn_act_property_is_known(property)) VORN_FAIL("Unknown action property enum");
+    return k_acceptance_rules[VORN_ACT_PROPERTIES[property].rule];
 }
 
 // ---- text forms -----------------------------------------------------------------------------
@@ -418,25 +372,27 @@ bool VORN_ACTION::property_value_is_jic_file(std::string value) const {
 // ---- VORN_QSPI_ACTION -----------------------------------------------------------------------
 
 VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
-    if (static_cast<int>(type) < 0 || static_cast<int>(type) >= k_action_type_count)
+    if (static_cast<int>(type) < 0 || static_cast<int>(type) >= VORN_ACT_TYPE_COUNT)
         VORN_FAIL("Unknown action type");
-    const ACTION_LAYOUT& layout = k_action_layouts[type];
+    const VORN_ACT_RUN run = VORN_ACT_RUNS[type];
     m_name = VORN_ACT_TYPE_NAME[type];
     m_type = type;
-    m_property_list.reserve(static_cast<size_t>(layout.count));
+    m_property_list.reserve(static_cast<size_t>(run.count));
     // Room for typical values (a name of some 25 characters, short numbers) so that loading
     // them rarely has to move the buffer.
-    m_property_values.reserve(static_cast<size_t>(layout.count) * 8 + 8);
-    for (int i = 0; i < layout.count; ++i)
-        m_property_list.push_back(static_cast<VORN_ACT_PROPERTY>(layout.first + i));
-    for (const DEFAULT_VALUE* d = layout.defaults; d->value != nullptr; ++d)
-        set_property_value(d->property, d->value);
+    m_property_values.reserve(static_cast<size_t>(run.count) * 8 + 8);
+    for (int p = run.first; p < run.first + run.count; ++p) {
+        m_property_list.push_back(static_cast<VORN_ACT_PROPERTY>(p));
+        if (VORN_ACT_PROPERTIES[p].default_value != nullptr)
+            set_property_value(static_cast<VORN_ACT_PROPERTY>(p),
+                               VORN_ACT_PROPERTIES[p].default_value);
+    }
 }
 
 VORN_QSPI_ACTION::~VORN_QSPI_ACTION() = default;
 
 std::string VORN_QSPI_ACTION::get_property_name(VORN_ACT_PROPERTY property) const {
-    if (!is_known_property(property)) VORN_FAIL("Unknown action property enum");
+    if (!vorn_act_property_is_known(property)) VORN_FAIL("Unknown action property enum");
     return VORN_ACT_PROPERTY_NAME[property];
 }
 
@@ -472,17 +428,12 @@ unsigned char* VORN_QSPI_ACTION::get_property_value_in_byte_array(VORN_ACT_PROPE
 
 std::vector<std::string> VORN_QSPI_ACTION::get_property_value_list(
     VORN_ACT_PROPERTY property) const {
-    switch (property) {
-        case VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_ERASE_BUS_WIDTH:
-            return {VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_TWO};
-        case VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH:
-            return {VORN_QSPI_ACT_PROPERTY_BUS_WIDTH_THREE};
-        default:
-            VORN_FAIL("Unknown action property enum");
-    }
+    const ACCEPTANCE_RULE& rule = rule_of(property);
+    if (rule.editing != FIXED_CHOICE) VORN_FAIL("Unknown action property enum");
+    std::vector<std::string> choices;
+    for (const char* const* choice = rule.choices; *choice != nullptr; ++choice)
+        choices.emplace_back(*choice);
+    return choices;
 }
 
 void VORN_QSPI_ACTION::set_property_value(VORN_ACT_PROPERTY property, std::string value) {
@@ -500,28 +451,17 @@ void VORN_QSPI_ACTION::set_property_value(VORN_ACT_PROPERTY property, std::strin
 
 bool VORN_QSPI_ACTION::property_value_is_valid(VORN_ACT_PROPERTY property, std::string value,
                                                std::string* err_msg) const {
-    const ACCEPTANCE_RULE* rule = find_rule(property);
-    if (rule == nullptr) VORN_FAIL("Unknown action property enum");
-    if (rule_accepts(*rule, *this, value)) return true;
+    const ACCEPTANCE_RULE& rule = rule_of(property);
+    if (rule_accepts(rule, *this, value)) return true;
 
-    std::unique_ptr<MSG_W> warning(rule->warning(value));
+    std::unique_ptr<MSG_W> warning(rule.warning(value));
     warning->post();
     warning.reset();
-    if (err_msg != nullptr) *err_msg = rule->prefix + value + rule->suffix;
+    if (err_msg != nullptr) *err_msg = rule.prefix + value + rule.suffix;
     return false;
 }
 
 bool VORN_QSPI_ACTION::property_value_is_enable(VORN_ACT_PROPERTY property) const {
-    switch (property) {
-        // Fixed by the hardware: shown, never edited.
-        case VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_ERASE_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE:
-            return false;
-        default:
-            return true;
-    }
+    if (!vorn_act_property_is_known(property)) return true;
+    return k_acceptance_rules[VORN_ACT_PROPERTIES[property].rule].editing == EDITABLE;
 }

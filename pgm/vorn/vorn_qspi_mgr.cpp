@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "vorn_action_properties.h"
 #include "vorn_flow_fit.h"
 #include "vorn_internal.h"
 #include "vorn_msgs.h"
@@ -653,45 +654,13 @@ bool VORN_QSPI_MGR::add_operation_into_list(VORN_OP_TYPE type, PGM_COMMON_XML_EL
     for (PGM_COMMON_XML_ELEMENT* element : action_list) {
         const auto* xml_action = static_cast<const PGM_COMMON_XML_VORN_QSPI_ACTION*>(element);
         VORN_ACT_TYPE act_type = VORN_ACT_TYPE_WRITE_REGISTER;
-        size_t property_count = 0;
-        const char* size_condition = nullptr;
-        switch (xml_action->type) {
-            case PGM_COMMON_XML_ENUM_WRITE_REG:
-                act_type = VORN_ACT_TYPE_WRITE_REGISTER;
-                property_count = 5;
-                size_condition = "(act->get_property_enum_list()).size() == 5";
-                break;
-            case PGM_COMMON_XML_ENUM_READ_REG:
-                act_type = VORN_ACT_TYPE_READ_REGISTER;
-                property_count = 8;
-                size_condition = "(act->get_property_enum_list()).size() == 8";
-                break;
-            case PGM_COMMON_XML_ENUM_WRITE_DATA:
-                act_type = VORN_ACT_TYPE_WRITE_DATA;
-                property_count = 8;
-                size_condition = "(act->get_property_enum_list()).size() == 8";
-                break;
-            case PGM_COMMON_XML_ENUM_READ_DATA:
-                act_type = VORN_ACT_TYPE_READ_DATA;
-                property_count = 10;
-                size_condition = "(act->get_property_enum_list()).size() == 10";
-                break;
-            case PGM_COMMON_XML_ENUM_ERASE:
-                act_type = VORN_ACT_TYPE_ERASE;
-                property_count = 7;
-                size_condition = "(act->get_property_enum_list()).size() == 7";
-                break;
-            case PGM_COMMON_XML_ENUM_CUSTOM:
-                act_type = VORN_ACT_TYPE_CUSTOM;
-                property_count = 2;
-                size_condition = "(act->get_property_enum_list()).size() == 2";
-                break;
-            default:
-                VORN_FAIL("Unknown action type");
-        }
+        if (!vorn_action_type_of_tag(xml_action->type, &act_type)) VORN_FAIL("Unknown action type");
         std::unique_ptr<VORN_ACTION> act(create_action(act_type));
         VORN_CHECK(act, "act");
-        VORN_CHECK((act->get_property_enum_list()).size() == property_count, size_condition);
+        const int property_count = VORN_ACT_RUNS[act_type].count;
+        if ((act->get_property_enum_list()).size() != static_cast<size_t>(property_count))
+            VORN_FAIL(TARVEN::fmt_sprintf("(act->get_property_enum_list()).size() == %d",
+                                          property_count));
 
         const std::vector<VORN_ACT_PROPERTY>& properties = act->get_property_enum_list();
         values.assign(properties.size(), std::string());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
+#include "vorn_action_properties.h"
 #include "vorn_internal.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_flash.h"
@@ -40,27 +41,6 @@ unsigned int property_number(const std::string& text) {
     return number;
 }
 
-// The properties written as unsigned elements rather than as text.
-bool is_number_element(VORN_ACT_PROPERTY property) {
-    switch (property) {
-        case VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT:
-        case VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE:
-        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE:
-        case VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE:
-        case VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE:
-        case VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE:
-        case VORN_ACT_PROPERTY_ERASE_ERASE_SIZE:
-        case VORN_ACT_PROPERTY_WRITE_REG_DELAY:
-        case VORN_ACT_PROPERTY_READ_REG_DELAY:
-        case VORN_ACT_PROPERTY_WRITE_DATA_DELAY:
-        case VORN_ACT_PROPERTY_READ_DATA_DELAY:
-        case VORN_ACT_PROPERTY_ERASE_DELAY:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Line feeds become the two characters backslash and n; the last character is kept as it is,
 // so a text of one character is written unchanged.
 std::string escape_description(const std::string& text) {
@@ -83,14 +63,6 @@ std::unique_ptr<PGM_COMMON_XML_ELEMENT> text_leaf(PGM_COMMON_XML_ENUM tag,
                                                   const std::string& text) {
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> leaf(new LEAF(tag));
     leaf->write_string(text);
-    return leaf;
-}
-
-template <typename LEAF>
-std::unique_ptr<PGM_COMMON_XML_ELEMENT> number_leaf(PGM_COMMON_XML_ENUM tag,
-                                                    const std::string& text) {
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> leaf(new LEAF(tag));
-    leaf->write_value(property_number(text));
     return leaf;
 }
 
@@ -118,7 +90,8 @@ bool VORN_QSPI_MGR::flash_fits_file(VORN_FLASH* flash) {
             for (VORN_ACTION* act : *op->get_action_list()) {
                 if (act == nullptr) continue;
                 for (VORN_ACT_PROPERTY property : act->get_property_enum_list())
-                    if (is_number_element(property) &&
+                    if (vorn_act_property_is_known(property) &&
+                        VORN_ACT_PROPERTIES[property].is_number() &&
                         !property_number(act->get_property_value(property), number))
                         return false;
             }
@@ -273,51 +246,13 @@ VORN_QSPI_MGR::create_xml_action_list_for_one_operation(VORN_OPERATION* op) {
         std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_ACTION> xml_action(
             new PGM_COMMON_XML_VORN_QSPI_ACTION(PGM_COMMON_XML_ENUM_ACTION));
         const std::vector<VORN_ACT_PROPERTY>& enum_list = act->get_property_enum_list();
-        PGM_COMMON_XML_ENUM type_tag = PGM_COMMON_XML_ENUM__INVALID__;
-        int first = 0;
-        int last = 0;
-        switch (act->get_type()) {
-            case VORN_ACT_TYPE_WRITE_REGISTER:
-                VORN_CHECK(enum_list.size() == 5, "enum_list.size() == 5");
-                type_tag = PGM_COMMON_XML_ENUM_WRITE_REG;
-                first = VORN_ACT_PROPERTY_WRITE_REG_NAME;
-                last = VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH;
-                break;
-            case VORN_ACT_TYPE_READ_REGISTER:
-                VORN_CHECK(enum_list.size() == 8, "enum_list.size() == 8");
-                type_tag = PGM_COMMON_XML_ENUM_READ_REG;
-                first = VORN_ACT_PROPERTY_READ_REG_NAME;
-                last = VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH;
-                break;
-            case VORN_ACT_TYPE_WRITE_DATA:
-                VORN_CHECK(enum_list.size() == 8, "enum_list.size() == 8");
-                type_tag = PGM_COMMON_XML_ENUM_WRITE_DATA;
-                first = VORN_ACT_PROPERTY_WRITE_DATA_NAME;
-                last = VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH;
-                break;
-            case VORN_ACT_TYPE_READ_DATA:
-                VORN_CHECK(enum_list.size() == 10, "enum_list.size() == 10");
-                type_tag = PGM_COMMON_XML_ENUM_READ_DATA;
-                first = VORN_ACT_PROPERTY_READ_DATA_NAME;
-                last = VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH;
-                break;
-            case VORN_ACT_TYPE_ERASE:
-                VORN_CHECK(enum_list.size() == 7, "enum_list.size() == 7");
-                type_tag = PGM_COMMON_XML_ENUM_ERASE;
-                first = VORN_ACT_PROPERTY_ERASE_NAME;
-                last = VORN_ACT_PROPERTY_ERASE_BUS_WIDTH;
-                break;
-            case VORN_ACT_TYPE_CUSTOM:
-                VORN_CHECK(enum_list.size() == 2, "enum_list.size() == 2");
-                type_tag = PGM_COMMON_XML_ENUM_CUSTOM;
-                first = VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION;
-                last = VORN_ACT_PROPERTY_CUSTOM_DIRECTION;
-                break;
-            default:
-                VORN_FAIL("Unknown action type");
-        }
-        xml_action->write_attribute_enum("type", type_tag);
-        for (int property = first; property <= last; ++property)
+        const int type = act->get_type();
+        if (type < 0 || type >= VORN_ACT_TYPE_COUNT) VORN_FAIL("Unknown action type");
+        const VORN_ACT_RUN run = VORN_ACT_RUNS[type];
+        if (enum_list.size() != static_cast<size_t>(run.count))
+            VORN_FAIL(TARVEN::fmt_sprintf("enum_list.size() == %d", run.count));
+        xml_action->write_attribute_enum("type", VORN_ACT_TYPE_TAG[type]);
+        for (int property = run.first; property < run.first + run.count; ++property)
             update_xml_action_property(act, xml_action.get(),
                                        static_cast<VORN_ACT_PROPERTY>(property));
         built.push_back(std::move(xml_action));
@@ -338,97 +273,24 @@ void VORN_QSPI_MGR::update_xml_action_property(VORN_ACTION* act,
                "act->property_value_is_valid(property_enum, "
                "act->get_property_value(property_enum))");
 
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> element;
-    switch (property_enum) {
-        case VORN_ACT_PROPERTY_WRITE_REG_NAME:
-        case VORN_ACT_PROPERTY_READ_REG_NAME:
-        case VORN_ACT_PROPERTY_WRITE_DATA_NAME:
-        case VORN_ACT_PROPERTY_READ_DATA_NAME:
-        case VORN_ACT_PROPERTY_ERASE_NAME:
-            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_NAME>(PGM_COMMON_XML_ENUM_NAME, value);
+    if (!vorn_act_property_is_known(property_enum)) VORN_FAIL("Unknown action property enum");
+    const VORN_ACT_PROPERTY_INFO& info = VORN_ACT_PROPERTIES[property_enum];
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> element(pgm_common_xml_vorn_qspi_create(info.tag));
+    VORN_CHECK(element, "element");
+    switch (info.form) {
+        case VORN_ACT_FORM_TEXT:
+            element->write_string(value);
             break;
-        case VORN_ACT_PROPERTY_WRITE_REG_COMMAND:
-        case VORN_ACT_PROPERTY_READ_REG_COMMAND:
-        case VORN_ACT_PROPERTY_WRITE_DATA_COMMAND:
-        case VORN_ACT_PROPERTY_READ_DATA_COMMAND:
-        case VORN_ACT_PROPERTY_ERASE_COMMAND:
-            element =
-                text_leaf<PGM_COMMON_XML_VORN_QSPI_COMMAND>(PGM_COMMON_XML_ENUM_COMMAND, value);
+        case VORN_ACT_FORM_LINES:
+            element->write_string(escape_description(value));
             break;
-        case VORN_ACT_PROPERTY_WRITE_REG_DATA:
-        case VORN_ACT_PROPERTY_WRITE_DATA_DATA:
-            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_DATA>(PGM_COMMON_XML_ENUM_DATA, value);
-            break;
-        case VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH:
-        case VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH:
-            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH>(
-                PGM_COMMON_XML_ENUM_DATA_LENGTH, value);
-            break;
-        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA:
-        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA:
-            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA>(
-                PGM_COMMON_XML_ENUM_EXPECTED_DATA, value);
-            break;
-        case VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK:
-        case VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK:
-            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK>(
-                PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK, value);
-            break;
-        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS:
-        case VORN_ACT_PROPERTY_READ_DATA_ADDRESS:
-        case VORN_ACT_PROPERTY_ERASE_ADDRESS:
-            element =
-                text_leaf<PGM_COMMON_XML_VORN_QSPI_ADDRESS>(PGM_COMMON_XML_ENUM_ADDRESS, value);
-            break;
-        case VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH:
-        case VORN_ACT_PROPERTY_ERASE_BUS_WIDTH:
-            element =
-                text_leaf<PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH>(PGM_COMMON_XML_ENUM_BUS_WIDTH, value);
-            break;
-        case VORN_ACT_PROPERTY_CUSTOM_DIRECTION:
-            element =
-                text_leaf<PGM_COMMON_XML_VORN_QSPI_DIRECTION>(PGM_COMMON_XML_ENUM_DIRECTION, value);
-            break;
-        case VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION:
-            element = text_leaf<PGM_COMMON_XML_VORN_QSPI_DESCRIPTION>(
-                PGM_COMMON_XML_ENUM_DESCRIPTION, escape_description(value));
-            break;
-        case VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT:
-            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT>(
-                PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, value);
-            break;
-        case VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE:
-            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE>(PGM_COMMON_XML_ENUM_PAGE_SIZE,
-                                                                      value);
-            break;
-        case VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE:
-        case VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE:
-        case VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE:
-            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE>(
-                PGM_COMMON_XML_ENUM_ADDRESSING_MODE, value);
-            break;
-        case VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE:
-            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE>(
-                PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE, value);
-            break;
-        case VORN_ACT_PROPERTY_ERASE_ERASE_SIZE:
-            element = number_leaf<PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE>(
-                PGM_COMMON_XML_ENUM_ERASE_SIZE, value);
-            break;
-        case VORN_ACT_PROPERTY_WRITE_REG_DELAY:
-        case VORN_ACT_PROPERTY_READ_REG_DELAY:
-        case VORN_ACT_PROPERTY_WRITE_DATA_DELAY:
-        case VORN_ACT_PROPERTY_READ_DATA_DELAY:
-        case VORN_ACT_PROPERTY_ERASE_DELAY:
-            element.reset(new PGM_COMMON_XML_VORN_QSPI_DELAY(PGM_COMMON_XML_ENUM_DELAY));
+        case VORN_ACT_FORM_MICROSECONDS:
             element->write_attribute_string("unit", "us");
             element->write_value(property_number(value));
             break;
-        default:
-            VORN_FAIL("Unknown action property enum");
+        case VORN_ACT_FORM_NUMBER:
+            element->write_value(property_number(value));
+            break;
     }
     attach(xml_action, std::move(element));
 }

@@ -7,64 +7,6 @@ namespace vorn_tool {
 
 namespace {
 
-// Indexed by VORN_ACT_PROPERTY; the tags are those an ACTION element carries in a file.
-const PROPERTY_FORM PROPERTY_FORMS[40] = {
-    {VORN_ACT_PROPERTY_WRITE_REG_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
-    {VORN_ACT_PROPERTY_WRITE_REG_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
-    {VORN_ACT_PROPERTY_WRITE_REG_DATA, PGM_COMMON_XML_ENUM_DATA, "data", false},
-    {VORN_ACT_PROPERTY_WRITE_REG_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
-    {VORN_ACT_PROPERTY_WRITE_REG_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
-    {VORN_ACT_PROPERTY_READ_REG_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
-    {VORN_ACT_PROPERTY_READ_REG_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
-    {VORN_ACT_PROPERTY_READ_REG_DATA_LENGTH, PGM_COMMON_XML_ENUM_DATA_LENGTH, "data_length", false},
-    {VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA, PGM_COMMON_XML_ENUM_EXPECTED_DATA, "expected_data",
-     false},
-    {VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK,
-     "expected_data_mask", false},
-    {VORN_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT, PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, "attempt_count",
-     true},
-    {VORN_ACT_PROPERTY_READ_REG_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
-    {VORN_ACT_PROPERTY_READ_REG_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
-    {VORN_ACT_PROPERTY_WRITE_DATA_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
-    {VORN_ACT_PROPERTY_WRITE_DATA_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
-    {VORN_ACT_PROPERTY_WRITE_DATA_ADDRESS, PGM_COMMON_XML_ENUM_ADDRESS, "address", false},
-    {VORN_ACT_PROPERTY_WRITE_DATA_DATA, PGM_COMMON_XML_ENUM_DATA, "data", false},
-    {VORN_ACT_PROPERTY_WRITE_DATA_PAGE_SIZE, PGM_COMMON_XML_ENUM_PAGE_SIZE, "page_size", true},
-    {VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE, PGM_COMMON_XML_ENUM_ADDRESSING_MODE,
-     "addressing_mode", true},
-    {VORN_ACT_PROPERTY_WRITE_DATA_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
-    {VORN_ACT_PROPERTY_WRITE_DATA_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
-    {VORN_ACT_PROPERTY_READ_DATA_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
-    {VORN_ACT_PROPERTY_READ_DATA_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
-    {VORN_ACT_PROPERTY_READ_DATA_ADDRESS, PGM_COMMON_XML_ENUM_ADDRESS, "address", false},
-    {VORN_ACT_PROPERTY_READ_DATA_DATA_LENGTH, PGM_COMMON_XML_ENUM_DATA_LENGTH, "data_length",
-     false},
-    {VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA, PGM_COMMON_XML_ENUM_EXPECTED_DATA, "expected_data",
-     false},
-    {VORN_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK,
-     "expected_data_mask", false},
-    {VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE, PGM_COMMON_XML_ENUM_ADDRESSING_MODE,
-     "addressing_mode", true},
-    {VORN_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE, PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE,
-     "dummy_clock_cycle", true},
-    {VORN_ACT_PROPERTY_READ_DATA_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
-    {VORN_ACT_PROPERTY_READ_DATA_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
-    {VORN_ACT_PROPERTY_ERASE_NAME, PGM_COMMON_XML_ENUM_NAME, "name", false},
-    {VORN_ACT_PROPERTY_ERASE_COMMAND, PGM_COMMON_XML_ENUM_COMMAND, "command", false},
-    {VORN_ACT_PROPERTY_ERASE_ADDRESS, PGM_COMMON_XML_ENUM_ADDRESS, "address", false},
-    {VORN_ACT_PROPERTY_ERASE_ERASE_SIZE, PGM_COMMON_XML_ENUM_ERASE_SIZE, "erase_size", true},
-    {VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE, PGM_COMMON_XML_ENUM_ADDRESSING_MODE,
-     "addressing_mode", true},
-    {VORN_ACT_PROPERTY_ERASE_DELAY, PGM_COMMON_XML_ENUM_DELAY, "delay", true},
-    {VORN_ACT_PROPERTY_ERASE_BUS_WIDTH, PGM_COMMON_XML_ENUM_BUS_WIDTH, "bus_width", false},
-    {VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION, PGM_COMMON_XML_ENUM_DESCRIPTION, "description", false},
-    {VORN_ACT_PROPERTY_CUSTOM_DIRECTION, PGM_COMMON_XML_ENUM_DIRECTION, "direction", false},
-};
-
-// Indexed by VORN_ACT_TYPE.
-const char* const ACTION_TAGS[6] = {"WRITE_REG", "READ_REG", "WRITE_DATA",
-                                    "READ_DATA", "ERASE",    "CUSTOM"};
-
 // Indexed by VORN_OP_TYPE.
 const char* const OPERATION_KEYS[5] = {"initialization", "program", "erase",
                                        "verify_blankcheck_examine", "termination"};
@@ -81,7 +23,7 @@ json operations_json(const std::vector<VORN_OPERATION*>* operations) {
         for (const VORN_ACTION* act : *op->get_action_list()) {
             json properties = json::object();
             for (VORN_ACT_PROPERTY p : act->get_property_enum_list())
-                properties[property_form(p).key] = act->get_property_value(p);
+                properties[VORN_ACT_PROPERTIES[p].key] = act->get_property_value(p);
             actions.push_back(json{{"type", action_tag(act->get_type())},
                                    {"name", act->get_name()},
                                    {"properties", properties}});
@@ -129,10 +71,6 @@ json flows_json(const std::vector<VORN_OPERATION*>* sfl, const std::vector<VORN_
     return json{{"sfl", operations_json(sfl)}, {"sdm", operations_json(sdm)}};
 }
 
-const PROPERTY_FORM& property_form(VORN_ACT_PROPERTY property) {
-    return PROPERTY_FORMS[static_cast<int>(property)];
-}
-
 std::string property_label(VORN_ACT_PROPERTY property) {
     // The library leaves the two Custom labels empty: its dialogs show no label there.
     if (property == VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION) return "Description:";
@@ -140,7 +78,9 @@ std::string property_label(VORN_ACT_PROPERTY property) {
     return VORN_ACT_PROPERTY_NAME[static_cast<int>(property)];
 }
 
-const char* action_tag(VORN_ACT_TYPE type) { return ACTION_TAGS[static_cast<int>(type)]; }
+const char* action_tag(VORN_ACT_TYPE type) {
+    return PGM_COMMON_XML_ENUM_STRING[VORN_ACT_TYPE_TAG[static_cast<int>(type)]];
+}
 
 const char* operation_key(VORN_OP_TYPE type) { return OPERATION_KEYS[static_cast<int>(type)]; }
 

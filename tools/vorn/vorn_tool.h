@@ -271,14 +271,6 @@ std::string directory_of(const std::string& path);
 
 // ---- describing devices ---------------------------------------------------------------------
 
-// How an action property is stored in a file and shown to a person.
-struct PROPERTY_FORM {
-    VORN_ACT_PROPERTY property;
-    PGM_COMMON_XML_ENUM tag;
-    const char* key;  // JSON key: the tag in lower case
-    bool number;      // an unsigned element in the file
-};
-const PROPERTY_FORM& property_form(VORN_ACT_PROPERTY property);
 std::string property_label(VORN_ACT_PROPERTY property);
 // "WRITE_REG" ... "CUSTOM", the "type" attribute of an ACTION.
 const char* action_tag(VORN_ACT_TYPE type);

@@ -5,6 +5,7 @@
 #include "vorn_common.h"
 #include "vorn_qspi_common.h"
 #include "vorn_sdmmc_common.h"
+#include "vorn_action_properties.h"
 #include "vorn_msgs.h"
 #include "vorn_action.h"
 #include "vorn_qspi_action.h"
