@@ -207,25 +207,6 @@ TEST_F(LoadReport, TheFamilyOfAFileIsItsDocumentElement) {
     EXPECT_FALSE(vorn_is_sdmmc_file(custom.file("missing.xml")));
 }
 
-TEST_F(LoadReport, TheLoaderReportsOnlyFilesItDidNotTakeWhole) {
-    write_custom("pgm_flash_good.xml", document(flash_xml(device("GOOD"))));
-    DEVICE b = device("B");
-    b.total_die = "0";
-    write_custom("pgm_flash_die.xml", document(flash_xml(b)));
-    write_custom("pgm_flash_broken.xml", "<QSPI_FLASH>");
-    auto mgr = load();
-    const std::vector<const VORN_LOAD_REPORT*> reports = custom_reports(*mgr);
-    ASSERT_EQ(reports.size(), 2u);
-    for (const VORN_LOAD_REPORT* r : reports) {
-        EXPECT_FALSE(r->loaded) << r->file;
-        if (r->file == custom.file("pgm_flash_die.xml"))
-            EXPECT_EQ(ids_of(r->findings), std::vector<unsigned>{20479});
-        else
-            EXPECT_EQ(r->file, custom.file("pgm_flash_broken.xml"));
-    }
-    EXPECT_EQ(mgr->get_flash_map().count("GOOD"), 1u);
-}
-
 // A template's name gives its flows, a vendor's or a user's; a record takes copies of them.
 TEST_F(LoadReport, TemplateNamesGiveFlowsThatCopiesLeaveAlone) {
     write_custom("pgm_flash_t.xml",

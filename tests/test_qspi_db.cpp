@@ -473,20 +473,6 @@ TEST_F(QspiDb, ASaveTellsWhichFilesItChanged) {
 
 // ---- what a failed save leaves ------------------------------------------------------------
 
-// An empty user file is the user's: the load skips it as unreadable and keeps it.
-TEST_F(QspiDb, AnEmptyUserFileIsSkippedAndKept) {
-    write_custom("pgm_flash_EMPTY.xml", "");
-    vorn_test::MessageCapture capture;
-    auto mgr = load();
-    EXPECT_TRUE(custom.exists("pgm_flash_EMPTY.xml"));
-    EXPECT_EQ(custom.read("pgm_flash_EMPTY.xml"), "");
-    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{});
-    bool skipped = false;
-    for (const std::string& trace : capture.traces())
-        skipped = skipped || trace.rfind("Skip pgm_flash_EMPTY.xml due to parsing error: ", 0) == 0;
-    EXPECT_TRUE(skipped);
-}
-
 // A write that cannot be made goes from the deletion trace straight to the warning: the write
 // and the map changes are never traced.
 TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
