@@ -42,6 +42,19 @@ class QspiDb : public QspiTest {
     static bool has(VORN_QSPI_MGR& mgr, const std::string& name) {
         return mgr.get_flash_map().count(name) == 1;
     }
+    // Runs a save or delete that must fail with the one ordinary warning; gives its traces.
+    template <typename CHANGE>
+    static std::vector<std::string> failed_change(CHANGE change) {
+        vorn_test::MessageCapture capture;
+        EXPECT_FALSE(change());
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        return capture.traces();
+    }
+    static int count(const std::vector<std::string>& traces, const std::string& prefix) {
+        int n = 0;
+        for (const std::string& trace : traces) n += trace.rfind(prefix, 0) == 0;
+        return n;
+    }
     // A complete, valid record of the ISSI template.
     static VORN_FLASH* issi(VORN_QSPI_MGR& mgr, VORN_FLASH* flash) {
         return complete_record(mgr, flash, VORN_PROG_FLOW_TEMPLATE_ISSI, "0x9D 0x60 0x19", "1.8V",
@@ -494,28 +507,9 @@ TEST_F(QspiDb, ASaveTellsWhichFilesItChanged) {
 
 // ---- what a failed save leaves ------------------------------------------------------------
 
-// An empty user file is the user's: the load skips it as unreadable and keeps it.
-TEST_F(QspiDb, AnEmptyUserFileIsSkippedAndKept) {
-    write_custom("pgm_flash_EMPTY.xml", "");
-    vorn_test::MessageCapture capture;
-    auto mgr = load();
-    EXPECT_TRUE(custom.exists("pgm_flash_EMPTY.xml"));
-    EXPECT_EQ(custom.read("pgm_flash_EMPTY.xml"), "");
-    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{});
-    bool skipped = false;
-    for (const std::string& trace : capture.traces())
-        skipped = skipped || trace.rfind("Skip pgm_flash_EMPTY.xml due to parsing error: ", 0) == 0;
-    EXPECT_TRUE(skipped);
-}
-
 // A write that cannot be made goes from the deletion trace straight to the warning: the write
 // and the map changes are never traced.
 TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
-    auto count = [](const vorn_test::MessageCapture& capture, const std::string& prefix) {
-        int n = 0;
-        for (const std::string& trace : capture.traces()) n += trace.rfind(prefix, 0) == 0;
-        return n;
-    };
     write_custom("pgm_flash_shared.xml",
                  document(flash_xml(device("SA")) + flash_xml(device("SB"))));
     auto mgr = load();
@@ -523,26 +517,22 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
         // A folder where the file would go.
         ASSERT_EQ(mkdir((custom.path() + "pgm_flash_BLOCKED.xml").c_str(), 0755), 0);
         VORN_FLASH* flash = issi(*mgr, mgr->create_flash("BLOCKED"));
-        vorn_test::MessageCapture capture;
-        EXPECT_FALSE(mgr->update_db(flash, dir()));
-        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
-        EXPECT_EQ(count(capture, "Touch new XML file"), 0);
-        EXPECT_EQ(count(capture, "Deleting old XML file " + dir() + "pgm_flash_BLOCKED.xml"), 1);
-        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
-        EXPECT_EQ(count(capture, "Before:"), 0);
-        EXPECT_EQ(count(capture, "After:"), 0);
+        const auto traces = failed_change([&] { return mgr->update_db(flash, dir()); });
+        EXPECT_EQ(count(traces, "Touch new XML file"), 0);
+        EXPECT_EQ(count(traces, "Deleting old XML file " + dir() + "pgm_flash_BLOCKED.xml"), 1);
+        EXPECT_EQ(count(traces, "Writing new XML file"), 0);
+        EXPECT_EQ(count(traces, "Before:"), 0);
+        EXPECT_EQ(count(traces, "After:"), 0);
     }
     {
         // Moving out of a shared file: the deletion rewrites the file and is traced so; the
         // write that then fails is not, nor are its map changes.
         ASSERT_EQ(mkdir((custom.path() + "pgm_flash_SA.xml").c_str(), 0755), 0);
         VORN_FLASH* flash = issi(*mgr, mgr->create_flash("SA"));
-        vorn_test::MessageCapture capture;
-        EXPECT_FALSE(mgr->update_db(flash, dir()));
-        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
-        EXPECT_EQ(count(capture, "Writing XML file, " + dir() + "pgm_flash_shared.xml"), 1);
-        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
-        EXPECT_EQ(count(capture, "Before: db_dir_map->size()"), 1);
+        const auto traces = failed_change([&] { return mgr->update_db(flash, dir()); });
+        EXPECT_EQ(count(traces, "Writing XML file, " + dir() + "pgm_flash_shared.xml"), 1);
+        EXPECT_EQ(count(traces, "Writing new XML file"), 0);
+        EXPECT_EQ(count(traces, "Before: db_dir_map->size()"), 1);
         EXPECT_EQ(custom.read("pgm_flash_shared.xml"),
                   document(flash_xml(device("SA")) + flash_xml(device("SB"))));
         EXPECT_TRUE(has(*mgr, "SA"));
@@ -552,12 +542,10 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
         ASSERT_EQ(mkdir((custom.path() + "pgm_flash_template_held.xml").c_str(), 0755), 0);
         std::unique_ptr<VORN_FLASH> flash(issi(*mgr, new VORN_QSPI_FLASH("T")));
         flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "held");
-        vorn_test::MessageCapture capture;
         std::string d = dir();
-        EXPECT_FALSE(mgr->update_template_db(flash.get(), d));
-        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
-        EXPECT_EQ(count(capture, "Deleting old XML file"), 1);
-        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
+        const auto traces = failed_change([&] { return mgr->update_template_db(flash.get(), d); });
+        EXPECT_EQ(count(traces, "Deleting old XML file"), 1);
+        EXPECT_EQ(count(traces, "Writing new XML file"), 0);
     }
     {
         // A folder that is gone by the time of the save: the touch fails.
@@ -568,13 +556,12 @@ TEST_F(QspiDb, AFailedWriteIsNotTracedAsWritten) {
         auto fresh = load();
         ASSERT_EQ(rmdir(gone.c_str()), 0);
         VORN_FLASH* flash = issi(*fresh, fresh->create_flash("NOWHERE"));
-        vorn_test::MessageCapture capture;
-        EXPECT_FALSE(fresh->update_db(flash, FIO_PATH(gone).full_directory()));
-        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
-        EXPECT_EQ(count(capture, "Touch new XML file, " + gone + "pgm_flash_NOWHERE.xml"), 1);
-        EXPECT_EQ(count(capture, "Deleting old XML file"), 1);
-        EXPECT_EQ(count(capture, "Writing new XML file"), 0);
-        EXPECT_EQ(count(capture, "Before:"), 0);
+        const auto traces =
+            failed_change([&] { return fresh->update_db(flash, FIO_PATH(gone).full_directory()); });
+        EXPECT_EQ(count(traces, "Touch new XML file, " + gone + "pgm_flash_NOWHERE.xml"), 1);
+        EXPECT_EQ(count(traces, "Deleting old XML file"), 1);
+        EXPECT_EQ(count(traces, "Writing new XML file"), 0);
+        EXPECT_EQ(count(traces, "Before:"), 0);
         VORN_MGR::set_db_custom_dir(custom.path());
     }
 }
@@ -589,9 +576,7 @@ TEST_F(QspiDb, AFailedDeletionOfTheOldCopyStopsTheSave) {
     ASSERT_EQ(mkdir((custom.path() + "pgm_flash_OLD.xml").c_str(), 0755), 0);
     VORN_FLASH* flash = issi(*mgr, mgr->create_flash("OLD"));
     flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "riding");
-    vorn_test::MessageCapture capture;
-    EXPECT_FALSE(mgr->update_db(flash, dir()));
-    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+    failed_change([&] { return mgr->update_db(flash, dir()); });
     EXPECT_FALSE(custom.exists("pgm_flash_template_riding.xml"));
     EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{});
     EXPECT_EQ(mgr->get_custom_dir_map().count("OLD"), 1u);
@@ -623,16 +608,11 @@ TEST_F(QspiDb, AFileThatDidNotLoadWholeIsNeverChangedByASave) {
     ASSERT_TRUE(has(*mgr, "FIRST"));
 
     for (const char* name : {"TYPO", "EMPTY", "FIRST"}) {
+        SCOPED_TRACE(name);
         VORN_FLASH* flash = issi(*mgr, mgr->create_flash(name));
-        vorn_test::MessageCapture capture;
-        EXPECT_FALSE(mgr->update_db(flash, dir())) << name;
-        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate}) << name;
+        failed_change([&] { return mgr->update_db(flash, dir()); });
     }
-    {
-        vorn_test::MessageCapture capture;
-        EXPECT_FALSE(mgr->delete_db("FIRST", dir()));
-        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
-    }
+    failed_change([&] { return mgr->delete_db("FIRST", dir()); });
     std::unique_ptr<VORN_FLASH> carrier(issi(*mgr, new VORN_QSPI_FLASH("C")));
     carrier->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "tbad");
     std::string d = dir();

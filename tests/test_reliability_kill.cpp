@@ -206,12 +206,26 @@ void read_report(int fd, STATE& completed, std::optional<STEP>& in_progress) {
     }
 }
 
-TEST(ReliabilityKill, NoSavedDeviceIsLostWhereverASaveIsKilled) {
+// The small golden template, and an empty custom folder made current until the test ends,
+// however it ends.
+class ReliabilityFolder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
+        VORN_MGR::set_db_custom_dir(dir);
+    }
+    void TearDown() override { VORN_MGR::set_db_custom_dir(""); }
+
     vorn_test::ProgrammerDir programmer;
-    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
     vorn_test::TempDir custom;
     const std::string dir = custom.path();
-    VORN_MGR::set_db_custom_dir(dir);
+};
+using ReliabilityKill = ReliabilityFolder;
+using ReliabilityRecovery = ReliabilityFolder;
+using ReliabilityLinks = ReliabilityFolder;
+using ReliabilityConcurrency = ReliabilityFolder;
+
+TEST_F(ReliabilityKill, NoSavedDeviceIsLostWhereverASaveIsKilled) {
     std::vector<std::string> recovered;
     msg_set_sink([&](const MSG_RECORD& r) {
         if (r.id == 20561) recovered.push_back(r.text);
@@ -283,16 +297,10 @@ TEST(ReliabilityKill, NoSavedDeviceIsLostWhereverASaveIsKilled) {
     EXPECT_EQ(lost, 0);
     EXPECT_GT(interrupted, kills / 4) << "the kills must land in the middle of steps";
     msg_set_sink({});
-    VORN_MGR::set_db_custom_dir("");
 }
 
 // Every step of every kind of save, one at a time, as the last thing the process does.
-TEST(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
-    vorn_test::ProgrammerDir programmer;
-    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-    vorn_test::TempDir custom;
-    const std::string dir = custom.path();
-    VORN_MGR::set_db_custom_dir(dir);
+TEST_F(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
     vorn_test::MessageCapture quiet;
     struct SCENARIO {
         const char* what;
@@ -350,18 +358,12 @@ TEST(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
         EXPECT_TRUE(completed);
     }
     std::cout << "crash points tried: " << points << std::endl;
-    VORN_MGR::set_db_custom_dir("");
 }
 
 // What an interrupted save can leave is recovered by the next load of the folder, each file
 // named once in a warning; a journal is completed and temporaries go. A user's empty file is
 // not ours to remove, and a journal that is not one of ours is set aside, never carried out.
-TEST(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
-    vorn_test::ProgrammerDir programmer;
-    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-    vorn_test::TempDir custom;
-    const std::string dir = custom.path();
-    VORN_MGR::set_db_custom_dir(dir);
+TEST_F(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
     STATE state;
     reset_folder(dir, state);
     std::string saved_d0;
@@ -451,18 +453,12 @@ TEST(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << "a reader waited or recovered";
     }
-    VORN_MGR::set_db_custom_dir("");
 }
 
 // A link in a database folder is never followed: a save replaces the link itself, whether its
 // target exists or not, and the target keeps its content and mode.
-TEST(ReliabilityLinks, SavesReplaceLinksAndLeaveTheirTargetsAlone) {
-    vorn_test::ProgrammerDir programmer;
-    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-    vorn_test::TempDir custom;
+TEST_F(ReliabilityLinks, SavesReplaceLinksAndLeaveTheirTargetsAlone) {
     vorn_test::TempDir outside;
-    const std::string dir = custom.path();
-    VORN_MGR::set_db_custom_dir(dir);
     outside.write("target.xml", "precious");
     ASSERT_EQ(chmod(outside.file("target.xml").c_str(), 0640), 0);
     ASSERT_EQ(symlink(outside.file("target.xml").c_str(), (dir + "pgm_flash_L1.xml").c_str()), 0);
@@ -486,17 +482,11 @@ TEST(ReliabilityLinks, SavesReplaceLinksAndLeaveTheirTargetsAlone) {
     EXPECT_FALSE(outside.exists("missing"));
     ASSERT_TRUE(mgr.delete_db("L1", dir));
     EXPECT_EQ(outside.read("target.xml"), "precious");
-    VORN_MGR::set_db_custom_dir("");
 }
 
 // Two processes save the same device and devices of their own into one folder, each round
 // under the folder's lock with a manager renewed inside it, as the tool and README's hosts do.
-TEST(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
-    vorn_test::ProgrammerDir programmer;
-    programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-    vorn_test::TempDir custom;
-    const std::string dir = custom.path();
-    VORN_MGR::set_db_custom_dir(dir);
+TEST_F(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
     const int rounds = setting("VORN_CONCURRENT_ROUNDS", 200);
 
     std::vector<pid_t> writers;
@@ -545,19 +535,14 @@ TEST(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
         EXPECT_TRUE(name.rfind("pgm_flash_", 0) == 0 && read_qspi_file(dir + name).valid) << name;
     std::cout << "concurrent writers: 2, rounds each: " << rounds
               << ", devices at the end: " << seen.devices.size() << std::endl;
-    VORN_MGR::set_db_custom_dir("");
 }
 
 // The same through the tool: a command that writes waits for the writer that holds the folder
 // and then loads what that writer left, so it never works on a stale view of the files.
-TEST(ReliabilityConcurrency, AToolThatWritesLoadsOnlyOnceTheOtherWriterIsDone) {
+TEST_F(ReliabilityConcurrency, AToolThatWritesLoadsOnlyOnceTheOtherWriterIsDone) {
     if (tool_path().empty()) GTEST_SKIP() << "no vorn tool in this build";
-    vorn_test::ProgrammerDir programmer;
-    vorn_test::TempDir custom;
     vorn_test::TempDir home;
     vorn_test::TempDir scratch;
-    const std::string dir = custom.path();
-    VORN_MGR::set_db_custom_dir(dir);
     vorn_test::MessageCapture quiet;
     VORN_QSPI_MGR mgr;
     ASSERT_TRUE(mgr.update_db(make_qspi_device(mgr, "SAME"), dir));
@@ -586,7 +571,6 @@ TEST(ReliabilityConcurrency, AToolThatWritesLoadsOnlyOnceTheOtherWriterIsDone) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1)
         << "the tool did not find the device the other writer deleted";
-    VORN_MGR::set_db_custom_dir("");
 }
 
 }  // namespace

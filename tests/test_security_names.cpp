@@ -54,6 +54,18 @@ std::string xml_escape(const std::string& text) {
     return out;
 }
 
+// A valid QSPI user file whose one device bears `name`, whatever a validator says of it.
+std::string file_with_device_named(const std::string& name) {
+    VORN_QSPI_MGR mgr;
+    std::unique_ptr<VORN_FLASH> model(make_qspi_device(mgr, "MODEL"));
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
+        mgr.create_xml_object_with_flash_list({model.get()}));
+    std::string text = PGM_COMMON_XML::write_xml_string(tree.get());
+    const size_t at = text.find("<DEVICE_NAME>MODEL</DEVICE_NAME>");
+    EXPECT_NE(at, std::string::npos);
+    return text.replace(at, 32, "<DEVICE_NAME>" + xml_escape(name) + "</DEVICE_NAME>");
+}
+
 // root/ holds the database folder db/ and nothing else the library may touch. db/ holds
 // folders named like the start of a file name, which are what a name with a separator needs
 // to lead a write elsewhere: whoever can drop a file into a shared folder can make them too.
@@ -136,17 +148,7 @@ TEST_P(LibraryWritesStayInDbDir, WhenADeviceNamedSoInAUserFileIsSavedAgain) {
     const std::string& name = GetParam().value;
     if (name.find('\0') != std::string::npos) GTEST_SKIP() << "XML cannot carry a NUL";
     vorn_test::TempDir scratch;
-    {
-        VORN_QSPI_MGR writer_mgr;
-        std::unique_ptr<VORN_FLASH> model(make_qspi_device(writer_mgr, "MODEL"));
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
-            writer_mgr.create_xml_object_with_flash_list({model.get()}));
-        std::string text = PGM_COMMON_XML::write_xml_string(tree.get());
-        const size_t at = text.find("<DEVICE_NAME>MODEL</DEVICE_NAME>");
-        ASSERT_NE(at, std::string::npos);
-        text.replace(at, 32, "<DEVICE_NAME>" + xml_escape(name) + "</DEVICE_NAME>");
-        scratch.write("pgm_flash_shared.xml", text);
-    }
+    scratch.write("pgm_flash_shared.xml", file_with_device_named(name));
     // The file goes in after the snapshot's decoys; it is the one entry allowed to change.
     rename(scratch.file("pgm_flash_shared.xml").c_str(),
            (sandbox.db() + "pgm_flash_shared.xml").c_str());
@@ -238,20 +240,10 @@ TEST_P(ToolRefusesNames, InsideAFileToImport) {
     const std::string& name = GetParam().value;
     // A device and a template of that name, otherwise valid.
     vorn_test::TempDir source;
-    const std::string device_file = source.file("pgm_flash_import.xml");
-    {
-        VORN_MGR::set_db_custom_dir(source.path());
-        VORN_QSPI_MGR mgr;
-        std::unique_ptr<VORN_FLASH> model(make_qspi_device(mgr, "MODEL"));
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
-            mgr.create_xml_object_with_flash_list({model.get()}));
-        std::string text = PGM_COMMON_XML::write_xml_string(tree.get());
-        text.replace(text.find("<DEVICE_NAME>MODEL</DEVICE_NAME>"), 32,
-                     "<DEVICE_NAME>" + xml_escape(name) + "</DEVICE_NAME>");
-        source.write("pgm_flash_import.xml", text);
-        VORN_MGR::set_db_custom_dir("");
-    }
-    expect_refused(vorn({"import", device_file}));
+    VORN_MGR::set_db_custom_dir(source.path());
+    source.write("pgm_flash_import.xml", file_with_device_named(name));
+    VORN_MGR::set_db_custom_dir("");
+    expect_refused(vorn({"import", source.file("pgm_flash_import.xml")}));
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileNames, ToolRefusesNames, ::testing::ValuesIn(hostile_names()),
