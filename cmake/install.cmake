@@ -7,7 +7,7 @@ install(TARGETS vorn_host vorn EXPORT vornTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vorn)
 
-file(GLOB _vorn_public_headers
+file(GLOB _vorn_public_headers CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/pgm/h/*.h
     ${PROJECT_SOURCE_DIR}/pgm/vorn/h/*.h
     ${PROJECT_SOURCE_DIR}/h/*.h)

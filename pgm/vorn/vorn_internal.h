@@ -1,5 +1,6 @@
 // Internal-error reporting of the library's sources, and helpers they share. Each source
-// defines VORN_SOURCE_FILE (its name under pgm/vorn/) before including this header.
+// defines VORN_SOURCE_FILE ("pgm/vorn/vorn_<module>", the name internal errors have always
+// given, whatever subfolder the source sits in) before including this header.
 #ifndef VORN_INTERNAL_H
 #define VORN_INTERNAL_H
 

@@ -15,7 +15,7 @@
 #include "vorn_msg_scope.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
-#include "vorn_qspi_reader.h"
+#include "qspi/vorn_qspi_reader.h"
 #include "vorn_sdmmc_flash.h"
 #include "vorn_sdmmc_mgr.h"
 

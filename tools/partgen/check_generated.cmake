@@ -1,7 +1,7 @@
 # Runs the generator from SOURCE into OUTPUT and compares the FILES it writes (relative paths
 # separated by commas, by default the part table's) with SOURCE's copies.
 if(NOT DEFINED FILES)
-    set(FILES pgm/vorn/vorn_flash_parts.cpp,data/facts/shared_ids.md)
+    set(FILES pgm/vorn/check/vorn_flash_parts.cpp,data/facts/shared_ids.md)
 endif()
 string(REPLACE "," ";" FILES "${FILES}")
 if(NOT DEFINED TARGET)

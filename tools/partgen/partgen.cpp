@@ -1,7 +1,7 @@
 // Turns the chip facts kept as data (data/facts: the public chip table's parts and the vendor
 // facts beside it) into the library's compiled part table, so that the library reads no file
 // to know a part, and into the list of parts that share an ID. Usage:
-// vorn_partgen <root> [<output root>]; writes pgm/vorn/vorn_flash_parts.cpp and
+// vorn_partgen <root> [<output root>]; writes pgm/vorn/check/vorn_flash_parts.cpp and
 // data/facts/shared_ids.md below the output root (the root itself by default).
 
 #include <cstdio>
@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
         const std::filesystem::path root = argv[1];
         const std::filesystem::path out_root = argc == 3 ? argv[2] : argv[1];
         const json table = read_table(root);
-        write_if_changed(out_root / "pgm/vorn/vorn_flash_parts.cpp", generate(table, root));
+        write_if_changed(out_root / "pgm/vorn/check/vorn_flash_parts.cpp", generate(table, root));
         write_if_changed(out_root / "data/facts/shared_ids.md", shared_ids(table));
     } catch (const std::exception& e) {
         std::cerr << "vorn_partgen: " << e.what() << '\n';
