@@ -84,3 +84,20 @@ bool vorn_load_user_files(
     }
     return result;
 }
+
+bool VORN_MGR::parse_user_xml_in_zentro_dir() {
+    return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
+                                 golden_template_file_name(), m_zentro_dir_map);
+}
+
+bool VORN_MGR::parse_user_xml_in_custom_dir() {
+    return parse_user_xml_in_dir(get_db_custom_dir(), "Parsing XML file in custom directory: %s",
+                                 nullptr, m_custom_dir_map);
+}
+
+bool VORN_MGR::parse_user_xml_in_dir(const std::string&, const char*, const char*,
+                                     std::map<std::string, std::string>&) {
+    return true;
+}
+
+const char* VORN_MGR::golden_template_file_name() const { return ""; }

@@ -229,6 +229,17 @@ class VORN_API VORN_MGR {
     // in. Validation accepts numbers of any size where a file holds 32 bits, so saves ask this
     // first. True here: a family without flows writes no numbers of them.
     virtual bool flash_fits_file(VORN_FLASH* flash);
+    // The user files of the tool-suite directory (its golden template aside) and of the custom
+    // directory; true when every file loaded cleanly.
+    bool parse_user_xml_in_zentro_dir();
+    bool parse_user_xml_in_custom_dir();
+    // The family's user files "pgm_flash_*.xml" of `dir`, in finder order, all but the one named
+    // `skipped_name` (if any). True here: a family of no files of its own reads none.
+    virtual bool parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
+                                       const char* skipped_name,
+                                       std::map<std::string, std::string>& dir_map);
+    // The family's golden template: its file name in xml/ of the programmer directory.
+    virtual const char* golden_template_file_name() const;
 
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();

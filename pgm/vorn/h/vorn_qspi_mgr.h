@@ -104,11 +104,10 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
     void check_vendor_flows(bool empty);
     bool create_flash_info_with_golden_template(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
                                                 std::string xml_file);
-    bool parse_user_xml_in_zentro_dir();
-    bool parse_user_xml_in_custom_dir();
     bool parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
                                const char* skipped_name,
-                               std::map<std::string, std::string>& dir_map);
+                               std::map<std::string, std::string>& dir_map) override;
+    const char* golden_template_file_name() const override;
     bool update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object, std::string xml_file,
                            std::map<std::string, std::string>& dir_map, bool removable);
     bool create_user_template_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,

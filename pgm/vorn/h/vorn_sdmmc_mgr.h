@@ -62,8 +62,7 @@ class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
 
   protected:
     bool parse_golden_template_xml();
-    bool parse_user_xml_in_zentro_dir();
-    bool parse_user_xml_in_custom_dir();
+    const char* golden_template_file_name() const override;
     bool update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object, std::string xml_file,
                            std::map<std::string, std::string>& dir_map, bool removable);
     void initialize_dev_info();
@@ -72,7 +71,7 @@ class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
   private:
     // The user files "pgm_flash_*.xml" of one directory, in finder order.
     bool parse_user_xml_in_dir(const std::string& dir, const char* trace, const char* skipped_name,
-                               std::map<std::string, std::string>& dir_map);
+                               std::map<std::string, std::string>& dir_map) override;
 };
 
 #endif

@@ -27,6 +27,31 @@ namespace {
 
 constexpr auto kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(VORN_QSPI_INITIAL_DEVICE_FAMILY);
 
+// The SFL and SDM elements of the one PROGRAMMING_FLOW of `owner` (a device or a template).
+// `one_flow` is the condition reported when `owner` has not exactly one flow.
+struct FLOW_ELEMENTS {
+    PGM_COMMON_XML_ELEMENT* sfl;
+    PGM_COMMON_XML_ELEMENT* sdm;
+};
+
+FLOW_ELEMENTS flow_elements(PGM_COMMON_XML_ELEMENT* owner, const char* one_flow) {
+    VORN_CHECK(owner->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true) == 1, one_flow);
+    const std::vector<PGM_COMMON_XML_ELEMENT*> prog_flow_list =
+        owner->get_childs(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true);
+    VORN_CHECK(prog_flow_list.size() == 1, "prog_flow_list.size() == 1");
+    VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL, true) == 1,
+               "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1");
+    const std::vector<PGM_COMMON_XML_ELEMENT*> sfl_list =
+        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SFL, true);
+    VORN_CHECK(sfl_list.size() == 1, "sfl_list.size() == 1");
+    VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM, true) == 1,
+               "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM) == 1");
+    const std::vector<PGM_COMMON_XML_ELEMENT*> sdm_list =
+        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SDM, true);
+    VORN_CHECK(sdm_list.size() == 1, "sdm_list.size() == 1");
+    return {sfl_list.at(0), sdm_list.at(0)};
+}
+
 void post_message(MSG_BASE* msg) {
     std::unique_ptr<MSG_BASE> owner(msg);
     if (owner) owner->post();
@@ -365,8 +390,12 @@ std::string VORN_QSPI_MGR::get_xsd_file() {
     return PGM_COMMON::pgm_get_common_programmer() + "xsd/" + "vorn_qspi.xsd";
 }
 
+const char* VORN_QSPI_MGR::golden_template_file_name() const {
+    return VORN_QSPI_GOLDEN_TEMPLATE_FILE;
+}
+
 std::string VORN_QSPI_MGR::get_golden_template_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + VORN_QSPI_GOLDEN_TEMPLATE_FILE;
+    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + golden_template_file_name();
 }
 
 bool VORN_QSPI_MGR::parse_xml_file(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH** object,
@@ -446,16 +475,6 @@ bool VORN_QSPI_MGR::create_flash_info_with_golden_template(
     return status;
 }
 
-bool VORN_QSPI_MGR::parse_user_xml_in_zentro_dir() {
-    return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
-                                 VORN_QSPI_GOLDEN_TEMPLATE_FILE, m_zentro_dir_map);
-}
-
-bool VORN_QSPI_MGR::parse_user_xml_in_custom_dir() {
-    return parse_user_xml_in_dir(get_db_custom_dir(), "Parsing XML file in custom directory: %s",
-                                 nullptr, m_custom_dir_map);
-}
-
 bool VORN_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, const char* trace_format,
                                           const char* skipped_name,
                                           std::map<std::string, std::string>& dir_map) {
@@ -521,22 +540,9 @@ bool VORN_QSPI_MGR::create_user_template_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLAS
         VORN_CHECK(
             user_template_element->get_child_count(PGM_COMMON_XML_ENUM_TEMPLATE_NAME, true) == 1,
             "user_template_element->get_child_count(PGM_COMMON_XML_ENUM_TEMPLATE_NAME) == 1");
-        VORN_CHECK(
-            user_template_element->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true) == 1,
+        const FLOW_ELEMENTS flows = flow_elements(
+            user_template_element,
             "user_template_element->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW) == 1");
-        const std::vector<PGM_COMMON_XML_ELEMENT*> prog_flow_list =
-            user_template_element->get_childs(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true);
-        VORN_CHECK(prog_flow_list.size() == 1, "prog_flow_list.size() == 1");
-        VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL, true) == 1,
-                   "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1");
-        const std::vector<PGM_COMMON_XML_ELEMENT*> sfl_list =
-            prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SFL, true);
-        VORN_CHECK(sfl_list.size() == 1, "sfl_list.size() == 1");
-        VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM, true) == 1,
-                   "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM) == 1");
-        const std::vector<PGM_COMMON_XML_ELEMENT*> sdm_list =
-            prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SDM, true);
-        VORN_CHECK(sdm_list.size() == 1, "sdm_list.size() == 1");
 
         const auto* name_element = static_cast<const PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME*>(
             user_template_element->get_childs(PGM_COMMON_XML_ENUM_TEMPLATE_NAME, true).at(0));
@@ -544,11 +550,11 @@ bool VORN_QSPI_MGR::create_user_template_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLAS
 
         USER_TEMPLATE_PTR user_flash_template(new VORN_USER_FLASH_TEMPLATE);
         const bool sfl_valid =
-            update_operation_list(sfl_list.at(0), user_flash_template->sfl_operation_list);
+            update_operation_list(flows.sfl, user_flash_template->sfl_operation_list);
         VORN_CHECK(user_flash_template->sfl_operation_list.size() > 0,
                    "user_flash_template->sfl_operation_list.size() > 0");
         const bool sdm_valid =
-            update_operation_list(sdm_list.at(0), user_flash_template->sdm_operation_list);
+            update_operation_list(flows.sdm, user_flash_template->sdm_operation_list);
         VORN_CHECK(user_flash_template->sdm_operation_list.size() > 0,
                    "user_flash_template->sdm_operation_list.size() > 0");
         if (!sfl_valid || !sdm_valid) continue;
@@ -569,25 +575,12 @@ bool VORN_QSPI_MGR::update_overall_operation_list(PGM_COMMON_XML_ELEMENT* xml,
     VORN_CHECK(xml, "xml");
     VORN_CHECK(sfl.size() == 0, "sfl.size() == 0");
     VORN_CHECK(sdm.size() == 0, "sdm.size() == 0");
-    VORN_CHECK(xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true) == 1,
-               "xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW) == 1");
-    const std::vector<PGM_COMMON_XML_ELEMENT*> prog_flow_list =
-        xml->get_childs(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, true);
-    VORN_CHECK(prog_flow_list.size() == 1, "prog_flow_list.size() == 1");
-    VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL, true) == 1,
-               "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1");
-    const std::vector<PGM_COMMON_XML_ELEMENT*> sfl_list =
-        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SFL, true);
-    VORN_CHECK(sfl_list.size() == 1, "sfl_list.size() == 1");
-    VORN_CHECK(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM, true) == 1,
-               "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM) == 1");
-    const std::vector<PGM_COMMON_XML_ELEMENT*> sdm_list =
-        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SDM, true);
-    VORN_CHECK(sdm_list.size() == 1, "sdm_list.size() == 1");
+    const FLOW_ELEMENTS flows =
+        flow_elements(xml, "xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW) == 1");
 
-    const bool sfl_valid = update_operation_list(sfl_list.at(0), sfl);
+    const bool sfl_valid = update_operation_list(flows.sfl, sfl);
     VORN_CHECK(sfl.size() > 0, "sfl.size() > 0");
-    const bool sdm_valid = update_operation_list(sdm_list.at(0), sdm);
+    const bool sdm_valid = update_operation_list(flows.sdm, sdm);
     VORN_CHECK(sdm.size() > 0, "sdm.size() > 0");
     return sfl_valid && sdm_valid;
 }

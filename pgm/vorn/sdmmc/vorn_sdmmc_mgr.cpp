@@ -75,8 +75,12 @@ std::string VORN_SDMMC_MGR::get_xsd_file() {
     return PGM_COMMON::pgm_get_common_programmer() + "xsd/" + "vorn_sdmmc.xsd";
 }
 
+const char* VORN_SDMMC_MGR::golden_template_file_name() const {
+    return VORN_SDMMC_GOLDEN_TEMPLATE_FILE;
+}
+
 std::string VORN_SDMMC_MGR::get_golden_template_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + VORN_SDMMC_GOLDEN_TEMPLATE_FILE;
+    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + golden_template_file_name();
 }
 
 bool VORN_SDMMC_MGR::parse_xml_file(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH** object,
@@ -96,16 +100,6 @@ bool VORN_SDMMC_MGR::parse_golden_template_xml() {
     bool status = update_flash_list(object, xml_file, m_zentro_dir_map, false);
     VORN_CHECK(status, "status");
     return true;
-}
-
-bool VORN_SDMMC_MGR::parse_user_xml_in_zentro_dir() {
-    return parse_user_xml_in_dir(get_db_zentro_dir(), "Parsing XML file in Zentro directory: %s",
-                                 VORN_SDMMC_GOLDEN_TEMPLATE_FILE, m_zentro_dir_map);
-}
-
-bool VORN_SDMMC_MGR::parse_user_xml_in_custom_dir() {
-    return parse_user_xml_in_dir(get_db_custom_dir(), "Parsing XML file in custom directory: %s",
-                                 nullptr, m_custom_dir_map);
 }
 
 bool VORN_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, const char* trace,
