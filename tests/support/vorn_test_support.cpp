@@ -95,12 +95,6 @@ bool MessageCapture::has_id(unsigned id) const {
     return false;
 }
 
-bool MessageCapture::has_trace(const std::string& text) const {
-    for (const auto& r : m_records)
-        if (r.severity == 'D' && r.text == text) return true;
-    return false;
-}
-
 ProgrammerDir::ProgrammerDir() {
     cfg_clear_switches();
     for (const char* sub : {"xml", "xsd", "dev"}) {

@@ -44,7 +44,6 @@ class MessageCapture {
     std::vector<unsigned> message_ids() const;
     std::vector<std::string> traces() const;
     bool has_id(unsigned id) const;
-    bool has_trace(const std::string& text) const;
     void clear() { m_records.clear(); }
 
   private:
@@ -60,7 +59,6 @@ class ProgrammerDir {
     ProgrammerDir();
     ~ProgrammerDir();
     const std::string& path() const { return m_dir.path(); }
-    std::string xml_dir() const { return m_dir.path() + "xml/"; }
     std::string file(const std::string& relative) const { return m_dir.file(relative); }
     void write(const std::string& relative, const std::string& content) const {
         m_dir.write(relative, content);
