@@ -7,10 +7,6 @@ namespace vorn_tool {
 
 namespace {
 
-// Indexed by VORN_OP_TYPE.
-const char* const OPERATION_KEYS[5] = {"initialization", "program", "erase",
-                                       "verify_blankcheck_examine", "termination"};
-
 bool is_sdmmc(const VORN_FLASH* flash) { return flash->get_family() == DEV_FAMILY_SDMMC_FLASH; }
 
 std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
@@ -82,7 +78,7 @@ const char* action_tag(VORN_ACT_TYPE type) {
     return PGM_COMMON_XML_ENUM_STRING[VORN_ACT_TYPE_TAG[static_cast<int>(type)]];
 }
 
-const char* operation_key(VORN_OP_TYPE type) { return OPERATION_KEYS[static_cast<int>(type)]; }
+const char* operation_key(VORN_OP_TYPE type) { return VORN_OP_TYPES[static_cast<int>(type)].key; }
 
 std::string hex(unsigned long long value) {
     char buffer[32];

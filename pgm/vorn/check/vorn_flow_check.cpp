@@ -313,10 +313,11 @@ class FLOW_RUN {
     void run() {
         const std::vector<VORN_OPERATION*>* ops = m_flash.get_operation_list(m_flow);
         if (ops == nullptr || ops->empty()) return;
-        const VORN_OPERATION* by_type[5] = {};
+        const VORN_OPERATION* by_type[VORN_OP_TYPE_COUNT] = {};
         for (const VORN_OPERATION* op : *ops) {
             const int type = static_cast<int>(op->get_type());
-            if (type >= 0 && type < 5 && by_type[type] == nullptr) by_type[type] = op;
+            if (type >= 0 && type < VORN_OP_TYPE_COUNT && by_type[type] == nullptr)
+                by_type[type] = op;
         }
         const VORN_OPERATION* erase_op = by_type[VORN_OP_TYPE_ERASE];
         const PROGRAMMING_FILE file(m_model.get_config().density_bytes, m_profile.page_size,
@@ -769,7 +770,7 @@ const char* vorn_flow_severity_name(VORN_FLOW_SEVERITY severity) {
 std::string VORN_FLOW_FINDING::describe() const {
     std::string where;
     if (flow >= 0) where = flow == VORN_PROG_FLOW_TYPE_SDM ? "SDM " : "SFL ";
-    if (operation >= 0 && operation < 5) where += VORN_OP_TYPE_NAME[operation];
+    if (operation >= 0 && operation < VORN_OP_TYPE_COUNT) where += VORN_OP_TYPE_NAME[operation];
     if (action > 0) where += TARVEN::fmt_sprintf(", action %u (%s)", action, action_name);
     return where.empty() ? text : where + ": " + text;
 }

@@ -73,6 +73,28 @@ inline constexpr PGM_COMMON_XML_ENUM VORN_ACT_TYPE_TAG[VORN_ACT_TYPE_COUNT] = {
     PGM_COMMON_XML_ENUM_WRITE_REG, PGM_COMMON_XML_ENUM_READ_REG, PGM_COMMON_XML_ENUM_WRITE_DATA,
     PGM_COMMON_XML_ENUM_READ_DATA, PGM_COMMON_XML_ENUM_ERASE,    PGM_COMMON_XML_ENUM_CUSTOM};
 
+// The element of each operation of a flow and its key in the tool's JSON, indexed by
+// VORN_OP_TYPE: a flow holds one operation of each type, in this order.
+struct VORN_OP_TYPE_INFO {
+    VORN_OP_TYPE type;
+    PGM_COMMON_XML_ENUM tag;
+    const char* key;
+};
+inline constexpr VORN_OP_TYPE_INFO VORN_OP_TYPES[VORN_OP_TYPE_COUNT] = {
+    {VORN_OP_TYPE_INITIALIZATION, PGM_COMMON_XML_ENUM_INITIALIZATION, "initialization"},
+    {VORN_OP_TYPE_PROGRAM, PGM_COMMON_XML_ENUM_PROGRAM, "program"},
+    {VORN_OP_TYPE_ERASE, PGM_COMMON_XML_ENUM_ERASE, "erase"},
+    {VORN_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE,
+     "verify_blankcheck_examine"},
+    {VORN_OP_TYPE_TERMINATION, PGM_COMMON_XML_ENUM_TERMINATION, "termination"}};
+
+constexpr bool vorn_op_rows_in_order() {
+    for (int t = 0; t < VORN_OP_TYPE_COUNT; ++t)
+        if (VORN_OP_TYPES[t].type != t) return false;
+    return true;
+}
+static_assert(vorn_op_rows_in_order(), "VORN_OP_TYPES follows VORN_OP_TYPE");
+
 // Whether `property` is a member, and so indexes the table.
 constexpr bool vorn_act_property_is_known(int property) {
     return property >= 0 && property < VORN_ACT_PROPERTY_COUNT;

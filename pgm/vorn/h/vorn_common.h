@@ -95,10 +95,12 @@ inline constexpr int VORN_ACT_TYPE_COUNT = VORN_ACT_TYPE_CUSTOM + 1;
 inline constexpr const char* VORN_ACT_TYPE_NAME[VORN_ACT_TYPE_COUNT] = {
     "Write Register", "Read Register", "Write Data", "Read Data", "Erase", "Custom"};
 
-inline constexpr const char* VORN_OP_TYPE_NAME[5] = {"Initialization", "Program", "Erase",
-                                                     "Verify/Blank-Check/Examine", "Termination"};
+inline constexpr int VORN_OP_TYPE_COUNT = VORN_OP_TYPE_TERMINATION + 1;
 
-inline constexpr const char* VORN_OP_TYPE_DESC[5] = {
+inline constexpr const char* VORN_OP_TYPE_NAME[VORN_OP_TYPE_COUNT] = {
+    "Initialization", "Program", "Erase", "Verify/Blank-Check/Examine", "Termination"};
+
+inline constexpr const char* VORN_OP_TYPE_DESC[VORN_OP_TYPE_COUNT] = {
     "The Programmer engine performs the Initialization operation at the beginning of the "
     "Program, Erase, Verify, Blank-Check, or Examine operation during .jic file programming.",
     "The Programmer engine performs the Program operation when the Program option is enabled "

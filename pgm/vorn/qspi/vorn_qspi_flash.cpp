@@ -21,8 +21,8 @@ namespace {
 
 VORN_QSPI_FLASH::VORN_QSPI_FLASH(const std::string& name) : VORN_FLASH(name) {
     // A complete flow holds one operation of each type.
-    m_sfl_operation_list.reserve(5);
-    m_sdm_operation_list.reserve(5);
+    m_sfl_operation_list.reserve(VORN_OP_TYPE_COUNT);
+    m_sdm_operation_list.reserve(VORN_OP_TYPE_COUNT);
 }
 
 VORN_QSPI_FLASH::~VORN_QSPI_FLASH() { clear_operation_list(); }

@@ -297,8 +297,8 @@ VORN_QSPI_MGR::VORN_QSPI_MGR() {
     m_flash = nullptr;
 
     for (VENDOR_FLOWS& flows : m_vendor_flows) {
-        flows.sfl.reserve(5);
-        flows.sdm.reserve(5);
+        flows.sfl.reserve(VORN_OP_TYPE_COUNT);
+        flows.sdm.reserve(VORN_OP_TYPE_COUNT);
     }
     m_zentro_dir_map.clear();
     m_custom_dir_map.clear();
@@ -590,40 +590,34 @@ bool VORN_QSPI_MGR::update_operation_list(PGM_COMMON_XML_ELEMENT* xml,
     VORN_CHECK(xml, "xml");
     VORN_CHECK(op_list.size() == 0, "op_list.size() == 0");
 
-    struct OPERATION_ELEMENT {
-        PGM_COMMON_XML_ENUM tag;
-        VORN_OP_TYPE type;
-        const char* count_condition;
-        const char* list_condition;
+    // What an internal error reports of each operation element (VORN_OP_TYPE order).
+    struct OPERATION_CONDITIONS {
+        const char* count;
+        const char* list;
     };
-    static const OPERATION_ELEMENT operations[] = {
-        {PGM_COMMON_XML_ENUM_INITIALIZATION, VORN_OP_TYPE_INITIALIZATION,
-         "xml->get_child_count(PGM_COMMON_XML_ENUM_INITIALIZATION) == 1", "init_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_PROGRAM, VORN_OP_TYPE_PROGRAM,
-         "xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAM) == 1", "program_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_ERASE, VORN_OP_TYPE_ERASE,
-         "xml->get_child_count(PGM_COMMON_XML_ENUM_ERASE) == 1", "erase_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, VORN_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE,
-         "xml->get_child_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE) == 1",
+    static const OPERATION_CONDITIONS conditions[VORN_OP_TYPE_COUNT] = {
+        {"xml->get_child_count(PGM_COMMON_XML_ENUM_INITIALIZATION) == 1", "init_list.size() == 1"},
+        {"xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAM) == 1", "program_list.size() == 1"},
+        {"xml->get_child_count(PGM_COMMON_XML_ENUM_ERASE) == 1", "erase_list.size() == 1"},
+        {"xml->get_child_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE) == 1",
          "read_list.size() == 1"},
-        {PGM_COMMON_XML_ENUM_TERMINATION, VORN_OP_TYPE_TERMINATION,
-         "xml->get_child_count(PGM_COMMON_XML_ENUM_TERMINATION) == 1",
+        {"xml->get_child_count(PGM_COMMON_XML_ENUM_TERMINATION) == 1",
          "termination_list.size() == 1"},
     };
 
-    PGM_COMMON_XML_ELEMENT* elements[5] = {};
-    for (size_t i = 0; i < 5; ++i) {
-        VORN_CHECK(xml->get_child_count(operations[i].tag, true) == 1,
-                   operations[i].count_condition);
-        const std::vector<PGM_COMMON_XML_ELEMENT*> list = xml->get_childs(operations[i].tag, true);
-        VORN_CHECK(list.size() == 1, operations[i].list_condition);
-        elements[i] = list.at(0);
+    PGM_COMMON_XML_ELEMENT* elements[VORN_OP_TYPE_COUNT] = {};
+    for (int t = 0; t < VORN_OP_TYPE_COUNT; ++t) {
+        VORN_CHECK(xml->get_child_count(VORN_OP_TYPES[t].tag, true) == 1, conditions[t].count);
+        const std::vector<PGM_COMMON_XML_ELEMENT*> list =
+            xml->get_childs(VORN_OP_TYPES[t].tag, true);
+        VORN_CHECK(list.size() == 1, conditions[t].list);
+        elements[t] = list.at(0);
     }
 
-    op_list.reserve(5);
+    op_list.reserve(VORN_OP_TYPE_COUNT);
     bool valid = true;
-    for (size_t i = 0; i < 5; ++i)
-        valid = add_operation_into_list(operations[i].type, elements[i], op_list) && valid;
+    for (int t = 0; t < VORN_OP_TYPE_COUNT; ++t)
+        valid = add_operation_into_list(VORN_OP_TYPES[t].type, elements[t], op_list) && valid;
     return valid;
 }
 

@@ -209,29 +209,10 @@ void VORN_QSPI_MGR::create_xml_for_one_programming_flow(
         actions.reserve(built.size());
         for (PGM_COMMON_XML_VORN_QSPI_ACTION* action : built) actions.emplace_back(action);
 
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> op_element;
-        switch (op->get_type()) {
-            case VORN_OP_TYPE_INITIALIZATION:
-                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_INITIALIZATION(
-                    PGM_COMMON_XML_ENUM_INITIALIZATION));
-                break;
-            case VORN_OP_TYPE_PROGRAM:
-                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_PROGRAM(PGM_COMMON_XML_ENUM_PROGRAM));
-                break;
-            case VORN_OP_TYPE_ERASE:
-                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_ERASE(PGM_COMMON_XML_ENUM_ERASE));
-                break;
-            case VORN_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE:
-                op_element.reset(new PGM_COMMON_XML_VORN_QSPI_VERIFY_BLANKCHECK_EXAMINE(
-                    PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE));
-                break;
-            case VORN_OP_TYPE_TERMINATION:
-                op_element.reset(
-                    new PGM_COMMON_XML_VORN_QSPI_TERMINATION(PGM_COMMON_XML_ENUM_TERMINATION));
-                break;
-            default:
-                VORN_FAIL("Unknown operation type");
-        }
+        const int type = op->get_type();
+        if (type < 0 || type >= VORN_OP_TYPE_COUNT) VORN_FAIL("Unknown operation type");
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> op_element(
+            pgm_common_xml_vorn_qspi_create(VORN_OP_TYPES[type].tag));
         for (auto& action : actions) attach(op_element.get(), std::move(action));
         attach(flow, std::move(op_element));
     }
