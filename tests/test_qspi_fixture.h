@@ -126,6 +126,9 @@ class QspiTest : public ::testing::Test {
     void TearDown() override { VORN_MGR::set_db_custom_dir(""); }
 
     // Writes a user file into the tool-suite database directory.
+    void write_zentro(const std::string& file, const std::string& text) {
+        programmer.write("xml/" + file, text);
+    }
     void write_custom(const std::string& file, const std::string& text) {
         custom.write(file, text);
     }
