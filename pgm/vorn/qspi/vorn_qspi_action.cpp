@@ -45,12 +45,12 @@ struct ACCEPTANCE_RULE {
     const char* suffix;
 };
 
-const char* const k_empty_or_special =
+constexpr const char* k_empty_or_special =
     "' is invalid. It contains either an empty string or special characters.";
-const char* const k_empty_special_or_zero =
+constexpr const char* k_empty_special_or_zero =
     "' is invalid. It either contains an empty string or special characters, or has a value of "
     "0.";
-const char* const k_special_or_not_bytes =
+constexpr const char* k_special_or_not_bytes =
     "' is invalid. It either contains special characters or is not in the list of byte formats.";
 
 // Indexed by VORN_ACT_RULE.
