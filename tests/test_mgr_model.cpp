@@ -16,7 +16,6 @@
 namespace {
 
 using reliability_test::entries;
-using reliability_test::slurp;
 
 struct ENTRY {
     bool custom;  // else the Zentro directory
@@ -149,7 +148,7 @@ class MgrModel : public ::testing::Test {
         for (const std::string& dir : {zentro, custom}) {
             for (const std::string& file : entries(dir, "pgm_flash_*.xml")) {
                 if (file == "pgm_flash_db_qspi.xml" || file == "pgm_flash_db_sdmmc.xml") continue;
-                const std::string text = slurp(dir + file);
+                const std::string text = vorn_test::read_text(dir + file);
                 EXPECT_FALSE(text.empty()) << dir << file;
                 for (std::sregex_iterator m(text.begin(), text.end(), device_name), end; m != end;
                      ++m)
@@ -260,20 +259,16 @@ TEST(MgrSaves, AHostWithoutStandardInputStillSaves) {
     programmer.write("xml/pgm_flash_db_qspi.xml", reliability_test::small_golden());
     vorn_test::TempDir custom;
     VORN_MGR::set_db_custom_dir(custom.path());
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    vorn_test::Child saver([&] {
         msg_set_sink([](const MSG_RECORD&) {});
         VORN_QSPI_MGR mgr;
         VORN_DB_LOCK lock(custom.path());  // held, so the save opens no lock of its own
         close(0);
-        _exit(mgr.update_db(reliability_test::make_qspi_device(mgr, "NO_STDIN"), custom.path())
-                  ? 0
-                  : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return mgr.update_db(reliability_test::make_qspi_device(mgr, "NO_STDIN"), custom.path())
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(saver.wait(), 0);
     EXPECT_TRUE(custom.exists("pgm_flash_NO_STDIN.xml"));
     VORN_MGR::set_db_custom_dir("");
 }

@@ -159,14 +159,6 @@ inline std::vector<std::string> values_of(const VORN_ACTION* act) {
     return out;
 }
 
-// Copies of the operations of a flow, for a record to own.
-inline std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>& from) {
-    std::vector<VORN_OPERATION*> out;
-    for (const VORN_OPERATION* op : from)
-        out.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
-    return out;
-}
-
 // Makes `flash` a complete, valid record whose flows are copies of a vendor template's.
 inline VORN_FLASH* complete_record(VORN_MGR& mgr, VORN_FLASH* flash, VORN_PROG_FLOW_TEMPLATE vendor,
                                    const std::string& id, const std::string& voltage,
@@ -179,9 +171,11 @@ inline VORN_FLASH* complete_record(VORN_MGR& mgr, VORN_FLASH* flash, VORN_PROG_F
     flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 6u);
     flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE,
                                std::string(VORN_PROG_FLOW_TEMPLATE_NAME[vendor]));
-    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
-        flash->set_operation_list(
-            copy_operations(*mgr.get_prog_flow_template_operation_list(vendor, type)), type);
+    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
+        std::vector<VORN_OPERATION*> copies;
+        vorn_copy_flow(*mgr.get_prog_flow_template_operation_list(vendor, type), copies);
+        flash->set_operation_list(copies, type);
+    }
     return flash;
 }
 

@@ -20,7 +20,7 @@ const char* const HOST_EXAMPLE_OUTPUT =
 TEST(Readme, TheTourPrintsWhatReadmeShows) {
     CONSOLE console(VORN_TEST_FILES_DIR "readme");
     const auto steps =
-        tool_test::console_steps(tool_test::read_file(VORN_TEST_SOURCE_DIR "README.md"));
+        tool_test::console_steps(vorn_test::read_text(VORN_TEST_SOURCE_DIR "README.md"));
     ASSERT_GT(steps.size(), 20u) << "the tour has lost its commands";
     console.expect_transcript(steps);
 }

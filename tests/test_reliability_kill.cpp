@@ -434,24 +434,17 @@ TEST_F(ReliabilityRecovery, LeftoversAreCompletedOrRemovedWithOneWarningEach) {
 
     // A clean folder is only read, and a folder a writer holds is left to it.
     custom.write(".pgm_flash_D3.xml.Kk55Ll", "");
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        char byte = 0;
-        if (read(go[0], &byte, 1) != 1) _exit(2);
-        msg_set_sink([](const MSG_RECORD&) {});
-        VORN_QSPI_MGR other;
-        _exit(custom.exists(".pgm_flash_D3.xml.Kk55Ll") ? 0 : 1);
-    }
+    vorn_test::Child reader(
+        [&] {
+            msg_set_sink([](const MSG_RECORD&) {});
+            VORN_QSPI_MGR other;
+            return custom.exists(".pgm_flash_D3.xml.Kk55Ll") ? 0 : 1;
+        },
+        true);
     {
         VORN_DB_LOCK writer(dir);
-        ASSERT_EQ(write(go[1], "g", 1), 1);
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "a reader waited or recovered";
+        ASSERT_TRUE(reader.go());
+        EXPECT_EQ(reader.wait(), 0) << "a reader waited or recovered";
     }
 }
 
@@ -489,17 +482,11 @@ TEST_F(ReliabilityLinks, SavesReplaceLinksAndLeaveTheirTargetsAlone) {
 TEST_F(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
     const int rounds = setting("VORN_CONCURRENT_ROUNDS", 200);
 
-    std::vector<pid_t> writers;
-    for (int writer = 0; writer < 2; ++writer) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid != 0) {
-            writers.push_back(pid);
-            continue;
-        }
-        msg_set_sink([](const MSG_RECORD&) {});
-        int failures = 0;
-        try {
+    std::vector<std::unique_ptr<vorn_test::Child>> writers;
+    for (int writer = 0; writer < 2; ++writer)
+        writers.push_back(std::make_unique<vorn_test::Child>([&, writer] {
+            msg_set_sink([](const MSG_RECORD&) {});
+            int failures = 0;
             for (int round = 0; round < rounds; ++round) {
                 VORN_DB_LOCK lock(dir);
                 VORN_QSPI_MGR mgr;
@@ -509,17 +496,9 @@ TEST_F(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
                 failures += !mgr.update_db(versioned_device(mgr, own, round % 250), dir);
                 if (round % 5 == 4) failures += !mgr.delete_db(own, dir);
             }
-        } catch (const std::exception& e) {
-            std::cerr << "writer " << writer << ": " << e.what() << std::endl;
-            _exit(3);
-        }
-        _exit(failures == 0 ? 0 : 1);
-    }
-    for (pid_t pid : writers) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    }
+            return failures == 0 ? 0 : 1;  // 3: an exception, an internal error among them
+        }));
+    for (auto& writer : writers) EXPECT_EQ(writer->wait(), 0);
     VORN_QSPI_MGR fresh;
     const STATE seen = observe(fresh);
     EXPECT_EQ(seen.devices.count("SAME"), 1u);
@@ -548,29 +527,22 @@ TEST_F(ReliabilityConcurrency, AToolThatWritesLoadsOnlyOnceTheOtherWriterIsDone)
     ASSERT_TRUE(mgr.update_db(make_qspi_device(mgr, "SAME"), dir));
 
     // Forked before the lock is taken: a child would share the lock the parent holds.
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        char byte = 0;
-        if (read(go[0], &byte, 1) != 1) _exit(2);
-        const RUN del = run_tool(
-            {"--programmer-dir", programmer.path(), "--custom-dir", dir, "delete", "SAME"},
-            {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + ".config"}, scratch.path());
-        std::cerr << del.err;
-        _exit(del.status);
-    }
+    vorn_test::Child tool(
+        [&] {
+            const RUN del = run_tool(
+                {"--programmer-dir", programmer.path(), "--custom-dir", dir, "delete", "SAME"},
+                {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + ".config"},
+                scratch.path());
+            std::cerr << del.err;
+            return del.status;
+        },
+        true);
     std::optional<VORN_DB_LOCK> held(std::in_place, dir);
-    ASSERT_EQ(write(go[1], "g", 1), 1);
+    ASSERT_TRUE(tool.go());
     usleep(400000);  // long enough for the tool to load, if it did so before it locked
     ASSERT_TRUE(mgr.delete_db("SAME", dir));
     held.reset();
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1)
-        << "the tool did not find the device the other writer deleted";
+    EXPECT_EQ(tool.wait(), 1) << "the tool did not find the device the other writer deleted";
 }
 
 }  // namespace

@@ -11,10 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,21 +31,10 @@ inline std::string small_golden() {
 inline VORN_FLASH* make_qspi_device(VORN_QSPI_MGR& mgr, const std::string& name,
                                     VORN_PROG_FLOW_TEMPLATE vendor = VORN_PROG_FLOW_TEMPLATE_MICRON,
                                     const std::string& template_name = "") {
-    auto* flash = new VORN_QSPI_FLASH(name);
-    flash->set_parameter_value(VORN_FLASH_PARAM_ID, std::string("0x20 0xBB 0x19"));
-    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, std::string("1.8V"));
-    flash->set_density("256Mb");
-    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 1u);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 10u);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 10u);
-    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE,
-                               std::string(VORN_PROG_FLOW_TEMPLATE_NAME[vendor]));
+    VORN_FLASH* flash = qspi_test::complete_record(mgr, new VORN_QSPI_FLASH(name), vendor,
+                                                   "0x20 0xBB 0x19", "1.8V", "256Mb");
     if (!template_name.empty())
         flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, template_name);
-    for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
-        flash->set_operation_list(
-            qspi_test::copy_operations(*mgr.get_prog_flow_template_operation_list(vendor, type)),
-            type);
     return flash;
 }
 
@@ -132,13 +119,6 @@ struct RUN {
     std::string err;
 };
 
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Runs the tool with exactly `env` as its environment; output goes through files in
 // `scratch`, which must not be the folder under test.
 inline RUN run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
@@ -166,8 +146,8 @@ inline RUN run_tool(const std::vector<std::string>& args, const std::vector<std:
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid)
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = slurp(out_file);
-    run.err = slurp(err_file);
+    run.out = vorn_test::read_text(out_file);
+    run.err = vorn_test::read_text(err_file);
     return run;
 }
 

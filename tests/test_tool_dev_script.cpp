@@ -9,7 +9,7 @@ namespace {
 
 TEST(DevScript, RunPrintsTheToolsOutputAloneOnStdout) {
     vorn_test::TempDir root;
-    root.write("repo/scripts/dev.sh", tool_test::read_file(VORN_TEST_SOURCE_DIR "scripts/dev.sh"));
+    root.write("repo/scripts/dev.sh", vorn_test::read_text(VORN_TEST_SOURCE_DIR "scripts/dev.sh"));
     root.write("bin/cmake", "#!/bin/sh\necho 'ninja: no work to do.'\n");
     root.write("bin/dpkg-query", "#!/bin/sh\nprintf 'install ok installed'\n");
     root.write("repo/build/release/tools/vorn/vorn", "#!/bin/sh\necho \"tool: $*\"\n");

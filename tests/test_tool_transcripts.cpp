@@ -26,7 +26,7 @@ TEST(ToolTranscripts, EachPrintsWhatItShows) {
     for (const fs::path& file : files) {
         SCOPED_TRACE(file.filename().string());
         CONSOLE console(FILES);
-        const auto steps = tool_test::console_steps(tool_test::read_file(file.string()));
+        const auto steps = tool_test::console_steps(vorn_test::read_text(file.string()));
         EXPECT_FALSE(steps.empty());
         console.expect_transcript(steps);
     }
@@ -57,7 +57,7 @@ void expect_shape(const json& actual, const json& shape, const std::string& wher
 // the shape of the document it prints.
 TEST(ToolJson, DocumentsKeepTheirShape) {
     CONSOLE console(FILES);
-    const json runs = json::parse(tool_test::read_file(FILES + "json_shapes.json"));
+    const json runs = json::parse(vorn_test::read_text(FILES + "json_shapes.json"));
     for (const json& run : runs) {
         const std::string command = run.at("run");
         const auto printed = tool_test::shell("cd \"$HOME\"\n" + command + " 2>/dev/null");

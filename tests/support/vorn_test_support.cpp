@@ -1,5 +1,8 @@
 #include "vorn_test_support.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,11 +39,46 @@ void TempDir::write(const std::string& relative, const std::string& content) con
     out << content;
 }
 
-std::string TempDir::read(const std::string& relative) const {
-    std::ifstream in(fs::path(m_path) / relative, std::ios::binary);
+Child::Child(const std::function<int()>& work, bool gated) {
+    if (gated && pipe(m_go) != 0) throw std::runtime_error("pipe failed");
+    m_pid = fork();
+    if (m_pid < 0) throw std::runtime_error("fork failed");
+    if (m_pid != 0) return;
+    char byte = 0;
+    if (gated && read(m_go[0], &byte, 1) != 1) _exit(2);  // the parent gave up
+    try {
+        _exit(work());
+    } catch (...) {
+        _exit(3);
+    }
+}
+
+// A child still gated is released by the closed pipe, so a failed test never hangs on it.
+Child::~Child() {
+    for (int fd : m_go)
+        if (fd >= 0) close(fd);
+    if (m_pid > 0) waitpid(m_pid, nullptr, 0);
+}
+
+bool Child::go() { return write(m_go[1], "g", 1) == 1; }
+
+int Child::wait() {
+    int status = 0;
+    const pid_t pid = m_pid;
+    m_pid = -1;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::string TempDir::read(const std::string& relative) const {
+    return read_text((fs::path(m_path) / relative).string());
 }
 
 std::vector<TABLE_ROW> read_table(const std::string& name, size_t columns) {
@@ -112,11 +150,9 @@ ProgrammerDir::~ProgrammerDir() {
 }
 
 std::string read_test_file(const std::string& name) {
-    std::ifstream in(std::string(VORN_TEST_FILES_DIR) + name, std::ios::binary);
-    if (!in) throw std::runtime_error("missing test file " + name);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const std::string path = std::string(VORN_TEST_FILES_DIR) + name;
+    if (!fs::exists(path)) throw std::runtime_error("missing test file " + name);
+    return read_text(path);
 }
 
 }  // namespace vorn_test

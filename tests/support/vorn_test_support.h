@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +84,25 @@ VORN_INTERNAL_ERROR internal_error_of(F fn) {
     ADD_FAILURE() << "no internal error";
     return VORN_INTERNAL_ERROR("", "", "", 0);
 }
+
+// A forked process that runs `work` and exits with what it returns; a gated one starts only at
+// go(). wait() gives the exit code, or 128 + the signal that ended it.
+class Child {
+  public:
+    explicit Child(const std::function<int()>& work, bool gated = false);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    bool go();
+    int wait();
+
+  private:
+    pid_t m_pid = -1;
+    int m_go[2] = {-1, -1};
+};
+
+// Text of any file; empty when it cannot be read.
+std::string read_text(const std::string& path);
 
 // Text of a file in tests/files/.
 std::string read_test_file(const std::string& name);
