@@ -12,6 +12,7 @@
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
 #include "vorn_qspi_operation.h"
+#include "qspi/vorn_qspi_reader.h"
 #include "vorn_sdmmc_flash.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
@@ -66,18 +67,16 @@ void validate_values(VORN_MGR& mgr, const VORN_FLASH& draft, std::vector<std::st
     auto check = [&](bool valid) {
         if (!valid) problems.push_back(why);
     };
-    check(mgr.device_io_voltage_is_valid(draft.get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE),
-                                         &why));
-    check(mgr.device_density_is_valid(draft.get_density(), &why));
     auto* qspi_mgr = dynamic_cast<VORN_QSPI_MGR*>(&mgr);
-    if (qspi_mgr == nullptr) return;
-    check(qspi_mgr->device_id_is_valid(draft.get_parameter_value(VORN_FLASH_PARAM_ID), &why));
-    check(qspi_mgr->total_device_die_is_valid(
-        draft.get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr), &why));
-    check(qspi_mgr->dummy_clock_cycle_is_valid(
-        draft.get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr), &why));
-    check(qspi_mgr->dummy_clock_cycle_is_valid(
-        draft.get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr), &why));
+    if (qspi_mgr == nullptr) {
+        check(mgr.device_io_voltage_is_valid(draft.get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE),
+                                             &why));
+        check(mgr.device_density_is_valid(draft.get_density(), &why));
+        return;
+    }
+    const VORN_DEVICE_VALUES values = vorn_device_values_of(draft);
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
+        check(field.is_valid(*qspi_mgr, values, &why));
     check(qspi_mgr->prog_flow_template_is_valid(
         draft.get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE), &why));
     const std::string template_name = draft.get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);

@@ -128,45 +128,15 @@ VORN_LOAD_ENTRY check_qspi_device(VORN_QSPI_MGR& mgr, PGM_COMMON_XML_VORN_QSPI_F
     entry.line = line_of(info->device_name, info);
     entry.id_line = line_of(info->device_id, info);
     FINDINGS& out = entry.findings;
-    judge(
-        out, entry.id_line,
-        [&](std::string* why) { return mgr.device_id_is_valid(values.id, why); },
-        "device ID in a file", values.id);
-    judge(
-        out, line_of(info->device_io_voltage, info),
-        [&](std::string* why) { return mgr.device_io_voltage_is_valid(values.io_voltage, why); },
-        "I/O voltage", values.io_voltage);
-    judge(
-        out, line_of(info->device_density, info),
-        [&](std::string* why) { return mgr.device_density_is_valid(values.density, why); },
-        "density", values.density);
-    judge(
-        out, line_of(info->total_device_die, info),
-        [&](std::string* why) { return mgr.total_device_die_is_valid(values.total_die, why); },
-        "total dies", std::to_string(values.total_die));
-    judge(
-        out, line_of(info->dummy_clock_cycle, info),
-        [&](std::string* why) {
-            return mgr.dummy_clock_cycle_is_valid(values.dummy_clock_cycle, why);
-        },
-        "dummy clock cycles", std::to_string(values.dummy_clock_cycle));
-    judge(
-        out, line_of(info->dummy_clock_cycle_x4, info),
-        [&](std::string* why) {
-            return mgr.dummy_clock_cycle_is_valid(values.dummy_clock_cycle_x4, why);
-        },
-        "dummy clock cycles x4", std::to_string(values.dummy_clock_cycle_x4));
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
+        judge(
+            out, line_of(info->get_childs(field.tag, true), info),
+            [&](std::string* why) { return field.is_valid(mgr, values, why); }, field.label,
+            field.text(values));
     check_flows(mgr, out, flash);
     if (!out.empty()) return entry;
 
-    std::unique_ptr<VORN_QSPI_FLASH> record(new VORN_QSPI_FLASH(values.name));
-    record->set_parameter_value(VORN_FLASH_PARAM_ID, values.id);
-    record->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
-    record->set_density(values.density);
-    record->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, values.total_die);
-    record->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, values.dummy_clock_cycle);
-    record->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, values.dummy_clock_cycle_x4);
-    record->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, values.prog_flow_template);
+    std::unique_ptr<VORN_QSPI_FLASH> record = vorn_record_of(values);
     read_flows(mgr, flash, *record);
     entry.record = std::move(record);
     return entry;

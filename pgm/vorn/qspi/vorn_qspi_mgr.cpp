@@ -141,23 +141,9 @@ std::unique_ptr<VORN_QSPI_FLASH> read_flash(VORN_QSPI_MGR& mgr,
         return nullptr;
     }
 
-    std::string scratch;
-    bool valid = mgr.device_id_is_valid(values.id, &scratch);
-    valid = mgr.device_io_voltage_is_valid(values.io_voltage, &scratch) && valid;
-    valid = mgr.device_density_is_valid(values.density, &scratch) && valid;
-    valid = mgr.total_device_die_is_valid(values.total_die, &scratch) && valid;
-    valid = mgr.dummy_clock_cycle_is_valid(values.dummy_clock_cycle, &scratch) && valid;
-    valid = mgr.dummy_clock_cycle_is_valid(values.dummy_clock_cycle_x4, &scratch) && valid;
-    if (!valid) return nullptr;
+    if (!vorn_device_values_are_valid(mgr, values)) return nullptr;
 
-    std::unique_ptr<VORN_QSPI_FLASH> flash(new VORN_QSPI_FLASH(values.name));
-    flash->set_parameter_value(VORN_FLASH_PARAM_ID, values.id);
-    flash->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
-    flash->set_density(values.density);
-    flash->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, values.total_die);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, values.dummy_clock_cycle);
-    flash->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, values.dummy_clock_cycle_x4);
-    flash->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, values.prog_flow_template);
+    std::unique_ptr<VORN_QSPI_FLASH> flash = vorn_record_of(values);
     flash->set_db_dir(directory);
     flash->set_flash_removable_permission(removable);
 

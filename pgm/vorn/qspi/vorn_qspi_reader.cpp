@@ -4,6 +4,8 @@
 
 #include "vorn_action_properties.h"
 #include "vorn_internal.h"
+#include "vorn_qspi_flash.h"
+#include "vorn_qspi_mgr.h"
 
 namespace {
 
@@ -77,4 +79,72 @@ bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
            text_leaf(info->device_io_voltage, out.io_voltage) &&
            text_leaf(info->device_density, out.density) &&
            text_leaf(info->prog_flow_template, out.prog_flow_template);
+}
+
+const VORN_DEVICE_FIELD VORN_DEVICE_FIELDS[6] = {
+    {PGM_COMMON_XML_ENUM_DEVICE_ID, "device ID in a file",
+     [](const VORN_DEVICE_VALUES& v) { return v.id; },
+     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
+         return mgr.device_id_is_valid(v.id, why);
+     }},
+    {PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, "I/O voltage",
+     [](const VORN_DEVICE_VALUES& v) { return v.io_voltage; },
+     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
+         return mgr.device_io_voltage_is_valid(v.io_voltage, why);
+     }},
+    {PGM_COMMON_XML_ENUM_DEVICE_DENSITY, "density",
+     [](const VORN_DEVICE_VALUES& v) { return v.density; },
+     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
+         return mgr.device_density_is_valid(v.density, why);
+     }},
+    {PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, "total dies",
+     [](const VORN_DEVICE_VALUES& v) { return std::to_string(v.total_die); },
+     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
+         return mgr.total_device_die_is_valid(v.total_die, why);
+     }},
+    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, "dummy clock cycles",
+     [](const VORN_DEVICE_VALUES& v) { return std::to_string(v.dummy_clock_cycle); },
+     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
+         return mgr.dummy_clock_cycle_is_valid(v.dummy_clock_cycle, why);
+     }},
+    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, "dummy clock cycles x4",
+     [](const VORN_DEVICE_VALUES& v) { return std::to_string(v.dummy_clock_cycle_x4); },
+     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
+         return mgr.dummy_clock_cycle_is_valid(v.dummy_clock_cycle_x4, why);
+     }},
+};
+
+bool vorn_device_values_are_valid(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values) {
+    bool valid = true;
+    std::string scratch;
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
+        valid = field.is_valid(mgr, values, &scratch) && valid;
+    return valid;
+}
+
+std::unique_ptr<VORN_QSPI_FLASH> vorn_record_of(const VORN_DEVICE_VALUES& values) {
+    auto record = std::make_unique<VORN_QSPI_FLASH>(values.name);
+    record->set_parameter_value(VORN_FLASH_PARAM_ID, values.id);
+    record->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
+    record->set_density(values.density);
+    record->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, values.total_die);
+    record->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, values.dummy_clock_cycle);
+    record->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, values.dummy_clock_cycle_x4);
+    record->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, values.prog_flow_template);
+    return record;
+}
+
+VORN_DEVICE_VALUES vorn_device_values_of(const VORN_FLASH& record) {
+    VORN_DEVICE_VALUES values;
+    values.name = record.get_name();
+    values.id = record.get_parameter_value(VORN_FLASH_PARAM_ID);
+    values.io_voltage = record.get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE);
+    values.density = record.get_density();
+    values.total_die = record.get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr);
+    values.dummy_clock_cycle =
+        record.get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr);
+    values.dummy_clock_cycle_x4 =
+        record.get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr);
+    values.prog_flow_template = record.get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+    return values;
 }

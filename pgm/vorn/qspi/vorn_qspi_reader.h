@@ -3,6 +3,7 @@
 #ifndef VORN_QSPI_READER_H
 #define VORN_QSPI_READER_H
 
+#include <memory>
 #include <string>
 
 #include "pgm_common_xml_vorn_qspi_auto_export.h"
@@ -36,5 +37,31 @@ struct VORN_DEVICE_VALUES {
 // False when an element of them is missing.
 bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
                            VORN_DEVICE_VALUES& out);
+
+class VORN_FLASH;
+class VORN_QSPI_FLASH;
+class VORN_QSPI_MGR;
+
+// One judged value of a QSPI device: its element, the label a check names it by (the tool's
+// key to the values it accepts), its text, and the one validator that judges it.
+struct VORN_DEVICE_FIELD {
+    PGM_COMMON_XML_ENUM tag;
+    const char* label;
+    std::string (*text)(const VORN_DEVICE_VALUES& values);
+    bool (*is_valid)(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values, std::string* why);
+};
+
+// The judged values, in the order a load judges them; the name and the programming-flow
+// template are judged by a save, not by a load.
+extern const VORN_DEVICE_FIELD VORN_DEVICE_FIELDS[6];
+
+// Every field judged, each refusal posting its warning; true when all pass.
+bool vorn_device_values_are_valid(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values);
+
+// A new record of `values`, set in the order a load sets them; without flows.
+std::unique_ptr<VORN_QSPI_FLASH> vorn_record_of(const VORN_DEVICE_VALUES& values);
+
+// What a file would carry for `record`.
+VORN_DEVICE_VALUES vorn_device_values_of(const VORN_FLASH& record);
 
 #endif
