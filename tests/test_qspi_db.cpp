@@ -401,6 +401,44 @@ TEST_F(QspiDb, NumbersPast32BitsFailTheSaveQuietly) {
 
 // The writer walks the property table by an action's type: a type or a property list that no
 // run of the table matches stops it with an internal error instead of reading past the table.
+// A host that skipped the validators meets the writer's condition of the first refused field.
+TEST_F(QspiDb, TheWriterNamesTheFirstRefusedField) {
+    auto mgr = load();
+    using SPOIL = void (*)(VORN_FLASH&);
+    const std::pair<SPOIL, const char*> cases[] = {
+        {[](VORN_FLASH& f) { f.set_parameter_value(VORN_FLASH_PARAM_ID, "0x1G"); },
+         "device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg)"},
+        {[](VORN_FLASH& f) { f.set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "2.5V"); },
+         "device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "
+         "&err_msg)"},
+        {[](VORN_FLASH& f) { f.set_density("3Mb"); },
+         "device_density_is_valid(flash->get_density(), &err_msg)"},
+        {[](VORN_FLASH& f) {
+             f.set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 0u);
+             f.set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 16u);
+         },
+         "total_device_die_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_"
+         "DIE), &err_msg)"},
+        {[](VORN_FLASH& f) { f.set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, 16u); },
+         "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_"
+         "CLK_CYCLE), &err_msg)"},
+        {[](VORN_FLASH& f) { f.set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 20u); },
+         "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_"
+         "CLK_CYCLE_X4), &err_msg)"},
+    };
+    vorn_test::MessageCapture quiet;
+    for (const auto& [spoil, condition] : cases) {
+        std::unique_ptr<VORN_FLASH> flash(complete_record(*mgr, new VORN_QSPI_FLASH("W"),
+                                                          VORN_PROG_FLOW_TEMPLATE_MICRON,
+                                                          "0x20 0xBA 0x19", "1.8V", "256Mb"));
+        spoil(*flash);
+        EXPECT_STREQ(vorn_test::internal_error_of([&] {
+                         delete mgr->create_xml_object_with_flash_list({flash.get()});
+                     }).what(),
+                     condition);
+    }
+}
+
 TEST_F(QspiDb, AnActionOutsideThePropertyTableIsNeverWritten) {
     auto mgr = load();
     struct STRAY_ACTION : VORN_QSPI_ACTION {

@@ -128,11 +128,13 @@ VORN_LOAD_ENTRY check_qspi_device(VORN_QSPI_MGR& mgr, PGM_COMMON_XML_VORN_QSPI_F
     entry.line = line_of(info->device_name, info);
     entry.id_line = line_of(info->device_id, info);
     FINDINGS& out = entry.findings;
-    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
+        if (field.is_valid == nullptr) continue;
         judge(
             out, line_of(info->get_childs(field.tag, true), info),
             [&](std::string* why) { return field.is_valid(mgr, values, why); }, field.label,
-            field.text(values));
+            vorn_device_field_text(field, values));
+    }
     check_flows(mgr, out, flash);
     if (!out.empty()) return entry;
 

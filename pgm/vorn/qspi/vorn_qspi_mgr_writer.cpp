@@ -14,6 +14,7 @@
 #include "vorn_msgs.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
+#include "vorn_qspi_reader.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
@@ -104,71 +105,20 @@ PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* VORN_QSPI_MGR::create_xml_device_info(VORN
     VORN_CHECK(flash, "flash");
     std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO> info(
         new PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO(PGM_COMMON_XML_ENUM_DEVICE_INFO));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> total_die(
-        new PGM_COMMON_XML_VORN_QSPI_TOTAL_DEVICE_DIE(PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> prog_flow_template(
-        new PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE(PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_name(
-        new PGM_COMMON_XML_VORN_QSPI_DEVICE_NAME(PGM_COMMON_XML_ENUM_DEVICE_NAME));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> dummy_clock_cycle(
-        new PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> dummy_clock_cycle_x4(
-        new PGM_COMMON_XML_VORN_QSPI_DUMMY_CLOCK_CYCLE_X4(
-            PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_id(
-        new PGM_COMMON_XML_VORN_QSPI_DEVICE_ID(PGM_COMMON_XML_ENUM_DEVICE_ID));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_io_voltage(
-        new PGM_COMMON_XML_VORN_QSPI_DEVICE_IO_VOLTAGE(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> device_density(
-        new PGM_COMMON_XML_VORN_QSPI_DEVICE_DENSITY(PGM_COMMON_XML_ENUM_DEVICE_DENSITY));
-
+    const VORN_DEVICE_VALUES values = vorn_device_values_of(*flash);
     std::string err_msg;
-    VORN_CHECK(device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg),
-               "device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg)");
-    VORN_CHECK(
-        device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE),
-                                   &err_msg),
-        "device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "
-        "&err_msg)");
-    VORN_CHECK(device_density_is_valid(flash->get_density(), &err_msg),
-               "device_density_is_valid(flash->get_density(), &err_msg)");
-    VORN_CHECK(
-        total_device_die_is_valid(
-            flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr), &err_msg),
-        "total_device_die_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_"
-        "TOTAL_DIE), &err_msg)");
-    VORN_CHECK(dummy_clock_cycle_is_valid(
-                   flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr),
-                   &err_msg),
-               "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_"
-               "DUMMY_CLK_CYCLE), &err_msg)");
-    VORN_CHECK(dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(
-                                              VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr),
-                                          &err_msg),
-               "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_"
-               "DUMMY_CLK_CYCLE_X4), &err_msg)");
-
-    device_name->write_string(flash->get_name());
-    device_id->write_string(flash->get_parameter_value(VORN_FLASH_PARAM_ID));
-    device_io_voltage->write_string(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE));
-    device_density->write_string(flash->get_density());
-    total_die->write_value(
-        flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr));
-    dummy_clock_cycle->write_value(
-        flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr));
-    dummy_clock_cycle_x4->write_value(
-        flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr));
-    prog_flow_template->write_string(
-        flash->get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
-
-    attach(info.get(), std::move(device_name));
-    attach(info.get(), std::move(device_id));
-    attach(info.get(), std::move(device_io_voltage));
-    attach(info.get(), std::move(device_density));
-    attach(info.get(), std::move(total_die));
-    attach(info.get(), std::move(dummy_clock_cycle));
-    attach(info.get(), std::move(dummy_clock_cycle_x4));
-    attach(info.get(), std::move(prog_flow_template));
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
+        if (field.is_valid != nullptr)
+            VORN_CHECK(field.is_valid(*this, values, &err_msg), field.write_check);
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> leaf(pgm_common_xml_vorn_qspi_create(field.tag));
+        VORN_CHECK(leaf, "leaf");
+        if (field.text != nullptr)
+            leaf->write_string(values.*field.text);
+        else
+            leaf->write_value(values.*field.number);
+        attach(info.get(), std::move(leaf));
+    }
     return info.release();
 }
 

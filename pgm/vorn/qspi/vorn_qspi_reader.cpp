@@ -9,13 +9,6 @@
 
 namespace {
 
-template <typename LEAF>
-const PGM_COMMON_XML_ELEMENT* text_leaf(const std::vector<LEAF*>& list, std::string& out) {
-    if (list.empty()) return nullptr;
-    out = list.front()->value;
-    return list.front();
-}
-
 // "\n" escapes of a stored description become line feeds; a text of one character has
 // nothing to turn and is kept as it is, as the writer writes it.
 std::string unescape_description(const std::string& text) {
@@ -67,84 +60,105 @@ const PGM_COMMON_XML_ELEMENT* vorn_read_action_property(
     return nullptr;
 }
 
-bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
-                           VORN_DEVICE_VALUES& out) {
-    if (info->total_device_die.empty() || info->dummy_clock_cycle.empty() ||
-        info->dummy_clock_cycle_x4.empty())
-        return false;
-    out.total_die = info->total_device_die.front()->value;
-    out.dummy_clock_cycle = info->dummy_clock_cycle.front()->value;
-    out.dummy_clock_cycle_x4 = info->dummy_clock_cycle_x4.front()->value;
-    return text_leaf(info->device_name, out.name) && text_leaf(info->device_id, out.id) &&
-           text_leaf(info->device_io_voltage, out.io_voltage) &&
-           text_leaf(info->device_density, out.density) &&
-           text_leaf(info->prog_flow_template, out.prog_flow_template);
-}
-
-const VORN_DEVICE_FIELD VORN_DEVICE_FIELDS[6] = {
-    {PGM_COMMON_XML_ENUM_DEVICE_ID, "device ID in a file",
-     [](const VORN_DEVICE_VALUES& v) { return v.id; },
+// File order. The write checks' texts name the record as the writer reads it.
+const VORN_DEVICE_FIELD VORN_DEVICE_FIELDS[VORN_DEVICE_FIELD_COUNT] = {
+    {VORN_FLASH_PARAM_NAME, PGM_COMMON_XML_ENUM_DEVICE_NAME, &VORN_DEVICE_VALUES::name, nullptr,
+     nullptr, nullptr, nullptr},
+    {VORN_FLASH_PARAM_ID, PGM_COMMON_XML_ENUM_DEVICE_ID, &VORN_DEVICE_VALUES::id, nullptr,
+     "device ID in a file",
+     "device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg)",
      [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
          return mgr.device_id_is_valid(v.id, why);
      }},
-    {PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, "I/O voltage",
-     [](const VORN_DEVICE_VALUES& v) { return v.io_voltage; },
+    {VORN_FLASH_PARAM_IO_VOLTAGE, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE,
+     &VORN_DEVICE_VALUES::io_voltage, nullptr, "I/O voltage",
+     "device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "
+     "&err_msg)",
      [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
          return mgr.device_io_voltage_is_valid(v.io_voltage, why);
      }},
-    {PGM_COMMON_XML_ENUM_DEVICE_DENSITY, "density",
-     [](const VORN_DEVICE_VALUES& v) { return v.density; },
+    {VORN_FLASH_PARAM_DENSITY, PGM_COMMON_XML_ENUM_DEVICE_DENSITY, &VORN_DEVICE_VALUES::density,
+     nullptr, "density", "device_density_is_valid(flash->get_density(), &err_msg)",
      [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
          return mgr.device_density_is_valid(v.density, why);
      }},
-    {PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, "total dies",
-     [](const VORN_DEVICE_VALUES& v) { return std::to_string(v.total_die); },
+    {VORN_FLASH_PARAM_TOTAL_DIE, PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, nullptr,
+     &VORN_DEVICE_VALUES::total_die, "total dies",
+     "total_device_die_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE), "
+     "&err_msg)",
      [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
          return mgr.total_device_die_is_valid(v.total_die, why);
      }},
-    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, "dummy clock cycles",
-     [](const VORN_DEVICE_VALUES& v) { return std::to_string(v.dummy_clock_cycle); },
+    {VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, nullptr,
+     &VORN_DEVICE_VALUES::dummy_clock_cycle, "dummy clock cycles",
+     "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_"
+     "CYCLE), &err_msg)",
      [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
          return mgr.dummy_clock_cycle_is_valid(v.dummy_clock_cycle, why);
      }},
-    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, "dummy clock cycles x4",
-     [](const VORN_DEVICE_VALUES& v) { return std::to_string(v.dummy_clock_cycle_x4); },
+    {VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, nullptr,
+     &VORN_DEVICE_VALUES::dummy_clock_cycle_x4, "dummy clock cycles x4",
+     "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_"
+     "CYCLE_X4), &err_msg)",
      [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
          return mgr.dummy_clock_cycle_is_valid(v.dummy_clock_cycle_x4, why);
      }},
+    {VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE,
+     &VORN_DEVICE_VALUES::prog_flow_template, nullptr, nullptr, nullptr, nullptr},
 };
+
+std::string vorn_device_field_text(const VORN_DEVICE_FIELD& field,
+                                   const VORN_DEVICE_VALUES& values) {
+    return field.text != nullptr ? values.*field.text : std::to_string(values.*field.number);
+}
+
+bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
+                           VORN_DEVICE_VALUES& out) {
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
+        const std::vector<PGM_COMMON_XML_ELEMENT*> leaves = info->get_childs(field.tag, true);
+        if (leaves.empty()) return false;
+        if (field.text != nullptr)
+            out.*field.text = leaves.front()->get_value_text();
+        else
+            out.*field.number =
+                static_cast<unsigned int>(std::stoul(leaves.front()->get_slot_text()));
+    }
+    return true;
+}
 
 bool vorn_device_values_are_valid(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values) {
     bool valid = true;
     std::string scratch;
     for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
-        valid = field.is_valid(mgr, values, &scratch) && valid;
+        if (field.is_valid != nullptr) valid = field.is_valid(mgr, values, &scratch) && valid;
     return valid;
 }
 
 std::unique_ptr<VORN_QSPI_FLASH> vorn_record_of(const VORN_DEVICE_VALUES& values) {
     auto record = std::make_unique<VORN_QSPI_FLASH>(values.name);
-    record->set_parameter_value(VORN_FLASH_PARAM_ID, values.id);
-    record->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
-    record->set_density(values.density);
-    record->set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, values.total_die);
-    record->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, values.dummy_clock_cycle);
-    record->set_parameter_value(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, values.dummy_clock_cycle_x4);
-    record->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, values.prog_flow_template);
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
+        if (field.param == VORN_FLASH_PARAM_NAME) continue;
+        if (field.param == VORN_FLASH_PARAM_DENSITY)
+            record->set_density(values.density);
+        else if (field.text != nullptr)
+            record->set_parameter_value(field.param, values.*field.text);
+        else
+            record->set_parameter_value(field.param, values.*field.number);
+    }
     return record;
 }
 
 VORN_DEVICE_VALUES vorn_device_values_of(const VORN_FLASH& record) {
     VORN_DEVICE_VALUES values;
-    values.name = record.get_name();
-    values.id = record.get_parameter_value(VORN_FLASH_PARAM_ID);
-    values.io_voltage = record.get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE);
-    values.density = record.get_density();
-    values.total_die = record.get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr);
-    values.dummy_clock_cycle =
-        record.get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, nullptr);
-    values.dummy_clock_cycle_x4 =
-        record.get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, nullptr);
-    values.prog_flow_template = record.get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE);
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
+        if (field.param == VORN_FLASH_PARAM_NAME)
+            values.name = record.get_name();
+        else if (field.param == VORN_FLASH_PARAM_DENSITY)
+            values.density = record.get_density();
+        else if (field.text != nullptr)
+            values.*field.text = record.get_parameter_value(field.param);
+        else
+            values.*field.number = record.get_parameter_value_in_dword(field.param, nullptr);
+    }
     return values;
 }

@@ -34,26 +34,36 @@ struct VORN_DEVICE_VALUES {
     std::string prog_flow_template;
 };
 
-// False when an element of them is missing.
-bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
-                           VORN_DEVICE_VALUES& out);
-
 class VORN_FLASH;
 class VORN_QSPI_FLASH;
 class VORN_QSPI_MGR;
 
-// One judged value of a QSPI device: its element, the label a check names it by (the tool's
-// key to the values it accepts), its text, and the one validator that judges it.
+// One field of a QSPI device: the record's parameter, its element, where its value is held
+// (text or number), and, for the values a load judges, the label a check names it by (the
+// tool's key to the values it accepts), the internal-error text of a writer handed a refused
+// value, and the one validator that judges it.
 struct VORN_DEVICE_FIELD {
+    VORN_FLASH_PARAM param;
     PGM_COMMON_XML_ENUM tag;
+    std::string VORN_DEVICE_VALUES::*text;
+    unsigned int VORN_DEVICE_VALUES::*number;
     const char* label;
-    std::string (*text)(const VORN_DEVICE_VALUES& values);
+    const char* write_check;
     bool (*is_valid)(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values, std::string* why);
 };
 
-// The judged values, in the order a load judges them; the name and the programming-flow
-// template are judged by a save, not by a load.
-extern const VORN_DEVICE_FIELD VORN_DEVICE_FIELDS[6];
+// The fields in file order; the name and the programming-flow template are judged by a save,
+// not by a load.
+constexpr int VORN_DEVICE_FIELD_COUNT = 8;
+extern const VORN_DEVICE_FIELD VORN_DEVICE_FIELDS[VORN_DEVICE_FIELD_COUNT];
+
+// The value of `field` as a file writes it.
+std::string vorn_device_field_text(const VORN_DEVICE_FIELD& field,
+                                   const VORN_DEVICE_VALUES& values);
+
+// False when an element of them is missing.
+bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
+                           VORN_DEVICE_VALUES& out);
 
 // Every field judged, each refusal posting its warning; true when all pass.
 bool vorn_device_values_are_valid(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values);
