@@ -255,10 +255,8 @@ namespace {
 // A host that runs with its standard input closed (a daemon) gets descriptor 0 for the next
 // file it opens: a save must take it like any other.
 TEST(MgrSaves, AHostWithoutStandardInputStillSaves) {
-    vorn_test::ProgrammerDir programmer;
-    programmer.write("xml/pgm_flash_db_qspi.xml", reliability_test::small_golden());
-    vorn_test::TempDir custom;
-    VORN_MGR::set_db_custom_dir(custom.path());
+    const reliability_test::SMALL_DATABASE db;
+    const vorn_test::TempDir& custom = db.custom;
     vorn_test::Child saver([&] {
         msg_set_sink([](const MSG_RECORD&) {});
         VORN_QSPI_MGR mgr;
@@ -270,7 +268,6 @@ TEST(MgrSaves, AHostWithoutStandardInputStillSaves) {
     });
     EXPECT_EQ(saver.wait(), 0);
     EXPECT_TRUE(custom.exists("pgm_flash_NO_STDIN.xml"));
-    VORN_MGR::set_db_custom_dir("");
 }
 
 }  // namespace

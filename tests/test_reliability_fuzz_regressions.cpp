@@ -21,14 +21,8 @@ const std::string NOT_UTF8_IN_A_DEVICE =
     "    <DEVICE_INFO>\n      <\xe9\xe9\xe9NAME>x</NAME>\n    </DEVICE_INFO>\n  </FLASH>\n"
     "</QSPI_FLASH>\n";
 
-class FuzzRegression : public ::testing::Test {
+class FuzzRegression : public ::testing::Test, protected SMALL_DATABASE {
   protected:
-    void SetUp() override {
-        programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-        VORN_MGR::set_db_custom_dir(custom.path());
-    }
-    void TearDown() override { VORN_MGR::set_db_custom_dir(""); }
-
     std::vector<std::string> environment() const {
         return {"VORN_INI=" + scratch.path() + "vorn.ini",
                 "VORN_USER_INI=" + scratch.path() + "user.ini", "XDG_CONFIG_HOME=" + scratch.path(),
@@ -43,8 +37,6 @@ class FuzzRegression : public ::testing::Test {
         return run_tool(args, environment(), scratch.path());
     }
 
-    vorn_test::ProgrammerDir programmer;
-    vorn_test::TempDir custom;
     vorn_test::TempDir inputs;
     vorn_test::TempDir scratch;
 };

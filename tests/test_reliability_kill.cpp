@@ -134,6 +134,28 @@ STATE apply(STATE s, const STEP& step) {
     return s;
 }
 
+// Carries out a save or delete step; its result.
+bool perform(VORN_QSPI_MGR& mgr, const STEP& step, const std::string& dir) {
+    switch (step.kind) {
+        case 'd':
+            return mgr.update_db(versioned_device(mgr, step.name, step.version), dir);
+        case 't':
+            return mgr.update_template_db(versioned_template(mgr, step.name, step.version).get(),
+                                          dir);
+        default:
+            return mgr.delete_db(step.name, dir);
+    }
+}
+
+// Files of `dir` that a loaded folder may not hold: anything but a valid user file.
+std::string strays(const std::string& dir) {
+    std::string out;
+    for (const std::string& name : entries(dir, "*"))
+        if (name.rfind("pgm_flash_", 0) != 0 || !read_qspi_file(dir + name).valid)
+            out += " " + name;
+    return out;
+}
+
 [[noreturn]] void child_work(unsigned seed, const std::string& dir, int report_fd) {
     msg_set_sink([](const MSG_RECORD&) {});
     std::mt19937 rng(seed);
@@ -161,23 +183,7 @@ STATE apply(STATE s, const STEP& step) {
                 say(mgr->delete_db(step.name, dir) ? "E\n" : "F\n");
             }
             say(TARVEN::fmt_sprintf("B %c %s %d\n", step.kind, step.name, step.version));
-            bool ok = false;
-            switch (step.kind) {
-                case 'd':
-                    ok = mgr->update_db(versioned_device(*mgr, step.name, step.version), dir);
-                    break;
-                case 'x':
-                    ok = mgr->delete_db(step.name, dir);
-                    break;
-                case 't':
-                    ok = mgr->update_template_db(
-                        versioned_template(*mgr, step.name, step.version).get(), dir);
-                    break;
-                case 'y':
-                    ok = mgr->delete_db(step.name, dir);
-                    break;
-            }
-            say(ok ? "E\n" : "F\n");
+            say(perform(*mgr, step, dir) ? "E\n" : "F\n");
         }
     } catch (const std::exception& e) {
         std::cerr << "child: " << e.what() << std::endl;
@@ -206,18 +212,8 @@ void read_report(int fd, STATE& completed, std::optional<STEP>& in_progress) {
     }
 }
 
-// The small golden template, and an empty custom folder made current until the test ends,
-// however it ends.
-class ReliabilityFolder : public ::testing::Test {
+class ReliabilityFolder : public ::testing::Test, protected SMALL_DATABASE {
   protected:
-    void SetUp() override {
-        programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-        VORN_MGR::set_db_custom_dir(dir);
-    }
-    void TearDown() override { VORN_MGR::set_db_custom_dir(""); }
-
-    vorn_test::ProgrammerDir programmer;
-    vorn_test::TempDir custom;
     const std::string dir = custom.path();
 };
 using ReliabilityKill = ReliabilityFolder;
@@ -279,13 +275,7 @@ TEST_F(ReliabilityKill, NoSavedDeviceIsLostWhereverASaveIsKilled) {
                           << "; or" << describe(after);
         }
         // Nothing half done stays once a manager has loaded the folder.
-        for (const std::string& name : entries(dir, "*")) {
-            const bool user_file = name.rfind("pgm_flash_", 0) == 0;
-            EXPECT_TRUE(user_file) << "round " << round << ": left over: " << name;
-            if (user_file) {
-                EXPECT_TRUE(read_qspi_file(dir + name).valid) << dir + name;
-            }
-        }
+        EXPECT_EQ(strays(dir), "") << "round " << round;
         state = seen;
     }
     std::cout << "kills: " << kills << ", steps interrupted: " << interrupted
@@ -322,28 +312,14 @@ TEST_F(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
         for (int n = 1; !completed && n < 40; ++n) {
             STATE before;
             reset_folder(dir, before);
-            const pid_t pid = fork();
-            ASSERT_GE(pid, 0);
-            if (pid == 0) {
-                msg_set_sink([](const MSG_RECORD&) {});
-                VORN_QSPI_MGR mgr;
-                HOST_FAULT::crash_at(n);
-                const STEP& step = scenario.step;
-                bool ok = false;
-                if (step.kind == 'd')
-                    ok = mgr.update_db(versioned_device(mgr, step.name, step.version), dir);
-                else if (step.kind == 't')
-                    ok = mgr.update_template_db(
-                        versioned_template(mgr, step.name, step.version).get(), dir);
-                else
-                    ok = mgr.delete_db(step.name, dir);
-                _exit(ok ? 0 : 1);
-            }
-            int status = 0;
-            ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            ASSERT_TRUE(WIFEXITED(status)) << "crash point " << n;
-            completed = WEXITSTATUS(status) == 0;
-            ASSERT_TRUE(completed || WEXITSTATUS(status) == 99) << "crash point " << n;
+            const int status = vorn_test::Child([&] {
+                                   msg_set_sink([](const MSG_RECORD&) {});
+                                   VORN_QSPI_MGR mgr;
+                                   HOST_FAULT::crash_at(n);
+                                   return perform(mgr, scenario.step, dir) ? 0 : 1;
+                               }).wait();
+            completed = status == 0;
+            ASSERT_TRUE(completed || status == 99) << "crash point " << n;
             ++points;
             VORN_QSPI_MGR fresh;
             const STATE seen = observe(fresh);
@@ -351,9 +327,7 @@ TEST_F(ReliabilityKill, EveryCrashPointOfEveryKindOfSaveKeepsEachDeviceOnce) {
             EXPECT_TRUE(seen == (completed ? after : before) || (!completed && seen == after))
                 << "crash point " << n << ": on disk" << describe(seen) << "; before"
                 << describe(before) << "; after" << describe(after);
-            for (const std::string& name : entries(dir, "*"))
-                EXPECT_TRUE(name.rfind("pgm_flash_", 0) == 0 && read_qspi_file(dir + name).valid)
-                    << "crash point " << n << ": " << name;
+            EXPECT_EQ(strays(dir), "") << "crash point " << n;
         }
         EXPECT_TRUE(completed);
     }
@@ -510,8 +484,7 @@ TEST_F(ReliabilityConcurrency, TwoWritersTakeTurnsWithoutLossOrInternalError) {
             EXPECT_EQ(seen.devices.count("W" + std::to_string(writer) + "_" + std::to_string(k)),
                       present[k] ? 1u : 0u)
                 << writer << " " << k;
-    for (const std::string& name : entries(dir, "*"))
-        EXPECT_TRUE(name.rfind("pgm_flash_", 0) == 0 && read_qspi_file(dir + name).valid) << name;
+    EXPECT_EQ(strays(dir), "");
     std::cout << "concurrent writers: 2, rounds each: " << rounds
               << ", devices at the end: " << seen.devices.size() << std::endl;
 }

@@ -3,7 +3,6 @@
 #ifndef TEST_RELIABILITY_SUPPORT_H
 #define TEST_RELIABILITY_SUPPORT_H
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +27,19 @@ inline std::string small_golden() {
     return qspi_test::golden_document(qspi_test::all_vendors(), "");
 }
 
+// A programmer folder with the small golden template, and an empty custom folder; both current
+// for as long as it lives. Fixtures derive from it beside ::testing::Test.
+struct SMALL_DATABASE {
+    SMALL_DATABASE() {
+        programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
+        VORN_MGR::set_db_custom_dir(custom.path());
+    }
+    ~SMALL_DATABASE() { VORN_MGR::set_db_custom_dir(""); }
+
+    vorn_test::ProgrammerDir programmer;
+    vorn_test::TempDir custom;
+};
+
 // A valid QSPI record whose flows are a copy of a vendor's; not held by any manager.
 inline VORN_FLASH* make_qspi_device(VORN_QSPI_MGR& mgr, const std::string& name,
                                     VORN_PROG_FLOW_TEMPLATE vendor = VORN_PROG_FLOW_TEMPLATE_MICRON,
@@ -38,33 +51,24 @@ inline VORN_FLASH* make_qspi_device(VORN_QSPI_MGR& mgr, const std::string& name,
     return flash;
 }
 
-// Names in a folder matching a shell pattern, sorted.
+// Names in a folder matching a shell pattern, sorted; none when it cannot be read.
 inline std::vector<std::string> entries(const std::string& dir, const char* pattern) {
     std::vector<std::string> out;
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return out;
-    while (dirent* e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        if (fnmatch(pattern, name.c_str(), 0) == 0) out.push_back(name);
-    }
-    closedir(d);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        if (fnmatch(pattern, entry.path().filename().c_str(), 0) == 0)
+            out.push_back(entry.path().filename());
     std::sort(out.begin(), out.end());
     return out;
 }
 
-// Every path below `root` (files and folders), relative to it.
-inline std::vector<std::string> tree(const std::string& root, const std::string& prefix = "") {
+// Every path below `root` (files and folders, links not followed), relative to it, sorted.
+inline std::vector<std::string> tree(const std::string& root) {
     std::vector<std::string> out;
-    for (const std::string& name : entries(root + prefix, "*")) {
-        const std::string rel = prefix + name;
-        out.push_back(rel);
-        struct stat st;
-        if (lstat((root + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            std::vector<std::string> sub = tree(root, rel + "/");
-            out.insert(out.end(), sub.begin(), sub.end());
-        }
-    }
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root, ec))
+        out.push_back(entry.path().lexically_relative(root));
+    std::sort(out.begin(), out.end());
     return out;
 }
 

@@ -39,20 +39,11 @@ std::string too_open(const std::string& root) {
     return out;
 }
 
-class ModesUnderUmask : public ::testing::TestWithParam<mode_t> {
+class ModesUnderUmask : public ::testing::TestWithParam<mode_t>, protected SMALL_DATABASE {
   protected:
-    void SetUp() override {
-        programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-        VORN_MGR::set_db_custom_dir(custom.path());
-        m_old_umask = umask(GetParam());
-    }
-    void TearDown() override {
-        umask(m_old_umask);
-        VORN_MGR::set_db_custom_dir("");
-    }
+    void SetUp() override { m_old_umask = umask(GetParam()); }
+    void TearDown() override { umask(m_old_umask); }
 
-    vorn_test::ProgrammerDir programmer;
-    vorn_test::TempDir custom;
     vorn_test::MessageCapture quiet;
 
   private:

@@ -116,7 +116,7 @@ TEST(HostileFile, TheSizeLimitIsExact) {
 
 const char* const SECRET = "TOPSECRET-4711";
 
-class XmlReachesNothingElse : public ::testing::Test {
+class XmlReachesNothingElse : public ::testing::Test, protected SMALL_DATABASE {
   protected:
     void SetUp() override {
         // Files the hostile documents name (files/xml/bait/), watched for any open; an address
@@ -133,11 +133,8 @@ class XmlReachesNothingElse : public ::testing::Test {
         ASSERT_EQ(listen(m_listener, 16), 0);
         ASSERT_EQ(getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
         m_port = ntohs(addr.sin_port);
-        programmer.write("xml/pgm_flash_db_qspi.xml", small_golden());
-        VORN_MGR::set_db_custom_dir(custom.path());
     }
     void TearDown() override {
-        VORN_MGR::set_db_custom_dir("");
         cfg_clear_switches();
         close(m_inotify);
         close(m_listener);
@@ -168,8 +165,6 @@ class XmlReachesNothingElse : public ::testing::Test {
     }
 
     vorn_test::TempDir bait;
-    vorn_test::ProgrammerDir programmer;
-    vorn_test::TempDir custom;
     int m_inotify = -1;
     int m_listener = -1;
     int m_port = 0;
