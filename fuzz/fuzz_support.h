@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "qspi_documents.h"
 #include "vorn.h"
 
 namespace vorn_fuzz {
@@ -83,28 +84,16 @@ inline std::string shipped_data_dir() { return std::string(VORN_FUZZ_SOURCE_DIR)
 // time on it.
 inline std::string small_qspi_golden(int devices) {
     const std::string full = read_text(shipped_data_dir() + "xml/pgm_flash_db_qspi.xml");
-    const std::string write_enable =
-        "<ACTION type=\"WRITE_REG\"><NAME>Write Enable</NAME><COMMAND>0x06</COMMAND><DATA/>"
-        "<DELAY unit=\"us\">0</DELAY><BUS_WIDTH>1-1</BUS_WIDTH></ACTION>";
-    const std::string flow = "<INITIALIZATION>" + write_enable +
-                             "</INITIALIZATION><PROGRAM/><ERASE/><VERIFY_BLANKCHECK_EXAMINE/>"
-                             "<TERMINATION/>";
-    std::string text =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QSPI_FLASH version=\"1\">"
-        "<GOLDEN_TEMPLATE>";
-    for (const char* vendor : {"MICRON", "MACRONIX", "CYPRESS", "WINBOND", "ISSI"})
-        text += std::string("<") + vendor + "><PROGRAMMING_FLOW><SFL>" + flow + "</SFL><SDM>" +
-                flow + "</SDM></PROGRAMMING_FLOW></" + vendor + ">";
-    text += "</GOLDEN_TEMPLATE>";
+    std::string shipped;
     size_t pos = 0;
     for (int i = 0; i < devices; ++i) {
         const size_t begin = full.find("<FLASH>", pos);
         const size_t end = full.find("</FLASH>", begin);
         if (begin == std::string::npos || end == std::string::npos) break;
         pos = end + std::string("</FLASH>").size();
-        text += full.substr(begin, pos - begin);
+        shipped += full.substr(begin, pos - begin);
     }
-    return text + "</QSPI_FLASH>\n";
+    return qspi_test::golden_document(qspi_test::all_vendors(), shipped);
 }
 
 // A programmer directory holding the shipped schemas and device tables and the given golden
