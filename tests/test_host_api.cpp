@@ -14,6 +14,7 @@
 namespace {
 
 using qspi_test::QspiTest;
+using qspi_test::text_of;
 
 std::vector<std::string> names_of(const std::vector<const VORN_FLASH*>& records) {
     std::vector<std::string> names;
@@ -36,12 +37,6 @@ bool mentions(const VORN_HOST_RESULT& result, const std::string& text) {
 VORN_FLASH* new_draft(VORN_MGR& mgr, const std::string& name, const std::string& id) {
     return qspi_test::complete_record(mgr, mgr.create_flash(name), VORN_PROG_FLOW_TEMPLATE_WINBOND,
                                       id, "3.0V/3.3V", "32Mb");
-}
-
-std::string text_of(VORN_MGR& mgr, const VORN_FLASH* flash) {
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
-        mgr.create_xml_object_with_flash_list({const_cast<VORN_FLASH*>(flash)}));
-    return PGM_COMMON_XML::write_xml_string(root.get());
 }
 
 DEV_FAMILY_ENUM family_of_voltage(const VORN_MGR& mgr, const std::string& voltage) {

@@ -26,11 +26,6 @@ std::string shown(const VORN_LOAD_FINDING& f) {
            f.value;
 }
 
-std::string text_of(VORN_MGR& mgr, VORN_FLASH* flash) {
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(mgr.create_xml_object_with_flash_list({flash}));
-    return PGM_COMMON_XML::write_xml_string(root.get());
-}
-
 FLOW with_init(const std::string& actions) {
     FLOW flow;
     flow.initialization = actions;

@@ -48,6 +48,13 @@ class QspiTest : public ::testing::Test {
     vorn_test::TempDir custom;
 };
 
+// The document a manager writes for one record.
+inline std::string text_of(VORN_MGR& mgr, const VORN_FLASH* flash) {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+        mgr.create_xml_object_with_flash_list({const_cast<VORN_FLASH*>(flash)}));
+    return PGM_COMMON_XML::write_xml_string(root.get());
+}
+
 // The property values of an action, in its property order.
 inline std::vector<std::string> values_of(const VORN_ACTION* act) {
     std::vector<std::string> out;

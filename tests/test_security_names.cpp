@@ -58,9 +58,7 @@ std::string xml_escape(const std::string& text) {
 std::string file_with_device_named(const std::string& name) {
     VORN_QSPI_MGR mgr;
     std::unique_ptr<VORN_FLASH> model(make_qspi_device(mgr, "MODEL"));
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
-        mgr.create_xml_object_with_flash_list({model.get()}));
-    std::string text = PGM_COMMON_XML::write_xml_string(tree.get());
+    std::string text = qspi_test::text_of(mgr, model.get());
     const size_t at = text.find("<DEVICE_NAME>MODEL</DEVICE_NAME>");
     EXPECT_NE(at, std::string::npos);
     return text.replace(at, 32, "<DEVICE_NAME>" + xml_escape(name) + "</DEVICE_NAME>");
