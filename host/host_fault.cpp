@@ -16,7 +16,11 @@ std::mutex& fault_mutex() {
 
 int g_pending[OP_COUNT] = {};
 
-bool valid(OP op) { return op >= 0 && op < OP_COUNT; }
+// Through int: a value outside the enumerators is what is being guarded against.
+bool valid(OP op) {
+    const int n = static_cast<int>(op);
+    return n >= 0 && n < OP_COUNT;
+}
 
 }  // namespace
 
