@@ -120,7 +120,6 @@ TEST_F(SdmmcMgr, GoldenTemplateDefectsAreInternalErrors) {
 
 // ---- family answers -----------------------------------------------------------------------
 
-// Stubs succeed and write nothing; what the family cannot do is an internal error.
 // A host's manager may clear its maps; the current record goes with them, in both families.
 TEST_F(SdmmcMgr, ClearingTheMapsForgetsTheCurrentRecord) {
     struct CLEARABLE_SDMMC : VORN_SDMMC_MGR {
@@ -141,6 +140,7 @@ TEST_F(SdmmcMgr, ClearingTheMapsForgetsTheCurrentRecord) {
     }
 }
 
+// Stubs succeed and write nothing; what the family cannot do is an internal error.
 TEST_F(SdmmcMgr, StubsAndUnsupportedFunctions) {
     VORN_SDMMC_MGR mgr;
     EXPECT_FALSE(mgr.is_flash_operation_supported());
