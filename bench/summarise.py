@@ -86,9 +86,11 @@ def main(out):
             "<= 1.3 (at 1,000 and 10,000)", r <= 1.3 if n >= 1000 else True)
     l = load["BM_Load/1300"]["seconds"]
     a = load["BM_LoadAnchor/1300"]["seconds"]
+    # The load's byte count takes in the golden template; the memory run counts the file alone.
+    one_file = [m["user_bytes"] for m in mem if m["devices"] == 1300]
     row("load of one user file of 1,300 devices (%.1f MiB)" % (
-        load["BM_Load/1300"].get("xml_bytes", 0) / 2**20), fmt_time(l), fmt_time(a),
-        "%.2f" % (l / a), "<= 1.3", l / a <= 1.3)
+        (one_file[0] if one_file else load["BM_Load/1300"].get("xml_bytes", 0)) / 2**20),
+        fmt_time(l), fmt_time(a), "%.2f" % (l / a), "<= 1.3", l / a <= 1.3)
     # What libxml2's one pass with the schema check costs the load before anything is built.
     for n in (1000, 10000):
         check = load.get("BM_LoadCheckOnly/%d" % n)
