@@ -80,11 +80,20 @@ std::string facts_initialiser(const FACTS& facts, const std::string& part,
     // Only a confirmed absence takes a command from the part; an unconfirmed one keeps the
     // part out of the golden template (tools/partgen/qspigen.cpp).
     const FACT* absent = get("absent_commands");
-    if (absent == nullptr || !absent->confirmed) return out + ", nullptr}";
-    out += ", \"";
-    for (const std::string& opcode : split(absent->value, ','))
-        out += "\\x" + hex(number(opcode, absent->line)).substr(2);
-    return out + "\"}";
+    if (absent == nullptr || !absent->confirmed) {
+        out += ", nullptr";
+    } else {
+        out += ", \"";
+        for (const std::string& opcode : split(absent->value, ','))
+            out += "\\x" + hex(number(opcode, absent->line)).substr(2);
+        out += "\"";
+    }
+    for (const char* name : {"dummy_fast_read", "dummy_quad_io"}) {
+        const FACT* dummy = get(name);
+        out += ", " + (dummy == nullptr ? std::string("-1")
+                                        : std::to_string(number(dummy->value, dummy->line)));
+    }
+    return out + "}";
 }
 
 // The ID bytes past the first three the chip table compares, as {{offset, value}...}, count.

@@ -25,17 +25,6 @@ DB_DIR parse_db_dir(const std::string& text) {
     return text == "zentro" ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
 }
 
-// The power-on dummy clocks of a vendor's parts (data/README.md, "Dummy clocks", from the
-// datasheets): the fast read 0x0B takes 8 on every shipped part; the quad I/O read 0xEB takes 10
-// on Micron parts and 6 on the others.
-struct DUMMY_DEFAULTS {
-    unsigned int fast_read;
-    unsigned int quad_io;
-};
-DUMMY_DEFAULTS vendor_dummy_defaults(VORN_PROG_FLOW_TEMPLATE vendor) {
-    return {8, vendor == VORN_PROG_FLOW_TEMPLATE_MICRON ? 10u : 6u};
-}
-
 // The vendor whose facts a new part takes: its vendor template's, else the one its
 // manufacturer byte names; -1 when neither is known.
 int facts_vendor(int template_vendor, const std::string& id) {
@@ -341,10 +330,13 @@ void take_from_template(OUTPUT& output, VORN_QSPI_MGR* mgr, const ADD_ARGS& args
     const bool dummy_given = args.dummy_option->count() > 0;
     const bool dummy_x4_given = args.dummy_x4_option->count() > 0;
     if (facts >= 0 && (!dummy_given || !dummy_x4_given)) {
-        const DUMMY_DEFAULTS defaults =
-            vendor_dummy_defaults(static_cast<VORN_PROG_FLOW_TEMPLATE>(facts));
-        if (!dummy_given) dev.dummy = defaults.fast_read;
-        if (!dummy_x4_given) dev.dummy_x4 = defaults.quad_io;
+        // The vendor's power-up dummy clocks, from its chip facts.
+        const VORN_FLASH_VENDOR_PROFILE& profile =
+            VORN_FLASH_VENDOR_PROFILE::get_profile(static_cast<VORN_PROG_FLOW_TEMPLATE>(facts));
+        if (!dummy_given && profile.dummy_fast_read >= 0)
+            dev.dummy = static_cast<unsigned int>(profile.dummy_fast_read);
+        if (!dummy_x4_given && profile.dummy_quad_io >= 0)
+            dev.dummy_x4 = static_cast<unsigned int>(profile.dummy_quad_io);
         output.out() << "Dummy clock cycles " << dev.dummy << ", x4 " << dev.dummy_x4 << " (the "
                      << VORN_PROG_FLOW_TEMPLATE_NAME[facts] << " defaults where not given)\n";
     }

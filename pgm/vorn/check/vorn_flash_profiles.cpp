@@ -452,6 +452,8 @@ void apply_facts(const VORN_FLASH_FACTS& facts, std::vector<VORN_FLASH_REGISTER>
     profile.exit_4byte_confirmed = facts.exit_4byte_sets.confirmed;
     profile.mode_switch_clears_latch = facts.mode_switch_clears_latch == 1;
     profile.address_bits_confirmed = facts.address_bits.confirmed;
+    profile.dummy_fast_read = facts.dummy_fast_read;
+    profile.dummy_quad_io = facts.dummy_quad_io;
 }
 
 // A vendor's set with its vendor facts: what the model knows of a chip no part fact names.

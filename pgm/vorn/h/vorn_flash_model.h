@@ -110,6 +110,10 @@ struct VORN_FLASH_FACTS {
     // Opcodes of the vendor's command set the part does not have, as confirmed facts say; the
     // string's bytes, or null for none.
     const char* absent_commands;
+    // Dummy clock cycles at power-up of the fast read (0x0B) and of the quad I/O read (0xEB);
+    // -1 unknown.
+    int dummy_fast_read;
+    int dummy_quad_io;
 };
 
 // What the public chip table's feature bits say a part has.
@@ -208,6 +212,9 @@ struct VORN_API VORN_FLASH_VENDOR_PROFILE {
     bool mode_switch_clears_latch;  // entering or leaving 4-byte mode uses up the latch
     // Whether a public source confirms which register bits give 3-byte commands the upper address.
     bool address_bits_confirmed = true;
+    // The vendor's power-up dummy clock cycles (VORN_FLASH_FACTS); -1 unknown.
+    int dummy_fast_read = -1;
+    int dummy_quad_io = -1;
 
     // The command as a part of `density_bytes` has it, or null.
     const VORN_FLASH_COMMAND* find_command(unsigned char opcode,
