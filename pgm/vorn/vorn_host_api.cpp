@@ -76,7 +76,7 @@ void validate_values(VORN_MGR& mgr, const VORN_FLASH& draft, std::vector<std::st
     }
     const VORN_DEVICE_VALUES values = vorn_device_values_of(draft);
     for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
-        if (field.is_valid != nullptr) check(field.is_valid(*qspi_mgr, values, &why));
+        if (field.label != nullptr) check(vorn_device_field_is_valid(mgr, field, values, &why));
     check(qspi_mgr->prog_flow_template_is_valid(
         draft.get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE), &why));
     const std::string template_name = draft.get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);

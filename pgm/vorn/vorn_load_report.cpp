@@ -129,11 +129,11 @@ VORN_LOAD_ENTRY check_qspi_device(VORN_QSPI_MGR& mgr, PGM_COMMON_XML_VORN_QSPI_F
     entry.id_line = line_of(info->device_id, info);
     FINDINGS& out = entry.findings;
     for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
-        if (field.is_valid == nullptr) continue;
+        if (field.label == nullptr) continue;
         judge(
             out, line_of(info->get_childs(field.tag, true), info),
-            [&](std::string* why) { return field.is_valid(mgr, values, why); }, field.label,
-            vorn_device_field_text(field, values));
+            [&](std::string* why) { return vorn_device_field_is_valid(mgr, field, values, why); },
+            field.label, vorn_device_field_text(field, values));
     }
     check_flows(mgr, out, flash);
     if (!out.empty()) return entry;

@@ -108,8 +108,9 @@ PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* VORN_QSPI_MGR::create_xml_device_info(VORN
     const VORN_DEVICE_VALUES values = vorn_device_values_of(*flash);
     std::string err_msg;
     for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
-        if (field.is_valid != nullptr)
-            VORN_CHECK(field.is_valid(*this, values, &err_msg), field.write_check);
+        if (field.label != nullptr)
+            VORN_CHECK(vorn_device_field_is_valid(*this, field, values, &err_msg),
+                       field.write_check);
     for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> leaf(pgm_common_xml_vorn_qspi_create(field.tag));
         VORN_CHECK(leaf, "leaf");

@@ -1,3 +1,4 @@
+// Reading QSPI files: action properties and the fields of a device, each by its table.
 #define VORN_SOURCE_FILE "pgm/vorn/vorn_qspi_reader"
 
 #include "vorn_qspi_reader.h"
@@ -5,7 +6,7 @@
 #include "vorn_action_properties.h"
 #include "vorn_internal.h"
 #include "vorn_qspi_flash.h"
-#include "vorn_qspi_mgr.h"
+#include "vorn_mgr.h"
 
 namespace {
 
@@ -63,48 +64,30 @@ const PGM_COMMON_XML_ELEMENT* vorn_read_action_property(
 // File order. The write checks' texts name the record as the writer reads it.
 const VORN_DEVICE_FIELD VORN_DEVICE_FIELDS[VORN_DEVICE_FIELD_COUNT] = {
     {VORN_FLASH_PARAM_NAME, PGM_COMMON_XML_ENUM_DEVICE_NAME, &VORN_DEVICE_VALUES::name, nullptr,
-     nullptr, nullptr, nullptr},
+     nullptr, nullptr},
     {VORN_FLASH_PARAM_ID, PGM_COMMON_XML_ENUM_DEVICE_ID, &VORN_DEVICE_VALUES::id, nullptr,
      "device ID in a file",
-     "device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg)",
-     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
-         return mgr.device_id_is_valid(v.id, why);
-     }},
+     "device_id_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_ID), &err_msg)"},
     {VORN_FLASH_PARAM_IO_VOLTAGE, PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE,
      &VORN_DEVICE_VALUES::io_voltage, nullptr, "I/O voltage",
      "device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "
-     "&err_msg)",
-     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
-         return mgr.device_io_voltage_is_valid(v.io_voltage, why);
-     }},
+     "&err_msg)"},
     {VORN_FLASH_PARAM_DENSITY, PGM_COMMON_XML_ENUM_DEVICE_DENSITY, &VORN_DEVICE_VALUES::density,
-     nullptr, "density", "device_density_is_valid(flash->get_density(), &err_msg)",
-     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
-         return mgr.device_density_is_valid(v.density, why);
-     }},
+     nullptr, "density", "device_density_is_valid(flash->get_density(), &err_msg)"},
     {VORN_FLASH_PARAM_TOTAL_DIE, PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, nullptr,
      &VORN_DEVICE_VALUES::total_die, "total dies",
      "total_device_die_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE), "
-     "&err_msg)",
-     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
-         return mgr.total_device_die_is_valid(v.total_die, why);
-     }},
+     "&err_msg)"},
     {VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, nullptr,
      &VORN_DEVICE_VALUES::dummy_clock_cycle, "dummy clock cycles",
      "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_"
-     "CYCLE), &err_msg)",
-     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
-         return mgr.dummy_clock_cycle_is_valid(v.dummy_clock_cycle, why);
-     }},
+     "CYCLE), &err_msg)"},
     {VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, nullptr,
      &VORN_DEVICE_VALUES::dummy_clock_cycle_x4, "dummy clock cycles x4",
      "dummy_clock_cycle_is_valid(flash->get_parameter_value_in_dword(VORN_FLASH_PARAM_DUMMY_CLK_"
-     "CYCLE_X4), &err_msg)",
-     [](VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& v, std::string* why) {
-         return mgr.dummy_clock_cycle_is_valid(v.dummy_clock_cycle_x4, why);
-     }},
+     "CYCLE_X4), &err_msg)"},
     {VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE,
-     &VORN_DEVICE_VALUES::prog_flow_template, nullptr, nullptr, nullptr, nullptr},
+     &VORN_DEVICE_VALUES::prog_flow_template, nullptr, nullptr, nullptr},
 };
 
 std::string vorn_device_field_text(const VORN_DEVICE_FIELD& field,
@@ -126,11 +109,18 @@ bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
     return true;
 }
 
-bool vorn_device_values_are_valid(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values) {
+bool vorn_device_field_is_valid(VORN_MGR& mgr, const VORN_DEVICE_FIELD& field,
+                                const VORN_DEVICE_VALUES& values, std::string* why) {
+    return field.text != nullptr ? mgr.is_parameter_valid(field.param, values.*field.text, why)
+                                 : mgr.is_parameter_valid(field.param, values.*field.number, why);
+}
+
+bool vorn_device_values_are_valid(VORN_MGR& mgr, const VORN_DEVICE_VALUES& values) {
     bool valid = true;
     std::string scratch;
     for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
-        if (field.is_valid != nullptr) valid = field.is_valid(mgr, values, &scratch) && valid;
+        if (field.label != nullptr)
+            valid = vorn_device_field_is_valid(mgr, field, values, &scratch) && valid;
     return valid;
 }
 

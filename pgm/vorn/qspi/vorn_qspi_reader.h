@@ -35,21 +35,20 @@ struct VORN_DEVICE_VALUES {
 };
 
 class VORN_FLASH;
+class VORN_MGR;
 class VORN_QSPI_FLASH;
-class VORN_QSPI_MGR;
 
 // One field of a QSPI device: the record's parameter, its element, where its value is held
 // (text or number), and, for the values a load judges, the label a check names it by (the
-// tool's key to the values it accepts), the internal-error text of a writer handed a refused
-// value, and the one validator that judges it.
+// tool's key to the values it accepts) and the internal-error text of a writer handed a refused
+// value.
 struct VORN_DEVICE_FIELD {
     VORN_FLASH_PARAM param;
     PGM_COMMON_XML_ENUM tag;
     std::string VORN_DEVICE_VALUES::*text;
     unsigned int VORN_DEVICE_VALUES::*number;
-    const char* label;
+    const char* label;  // null: not judged by a load
     const char* write_check;
-    bool (*is_valid)(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values, std::string* why);
 };
 
 // The fields in file order; the name and the programming-flow template are judged by a save,
@@ -65,8 +64,12 @@ std::string vorn_device_field_text(const VORN_DEVICE_FIELD& field,
 bool vorn_read_device_info(const PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* info,
                            VORN_DEVICE_VALUES& out);
 
-// Every field judged, each refusal posting its warning; true when all pass.
-bool vorn_device_values_are_valid(VORN_QSPI_MGR& mgr, const VORN_DEVICE_VALUES& values);
+// The field's value judged by the manager's validator of its parameter (is_parameter_valid).
+bool vorn_device_field_is_valid(VORN_MGR& mgr, const VORN_DEVICE_FIELD& field,
+                                const VORN_DEVICE_VALUES& values, std::string* why);
+
+// Every judged field, each refusal posting its warning; true when all pass.
+bool vorn_device_values_are_valid(VORN_MGR& mgr, const VORN_DEVICE_VALUES& values);
 
 // A new record of `values`, set in the order a load sets them; without flows.
 std::unique_ptr<VORN_QSPI_FLASH> vorn_record_of(const VORN_DEVICE_VALUES& values);
