@@ -9,6 +9,7 @@
 #include "vorn_helper.h"
 #include "vorn_flow_fit.h"
 #include "vorn_internal.h"
+#include "database/vorn_byte_list.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
 #include "vorn_qspi_operation.h"

@@ -12,6 +12,7 @@
 #include "pgm_common_xml_vorn_sdmmc_auto_export.h"
 #include "vorn_action.h"
 #include "vorn_internal.h"
+#include "database/vorn_db_files.h"
 #include "vorn_msg_scope.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"

@@ -10,6 +10,7 @@
 
 #include "vorn_flash.h"
 #include "vorn_internal.h"
+#include "database/vorn_byte_list.h"
 #include "vorn_qspi_flash.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "vorn_internal.h"
+#include "vorn_db_files.h"
 #include "vorn_msg_scope.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "vorn_internal.h"
+#include "vorn_db_files.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "vorn_internal.h"
+#include "vorn_byte_list.h"
 #include "vorn_mgr.h"
 
 static MEM_INITIALIZER mem_initializer("VORN");

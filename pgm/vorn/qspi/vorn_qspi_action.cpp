@@ -8,6 +8,7 @@
 
 #include "vorn_action_properties.h"
 #include "vorn_internal.h"
+#include "database/vorn_byte_list.h"
 #include "vorn_mgr.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_common.h"

@@ -15,6 +15,7 @@
 #include "vorn_action_properties.h"
 #include "vorn_flow_fit.h"
 #include "vorn_internal.h"
+#include "database/vorn_db_files.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_action.h"
 #include "vorn_qspi_flash.h"

@@ -6,6 +6,7 @@
 
 #include "pgm_common_xml_vorn_sdmmc_auto_export.h"
 #include "vorn_internal.h"
+#include "database/vorn_db_files.h"
 #include "vorn_msgs.h"
 #include "vorn_sdmmc_flash.h"
 
