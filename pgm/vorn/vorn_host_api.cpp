@@ -13,6 +13,7 @@
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
 #include "vorn_qspi_operation.h"
+#include "database/vorn_device_fields.h"
 #include "qspi/vorn_qspi_reader.h"
 #include "vorn_sdmmc_flash.h"
 
@@ -68,16 +69,12 @@ void validate_values(VORN_MGR& mgr, const VORN_FLASH& draft, std::vector<std::st
     auto check = [&](bool valid) {
         if (!valid) problems.push_back(why);
     };
-    auto* qspi_mgr = dynamic_cast<VORN_QSPI_MGR*>(&mgr);
-    if (qspi_mgr == nullptr) {
-        check(mgr.device_io_voltage_is_valid(draft.get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE),
-                                             &why));
-        check(mgr.device_density_is_valid(draft.get_density(), &why));
-        return;
-    }
     const VORN_DEVICE_VALUES values = vorn_device_values_of(draft);
     for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
-        if (field.label != nullptr) check(vorn_device_field_is_valid(mgr, field, values, &why));
+        if (field.label != nullptr && vorn_device_field_in(field, draft.get_family()))
+            check(vorn_device_field_is_valid(mgr, field, values, &why));
+    auto* qspi_mgr = dynamic_cast<VORN_QSPI_MGR*>(&mgr);
+    if (qspi_mgr == nullptr) return;
     check(qspi_mgr->prog_flow_template_is_valid(
         draft.get_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE), &why));
     const std::string template_name = draft.get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);

@@ -16,6 +16,7 @@
 #include "vorn_msg_scope.h"
 #include "vorn_qspi_flash.h"
 #include "vorn_qspi_mgr.h"
+#include "database/vorn_device_fields.h"
 #include "qspi/vorn_qspi_reader.h"
 #include "vorn_sdmmc_flash.h"
 #include "vorn_sdmmc_mgr.h"
@@ -168,20 +169,20 @@ VORN_LOAD_ENTRY check_sdmmc_device(VORN_SDMMC_MGR& mgr, PGM_COMMON_XML_VORN_SDMM
     VORN_LOAD_ENTRY entry;
     entry.name = info->device_name.front()->value;
     entry.line = info->device_name.front()->get_line();
-    const std::string& voltage = info->device_io_voltage.front()->value;
-    const std::string& density = info->device_density.front()->value;
-    judge(
-        entry.findings, info->device_io_voltage.front()->get_line(),
-        [&](std::string* why) { return mgr.device_io_voltage_is_valid(voltage, why); },
-        "I/O voltage", voltage);
-    judge(
-        entry.findings, info->device_density.front()->get_line(),
-        [&](std::string* why) { return mgr.device_density_is_valid(density, why); }, "density",
-        density);
+    VORN_DEVICE_VALUES values;
+    values.io_voltage = info->device_io_voltage.front()->value;
+    values.density = info->device_density.front()->value;
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
+        if (!field.sdmmc || field.label == nullptr) continue;
+        judge(
+            entry.findings, line_of(info->get_childs(field.tag, true), info),
+            [&](std::string* why) { return vorn_device_field_is_valid(mgr, field, values, why); },
+            field.label, vorn_device_field_text(field, values));
+    }
     if (!entry.findings.empty()) return entry;
     std::unique_ptr<VORN_SDMMC_FLASH> record(new VORN_SDMMC_FLASH(entry.name));
-    record->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, voltage);
-    record->set_density(density);
+    record->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, values.io_voltage);
+    record->set_density(values.density);
     entry.record = std::move(record);
     return entry;
 }

@@ -7,7 +7,7 @@
 #include "vorn_action.h"
 
 class VORN_API VORN_QSPI_OPERATION : public VORN_OPERATION {
-public:
+  public:
     explicit VORN_QSPI_OPERATION(VORN_OP_TYPE type);
     // Deep copy: the copy owns new actions and shares nothing with `other`.
     VORN_QSPI_OPERATION(const VORN_QSPI_OPERATION& other);

@@ -7,7 +7,7 @@
 #include "vorn_flash.h"
 
 class VORN_API VORN_SDMMC_FLASH : public VORN_FLASH {
-public:
+  public:
     explicit VORN_SDMMC_FLASH(const std::string& name);
     ~VORN_SDMMC_FLASH() override;
 
@@ -24,7 +24,7 @@ public:
     void set_parameter_value(VORN_FLASH_PARAM param, std::string value) override;
     void set_parameter_value(VORN_FLASH_PARAM param, unsigned int value) override;
 
-private:
+  private:
     std::string m_io_voltage;
     std::vector<VORN_OPERATION*> m_sdm_operation_list;
 };

@@ -7,6 +7,7 @@
 #include "pgm_common_xml_vorn_sdmmc_auto_export.h"
 #include "vorn_internal.h"
 #include "database/vorn_db_files.h"
+#include "database/vorn_device_fields.h"
 #include "vorn_msgs.h"
 #include "vorn_sdmmc_flash.h"
 
@@ -284,28 +285,19 @@ PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO* VORN_SDMMC_MGR::create_xml_device_info(VO
     VORN_CHECK(flash, "flash");
     std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO> info(
         new PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO());
-    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME> name(
-        new PGM_COMMON_XML_VORN_SDMMC_DEVICE_NAME());
-    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE> io_voltage(
-        new PGM_COMMON_XML_VORN_SDMMC_DEVICE_IO_VOLTAGE());
-    std::unique_ptr<PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY> density(
-        new PGM_COMMON_XML_VORN_SDMMC_DEVICE_DENSITY());
-
+    const VORN_DEVICE_VALUES values = vorn_device_values_of(*flash);
     std::string err_msg;
-    VORN_CHECK(
-        device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE),
-                                   &err_msg),
-        "device_io_voltage_is_valid(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE), "
-        "&err_msg)");
-    VORN_CHECK(device_density_is_valid(flash->get_density(), &err_msg),
-               "device_density_is_valid(flash->get_density(), &err_msg)");
-
-    name->write_string(flash->get_name());
-    io_voltage->write_string(flash->get_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE));
-    density->write_string(flash->get_density());
-    info->add_child(name.release());
-    info->add_child(io_voltage.release());
-    info->add_child(density.release());
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS)
+        if (field.sdmmc && field.label != nullptr)
+            VORN_CHECK(vorn_device_field_is_valid(*this, field, values, &err_msg),
+                       field.write_check);
+    for (const VORN_DEVICE_FIELD& field : VORN_DEVICE_FIELDS) {
+        if (!field.sdmmc) continue;
+        std::unique_ptr<PGM_COMMON_XML_ELEMENT> leaf(pgm_common_xml_vorn_sdmmc_create(field.tag));
+        VORN_CHECK(leaf, "leaf");
+        leaf->write_string(values.*field.text);
+        info->add_child(leaf.release());
+    }
     return info.release();
 }
 
