@@ -46,7 +46,7 @@ void BM_LoadShippedDatabase(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadShippedDatabase)->Unit(benchmark::kMillisecond);
 
-constexpr int kDevicesPerFile = 100;
+constexpr int DEVICES_PER_FILE = 100;
 
 // Writes `count` copies of the first built-in device, renamed, into user files.
 std::string write_generated_devices(int count, int* files) {
@@ -76,8 +76,8 @@ std::string write_generated_devices(int count, int* files) {
         owned.push_back(std::move(flash));
     }
     *files = 0;
-    for (size_t first = 0; first < flashes.size(); first += kDevicesPerFile, ++*files) {
-        const size_t last = std::min(flashes.size(), first + kDevicesPerFile);
+    for (size_t first = 0; first < flashes.size(); first += DEVICES_PER_FILE, ++*files) {
+        const size_t last = std::min(flashes.size(), first + DEVICES_PER_FILE);
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(mgr.create_xml_object_with_flash_list(
             std::vector<VORN_FLASH*>(flashes.begin() + first, flashes.begin() + last)));
         const std::string file = dir + "pgm_flash_generated_" + std::to_string(*files) + ".xml";

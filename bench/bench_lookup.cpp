@@ -12,10 +12,10 @@
 
 namespace {
 
-constexpr long kDevices = 10000;
+constexpr long DEVICES = 10000;
 // A family that accepts "3.0V/3.3V" flash, as most generated devices are.
-constexpr DEV_FAMILY_ENUM kFamily = static_cast<DEV_FAMILY_ENUM>(12);
-constexpr PGMIO_CONFIG_SCHEME kScheme = static_cast<PGMIO_CONFIG_SCHEME>(13);
+constexpr DEV_FAMILY_ENUM FAMILY = static_cast<DEV_FAMILY_ENUM>(12);
+constexpr PGMIO_CONFIG_SCHEME SCHEME = static_cast<PGMIO_CONFIG_SCHEME>(13);
 
 // The manager as loaded; it only takes its first device out of the map and puts it back, as a
 // host's subclass may, without touching the shared database on disk.
@@ -43,25 +43,25 @@ struct DATABASE {
     std::unique_ptr<VORN_QSPI_MGR> mgr;
     std::string middle_name;  // a visible database device halfway through the name order
     std::string last_name;    // the last device in name order: the longest walks
-    std::string legacy_name;  // a legacy device visible to kFamily under kScheme
+    std::string legacy_name;  // a legacy device visible to FAMILY under SCHEME
     unsigned last_id = 0;
 };
 
 DATABASE& database() {
     static DATABASE* db = [] {
         auto* d = new DATABASE;
-        vorn_bench::use_database(kDevices);
+        vorn_bench::use_database(DEVICES);
         d->mgr = std::make_unique<VORN_QSPI_MGR>();
-        d->mgr->set_active_device_family(kFamily);
-        d->mgr->set_active_config_mode(kScheme);
+        d->mgr->set_active_device_family(FAMILY);
+        d->mgr->set_active_config_mode(SCHEME);
         const std::vector<std::string> visible =
-            d->mgr->get_new_config_device_list(kFamily, kScheme, false);
+            d->mgr->get_new_config_device_list(FAMILY, SCHEME, false);
         d->middle_name = visible.at(visible.size() / 2);
         d->last_name = d->mgr->get_flash_map().rbegin()->first;
         d->last_id = d->mgr->get_flash_map().rbegin()->second->get_parameter_value_in_dword(
             VORN_FLASH_PARAM_ID, nullptr);
         const std::vector<std::string> legacy =
-            d->mgr->get_legacy_config_device_list(kFamily, kScheme, false);
+            d->mgr->get_legacy_config_device_list(FAMILY, SCHEME, false);
         d->legacy_name = legacy.at(legacy.size() / 2);
         return d;
     }();
@@ -157,7 +157,7 @@ BENCHMARK(BM_GetFlashWithIdAfterEdit)->Unit(benchmark::kMicrosecond);
 // Each lookup follows a change of the map (as after a save or a deletion): names copied again.
 void BM_GetFlashWithIdAfterMapChange(benchmark::State& state) {
     DATABASE& db = database();
-    vorn_bench::use_database(kDevices);
+    vorn_bench::use_database(DEVICES);
     BENCH_MGR mgr;
     for (auto _ : state) {
         mgr.change_map();
@@ -172,7 +172,7 @@ void BM_NewConfigDeviceList(benchmark::State& state) {
     size_t size = 0;
     for (auto _ : state) {
         std::vector<std::string> list =
-            db.mgr->get_new_config_device_list(kFamily, kScheme, ignore_filter);
+            db.mgr->get_new_config_device_list(FAMILY, SCHEME, ignore_filter);
         size = list.size();
         benchmark::DoNotOptimize(list);
     }
@@ -190,7 +190,7 @@ void BM_LegacyConfigDeviceList(benchmark::State& state) {
     size_t size = 0;
     for (auto _ : state) {
         std::vector<std::string> list =
-            db.mgr->get_legacy_config_device_list(kFamily, kScheme, ignore_filter);
+            db.mgr->get_legacy_config_device_list(FAMILY, SCHEME, ignore_filter);
         size = list.size();
         benchmark::DoNotOptimize(list);
     }

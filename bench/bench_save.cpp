@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr long kDevices = 10000;
+constexpr long DEVICES = 10000;
 
 // A scratch copy of the custom directory, so the generated database stays as it was.
 struct SCRATCH {
@@ -30,9 +30,9 @@ struct SCRATCH {
         if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
         dir = std::string(templ) + "/";
         for (const auto& entry :
-             fs::directory_iterator(vorn_bench::programmer_dir(kDevices) + "custom"))
+             fs::directory_iterator(vorn_bench::programmer_dir(DEVICES) + "custom"))
             fs::copy_file(entry.path(), dir + entry.path().filename().string());
-        vorn_bench::use_database(kDevices, dir);
+        vorn_bench::use_database(DEVICES, dir);
         mgr = std::make_unique<VORN_QSPI_MGR>();
         for (const auto& entry : mgr->get_flash_map()) {
             const size_t pos = entry.first.rfind("_U");

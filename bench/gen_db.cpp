@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kDevicesPerFile = 10;
-constexpr int kLegacyDevices = 1000;
+constexpr int DEVICES_PER_FILE = 10;
+constexpr int LEGACY_DEVICES = 1000;
 
 struct CHIP {
     std::string vendor;
@@ -155,7 +155,7 @@ void write_legacy_list(const fs::path& source, const fs::path& target) {
     static const char* const groups[] = {"quad", "quad", "serial", "octal", "dual"};
     std::ostringstream out;
     out << text << "\n; Generated for benchmarks.\n";
-    for (int i = 0; sections + i < kLegacyDevices; ++i) {
+    for (int i = 0; sections + i < LEGACY_DEVICES; ++i) {
         const int kind = i % 5;
         out << "\n[" << prefixes[kind] << (i / 5) << "]\n"
             << "enabled = " << (i % 37 == 0 ? 0 : 1) << "\n"
@@ -245,10 +245,10 @@ int main(int argc, char** argv) {
         std::vector<std::pair<int, int>> counts;
         for (int i = 3; i < argc; ++i) {
             const char* colon = std::strchr(argv[i], ':');
-            counts.push_back({std::atoi(argv[i]), colon ? std::atoi(colon + 1) : kDevicesPerFile});
+            counts.push_back({std::atoi(argv[i]), colon ? std::atoi(colon + 1) : DEVICES_PER_FILE});
         }
         if (counts.empty())
-            counts = {{100, kDevicesPerFile}, {1000, kDevicesPerFile}, {10000, kDevicesPerFile}};
+            counts = {{100, DEVICES_PER_FILE}, {1000, DEVICES_PER_FILE}, {10000, DEVICES_PER_FILE}};
         fs::create_directories(argv[1]);
         const fs::path root = fs::absolute(argv[1]);
         for (const auto& [count, per_file] : counts) generate(data, root, chips, count, per_file);

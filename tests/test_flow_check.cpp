@@ -21,14 +21,14 @@ struct STEP {
 };
 
 VORN_FLASH_OUTCOME outcome_named(const std::string& name) {
-    static const std::pair<const char*, VORN_FLASH_OUTCOME> k_names[] = {
+    static const std::pair<const char*, VORN_FLASH_OUTCOME> OUTCOME_NAMES[] = {
         {"wel", VORN_FLASH_OUTCOME_NO_WRITE_ENABLE},
         {"rsten", VORN_FLASH_OUTCOME_NO_RESET_ENABLE},
         {"unknown", VORN_FLASH_OUTCOME_UNKNOWN_COMMAND},
         {"notonpart", VORN_FLASH_OUTCOME_NOT_ON_THIS_PART},
         {"quad", VORN_FLASH_OUTCOME_QUAD_DISABLED},
         {"outside", VORN_FLASH_OUTCOME_OUTSIDE_REGION}};
-    for (const auto& n : k_names)
+    for (const auto& n : OUTCOME_NAMES)
         if (name == n.first) return n.second;
     ADD_FAILURE() << "no outcome " << name;
     return VORN_FLASH_OUTCOME_DONE;
@@ -100,9 +100,10 @@ TEST(FlashModel, AnswersAsTheChipFactsSay) {
             continue;
         }
         int vendor = -1;
-        static const char* const k_vendors[] = {"Micron", "Macronix", "Cypress", "Winbond", "ISSI"};
+        static const char* const VENDOR_NAMES[] = {"Micron", "Macronix", "Cypress", "Winbond",
+                                                   "ISSI"};
         for (int i = 0; i < 5; ++i)
-            if (f[0] == k_vendors[i]) vendor = i;
+            if (f[0] == VENDOR_NAMES[i]) vendor = i;
         ASSERT_GE(vendor, 0) << label;
         const auto& profile =
             VORN_FLASH_VENDOR_PROFILE::get_profile(static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor));

@@ -25,7 +25,7 @@ struct ENTRY {
 };
 using MODEL = std::map<std::string, ENTRY>;
 
-const auto kFamily = static_cast<DEV_FAMILY_ENUM>(61);  // 1.8 V, with SD/MMC
+const auto CARD_FAMILY = static_cast<DEV_FAMILY_ENUM>(61);  // 1.8 V, with SD/MMC
 
 std::string id_text(unsigned id) {
     char text[32];
@@ -199,7 +199,7 @@ TYPED_TEST(MgrModel, RandomSequencesKeepTheMapsAndTheFilesInStep) {
             this->seed_shared_file(seeder, model);
         }
         mgr = std::make_unique<typename TypeParam::MGR>();
-        mgr->set_active_device_family(kFamily);
+        mgr->set_active_device_family(CARD_FAMILY);
         this->check(*mgr, model, fixed);
 
         for (int step = 0; step < 40 && !testing::Test::HasFatalFailure(); ++step) {
@@ -233,7 +233,7 @@ TYPED_TEST(MgrModel, RandomSequencesKeepTheMapsAndTheFilesInStep) {
                 if (present && !fail) model.erase(name);
             } else {
                 mgr.reset(mgr->get_new_instance());
-                mgr->set_active_device_family(kFamily);
+                mgr->set_active_device_family(CARD_FAMILY);
             }
             HOST_FAULT::clear();
             if (fail)
@@ -243,7 +243,7 @@ TYPED_TEST(MgrModel, RandomSequencesKeepTheMapsAndTheFilesInStep) {
             this->check(*mgr, model, fixed);
         }
         mgr.reset(mgr->get_new_instance());
-        mgr->set_active_device_family(kFamily);
+        mgr->set_active_device_family(CARD_FAMILY);
         this->check(*mgr, model, fixed);
     }
 }

@@ -15,8 +15,8 @@ using namespace qspi_test;
 
 namespace {
 
-constexpr unsigned kDuplicate = 20482;
-constexpr unsigned kFailedToUpdate = 20560;
+constexpr unsigned DUPLICATE = 20482;
+constexpr unsigned FAILED_TO_UPDATE = 20560;
 
 std::unique_ptr<VORN_ACTION> make_action(VORN_ACT_TYPE type,
                                          const std::vector<std::string>& values) {
@@ -47,7 +47,7 @@ class QspiDb : public QspiTest {
     static std::vector<std::string> failed_change(CHANGE change) {
         vorn_test::MessageCapture capture;
         EXPECT_FALSE(change());
-        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{FAILED_TO_UPDATE});
         return capture.traces();
     }
     static int count(const std::vector<std::string>& traces, const std::string& prefix) {
@@ -92,7 +92,7 @@ TEST_F(QspiDb, UserFilesAreTakenWithTheirSourceAndPrecedence) {
     EXPECT_FALSE(has(*mgr, "AFTER"));
     EXPECT_FALSE(has(*mgr, "IGNORED"));
     EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{"tplA"});
-    EXPECT_EQ(capture.message_ids(), (std::vector<unsigned>{kDuplicate, kDuplicate}));
+    EXPECT_EQ(capture.message_ids(), (std::vector<unsigned>{DUPLICATE, DUPLICATE}));
     EXPECT_NE(capture.messages()[0].text.find("'" + builtin + "'"), std::string::npos);
     EXPECT_EQ(mgr->get_flash_map().at("CUS1")->get_parameter_value(VORN_FLASH_PARAM_ID),
               "0x20 0xBB 0x19")
@@ -111,7 +111,7 @@ TEST_F(QspiDb, UserFilesAreTakenWithTheirSourceAndPrecedence) {
     mgr = load();
     EXPECT_TRUE(has(*mgr, "ZEN1"));
     EXPECT_TRUE(mgr->get_custom_dir_map().empty());
-    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{kDuplicate});
+    EXPECT_EQ(capture.message_ids(), std::vector<unsigned>{DUPLICATE});
 }
 
 TEST_F(QspiDb, ARefusedValueStopsItsFileAfterEveryCheckSpoke) {
@@ -392,7 +392,8 @@ TEST_F(QspiDb, NumbersPast32BitsFailTheSaveQuietly) {
             ->set_property_value(VORN_ACT_PROPERTY_WRITE_REG_DELAY, delay);
         vorn_test::MessageCapture capture;
         EXPECT_FALSE(mgr->update_db(flash, dir()));
-        EXPECT_EQ(capture.message_ids(), (std::vector<unsigned>{kFailedToUpdate, kFailedToUpdate}));
+        EXPECT_EQ(capture.message_ids(),
+                  (std::vector<unsigned>{FAILED_TO_UPDATE, FAILED_TO_UPDATE}));
         EXPECT_FALSE(has(*mgr, "HUGE"));
         EXPECT_FALSE(custom.exists("pgm_flash_HUGE.xml"));
         EXPECT_FALSE(custom.exists("pgm_flash_template_huge_tpl.xml"));
@@ -478,7 +479,7 @@ TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
         HOST_FAULT::fail_next(op);
         vorn_test::MessageCapture capture;
         EXPECT_FALSE(mgr->update_template_db(other.get(), custom.path()));
-        ASSERT_EQ(capture.message_ids(), std::vector<unsigned>{kFailedToUpdate});
+        ASSERT_EQ(capture.message_ids(), std::vector<unsigned>{FAILED_TO_UPDATE});
         EXPECT_EQ(capture.messages()[0].text,
                   "Failed to update the device database in the " + custom.path() + " directory.");
         EXPECT_EQ(mgr->get_template_db_dir_map(), dirs_before);

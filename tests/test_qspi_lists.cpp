@@ -12,13 +12,13 @@ namespace {
 
 using NAMES = std::vector<std::string>;
 
-constexpr auto kLow = static_cast<DEV_FAMILY_ENUM>(73);      // 1.8V, no SDM
-constexpr auto kLowSdm = static_cast<DEV_FAMILY_ENUM>(28);   // 1.8V, SDM, may use ISSI
-constexpr auto kHigh = static_cast<DEV_FAMILY_ENUM>(23);     // 3.0V/3.3V, may use ISSI
-constexpr auto kHighSdm = static_cast<DEV_FAMILY_ENUM>(48);  // 3.0V/3.3V, SDM
-constexpr auto kUnknown = static_cast<DEV_FAMILY_ENUM>(99);
-constexpr auto kX1 = PGMIO_CONFIG_SCHEME_AS_X1;
-constexpr auto kX4 = PGMIO_CONFIG_SCHEME_AS_X4;
+constexpr auto LOW_FAMILY = static_cast<DEV_FAMILY_ENUM>(73);       // 1.8V, no SDM
+constexpr auto LOW_SDM_FAMILY = static_cast<DEV_FAMILY_ENUM>(28);   // 1.8V, SDM, may use ISSI
+constexpr auto HIGH_FAMILY = static_cast<DEV_FAMILY_ENUM>(23);      // 3.0V/3.3V, may use ISSI
+constexpr auto HIGH_SDM_FAMILY = static_cast<DEV_FAMILY_ENUM>(48);  // 3.0V/3.3V, SDM
+constexpr auto UNKNOWN_FAMILY = static_cast<DEV_FAMILY_ENUM>(99);
+constexpr auto SCHEME_X1 = PGMIO_CONFIG_SCHEME_AS_X1;
+constexpr auto SCHEME_X4 = PGMIO_CONFIG_SCHEME_AS_X4;
 
 DEVICE make(const std::string& name, const std::string& voltage, const std::string& tpl,
             const std::string& id, const std::string& density) {
@@ -71,48 +71,54 @@ class QspiLists : public QspiTest {
 };
 
 TEST_F(QspiLists, ListsFollowTheFamilyVoltageAndScheme) {
-    EXPECT_EQ(mgr->get_device_family_list(),
-              (std::vector<DEV_FAMILY_ENUM>{kHigh, kLowSdm, kHighSdm, kLow}));
-    EXPECT_EQ(mgr->get_config_mode_list(), (std::vector<PGMIO_CONFIG_SCHEME>{kX1, kX4}));
+    EXPECT_EQ(
+        mgr->get_device_family_list(),
+        (std::vector<DEV_FAMILY_ENUM>{HIGH_FAMILY, LOW_SDM_FAMILY, HIGH_SDM_FAMILY, LOW_FAMILY}));
+    EXPECT_EQ(mgr->get_config_mode_list(),
+              (std::vector<PGMIO_CONFIG_SCHEME>{SCHEME_X1, SCHEME_X4}));
 
     // New devices: by voltage; ISSI parts only for the two families that may use them.
-    EXPECT_EQ(mgr->get_new_config_device_list(kLow, kX4, false), (NAMES{"A18_MIC", "E18_WIN"}));
-    EXPECT_EQ(mgr->get_new_config_device_list(kLowSdm, kX4, false),
+    EXPECT_EQ(mgr->get_new_config_device_list(LOW_FAMILY, SCHEME_X4, false),
+              (NAMES{"A18_MIC", "E18_WIN"}));
+    EXPECT_EQ(mgr->get_new_config_device_list(LOW_SDM_FAMILY, SCHEME_X4, false),
               (NAMES{"A18_MIC", "C18_ISSI", "E18_WIN", "F18_LOWER"}));
-    EXPECT_EQ(mgr->get_new_config_device_list(kHigh, kX1, false), (NAMES{"B33_MAC", "D33_ISSI"}));
-    EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX1, false), (NAMES{"B33_MAC"}));
-    EXPECT_TRUE(mgr->get_new_config_device_list(kUnknown, kX4, false).empty());
+    EXPECT_EQ(mgr->get_new_config_device_list(HIGH_FAMILY, SCHEME_X1, false),
+              (NAMES{"B33_MAC", "D33_ISSI"}));
+    EXPECT_EQ(mgr->get_new_config_device_list(HIGH_SDM_FAMILY, SCHEME_X1, false),
+              (NAMES{"B33_MAC"}));
+    EXPECT_TRUE(mgr->get_new_config_device_list(UNKNOWN_FAMILY, SCHEME_X4, false).empty());
     const NAMES all{"A18_MIC", "B33_MAC", "C18_ISSI", "D33_ISSI", "E18_WIN", "F18_LOWER"};
-    EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX4, true), all);
+    EXPECT_EQ(mgr->get_new_config_device_list(HIGH_SDM_FAMILY, SCHEME_X4, true), all);
 
     // Legacy devices: by voltage and scheme, each group in its order.
     const NAMES quad{"LGCY4", "LGCY16", "LGCY64", "LGCY128", "LGCY32"};
     NAMES x1 = quad;
     for (const char* n : {"SCDV4", "SCDV16", "XSCDVX"}) x1.push_back(n);
-    EXPECT_EQ(mgr->get_legacy_config_device_list(kHigh, kX4, false), quad);
-    EXPECT_EQ(mgr->get_legacy_config_device_list(kHigh, kX1, false), x1);
-    EXPECT_EQ(mgr->get_legacy_config_device_list(kLow, kX1, false), (NAMES{"LOWV1"}));
+    EXPECT_EQ(mgr->get_legacy_config_device_list(HIGH_FAMILY, SCHEME_X4, false), quad);
+    EXPECT_EQ(mgr->get_legacy_config_device_list(HIGH_FAMILY, SCHEME_X1, false), x1);
+    EXPECT_EQ(mgr->get_legacy_config_device_list(LOW_FAMILY, SCHEME_X1, false), (NAMES{"LOWV1"}));
     EXPECT_TRUE(
-        mgr->get_legacy_config_device_list(kHigh, static_cast<PGMIO_CONFIG_SCHEME>(23), false)
+        mgr->get_legacy_config_device_list(HIGH_FAMILY, static_cast<PGMIO_CONFIG_SCHEME>(23), false)
             .empty());
-    EXPECT_TRUE(mgr->get_legacy_config_device_list(kUnknown, kX1, false).empty());
+    EXPECT_TRUE(mgr->get_legacy_config_device_list(UNKNOWN_FAMILY, SCHEME_X1, false).empty());
     NAMES everything = x1;
     everything.insert(everything.begin() + 5, "LOWV1");
-    EXPECT_EQ(mgr->get_legacy_config_device_list(kUnknown, kX4, true), everything);
+    EXPECT_EQ(mgr->get_legacy_config_device_list(UNKNOWN_FAMILY, SCHEME_X4, true), everything);
 
     // The switch that skips filtering makes every list whole.
     cfg_set_switch("pgm_vorn_skip_device_filtering", true);
     mgr = load();
-    EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX4, false), all);
-    EXPECT_EQ(mgr->get_legacy_config_device_list(kLow, static_cast<PGMIO_CONFIG_SCHEME>(23), false),
-              everything);
+    EXPECT_EQ(mgr->get_new_config_device_list(HIGH_SDM_FAMILY, SCHEME_X4, false), all);
+    EXPECT_EQ(
+        mgr->get_legacy_config_device_list(LOW_FAMILY, static_cast<PGMIO_CONFIG_SCHEME>(23), false),
+        everything);
 }
 
 TEST_F(QspiLists, EditPermission) {
     write_custom("pgm_flash_u.xml", document(flash_xml(device("USERDEV"))));
     mgr = load();
     VORN_FLASH* builtin = mgr->get_flash_map().at("A18_MIC");
-    mgr->set_active_device_family(kLow);
+    mgr->set_active_device_family(LOW_FAMILY);
     EXPECT_TRUE(mgr->get_operation_editable_permission(nullptr));
     EXPECT_FALSE(mgr->get_operation_editable_permission(builtin));
     EXPECT_TRUE(mgr->get_operation_editable_permission(mgr->get_flash_map().at("USERDEV")));
@@ -120,7 +126,7 @@ TEST_F(QspiLists, EditPermission) {
     EXPECT_TRUE(mgr->get_operation_editable_permission(fresh));
     EXPECT_FALSE(mgr->get_operation_editable_permission(mgr->get_flash("LOWV1", false)));
 
-    mgr->set_active_device_family(kLowSdm);
+    mgr->set_active_device_family(LOW_SDM_FAMILY);
     EXPECT_FALSE(mgr->get_operation_editable_permission(fresh));
     cfg_set_switch("pgm_vorn_enable_operation_editable", true);
     EXPECT_TRUE(mgr->get_operation_editable_permission(builtin));
@@ -133,7 +139,7 @@ TEST_F(QspiLists, EditPermission) {
 TEST_F(QspiLists, LegacyRecordsLiveUntilTheNextLookup) {
     programmer.write("dev/legacy_flash.ini", legacy_ini() + legacy("B33_MAC", "3.0V/3.3V", "q", 9));
     mgr = load();
-    mgr->set_active_device_family(kHigh);
+    mgr->set_active_device_family(HIGH_FAMILY);
     VORN_FLASH* first = mgr->get_flash("LGCY16", false);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(mgr->get_flash_map().count("LGCY16"), 0u);
@@ -143,7 +149,7 @@ TEST_F(QspiLists, LegacyRecordsLiveUntilTheNextLookup) {
     EXPECT_EQ(mgr->get_current_flash(), second);
     EXPECT_EQ(mgr->get_flash("LOWV1", false), nullptr) << "another voltage";
     EXPECT_EQ(mgr->get_flash("SCDV4", false), nullptr) << "another scheme";
-    mgr->set_active_config_mode(kX1);
+    mgr->set_active_config_mode(SCHEME_X1);
     ASSERT_NE(mgr->get_flash("SCDV4", false), nullptr);
 
     // Never found by ID or density, and released by those lookups.
@@ -173,8 +179,10 @@ TEST_F(QspiLists, LegacyAnswersMatchTheLists) {
     const NAMES asked{"LGCY4", "LGCY16", "LGCY32", "LGCY64", "LGCY128",
                       "SCDV4", "SCDV16", "XSCDVX", "LOWV1",  "A18_MIC",
                       "lgcy4", "LGCY",   "LGCY44", "SCDV4 ", "NOWHERE"};
-    for (DEV_FAMILY_ENUM family : {kLow, kLowSdm, kHigh, kHighSdm, kUnknown}) {
-        for (PGMIO_CONFIG_SCHEME scheme : {kX1, kX4, static_cast<PGMIO_CONFIG_SCHEME>(23)}) {
+    for (DEV_FAMILY_ENUM family :
+         {LOW_FAMILY, LOW_SDM_FAMILY, HIGH_FAMILY, HIGH_SDM_FAMILY, UNKNOWN_FAMILY}) {
+        for (PGMIO_CONFIG_SCHEME scheme :
+             {SCHEME_X1, SCHEME_X4, static_cast<PGMIO_CONFIG_SCHEME>(23)}) {
             mgr->set_active_device_family(family);
             mgr->set_active_config_mode(scheme);
             for (bool ignore_filter : {false, true}) {
@@ -247,17 +255,19 @@ TEST_F(QspiLists, AnEditInPlaceIsSeenByTheNextLookup) {
     EXPECT_EQ(mgr->get_flash_with_density(256ull << 17), b);
 
     // By name the I/O voltage filters; the lists follow it too.
-    mgr->set_active_device_family(kHigh);
+    mgr->set_active_device_family(HIGH_FAMILY);
     EXPECT_EQ(mgr->get_flash("A18_MIC", false), nullptr);
-    EXPECT_EQ(mgr->get_new_config_device_list(kHigh, kX4, false), (NAMES{"B33_MAC", "D33_ISSI"}));
+    EXPECT_EQ(mgr->get_new_config_device_list(HIGH_FAMILY, SCHEME_X4, false),
+              (NAMES{"B33_MAC", "D33_ISSI"}));
     a->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "3.0V/3.3V");
     EXPECT_EQ(mgr->get_flash("A18_MIC", false), a);
     EXPECT_TRUE(mgr->device_exist_in_db("A18_MIC", false));
-    EXPECT_EQ(mgr->get_new_config_device_list(kHigh, kX4, false),
+    EXPECT_EQ(mgr->get_new_config_device_list(HIGH_FAMILY, SCHEME_X4, false),
               (NAMES{"A18_MIC", "B33_MAC", "D33_ISSI"}));
-    EXPECT_EQ(mgr->get_new_config_device_list(kLow, kX4, false), (NAMES{"E18_WIN"}));
+    EXPECT_EQ(mgr->get_new_config_device_list(LOW_FAMILY, SCHEME_X4, false), (NAMES{"E18_WIN"}));
     b->set_parameter_value(VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, "iSsI");
-    EXPECT_EQ(mgr->get_new_config_device_list(kHighSdm, kX4, false), (NAMES{"A18_MIC"}));
+    EXPECT_EQ(mgr->get_new_config_device_list(HIGH_SDM_FAMILY, SCHEME_X4, false),
+              (NAMES{"A18_MIC"}));
 
     // Edits of many records between two lookups, and a record edited twice. The host's own
     // records have IDs "0xAA <i>", then "<edits> <i>".
@@ -361,9 +371,9 @@ TEST_F(QspiLists, HostSubclassesOfRecordAndManager) {
     EXPECT_EQ(host->get_flash_with_density(12), computed);
     computed->set_parameter_value(VORN_FLASH_PARAM_IO_VOLTAGE, "1.8V");
     EXPECT_EQ(computed->sets, 1);
-    const NAMES low = host->get_new_config_device_list(kLow, kX4, false);
+    const NAMES low = host->get_new_config_device_list(LOW_FAMILY, SCHEME_X4, false);
     EXPECT_EQ(low.back(), "Z_COMPUTED");
-    EXPECT_EQ(host->get_new_config_device_list(kLow, kX4, true).back(), "Z_COMPUTED");
+    EXPECT_EQ(host->get_new_config_device_list(LOW_FAMILY, SCHEME_X4, true).back(), "Z_COMPUTED");
 
     // Taken out of the map, a record is found no more, and its edits after its manager is
     // gone reach nobody.

@@ -42,7 +42,7 @@ inline bool vorn_list_contains(const std::vector<std::string>& list, const std::
 // Shared by a manager and the records its lookups met: what changed since its index was made.
 struct VORN_FLASH_NOTICE {
     // Past this many edited records every record's values are read again.
-    static constexpr size_t kMaxEdited = 64;
+    static constexpr size_t MAX_EDITED = 64;
 
     // The map changed: the index is made again, keeping the values of the records not edited.
     bool map_changed = true;
@@ -53,7 +53,7 @@ struct VORN_FLASH_NOTICE {
 
     void record_edited(const VORN_FLASH* record) {
         if (many_edited || was_edited(record)) return;
-        if (edited.size() == kMaxEdited) {
+        if (edited.size() == MAX_EDITED) {
             many_edited = true;
             edited.clear();
             return;

@@ -63,7 +63,7 @@ PGM_COMMON_XML_ELEMENT* only_child(const PGM_COMMON_XML_ELEMENT* parent, PGM_COM
 }
 
 // In the order of VORN_OP_TYPE.
-const PGM_COMMON_XML_ENUM kOperationTags[] = {
+const PGM_COMMON_XML_ENUM OPERATION_TAGS[] = {
     PGM_COMMON_XML_ENUM_INITIALIZATION, PGM_COMMON_XML_ENUM_PROGRAM, PGM_COMMON_XML_ENUM_ERASE,
     PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_TERMINATION};
 
@@ -93,7 +93,7 @@ void check_flows(VORN_QSPI_MGR& mgr, FINDINGS& findings, const PGM_COMMON_XML_EL
     const PGM_COMMON_XML_ELEMENT* flow = only_child(owner, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW);
     for (PGM_COMMON_XML_ENUM flow_tag : {PGM_COMMON_XML_ENUM_SFL, PGM_COMMON_XML_ENUM_SDM}) {
         const PGM_COMMON_XML_ELEMENT* list = only_child(flow, flow_tag);
-        for (PGM_COMMON_XML_ENUM op_tag : kOperationTags)
+        for (PGM_COMMON_XML_ENUM op_tag : OPERATION_TAGS)
             for (PGM_COMMON_XML_ELEMENT* op : list->get_childs(op_tag, true))
                 for (PGM_COMMON_XML_ELEMENT* action :
                      op->get_childs(PGM_COMMON_XML_ENUM_ACTION, true))

@@ -258,7 +258,7 @@ std::string generate(const json& table, const std::filesystem::path& root) {
               << ", {" << hex(id[0].get<unsigned int>()) << ", " << hex(id[1].get<unsigned int>())
               << ", " << hex(id[2].get<unsigned int>()) << "}, " << kib * 1024 << "ULL, "
               << part.at("page_size").get<unsigned int>() << ", " << hex(features_of(part), 3)
-              << ", k_erasers + " << eraser_index << ", " << rows.size() << ",\n     "
+              << ", ERASERS + " << eraser_index << ", " << rows.size() << ",\n     "
               << facts_initialiser(facts, name, vendor->name) << ", " << further_id(part) << "},\n";
         eraser_index += static_cast<int>(rows.size());
         ++part_count;
@@ -281,20 +281,20 @@ std::string generate(const json& table, const std::filesystem::path& root) {
         << "#include <string>\n\n"
         << "#include \"vorn_flash_model.h\"\n\n"
         << "namespace {\n\n"
-        << "const VORN_FLASH_PART_ERASER k_erasers[] = {\n"
+        << "const VORN_FLASH_PART_ERASER ERASERS[] = {\n"
         << erasers.str() << "};\n\n"
-        << "const VORN_FLASH_PART k_parts[] = {\n"
+        << "const VORN_FLASH_PART PARTS[] = {\n"
         << parts.str() << "};\n\n"
         << "struct VENDOR_FACTS {\n    const char* vendor;\n    VORN_FLASH_FACTS facts;\n};\n\n"
-        << "const VENDOR_FACTS k_vendor_facts[] = {\n"
+        << "const VENDOR_FACTS VENDOR_FACTS_TABLE[] = {\n"
         << vendors.str() << "};\n\n"
         << "}  // namespace\n\n"
         << "const VORN_FLASH_PART* VORN_FLASH_PART::get_all(int* count) {\n"
         << "    *count = " << part_count << ";\n"
-        << "    return k_parts;\n}\n\n"
+        << "    return PARTS;\n}\n\n"
         << "const VORN_FLASH_FACTS* VORN_FLASH_PART::find_vendor_facts(const std::string& vendor) "
            "{\n"
-        << "    for (const VENDOR_FACTS& v : k_vendor_facts)\n"
+        << "    for (const VENDOR_FACTS& v : VENDOR_FACTS_TABLE)\n"
         << "        if (vendor == v.vendor) return &v.facts;\n"
         << "    return nullptr;\n}\n";
     return out.str();

@@ -127,16 +127,16 @@ VORN_FLASH_RESPONSE VORN_FLASH_MODEL::execute(const VORN_FLASH_TRANSACTION& tran
     if (response.outcome != VORN_FLASH_OUTCOME_DONE) {
         // Nothing drives the data line: the programmer samples ones.
         response.in.assign(transaction.in_length, 0xFF);
-        static const char* const k_ignored[] = {"",
-                                                "ignored: not in the command set",
-                                                "ignored: not on a part of this density",
-                                                "ignored: busy",
-                                                "ignored: write enable latch clear",
-                                                "ignored: no reset enable just before",
-                                                "ignored: cut short",
-                                                "ignored: quad enable clear",
-                                                "ignored: outside where it erases"};
-        response.answer = k_ignored[response.outcome];
+        static const char* const IGNORED_ANSWERS[] = {"",
+                                                      "ignored: not in the command set",
+                                                      "ignored: not on a part of this density",
+                                                      "ignored: busy",
+                                                      "ignored: write enable latch clear",
+                                                      "ignored: no reset enable just before",
+                                                      "ignored: cut short",
+                                                      "ignored: quad enable clear",
+                                                      "ignored: outside where it erases"};
+        response.answer = IGNORED_ANSWERS[response.outcome];
     }
     // Each enable holds for the one command after it.
     if (volatile_write_enable) m_volatile_write_enable = false;
@@ -380,6 +380,6 @@ void VORN_FLASH_MODEL::reset() {
 }
 
 void VORN_FLASH_MODEL::start_busy(const VORN_FLASH_COMMAND& command) {
-    m_busy_transactions = k_busy_transactions;
+    m_busy_transactions = BUSY_TRANSACTIONS;
     m_busy_command = &command;
 }

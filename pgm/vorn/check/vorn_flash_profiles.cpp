@@ -70,7 +70,7 @@ constexpr unsigned int BIG = 256;
 // ---- Micron -------------------------------------------------------------------------------------
 // "n25q512a.h": STMicroelectronics' STM32Cube BSP component header for the N25Q512A (command and
 // register defines); its mt25ql512abb.h gives the MT25QL512ABB the same register bits.
-const VORN_FLASH_REGISTER k_micron_registers[] = {
+const VORN_FLASH_REGISTER MICRON_REGISTERS[] = {
     // n25q512a.h N25Q512A_SR_*: WIP 0x01, WEL 0x02, BLOCKPR 0x5C (bits 2-4 and 6), PRBOTTOM 0x20,
     // SRWREN 0x80; Linux micron-st.c n25q parts: SPI_NOR_4BIT_BP | SPI_NOR_BP3_SR_BIT6.
     {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
@@ -82,7 +82,7 @@ const VORN_FLASH_REGISTER k_micron_registers[] = {
     {"Volatile Configuration Register", "VCR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
-const VORN_FLASH_COMMAND k_micron_commands[] = {
+const VORN_FLASH_COMMAND MICRON_COMMANDS[] = {
     // spi-nor.h SPINOR_OP_WREN, fr spi.h JEDEC_WRDI, SPINOR_OP_RDSR, SPINOR_OP_WRSR; core.c
     // spi_nor_write_sr sends a write enable first.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -136,7 +136,7 @@ const VORN_FLASH_COMMAND k_micron_commands[] = {
 
 // ---- Macronix -----------------------------------------------------------------------------------
 // "mx25l512.h": STMicroelectronics' STM32Cube BSP component header for the MX25L51245G.
-const VORN_FLASH_REGISTER k_macronix_registers[] = {
+const VORN_FLASH_REGISTER MACRONIX_REGISTERS[] = {
     // Bit 0 WIP, bit 1 WEL (spi-nor.h SR_WIP, SR_WEL), bits 2-5 block protect and bit 7 SRWD
     // (table MX25L12835F reg_bits bp, srp), bit 6 QE (spi-nor.h SR1_QUAD_EN_BIT6).
     {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
@@ -145,7 +145,7 @@ const VORN_FLASH_REGISTER k_macronix_registers[] = {
     {"Configuration Register", "CR", 0xD7, 0x00, false, 0x00, 0x00, 0x00, false, 0x00, false, 0x00},
 };
 
-const VORN_FLASH_COMMAND k_macronix_commands[] = {
+const VORN_FLASH_COMMAND MACRONIX_COMMANDS[] = {
     // spi-nor.h SPINOR_OP_WREN, RDSR; fr spi.h JEDEC_WRDI, JEDEC_RDCR (0x15).
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -189,7 +189,7 @@ const VORN_FLASH_COMMAND k_macronix_commands[] = {
 // "s25fl512s.h": STMicroelectronics' STM32Cube BSP component header for the S25FL512S. The
 // S25FL-S parts have no 0xB7: they reach 4-byte addressing through the bank register or the
 // 4-byte commands (table FEATURE_4BA_NATIVE, FEATURE_4BA_ENTER_EAR7).
-const VORN_FLASH_REGISTER k_cypress_registers[] = {
+const VORN_FLASH_REGISTER CYPRESS_REGISTERS[] = {
     // s25fl512s.h S25FL512S_SR1_*: WIP, WREN, BP0-BP2 (bits 2-4), ERERR, PGERR (not modelled),
     // SRWD; spi-nor.h SR_E_ERR, SR_P_ERR.
     {"Status Register 1", "SR", 0x9C, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
@@ -201,7 +201,7 @@ const VORN_FLASH_REGISTER k_cypress_registers[] = {
     {"Bank Address Register", "BAR", 0x83, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
-const VORN_FLASH_COMMAND k_cypress_commands[] = {
+const VORN_FLASH_COMMAND CYPRESS_COMMANDS[] = {
     // s25fl512s.h S25FL512S_WRITE_ENABLE_CMD .. S25FL512S_CLEAR_STATUS_REG1_CMD; spi-nor.h
     // SPINOR_OP_RDCR 0x35, SPINOR_OP_CLSR.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -249,7 +249,7 @@ const VORN_FLASH_COMMAND k_cypress_commands[] = {
 // "device_nor_w25.h": Arm SCP-firmware's W25Q256JV command header (from the W25Q256JV datasheet);
 // "w25_defs.h": a public W25Q command and register header (xent's memory/w25_defs.h) and its
 // driver.
-const VORN_FLASH_REGISTER k_winbond_registers[] = {
+const VORN_FLASH_REGISTER WINBOND_REGISTERS[] = {
     // Bit 0 BUSY, bit 1 WEL (spi-nor.h SR_WIP, SR_WEL); bits 2-6 block protect, top/bottom and
     // sector protect, bit 7 SRP (table W25Q128.V and W25Q256JV_Q reg_bits, all RW).
     {"Status Register 1", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
@@ -264,7 +264,7 @@ const VORN_FLASH_REGISTER k_winbond_registers[] = {
     {"Extended Address Register", "EAR", 0xFF, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
-const VORN_FLASH_COMMAND k_winbond_commands[] = {
+const VORN_FLASH_COMMAND WINBOND_COMMANDS[] = {
     // device_nor_w25.h COMMAND_WRITE_ENABLE, _WRITE_DISABLE, _READ_STATUS_REG,
     // W25_COMMAND_READ_STATUS_REG_2, _3; fr spi.h JEDEC_RDSR2, JEDEC_RDSR3.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -322,7 +322,7 @@ const VORN_FLASH_COMMAND k_winbond_commands[] = {
 // "DIS25_def.h": a public ISSI IS25 series command header (IS25LP/WP 032 to 512): its
 // instruction list and status register bits. ISSI leaves 4-byte mode with 0x29 (D_IS25_CMD_EX4B),
 // not 0xE9.
-const VORN_FLASH_REGISTER k_issi_registers[] = {
+const VORN_FLASH_REGISTER ISSI_REGISTERS[] = {
     // DIS25_def.h D_IS25_SR_BIT_*: WIP, WEL, BP0-BP3 (bits 2-5), QE (bit 6), SRWD.
     {"Status Register", "SR", 0xFC, 0x01, false, 0x02, 0x00, 0x00, false, 0x00, false, 0x00},
     // Bit 7 EXTADD: table IS25LP256 FEATURE_4BA_ENTER_EAR7; volatile: DIS25_def.h
@@ -330,7 +330,7 @@ const VORN_FLASH_REGISTER k_issi_registers[] = {
     {"Bank Address Register", "BAR", 0x81, 0x00, false, 0x00, 0x00, 0x00, true, 0x00, false, 0x00},
 };
 
-const VORN_FLASH_COMMAND k_issi_commands[] = {
+const VORN_FLASH_COMMAND ISSI_COMMANDS[] = {
     // DIS25_def.h D_IS25_CMD_WREN, _WRDI, _RDSR, _WRSR; table FEATURE_WRSR_WREN.
     {0x06, "Write Enable", WREN, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
     {0x04, "Write Disable", WRDI, NONE, NO_DUMMY, X1, 0, FREE, {-1, -1}, 0, 0},
@@ -394,22 +394,22 @@ struct VENDOR_SET {
     int command_count;
 };
 
-const VENDOR_SET k_vendor_sets[VORN_PROG_FLOW_TEMPLATE_COUNT] = {
-    {VORN_PROG_FLOW_TEMPLATE_MICRON, "Micron", 0x20, k_micron_registers,
-     count_of(k_micron_registers), k_micron_commands, count_of(k_micron_commands)},
-    {VORN_PROG_FLOW_TEMPLATE_MACRONIX, "Macronix", 0xC2, k_macronix_registers,
-     count_of(k_macronix_registers), k_macronix_commands, count_of(k_macronix_commands)},
-    {VORN_PROG_FLOW_TEMPLATE_CYPRESS, "Cypress", 0x01, k_cypress_registers,
-     count_of(k_cypress_registers), k_cypress_commands, count_of(k_cypress_commands)},
-    {VORN_PROG_FLOW_TEMPLATE_WINBOND, "Winbond", 0xEF, k_winbond_registers,
-     count_of(k_winbond_registers), k_winbond_commands, count_of(k_winbond_commands)},
-    {VORN_PROG_FLOW_TEMPLATE_ISSI, "ISSI", 0x9D, k_issi_registers, count_of(k_issi_registers),
-     k_issi_commands, count_of(k_issi_commands)},
+const VENDOR_SET VENDOR_SETS[VORN_PROG_FLOW_TEMPLATE_COUNT] = {
+    {VORN_PROG_FLOW_TEMPLATE_MICRON, "Micron", 0x20, MICRON_REGISTERS, count_of(MICRON_REGISTERS),
+     MICRON_COMMANDS, count_of(MICRON_COMMANDS)},
+    {VORN_PROG_FLOW_TEMPLATE_MACRONIX, "Macronix", 0xC2, MACRONIX_REGISTERS,
+     count_of(MACRONIX_REGISTERS), MACRONIX_COMMANDS, count_of(MACRONIX_COMMANDS)},
+    {VORN_PROG_FLOW_TEMPLATE_CYPRESS, "Cypress", 0x01, CYPRESS_REGISTERS,
+     count_of(CYPRESS_REGISTERS), CYPRESS_COMMANDS, count_of(CYPRESS_COMMANDS)},
+    {VORN_PROG_FLOW_TEMPLATE_WINBOND, "Winbond", 0xEF, WINBOND_REGISTERS,
+     count_of(WINBOND_REGISTERS), WINBOND_COMMANDS, count_of(WINBOND_COMMANDS)},
+    {VORN_PROG_FLOW_TEMPLATE_ISSI, "ISSI", 0x9D, ISSI_REGISTERS, count_of(ISSI_REGISTERS),
+     ISSI_COMMANDS, count_of(ISSI_COMMANDS)},
 };
 
 // A command a part lacks stays in its profile, out of reach of every density, so that the
 // checker can tell "not on this part" from "not in the vendor's set".
-constexpr unsigned int k_never = ~0u;
+constexpr unsigned int NEVER = ~0u;
 
 bool fits_density(const VORN_FLASH_COMMAND& command, unsigned long long density_bytes) {
     const unsigned long long mbit = density_bytes / (1024 * 1024 / 8);
@@ -467,7 +467,7 @@ const std::vector<BUILT_VENDOR>& built_vendors() {
     static const std::vector<BUILT_VENDOR> vendors = [] {
         std::vector<BUILT_VENDOR> out(VORN_PROG_FLOW_TEMPLATE_COUNT);
         for (int i = 0; i < VORN_PROG_FLOW_TEMPLATE_COUNT; ++i) {
-            const VENDOR_SET& set = k_vendor_sets[i];
+            const VENDOR_SET& set = VENDOR_SETS[i];
             BUILT_VENDOR& built = out[i];
             built.registers.assign(set.registers, set.registers + set.register_count);
             VORN_FLASH_VENDOR_PROFILE& p = built.profile;
@@ -586,14 +586,14 @@ std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_by_id(
 
 std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_answering(unsigned int value,
                                                                     unsigned int mask) {
-    constexpr unsigned int k_first_three = 0xFFFFFF;
+    constexpr unsigned int FIRST_THREE = 0xFFFFFF;
     std::vector<const VORN_FLASH_PART*> found;
-    if ((mask & k_first_three) == 0) return found;
+    if ((mask & FIRST_THREE) == 0) return found;
     int count = 0;
     const VORN_FLASH_PART* parts = get_all(&count);
     for (int i = 0; i < count; ++i) {
         const unsigned int id = parts[i].id[0] | (parts[i].id[1] << 8) | (parts[i].id[2] << 16);
-        if (((id ^ value) & mask & k_first_three) == 0) found.push_back(&parts[i]);
+        if (((id ^ value) & mask & FIRST_THREE) == 0) found.push_back(&parts[i]);
     }
     return found;
 }
@@ -634,7 +634,7 @@ std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::pick_by_name(
 }
 
 VORN_FLASH_PART_PROFILE::VORN_FLASH_PART_PROFILE(const VORN_FLASH_PART& part) : m_profile() {
-    const VENDOR_SET& set = k_vendor_sets[static_cast<int>(part.shape)];
+    const VENDOR_SET& set = VENDOR_SETS[static_cast<int>(part.shape)];
     m_registers.assign(set.registers, set.registers + set.register_count);
     const unsigned int f = part.features;
     for (int i = 0; i < set.command_count; ++i) {
@@ -687,7 +687,7 @@ VORN_FLASH_PART_PROFILE::VORN_FLASH_PART_PROFILE(const VORN_FLASH_PART& part) : 
         const char* absent = part.facts.absent_commands;
         if (absent != nullptr && std::strchr(absent, static_cast<char>(c.opcode)) != nullptr)
             has = false;
-        if (!has) c.min_mbit = k_never;
+        if (!has) c.min_mbit = NEVER;
         m_commands.push_back(c);
         m_regions.push_back(region);
     }

@@ -72,7 +72,7 @@ constexpr VORN_FLOW_SEVERITY E = VORN_FLOW_SEVERITY_ERROR;
 constexpr VORN_FLOW_SEVERITY W = VORN_FLOW_SEVERITY_WARNING;
 
 // Every finding the checker can make, in one place.
-const ISSUE_INFO k_issues[ISSUE_COUNT] = {
+const ISSUE_INFO ISSUE_TABLE[ISSUE_COUNT] = {
     {ISSUE_UNKNOWN_COMMAND, "unknown-command", E,
      "sends 0x%02X, which is not in the %s command set; the chip ignores it"},
     {ISSUE_NO_4BYTE_MODE, "no-4byte-mode", E,
@@ -170,7 +170,7 @@ constexpr std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> make_fields() {
     return fields;
 }
 
-constexpr std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> k_fields = make_fields();
+constexpr std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> ACTION_FIELD_TABLE = make_fields();
 
 VORN_ACT_PROPERTY as_property(int property) { return static_cast<VORN_ACT_PROPERTY>(property); }
 
@@ -425,7 +425,7 @@ class FLOW_RUN {
     // A finding that rests on a chip fact: a warning when no public source confirms the fact.
     template <typename... ARGS>
     void report_fact(const AT& at, ISSUE issue, bool confirmed, const ARGS&... args) {
-        const ISSUE_INFO& info = k_issues[issue];
+        const ISSUE_INFO& info = ISSUE_TABLE[issue];
         const VORN_FLOW_SEVERITY severity = confirmed ? info.severity : VORN_FLOW_SEVERITY_WARNING;
         if (!m_reported.emplace(static_cast<int>(at.operation), at.action, info.code).second)
             return;
@@ -451,13 +451,15 @@ class FLOW_RUN {
     static std::string action_name(const VORN_ACTION& action) {
         if (action.get_type() == VORN_ACT_TYPE_CUSTOM)
             return action.get_property_value(VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION);
-        std::string name = action.get_property_value(as_property(k_fields[action.get_type()].name));
+        std::string name =
+            action.get_property_value(as_property(ACTION_FIELD_TABLE[action.get_type()].name));
         if (name.empty()) name = action.get_name();
         return TARVEN::fmt_sprintf("%s 0x%02X", name, opcode_of(action));
     }
 
     static unsigned char opcode_of(const VORN_ACTION& action) {
-        return static_cast<unsigned char>(number_of(action, k_fields[action.get_type()].command));
+        return static_cast<unsigned char>(
+            number_of(action, ACTION_FIELD_TABLE[action.get_type()].command));
     }
 
     // ---- transactions -------------------------------------------------------------------------
@@ -558,7 +560,7 @@ class FLOW_RUN {
 
     void write_register(const AT& at) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = k_fields[action.get_type()];
+        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
         VORN_FLASH_TRANSACTION t;
         t.command = opcode_of(action);
         if (refers_to_file(action, f.data))
@@ -584,7 +586,7 @@ class FLOW_RUN {
 
     void read_register(const AT& at) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = k_fields[action.get_type()];
+        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
         VORN_FLASH_TRANSACTION t;
         t.command = opcode_of(action);
         t.in_length = refers_to_file(action, f.length)
@@ -655,7 +657,7 @@ class FLOW_RUN {
     // Write Data and Erase: a command, an address, and for Write Data the page's data.
     void write_at_address(const AT& at, const UNIT& unit) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = k_fields[action.get_type()];
+        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
         const unsigned int sent = static_cast<unsigned int>(number_of(action, f.addressing));
         const unsigned long long address =
             refers_to_file(action, f.address) ? unit.address : number_of(action, f.address);
@@ -690,7 +692,7 @@ class FLOW_RUN {
 
     void read_data(const AT& at, const UNIT& unit) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = k_fields[action.get_type()];
+        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
         const unsigned int sent = static_cast<unsigned int>(number_of(action, f.addressing));
         const bool from_file = refers_to_file(action, f.address);
         const unsigned long long address = from_file ? unit.address : number_of(action, f.address);
@@ -748,8 +750,8 @@ class FLOW_RUN {
 
 void report_device(VORN_FLOW_CHECK_RESULT& result, ISSUE issue, const std::string& text) {
     VORN_FLOW_FINDING finding;
-    finding.severity = k_issues[issue].severity;
-    finding.code = k_issues[issue].code;
+    finding.severity = ISSUE_TABLE[issue].severity;
+    finding.code = ISSUE_TABLE[issue].code;
     finding.text = text;
     result.findings.push_back(std::move(finding));
 }
@@ -823,7 +825,7 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) c
     VORN_FLOW_CHECK_RESULT result;
     if (flash.get_family() != DEV_FAMILY_QSPI_FLASH) {
         report_device(result, ISSUE_NOT_CHECKED,
-                      TARVEN::fmt_sprintf(k_issues[ISSUE_NOT_CHECKED].format,
+                      TARVEN::fmt_sprintf(ISSUE_TABLE[ISSUE_NOT_CHECKED].format,
                                           "only QSPI devices have flows"));
         return result;
     }
@@ -843,7 +845,7 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) c
             static_cast<VORN_PROG_FLOW_TEMPLATE>(m_judge_as));
     if (profile == nullptr) {
         report_device(result, ISSUE_NOT_CHECKED,
-                      TARVEN::fmt_sprintf(k_issues[ISSUE_NOT_CHECKED].format,
+                      TARVEN::fmt_sprintf(ISSUE_TABLE[ISSUE_NOT_CHECKED].format,
                                           "neither the ID nor the flow template names one of "
                                           "the five vendors"));
         return result;
@@ -852,14 +854,14 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_flash(const VORN_FLASH& flash) c
     if (judged_as) {
         report_device(
             result, ISSUE_JUDGED_AS,
-            TARVEN::fmt_sprintf(k_issues[ISSUE_JUDGED_AS].format, manufacturer, profile_name));
+            TARVEN::fmt_sprintf(ISSUE_TABLE[ISSUE_JUDGED_AS].format, manufacturer, profile_name));
     } else if (config.id.empty() || profile->manufacturer_id != manufacturer) {
         report_device(result, ISSUE_UNKNOWN_MANUFACTURER,
-                      TARVEN::fmt_sprintf(k_issues[ISSUE_UNKNOWN_MANUFACTURER].format, manufacturer,
-                                          profile_name));
+                      TARVEN::fmt_sprintf(ISSUE_TABLE[ISSUE_UNKNOWN_MANUFACTURER].format,
+                                          manufacturer, profile_name));
     } else if (vendor >= 0 && vendor != static_cast<int>(profile->vendor)) {
         report_device(result, ISSUE_VENDOR_MISMATCH,
-                      TARVEN::fmt_sprintf(k_issues[ISSUE_VENDOR_MISMATCH].format,
+                      TARVEN::fmt_sprintf(ISSUE_TABLE[ISSUE_VENDOR_MISMATCH].format,
                                           VORN_PROG_FLOW_TEMPLATE_NAME[vendor], manufacturer,
                                           profile_name, profile_name));
     }
@@ -878,7 +880,7 @@ bool VORN_FLOW_CHECKER::has_memory(const VORN_FLASH& flash, const VORN_FLASH_CON
     if (config.density_bytes >= 2ULL * profile.page_size) return true;
     report_device(
         result, ISSUE_NOT_CHECKED,
-        TARVEN::fmt_sprintf(k_issues[ISSUE_NOT_CHECKED].format,
+        TARVEN::fmt_sprintf(ISSUE_TABLE[ISSUE_NOT_CHECKED].format,
                             "the density '" + flash.get_density() + "' gives no memory to model"));
     return false;
 }
@@ -892,7 +894,7 @@ VORN_FLOW_CHECK_RESULT VORN_FLOW_CHECKER::check_as_parts(
     const char* shape = VORN_PROG_FLOW_TEMPLATE_NAME[first.shape];
     if (vendor >= 0 && vendor != static_cast<int>(first.shape))
         report_device(result, ISSUE_VENDOR_MISMATCH,
-                      TARVEN::fmt_sprintf(k_issues[ISSUE_VENDOR_MISMATCH].format,
+                      TARVEN::fmt_sprintf(ISSUE_TABLE[ISSUE_VENDOR_MISMATCH].format,
                                           VORN_PROG_FLOW_TEMPLATE_NAME[vendor], first.id[0],
                                           first.vendor, shape));
     result.vendor = first.shape == VORN_PROG_FLOW_TEMPLATE_WINBOND ? first.vendor : shape;

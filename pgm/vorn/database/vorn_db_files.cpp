@@ -102,3 +102,13 @@ bool VORN_MGR::parse_user_xml_in_dir(const std::string&, const char*, const char
 }
 
 const char* VORN_MGR::golden_template_file_name() const { return ""; }
+
+const char* VORN_MGR::xsd_file_name() const { return ""; }
+
+std::string VORN_MGR::get_xsd_file() {
+    return PGM_COMMON::pgm_get_common_programmer() + "xsd/" + xsd_file_name();
+}
+
+std::string VORN_MGR::get_golden_template_file() {
+    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + golden_template_file_name();
+}

@@ -156,6 +156,22 @@ void VORN_MGR::clear_flash_mapping_info() {
     VORN_HOST_ACCESS::flash_map_changed(*this);
 }
 
+void VORN_MGR::initialize_dev_info() {
+    PGMDEV_DEV_INFO_MANAGER dev_info_manager(false, 0);
+    for (const PGMDEV_SUPPORTED_FAMILY& entry : dev_info_manager.m_supported_family_list) {
+        if (entry.family == DEV_FAMILY_NONE) continue;
+        const PGMDEV_DEV_INFO* record = dev_info_manager.get_db_by_family(entry.family);
+        if (record == nullptr || !serves_family(entry.family, *record)) continue;
+        VORN_DEV_INFO& info = m_dev_info_map[entry.family];
+        info.use_sdm_mode = record->sdm;
+        info.io_voltage = record->flash_io_voltage;
+    }
+}
+
+bool VORN_MGR::serves_family(DEV_FAMILY_ENUM, const PGMDEV_DEV_INFO& record) const {
+    return record.enabled;
+}
+
 // ---- lookups ------------------------------------------------------------------------------
 
 void VORN_MGR::release_legacy_flash() {

@@ -317,7 +317,7 @@ class VORN_API VORN_FLASH_MODEL {
 
     // A program, erase or non-volatile register write keeps the chip busy for this many
     // transactions after it: a status poll needs at least one attempt more.
-    static constexpr unsigned int k_busy_transactions = 2;
+    static constexpr unsigned int BUSY_TRANSACTIONS = 2;
 
   private:
     VORN_FLASH_OUTCOME accept(const VORN_FLASH_COMMAND& command) const;

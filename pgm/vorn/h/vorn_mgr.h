@@ -144,6 +144,11 @@ class VORN_API VORN_MGR {
     virtual void create_user_template_with_template_list(
         PGM_COMMON_XML_ELEMENT*& root, std::vector<std::string> template_list) = 0;
 
+    // The family's schema and golden template: programmer directory + "xsd/" or "xml/" + the
+    // family's file name, concatenated as they are.
+    std::string get_xsd_file();
+    std::string get_golden_template_file();
+
     // The tool-suite database directory: programmer directory + "xml/".
     static std::string get_db_zentro_dir();
     // The custom directory ("./" until set); shared by every manager of the process.
@@ -240,6 +245,12 @@ class VORN_API VORN_MGR {
                                        std::map<std::string, std::string>& dir_map);
     // The family's golden template: its file name in xml/ of the programmer directory.
     virtual const char* golden_template_file_name() const;
+    // The family's schema: its file name in xsd/ of the programmer directory.
+    virtual const char* xsd_file_name() const;
+    // Fills m_dev_info_map from the host's device families that serves_family takes.
+    void initialize_dev_info();
+    // Whether the family of `record` is one this manager serves: here, when the host enables it.
+    virtual bool serves_family(DEV_FAMILY_ENUM family, const PGMDEV_DEV_INFO& record) const;
 
     // Deletes m_flash when it is a legacy record (owned through m_flash only).
     void release_legacy_flash();

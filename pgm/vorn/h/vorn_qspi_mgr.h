@@ -66,9 +66,6 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
 
     bool legacy_config_device_comparator(std::string a, std::string b);
 
-    std::string get_xsd_file();
-    std::string get_golden_template_file();
-
     // Readers of XML trees (also used by tools that check files without saving them).
     bool parse_xml_file(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH** object, std::string xml_file,
                         bool is_golden_template, std::string& err_msg);
@@ -108,11 +105,11 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
                                const char* skipped_name,
                                std::map<std::string, std::string>& dir_map) override;
     const char* golden_template_file_name() const override;
+    const char* xsd_file_name() const override;
     bool update_flash_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object, std::string xml_file,
                            std::map<std::string, std::string>& dir_map, bool removable);
     bool create_user_template_list(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH* object,
                                    std::string xml_file);
-    void initialize_dev_info();
     void initialize_flash_info();
     // The shared clearing and the legacy list.
     void clear_flash_mapping_info();

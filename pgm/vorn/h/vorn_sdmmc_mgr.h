@@ -54,8 +54,6 @@ class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
     void create_user_template_with_template_list(PGM_COMMON_XML_ELEMENT*& root,
                                                  std::vector<std::string> template_list) override;
 
-    std::string get_xsd_file();
-    std::string get_golden_template_file();
     bool parse_xml_file(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH** object, std::string xml_file,
                         bool is_golden_template, std::string& err_msg);
     PGM_COMMON_XML_VORN_SDMMC_DEVICE_INFO* create_xml_device_info(VORN_FLASH* flash);
@@ -63,9 +61,10 @@ class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
   protected:
     bool parse_golden_template_xml();
     const char* golden_template_file_name() const override;
+    const char* xsd_file_name() const override;
+    bool serves_family(DEV_FAMILY_ENUM family, const PGMDEV_DEV_INFO& record) const override;
     bool update_flash_list(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH* object, std::string xml_file,
                            std::map<std::string, std::string>& dir_map, bool removable);
-    void initialize_dev_info();
     using VORN_MGR::clear_flash_mapping_info;
 
   private:

@@ -31,7 +31,7 @@ enum RULE_KIND {
 // How a dialog offers a property: fixed ones are shown, never edited, as the hardware sets them.
 enum EDITING { EDITABLE, FIXED, FIXED_CHOICE };
 
-constexpr unsigned long long k_any = ~0ULL;
+constexpr unsigned long long ANY_VALUE = ~0ULL;
 
 struct ACCEPTANCE_RULE {
     VORN_ACT_RULE rule;
@@ -46,16 +46,16 @@ struct ACCEPTANCE_RULE {
     const char* suffix;
 };
 
-constexpr const char* k_empty_or_special =
+constexpr const char* EMPTY_OR_SPECIAL =
     "' is invalid. It contains either an empty string or special characters.";
-constexpr const char* k_empty_special_or_zero =
+constexpr const char* EMPTY_SPECIAL_OR_ZERO =
     "' is invalid. It either contains an empty string or special characters, or has a value of "
     "0.";
-constexpr const char* k_special_or_not_bytes =
+constexpr const char* SPECIAL_OR_NOT_BYTES =
     "' is invalid. It either contains special characters or is not in the list of byte formats.";
 
 // Indexed by VORN_ACT_RULE.
-constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
+constexpr ACCEPTANCE_RULE ACCEPTANCE_RULES[VORN_ACT_RULE_COUNT] = {
     {VORN_ACT_RULE_NAME,
      RULE_NAME,
      false,
@@ -86,17 +86,17 @@ constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DATA_WITH_SPECIAL_CHAR,
      "Action data '",
-     k_special_or_not_bytes},
+     SPECIAL_OR_NOT_BYTES},
     {VORN_ACT_RULE_DELAY,
      RULE_NUMBER,
      false,
      0,
-     k_any,
+     ANY_VALUE,
      {nullptr},
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action delay '",
-     k_empty_or_special},
+     EMPTY_OR_SPECIAL},
     {VORN_ACT_RULE_BUS_WIDTH_TWO,
      RULE_CHOICE,
      false,
@@ -126,7 +126,7 @@ constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action data length '",
-     k_empty_special_or_zero},
+     EMPTY_SPECIAL_OR_ZERO},
     {VORN_ACT_RULE_EXPECTED_DATA,
      RULE_BYTE_LIST,
      true,
@@ -136,7 +136,7 @@ constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR,
      "Action expected data '",
-     k_special_or_not_bytes},
+     SPECIAL_OR_NOT_BYTES},
     {VORN_ACT_RULE_DATA_MASK,
      RULE_BYTE_LIST,
      true,
@@ -146,27 +146,27 @@ constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR,
      "Action data mask '",
-     k_special_or_not_bytes},
+     SPECIAL_OR_NOT_BYTES},
     {VORN_ACT_RULE_ATTEMPT_COUNT,
      RULE_NUMBER,
      false,
      1,
-     k_any,
+     ANY_VALUE,
      {nullptr},
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action attempt count '",
-     k_empty_special_or_zero},
+     EMPTY_SPECIAL_OR_ZERO},
     {VORN_ACT_RULE_ADDRESS,
      RULE_NUMBER,
      true,
      0,
-     k_any,
+     ANY_VALUE,
      {nullptr},
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action address '",
-     k_empty_or_special},
+     EMPTY_OR_SPECIAL},
     {VORN_ACT_RULE_PAGE_SIZE,
      RULE_NUMBER,
      false,
@@ -182,12 +182,12 @@ constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
      RULE_NUMBER,
      false,
      1,
-     k_any,
+     ANY_VALUE,
      {nullptr},
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action addressing mode '",
-     k_empty_special_or_zero},
+     EMPTY_SPECIAL_OR_ZERO},
     {VORN_ACT_RULE_DUMMY_CLOCK_CYCLE,
      RULE_NUMBER,
      false,
@@ -197,17 +197,17 @@ constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action dummy clock cycle '",
-     k_empty_or_special},
+     EMPTY_OR_SPECIAL},
     {VORN_ACT_RULE_ERASE_SIZE,
      RULE_NUMBER,
      false,
      1,
-     k_any,
+     ANY_VALUE,
      {nullptr},
      EDITABLE,
      MSG_VORN::W::INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
      "Action erase size '",
-     k_empty_special_or_zero},
+     EMPTY_SPECIAL_OR_ZERO},
     {VORN_ACT_RULE_CUSTOM_DESCRIPTION,
      RULE_NOT_EMPTY,
      false,
@@ -232,15 +232,15 @@ constexpr ACCEPTANCE_RULE k_acceptance_rules[VORN_ACT_RULE_COUNT] = {
 
 constexpr bool rules_in_order() {
     for (int i = 0; i < VORN_ACT_RULE_COUNT; ++i)
-        if (k_acceptance_rules[i].rule != i) return false;
+        if (ACCEPTANCE_RULES[i].rule != i) return false;
     return true;
 }
-static_assert(rules_in_order(), "k_acceptance_rules follows VORN_ACT_RULE");
+static_assert(rules_in_order(), "ACCEPTANCE_RULES follows VORN_ACT_RULE");
 
 // The rule of a member; an internal error for any other value.
 const ACCEPTANCE_RULE& rule_of(VORN_ACT_PROPERTY property) {
     if (!vorn_act_property_is_known(property)) VORN_FAIL("Unknown action property enum");
-    return k_acceptance_rules[VORN_ACT_PROPERTIES[property].rule];
+    return ACCEPTANCE_RULES[VORN_ACT_PROPERTIES[property].rule];
 }
 
 // ---- text forms -----------------------------------------------------------------------------
@@ -464,5 +464,5 @@ bool VORN_QSPI_ACTION::property_value_is_valid(VORN_ACT_PROPERTY property, std::
 
 bool VORN_QSPI_ACTION::property_value_is_enable(VORN_ACT_PROPERTY property) const {
     if (!vorn_act_property_is_known(property)) return true;
-    return k_acceptance_rules[VORN_ACT_PROPERTIES[property].rule].editing == EDITABLE;
+    return ACCEPTANCE_RULES[VORN_ACT_PROPERTIES[property].rule].editing == EDITABLE;
 }

@@ -26,7 +26,11 @@ static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
-constexpr auto kInitialDeviceFamily = static_cast<DEV_FAMILY_ENUM>(VORN_QSPI_INITIAL_DEVICE_FAMILY);
+constexpr auto INITIAL_DEVICE_FAMILY =
+    static_cast<DEV_FAMILY_ENUM>(VORN_QSPI_INITIAL_DEVICE_FAMILY);
+// The device families that can drive the ISSI flow; no other is offered its devices.
+constexpr DEV_FAMILY_ENUM ISSI_FLOW_FAMILIES[] = {static_cast<DEV_FAMILY_ENUM>(28),
+                                                  static_cast<DEV_FAMILY_ENUM>(23)};
 
 // The SFL and SDM elements of the one PROGRAMMING_FLOW of `owner` (a device or a template).
 // `one_flow` is the condition reported when `owner` has not exactly one flow.
@@ -113,7 +117,7 @@ struct VENDOR {
     VORN_PROG_FLOW_TEMPLATE index;
     const char* key;
 };
-constexpr VENDOR kVendors[] = {
+constexpr VENDOR VENDORS[] = {
     {PGM_COMMON_XML_ENUM_MICRON, VORN_PROG_FLOW_TEMPLATE_MICRON, "micron"},
     {PGM_COMMON_XML_ENUM_MACRONIX, VORN_PROG_FLOW_TEMPLATE_MACRONIX, "macronix"},
     {PGM_COMMON_XML_ENUM_CYPRESS, VORN_PROG_FLOW_TEMPLATE_CYPRESS, "cypress"},
@@ -278,7 +282,7 @@ class GOLDEN_READER : public PGM_COMMON_XML_CHILD_SINK {
 // ---- construction and teardown ---------------------------------------------------------
 
 VORN_QSPI_MGR::VORN_QSPI_MGR() {
-    m_active_device_family = kInitialDeviceFamily;
+    m_active_device_family = INITIAL_DEVICE_FAMILY;
     m_active_config_mode = PGMIO_CONFIG_SCHEME_AS_X4;
     m_use_sdm_mode = false;
     m_flash = nullptr;
@@ -334,18 +338,6 @@ VORN_OPERATION* VORN_QSPI_MGR::create_operation(VORN_OP_TYPE type) {
     return new VORN_QSPI_OPERATION(type);
 }
 
-void VORN_QSPI_MGR::initialize_dev_info() {
-    PGMDEV_DEV_INFO_MANAGER dev_info_mgr(false, 0);
-    for (const PGMDEV_SUPPORTED_FAMILY& entry : dev_info_mgr.m_supported_family_list) {
-        if (entry.family == DEV_FAMILY_NONE) continue;
-        const PGMDEV_DEV_INFO* record = dev_info_mgr.get_db_by_family(entry.family);
-        if (record == nullptr || !record->enabled) continue;
-        VORN_DEV_INFO& info = m_dev_info_map[entry.family];
-        info.use_sdm_mode = record->sdm;
-        info.io_voltage = record->flash_io_voltage;
-    }
-}
-
 void VORN_QSPI_MGR::initialize_flash_info() {
     PGMDEV_FLASH_MANAGER flash_mgr(true, 1, false, false);
     for (const PGMDEV_SFL_FLASH_INFO& record : flash_mgr.get_flash_info_list()) {
@@ -373,16 +365,10 @@ void VORN_QSPI_MGR::clear_flash_mapping_info() {
 
 // ---- files -------------------------------------------------------------------------------
 
-std::string VORN_QSPI_MGR::get_xsd_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xsd/" + "vorn_qspi.xsd";
-}
+const char* VORN_QSPI_MGR::xsd_file_name() const { return "vorn_qspi.xsd"; }
 
 const char* VORN_QSPI_MGR::golden_template_file_name() const {
     return VORN_QSPI_GOLDEN_TEMPLATE_FILE;
-}
-
-std::string VORN_QSPI_MGR::get_golden_template_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + golden_template_file_name();
 }
 
 bool VORN_QSPI_MGR::parse_xml_file(PGM_COMMON_XML_VORN_QSPI_QSPI_FLASH** object,
@@ -424,7 +410,7 @@ bool VORN_QSPI_MGR::parse_golden_template_xml() {
 }
 
 void VORN_QSPI_MGR::check_vendor_flows(bool empty) {
-    for (const VENDOR& vendor : kVendors) {
+    for (const VENDOR& vendor : VENDORS) {
         const VENDOR_FLOWS& flows = m_vendor_flows[vendor.index];
         const std::pair<const char*, const std::vector<VORN_OPERATION*>*> lists[] = {
             {"sfl", &flows.sfl}, {"sdm", &flows.sdm}};
@@ -447,7 +433,7 @@ bool VORN_QSPI_MGR::create_flash_info_with_golden_template(
     VORN_CHECK(template_list.size() == 1, "template_list.size() == 1");
 
     bool status = true;
-    for (const VENDOR& vendor : kVendors) {
+    for (const VENDOR& vendor : VENDORS) {
         VORN_CHECK(
             template_list.at(0)->get_child_count(vendor.tag, true) == 1,
             TARVEN::fmt_sprintf("template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_%s) == 1",
@@ -847,8 +833,9 @@ std::vector<std::string> VORN_QSPI_MGR::get_new_config_device_list(DEV_FAMILY_EN
     const VORN_FLASH_INDEX& index = VORN_HOST_ACCESS::index(*this);
     if (ignore_filter || m_skip_device_filtering) return index.names;
     const std::string family_voltage = m_dev_info_map[family].io_voltage;
-    // Devices on the ISSI flow are offered only to the two families that can drive it.
-    const bool issi_allowed = family == 28 || family == 23;
+    const bool issi_allowed =
+        std::find(std::begin(ISSI_FLOW_FAMILIES), std::end(ISSI_FLOW_FAMILIES), family) !=
+        std::end(ISSI_FLOW_FAMILIES);
     std::vector<std::string> names;
     names.reserve(index.names.size());
     for (size_t i = 0; i < index.names.size(); ++i) {

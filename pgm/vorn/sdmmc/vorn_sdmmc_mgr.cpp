@@ -15,6 +15,10 @@ static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
+// The one device family whose cards are served only when the host's switch is on.
+constexpr auto GATED_FAMILY = static_cast<DEV_FAMILY_ENUM>(28);
+constexpr const char* GATED_FAMILY_SWITCH = "pgm_enable_sdmmc_solvane";
+
 // The one leaf text of a DEVICE_INFO child list.
 template <typename T>
 const std::string& leaf_text(const std::vector<T*>& list, const char* condition) {
@@ -57,32 +61,17 @@ VORN_SDMMC_MGR::~VORN_SDMMC_MGR() {
     clear_flash_mapping_info();
 }
 
-void VORN_SDMMC_MGR::initialize_dev_info() {
-    PGMDEV_DEV_INFO_MANAGER dev_info_manager(false, 0);
-    for (const PGMDEV_SUPPORTED_FAMILY& entry : dev_info_manager.m_supported_family_list) {
-        DEV_FAMILY_ENUM family = entry.family;
-        if (family == DEV_FAMILY_NONE) continue;
-        const PGMDEV_DEV_INFO* record = dev_info_manager.get_db_by_family(family);
-        if (record == nullptr || !record->sdmmc) continue;
-        if (family == 28 && !cfg_is_on("pgm_enable_sdmmc_solvane", false)) continue;
-        VORN_DEV_INFO& info = m_dev_info_map[family];
-        info.use_sdm_mode = record->sdm;
-        info.io_voltage = record->flash_io_voltage;
-    }
+bool VORN_SDMMC_MGR::serves_family(DEV_FAMILY_ENUM family, const PGMDEV_DEV_INFO& record) const {
+    if (!record.sdmmc) return false;
+    return family != GATED_FAMILY || cfg_is_on(GATED_FAMILY_SWITCH, false);
 }
 
 // ---- loading ------------------------------------------------------------------------------
 
-std::string VORN_SDMMC_MGR::get_xsd_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xsd/" + "vorn_sdmmc.xsd";
-}
+const char* VORN_SDMMC_MGR::xsd_file_name() const { return "vorn_sdmmc.xsd"; }
 
 const char* VORN_SDMMC_MGR::golden_template_file_name() const {
     return VORN_SDMMC_GOLDEN_TEMPLATE_FILE;
-}
-
-std::string VORN_SDMMC_MGR::get_golden_template_file() {
-    return PGM_COMMON::pgm_get_common_programmer() + "xml/" + golden_template_file_name();
 }
 
 bool VORN_SDMMC_MGR::parse_xml_file(PGM_COMMON_XML_VORN_SDMMC_SDMMC_FLASH** object,
