@@ -114,6 +114,8 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
     // The shared clearing and the legacy list.
     void clear_flash_mapping_info();
     void clear_template_operation_list();
+    // Holds copies of `flash`'s flows as the user template `name`, replacing one of that name.
+    void keep_user_template(const std::string& name, VORN_FLASH* flash);
     // Whether a legacy device of that voltage is listed for the family voltage and scheme;
     // `family_voltage` null means no filtering.
     static bool legacy_device_is_listed(const std::string& name, const std::string& voltage,

@@ -953,14 +953,7 @@ bool VORN_QSPI_MGR::get_operation_editable_permission(VORN_FLASH* flash) {
     return !device_exist_in_db(flash->get_name(), true);
 }
 
-bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
-    VORN_CHECK(flash, "flash");
-    SAVE_CALL call(*this);
-    const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
-    VORN_CHECK(!name.empty(),
-               "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
-    if (!write_template_xml_and_update_dir_map(flash, db_dir)) return false;
-
+void VORN_QSPI_MGR::keep_user_template(const std::string& name, VORN_FLASH* flash) {
     USER_TEMPLATE_PTR user_flash_template(new VORN_USER_FLASH_TEMPLATE);
     copy_operations(*flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM),
                     user_flash_template->sdm_operation_list);
@@ -975,7 +968,6 @@ bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
         m_user_flash_template_map.emplace(name, user_flash_template.get());
         user_flash_template.release();
     }
-    return true;
 }
 
 bool VORN_QSPI_MGR::delete_template(std::string name) {

@@ -1,4 +1,4 @@
-// Writing QSPI XML: device and template documents built from records, template files.
+// Writing QSPI XML: device and template documents built from records, and saving user templates.
 #define VORN_SOURCE_FILE "pgm/vorn/vorn_qspi_mgr"
 
 #include <cerrno>
@@ -295,6 +295,17 @@ void VORN_QSPI_MGR::create_user_template_with_template_list(
         attach(target, std::move(user_template));
     }
     if (created) root = created.release();
+}
+
+bool VORN_QSPI_MGR::update_template_db(VORN_FLASH* flash, std::string db_dir) {
+    VORN_CHECK(flash, "flash");
+    SAVE_CALL call(*this);
+    const std::string name = flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME);
+    VORN_CHECK(!name.empty(),
+               "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
+    if (!write_template_xml_and_update_dir_map(flash, db_dir)) return false;
+    keep_user_template(name, flash);
+    return true;
 }
 
 bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std::string& db_dir) {
