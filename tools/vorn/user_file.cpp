@@ -1,14 +1,3 @@
-// Checking user files with the library's own validators, and turning checked entries into
-// records that update_db and update_template_db can save.
-#include <algorithm>
-#include <cctype>
-#include <filesystem>
-#include <fstream>
-
-#include "vorn_tool.h"
-
-namespace fs = std::filesystem;
-
 // Judging user files against the loaded database: the library reads them and judges their
 // values (vorn_check_user_file); names are judged here, against each other and the database,
 // as the command at hand would save them.
