@@ -508,22 +508,23 @@ struct EDIT_ARGS {
     CLI::Option* to_option = nullptr;
 };
 
-// The fields `edit --set FIELD=VALUE` changes: the element of the device's file and the
-// validator that judges the value first (QSPI only unless `sdmmc`).
+// The fields `edit --set FIELD=VALUE` changes: the record's parameter, whether its value is a
+// number, and the name session.judge gives it (QSPI only unless `sdmmc`).
 struct SETTABLE {
     const char* key;
-    const char* tag;
-    const char* field;  // as session.judge names it
+    VORN_FLASH_PARAM param;
+    bool number;
+    const char* field;
     bool sdmmc;
 };
 const SETTABLE SETTABLE_FIELDS[] = {
-    {"id", "DEVICE_ID", "device ID", false},
-    {"density", "DEVICE_DENSITY", "density", true},
-    {"io-voltage", "DEVICE_IO_VOLTAGE", "I/O voltage", true},
-    {"die", "TOTAL_DEVICE_DIE", "total dies", false},
-    {"dummy-cycles", "DUMMY_CLOCK_CYCLE", "dummy clock cycles", false},
-    {"dummy-cycles-x4", "DUMMY_CLOCK_CYCLE_X4", "dummy clock cycles x4", false},
-    {"template", "PROG_FLOW_TEMPLATE", "programming flow template", false},
+    {"id", VORN_FLASH_PARAM_ID, false, "device ID", false},
+    {"density", VORN_FLASH_PARAM_DENSITY, false, "density", true},
+    {"io-voltage", VORN_FLASH_PARAM_IO_VOLTAGE, false, "I/O voltage", true},
+    {"die", VORN_FLASH_PARAM_TOTAL_DIE, true, "total dies", false},
+    {"dummy-cycles", VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, true, "dummy clock cycles", false},
+    {"dummy-cycles-x4", VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, true, "dummy clock cycles x4", false},
+    {"template", VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, false, "programming flow template", false},
 };
 
 std::string settable_keys() {
@@ -533,57 +534,47 @@ std::string settable_keys() {
     return keys;
 }
 
-// Judges one FIELD=VALUE with the library's validator; the value the file takes in `stored`.
-bool judge_setting(SESSION& session, VORN_MGR* mgr, const SETTABLE& f, const std::string& value,
-                   std::string* stored) {
-    *stored = value;
-    auto* qspi = dynamic_cast<VORN_QSPI_MGR*>(mgr);
-    auto number = [&](std::string* msg, unsigned int* out) {
-        const bool digits = !value.empty() && value.size() <= 9 &&
-                            value.find_first_not_of("0123456789") == std::string::npos;
-        if (digits) *out = static_cast<unsigned int>(std::stoul(value));
-        if (!digits && msg != nullptr)
-            *msg = std::string(f.key) + " '" + value + "' is not a number.";
-        return digits;
-    };
-    return session.judge(f.field, value,
-                         [&](std::string* msg) {
-                             const std::string key = f.key;
-                             unsigned int n = 0;
-                             if (key == "id")
-                                 return typed_bytes(value, "Device ID", stored, msg) &&
-                                        qspi->device_id_is_valid(*stored, msg) &&
-                                        id_fits_lookup(*stored, msg);
-                             if (key == "density") return mgr->device_density_is_valid(value, msg);
-                             if (key == "io-voltage")
-                                 return mgr->device_io_voltage_is_valid(value, msg);
-                             if (key == "die")
-                                 return number(msg, &n) && qspi->total_device_die_is_valid(n, msg);
-                             if (key == "template")
-                                 return qspi->prog_flow_template_is_valid(value, msg);
-                             return number(msg, &n) && qspi->dummy_clock_cycle_is_valid(n, msg);
-                         },
-                         {mgr});
+// Judges one FIELD=VALUE with the library's validator of its parameter and, when it passes,
+// gives it to `draft`.
+bool apply_setting(SESSION& session, VORN_MGR* mgr, const SETTABLE& f, const std::string& value,
+                   VORN_FLASH* draft) {
+    std::string stored = value;
+    unsigned int number = 0;
+    const bool judged = session.judge(
+        f.field, value,
+        [&](std::string* msg) {
+            if (f.param == VORN_FLASH_PARAM_ID)
+                return typed_bytes(value, "Device ID", &stored, msg) &&
+                       mgr->is_parameter_valid(f.param, stored, msg) && id_fits_lookup(stored, msg);
+            if (!f.number) return mgr->is_parameter_valid(f.param, value, msg);
+            const bool digits = !value.empty() && value.size() <= 9 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits) {
+                if (msg != nullptr) *msg = std::string(f.key) + " '" + value + "' is not a number.";
+                return false;
+            }
+            number = static_cast<unsigned int>(std::stoul(value));
+            return mgr->is_parameter_valid(f.param, number, msg);
+        },
+        {mgr});
+    if (!judged) return false;
+    if (f.param == VORN_FLASH_PARAM_DENSITY)
+        draft->set_density(stored);
+    else if (f.number)
+        draft->set_parameter_value(f.param, number);
+    else
+        draft->set_parameter_value(f.param, stored);
+    return true;
 }
 
-std::string xml_escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else
-            out += c;
-    }
-    return out;
-}
-
-// Applies every --set to the text of the device's file; false after showing every refusal.
-bool apply_settings(SESSION& session, VORN_MGR* mgr, const EDIT_ARGS& args, std::string& text) {
+// The text of the device's file with every --set applied, written by the library from a draft
+// of the record; false after showing every refusal.
+bool apply_settings(SESSION& session, VORN_MGR* mgr, const VORN_FLASH* flash, const EDIT_ARGS& args,
+                    std::string& text) {
     const bool sdmmc = dynamic_cast<VORN_QSPI_MGR*>(mgr) == nullptr;
+    auto discard = [mgr](VORN_FLASH* draft) { vorn_discard_draft(mgr, draft); };
+    std::unique_ptr<VORN_FLASH, decltype(discard)> draft(vorn_make_draft(flash), discard);
+    if (draft == nullptr) throw std::runtime_error("cannot copy the device '" + args.name + "'");
     bool ok = true;
     for (const std::string& setting : args.sets) {
         const size_t eq = setting.find('=');
@@ -595,21 +586,16 @@ bool apply_settings(SESSION& session, VORN_MGR* mgr, const EDIT_ARGS& args, std:
             throw USAGE_ERROR("--set takes FIELD=VALUE, FIELD one of " + settable_keys());
         if (sdmmc && !field->sdmmc)
             throw REFUSED("an SD/MMC device has no " + key + "; it takes density and io-voltage");
-        std::string stored;
-        if (!judge_setting(session, mgr, *field, setting.substr(eq + 1), &stored)) {
-            ok = false;
-            continue;
-        }
-        const std::string open = std::string("<") + field->tag + ">";
-        const std::string close = std::string("</") + field->tag + ">";
-        const size_t begin = text.find(open);
-        const size_t end = begin == std::string::npos ? begin : text.find(close, begin);
-        if (end == std::string::npos)
-            throw std::runtime_error(std::string("the device's file has no ") + field->tag);
-        text.replace(begin + open.size(), end - begin - open.size(), xml_escaped(stored));
+        ok = apply_setting(session, mgr, *field, setting.substr(eq + 1), draft.get()) && ok;
     }
-    if (!ok) session.output().error("device '" + args.name + "' not changed; nothing was saved");
-    return ok;
+    if (!ok) {
+        session.output().error("device '" + args.name + "' not changed; nothing was saved");
+        return false;
+    }
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
+        mgr->create_xml_object_with_flash_list({draft.get()}));
+    text = PGM_COMMON_XML::write_xml_string(root.get());
+    return true;
 }
 
 // A private directory for the file being edited, removed with everything in it unless the
@@ -739,8 +725,8 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     USER_FILE checked;
     for (;;) {
         if (!args.sets.empty()) {
-            std::string text = original;
-            if (!apply_settings(session, mgr, args, text)) return STATUS_REJECTED;
+            std::string text;
+            if (!apply_settings(session, mgr, flash, args, text)) return STATUS_REJECTED;
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out << text;
             if (!out) throw REFUSED("cannot write the temporary file " + path);
