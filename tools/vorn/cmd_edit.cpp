@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <tuple>
 #include <utility>
@@ -134,6 +136,53 @@ int refuse_unsaved(SESSION& session, VORN_MGR* mgr, const std::string& name, con
     return STATUS_REJECTED;
 }
 
+// The device fields a person types (add's options, edit's --set keys), in the order both judge
+// them: the record's parameter, whether its value is a number, and the name session.judge gives
+// it (QSPI only unless `sdmmc`).
+struct TYPED_FIELD {
+    const char* key;
+    VORN_FLASH_PARAM param;
+    bool number;
+    const char* label;
+    bool sdmmc;
+};
+const TYPED_FIELD TYPED_FIELDS[] = {
+    {"id", VORN_FLASH_PARAM_ID, false, "device ID", false},
+    {"density", VORN_FLASH_PARAM_DENSITY, false, "density", true},
+    {"io-voltage", VORN_FLASH_PARAM_IO_VOLTAGE, false, "I/O voltage", true},
+    {"die", VORN_FLASH_PARAM_TOTAL_DIE, true, "total dies", false},
+    {"dummy-cycles", VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, true, "dummy clock cycles", false},
+    {"dummy-cycles-x4", VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, true, "dummy clock cycles x4", false},
+    {"template", VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, false, "programming flow template", false},
+};
+
+// A typed value judged by the library's validator of its field's parameter. The value the
+// record takes comes back in *stored (an ID as the library writes its bytes; `typed` false: an
+// ID that is the library's own already) or, for a number, in *number.
+bool judge_field(SESSION& session, VORN_MGR* mgr, const TYPED_FIELD& f, const std::string& value,
+                 bool typed, std::string* stored, unsigned int* number) {
+    *stored = value;
+    return session.judge(
+        f.label, value,
+        [&](std::string* msg) {
+            if (f.param == VORN_FLASH_PARAM_ID)
+                return (!typed || typed_bytes(value, "Device ID", stored, msg)) &&
+                       mgr->is_parameter_valid(f.param, *stored, msg) &&
+                       id_fits_lookup(*stored, msg);
+            if (!f.number) return mgr->is_parameter_valid(f.param, value, msg);
+            const bool digits = !value.empty() && value.size() <= 10 &&
+                                value.find_first_not_of("0123456789") == std::string::npos &&
+                                std::stoull(value) <= UINT_MAX;
+            if (!digits) {
+                if (msg != nullptr) *msg = std::string(f.key) + " '" + value + "' is not a number.";
+                return false;
+            }
+            *number = static_cast<unsigned int>(std::stoul(value));
+            return mgr->is_parameter_valid(f.param, *number, msg);
+        },
+        {mgr});
+}
+
 // An SD/MMC card: a name, a density and a voltage; no ID, dies or flows.
 int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
     OUTPUT& output = session.output();
@@ -157,18 +206,17 @@ int run_add_sdmmc(SESSION& session, const ADD_ARGS& args) {
             "SD/MMC user devices are read only when the switch "
             "pgm_enable_custom_sdmmc is on; set `pgm_enable_custom_sdmmc = on` in " +
             cfg_get_switch_file() + " first");
-    const std::vector<VORN_MGR*> lists{mgr};
-    bool ok = true;
-    ok &= session.judge(
+    bool ok = session.judge(
         "device name", args.name,
-        [&](std::string* msg) { return mgr->device_name_is_valid(args.name, msg); }, lists);
-    ok &= session.judge(
-        "density", args.density,
-        [&](std::string* msg) { return mgr->device_density_is_valid(args.density, msg); }, lists);
-    ok &= session.judge(
-        "I/O voltage", args.io_voltage,
-        [&](std::string* msg) { return mgr->device_io_voltage_is_valid(args.io_voltage, msg); },
-        lists);
+        [&](std::string* msg) { return mgr->device_name_is_valid(args.name, msg); }, {mgr});
+    for (const TYPED_FIELD& f : TYPED_FIELDS) {
+        if (!f.sdmmc) continue;
+        std::string stored;
+        unsigned int number = 0;
+        const std::string& typed =
+            f.param == VORN_FLASH_PARAM_DENSITY ? args.density : args.io_voltage;
+        ok = judge_field(session, mgr, f, typed, true, &stored, &number) && ok;
+    }
     if (!ok) {
         output.error("device '" + args.name + "' not added; nothing was saved");
         return STATUS_REJECTED;
@@ -284,35 +332,28 @@ void take_from_like(OUTPUT& output, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
 // Every field through its validator; all rejections are shown, not just the first.
 bool judge_new_device(SESSION& session, VORN_QSPI_MGR* mgr, const ADD_ARGS& args,
                       NEW_QSPI_DEVICE& dev) {
-    bool ok = true;
-    ok &= session.judge("device name", args.name, [&](std::string* msg) {
+    bool ok = session.judge("device name", args.name, [&](std::string* msg) {
         return mgr->device_name_is_valid(args.name, msg);
     });
     // A typed ID is read as a person writes it; one copied from --like is the library's own.
     const bool id_typed = args.id_option->count() > 0;
-    ok &= session.judge("device ID", id_typed ? args.id : dev.id, [&](std::string* msg) {
-        if (id_typed && !typed_bytes(args.id, "Device ID", &dev.id, msg)) return false;
-        return mgr->device_id_is_valid(dev.id, msg) && id_fits_lookup(dev.id, msg);
-    });
-    ok &= session.judge("density", dev.density, [&](std::string* msg) {
-        return mgr->device_density_is_valid(dev.density, msg);
-    });
-    ok &= session.judge("I/O voltage", dev.voltage, [&](std::string* msg) {
-        return mgr->device_io_voltage_is_valid(dev.voltage, msg);
-    });
-    ok &= session.judge("total dies", std::to_string(dev.die), [&](std::string* msg) {
-        return mgr->total_device_die_is_valid(dev.die, msg);
-    });
-    ok &= session.judge("dummy clock cycles", std::to_string(dev.dummy), [&](std::string* msg) {
-        return mgr->dummy_clock_cycle_is_valid(dev.dummy, msg);
-    });
-    ok &= session.judge(
-        "dummy clock cycles x4", std::to_string(dev.dummy_x4),
-        [&](std::string* msg) { return mgr->dummy_clock_cycle_is_valid(dev.dummy_x4, msg); });
-    if (!dev.like) {
-        ok &= session.judge("programming flow template", dev.flow_template, [&](std::string* msg) {
-            return mgr->prog_flow_template_is_valid(dev.flow_template, msg);
-        });
+    const std::string typed[] = {id_typed ? args.id : dev.id,
+                                 dev.density,
+                                 dev.voltage,
+                                 std::to_string(dev.die),
+                                 std::to_string(dev.dummy),
+                                 std::to_string(dev.dummy_x4),
+                                 dev.flow_template};
+    static_assert(std::size(typed) == std::size(TYPED_FIELDS), "one typed value per field");
+    for (size_t i = 0; i < std::size(TYPED_FIELDS); ++i) {
+        const TYPED_FIELD& f = TYPED_FIELDS[i];
+        // A device's flows (--like, --part) come with the template it was saved with.
+        if (f.param == VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE && dev.like) continue;
+        std::string stored;
+        unsigned int number = 0;
+        const bool judged = judge_field(session, mgr, f, typed[i], id_typed, &stored, &number);
+        if (judged && f.param == VORN_FLASH_PARAM_ID) dev.id = stored;
+        ok = judged && ok;
     }
     if (dev.saving_template) {
         ok &= session.judge("template name", args.save_template, [&](std::string* msg) {
@@ -508,56 +549,19 @@ struct EDIT_ARGS {
     CLI::Option* to_option = nullptr;
 };
 
-// The fields `edit --set FIELD=VALUE` changes: the record's parameter, whether its value is a
-// number, and the name session.judge gives it (QSPI only unless `sdmmc`).
-struct SETTABLE {
-    const char* key;
-    VORN_FLASH_PARAM param;
-    bool number;
-    const char* field;
-    bool sdmmc;
-};
-const SETTABLE SETTABLE_FIELDS[] = {
-    {"id", VORN_FLASH_PARAM_ID, false, "device ID", false},
-    {"density", VORN_FLASH_PARAM_DENSITY, false, "density", true},
-    {"io-voltage", VORN_FLASH_PARAM_IO_VOLTAGE, false, "I/O voltage", true},
-    {"die", VORN_FLASH_PARAM_TOTAL_DIE, true, "total dies", false},
-    {"dummy-cycles", VORN_FLASH_PARAM_DUMMY_CLK_CYCLE, true, "dummy clock cycles", false},
-    {"dummy-cycles-x4", VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, true, "dummy clock cycles x4", false},
-    {"template", VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE, false, "programming flow template", false},
-};
-
 std::string settable_keys() {
     std::string keys;
-    for (const SETTABLE& f : SETTABLE_FIELDS)
+    for (const TYPED_FIELD& f : TYPED_FIELDS)
         keys += (keys.empty() ? "" : ", ") + std::string(f.key);
     return keys;
 }
 
-// Judges one FIELD=VALUE with the library's validator of its parameter and, when it passes,
-// gives it to `draft`.
-bool apply_setting(SESSION& session, VORN_MGR* mgr, const SETTABLE& f, const std::string& value,
+// Judges one FIELD=VALUE and, when it passes, gives it to `draft`.
+bool apply_setting(SESSION& session, VORN_MGR* mgr, const TYPED_FIELD& f, const std::string& value,
                    VORN_FLASH* draft) {
-    std::string stored = value;
+    std::string stored;
     unsigned int number = 0;
-    const bool judged = session.judge(
-        f.field, value,
-        [&](std::string* msg) {
-            if (f.param == VORN_FLASH_PARAM_ID)
-                return typed_bytes(value, "Device ID", &stored, msg) &&
-                       mgr->is_parameter_valid(f.param, stored, msg) && id_fits_lookup(stored, msg);
-            if (!f.number) return mgr->is_parameter_valid(f.param, value, msg);
-            const bool digits = !value.empty() && value.size() <= 9 &&
-                                value.find_first_not_of("0123456789") == std::string::npos;
-            if (!digits) {
-                if (msg != nullptr) *msg = std::string(f.key) + " '" + value + "' is not a number.";
-                return false;
-            }
-            number = static_cast<unsigned int>(std::stoul(value));
-            return mgr->is_parameter_valid(f.param, number, msg);
-        },
-        {mgr});
-    if (!judged) return false;
+    if (!judge_field(session, mgr, f, value, true, &stored, &number)) return false;
     if (f.param == VORN_FLASH_PARAM_DENSITY)
         draft->set_density(stored);
     else if (f.number)
@@ -579,8 +583,8 @@ bool apply_settings(SESSION& session, VORN_MGR* mgr, const VORN_FLASH* flash, co
     for (const std::string& setting : args.sets) {
         const size_t eq = setting.find('=');
         const std::string key = setting.substr(0, eq);
-        const SETTABLE* field = nullptr;
-        for (const SETTABLE& f : SETTABLE_FIELDS)
+        const TYPED_FIELD* field = nullptr;
+        for (const TYPED_FIELD& f : TYPED_FIELDS)
             if (key == f.key) field = &f;
         if (eq == std::string::npos || field == nullptr)
             throw USAGE_ERROR("--set takes FIELD=VALUE, FIELD one of " + settable_keys());
