@@ -1,7 +1,7 @@
-// What reading a user file found, line by line: the loaders keep one for every file that did
-// not load whole or drew a message, and vorn_check_user_file judges a file with the loaders'
-// own reading and validators, so that a tool or a host can say where a file goes wrong without
-// reading XML itself.
+// What a user file holds and what is wrong with it, line by line: vorn_check_user_file judges a
+// file with the loaders' own reading and validators (their findings, VORN_LOAD_FINDING, are in
+// vorn_mgr.h), so that a tool or a host can say where a file goes wrong without reading XML
+// itself.
 #ifndef VORN_LOAD_REPORT_H
 #define VORN_LOAD_REPORT_H
 
@@ -11,31 +11,10 @@
 
 #include "vorn_api.h"
 #include "vorn_flash.h"
+#include "vorn_mgr.h"
 
 class VORN_QSPI_MGR;
 class VORN_SDMMC_MGR;
-
-// One thing wrong in a file.
-struct VORN_API VORN_LOAD_FINDING {
-    int line = 0;       // 0: the file as a whole, or not known
-    char severity = 0;  // 'E' or 'W' for a library message it posted, 0 for the reader's own
-    unsigned id = 0;    // the message's identifier, 0 for the reader's own
-    std::string name;   // the message's name, "" for the reader's own
-    std::string text;
-    // The device field whose value was refused ("density", "I/O voltage", "total dies",
-    // "dummy clock cycles", "dummy clock cycles x4", "device ID in a file"), and that value;
-    // empty for anything else.
-    std::string field;
-    std::string value;
-};
-
-// One file: its verdict and what it drew.
-struct VORN_API VORN_LOAD_REPORT {
-    std::string file;     // full path as the loader found it, or as given to vorn_check_user_file
-    bool loaded = false;  // every device and template of it taken (a check: nothing found)
-    // Of the file as a whole (a check: the entries below hold their own).
-    std::vector<VORN_LOAD_FINDING> findings;
-};
 
 // A device or user template a checked file holds. `record` is what a load would store (a user
 // template's flows and VORN_FLASH_PARAM_TEMPLATE_NAME on a scratch record, for

@@ -11,7 +11,30 @@
 #include <vector>
 
 #include "vorn_flash.h"
-#include "vorn_load_report.h"
+
+// What reading a user file found, line by line: the loaders keep one report for every file
+// that did not load whole or drew a message (get_load_report).
+// One thing wrong in a file.
+struct VORN_API VORN_LOAD_FINDING {
+    int line = 0;       // 0: the file as a whole, or not known
+    char severity = 0;  // 'E' or 'W' for a library message it posted, 0 for the reader's own
+    unsigned id = 0;    // the message's identifier, 0 for the reader's own
+    std::string name;   // the message's name, "" for the reader's own
+    std::string text;
+    // The device field whose value was refused ("density", "I/O voltage", "total dies",
+    // "dummy clock cycles", "dummy clock cycles x4", "device ID in a file"), and that value;
+    // empty for anything else.
+    std::string field;
+    std::string value;
+};
+
+// One file: its verdict and what it drew.
+struct VORN_API VORN_LOAD_REPORT {
+    std::string file;     // full path as the loader found it, or as given to vorn_check_user_file
+    bool loaded = false;  // every device and template of it taken (a check: nothing found)
+    // Of the file as a whole (a check: the entries below hold their own).
+    std::vector<VORN_LOAD_FINDING> findings;
+};
 
 // Per device family: whether it programs flash through the SDM flow, and the flash I/O
 // voltage it accepts.
