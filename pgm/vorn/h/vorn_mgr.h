@@ -14,6 +14,7 @@
 
 // What reading a user file found, line by line: the loaders keep one report for every file
 // that did not load whole or drew a message (get_load_report).
+
 // One thing wrong in a file.
 struct VORN_API VORN_LOAD_FINDING {
     int line = 0;       // 0: the file as a whole, or not known
