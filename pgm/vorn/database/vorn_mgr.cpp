@@ -172,6 +172,13 @@ bool VORN_MGR::serves_family(DEV_FAMILY_ENUM, const PGMDEV_DEV_INFO& record) con
     return record.enabled;
 }
 
+std::vector<DEV_FAMILY_ENUM> VORN_MGR::get_device_family_list() {
+    std::vector<DEV_FAMILY_ENUM> families;
+    families.reserve(m_dev_info_map.size());
+    for (const auto& entry : m_dev_info_map) families.push_back(entry.first);
+    return families;
+}
+
 // ---- lookups ------------------------------------------------------------------------------
 
 void VORN_MGR::release_legacy_flash() {

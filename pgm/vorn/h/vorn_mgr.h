@@ -112,7 +112,8 @@ class VORN_API VORN_MGR {
     // disk. vorn_delete_flash (vorn_host_api.h) checks all of that first.
     virtual bool delete_db(std::string name, std::string db_dir);
     virtual DEV_FAMILY_ENUM get_flash_family() = 0;
-    virtual std::vector<DEV_FAMILY_ENUM> get_device_family_list() = 0;
+    // The device families the manager serves (the keys of m_dev_info_map), in value order.
+    virtual std::vector<DEV_FAMILY_ENUM> get_device_family_list();
     virtual std::vector<PGMIO_CONFIG_SCHEME> get_config_mode_list() = 0;
     virtual std::vector<std::string> get_new_config_device_list(DEV_FAMILY_ENUM family,
                                                                 PGMIO_CONFIG_SCHEME scheme,

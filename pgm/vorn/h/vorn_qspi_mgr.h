@@ -30,7 +30,6 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
     bool is_parameter_valid(VORN_FLASH_PARAM param, std::string value, std::string* msg) override;
     bool is_parameter_valid(VORN_FLASH_PARAM param, unsigned int value, std::string* msg) override;
     DEV_FAMILY_ENUM get_flash_family() override;
-    std::vector<DEV_FAMILY_ENUM> get_device_family_list() override;
     std::vector<PGMIO_CONFIG_SCHEME> get_config_mode_list() override;
     std::vector<std::string> get_new_config_device_list(DEV_FAMILY_ENUM family,
                                                         PGMIO_CONFIG_SCHEME scheme,

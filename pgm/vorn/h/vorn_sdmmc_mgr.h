@@ -26,7 +26,6 @@ class VORN_API VORN_SDMMC_MGR : public VORN_MGR {
     bool is_flash_operation_supported() override;
     bool is_flash_action_supported() override;
     DEV_FAMILY_ENUM get_flash_family() override;
-    std::vector<DEV_FAMILY_ENUM> get_device_family_list() override;
     std::vector<PGMIO_CONFIG_SCHEME> get_config_mode_list() override;
     std::vector<std::string> get_new_config_device_list(DEV_FAMILY_ENUM family,
                                                         PGMIO_CONFIG_SCHEME scheme,

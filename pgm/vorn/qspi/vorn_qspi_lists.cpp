@@ -31,13 +31,6 @@ bool is_issi_flow(const std::string& prog_flow_template) {
 
 }  // namespace
 
-std::vector<DEV_FAMILY_ENUM> VORN_QSPI_MGR::get_device_family_list() {
-    std::vector<DEV_FAMILY_ENUM> families;
-    families.reserve(m_dev_info_map.size());
-    for (const auto& entry : m_dev_info_map) families.push_back(entry.first);
-    return families;
-}
-
 std::vector<PGMIO_CONFIG_SCHEME> VORN_QSPI_MGR::get_config_mode_list() {
     return {PGMIO_CONFIG_SCHEME_AS_X1, PGMIO_CONFIG_SCHEME_AS_X4};
 }

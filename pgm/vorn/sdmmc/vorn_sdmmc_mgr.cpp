@@ -183,13 +183,6 @@ bool VORN_SDMMC_MGR::is_flash_action_supported() { return false; }
 
 DEV_FAMILY_ENUM VORN_SDMMC_MGR::get_flash_family() { return DEV_FAMILY_SDMMC_FLASH; }
 
-std::vector<DEV_FAMILY_ENUM> VORN_SDMMC_MGR::get_device_family_list() {
-    std::vector<DEV_FAMILY_ENUM> list;
-    list.reserve(m_dev_info_map.size());
-    for (const auto& entry : m_dev_info_map) list.push_back(entry.first);
-    return list;
-}
-
 std::vector<PGMIO_CONFIG_SCHEME> VORN_SDMMC_MGR::get_config_mode_list() {
     return {PGMIO_CONFIG_SCHEME_SDMMC_X4, PGMIO_CONFIG_SCHEME_SDMMC_X8};
 }
