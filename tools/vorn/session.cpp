@@ -16,8 +16,6 @@ namespace vorn_tool {
 
 namespace {
 
-constexpr size_t MAX_NAME_LENGTH = 128;
-
 const char* const FILE_ID_FORMAT =
     "1 to 4 bytes separated by spaces, each 0x and one or two hexadecimal digits or a number "
     "up to 255, such as \"0xEF 0x40 0x18\"";
@@ -472,12 +470,14 @@ bool SESSION::name_is_safe(const std::string& name, bool is_template) {
     });
     if (accepted) {
         // Only the length limit is the tool's own rule.
-        m_output.reject(field, name, {},
-                        std::string(is_template ? "Template" : "Device") + " name '" + name +
-                            "' is invalid as it is longer than " + std::to_string(MAX_NAME_LENGTH) +
-                            " characters.");
+        m_output.reject(field, name, {}, name_too_long(name, is_template));
     }
     return false;
+}
+
+std::string name_too_long(const std::string& name, bool is_template) {
+    return std::string(is_template ? "Template" : "Device") + " name '" + name +
+           "' is invalid as it is longer than " + std::to_string(MAX_NAME_LENGTH) + " characters.";
 }
 
 }  // namespace vorn_tool

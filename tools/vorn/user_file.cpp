@@ -9,8 +9,6 @@ namespace vorn_tool {
 
 namespace {
 
-constexpr size_t MAX_NAME_LENGTH = 128;
-
 PROBLEM problem_of(const VORN_LOAD_FINDING& finding, VORN_MGR* mgr) {
     PROBLEM problem(finding.line, finding.severity, finding.id, finding.name, finding.text);
     if (!finding.field.empty())
@@ -153,9 +151,7 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
                                             "' is also the name of the user template at " +
                                             tmpl->second.where});
     if (name.size() > MAX_NAME_LENGTH) {
-        file.problems.push_back(
-            PROBLEM{line, 0, 0, "",
-                    "Device name '" + name + "' is invalid as it is longer than 128 characters."});
+        file.problems.push_back(PROBLEM{line, 0, 0, "", name_too_long(name, false)});
         return;
     }
 
@@ -233,9 +229,7 @@ void USER_FILE_CHECKER::check_template_name(USER_FILE& file, const std::string& 
                                             "' is also the name of the device at " +
                                             device->second.where});
     if (name.size() > MAX_NAME_LENGTH) {
-        file.problems.push_back(PROBLEM{
-            line, 0, 0, "",
-            "Template name '" + name + "' is invalid as it is longer than 128 characters."});
+        file.problems.push_back(PROBLEM{line, 0, 0, "", name_too_long(name, true)});
         return;
     }
     const auto& files = mgr->get_template_db_dir_map();

@@ -20,6 +20,11 @@
 
 namespace vorn_tool {
 
+// The longest device or template name the tool saves: its own rule, for the file name it makes.
+constexpr size_t MAX_NAME_LENGTH = 128;
+// The refusal of a longer name.
+std::string name_too_long(const std::string& name, bool is_template);
+
 // Key order is part of what the README documents; keep it as written.
 using json = nlohmann::ordered_json;
 
@@ -223,8 +228,8 @@ class SESSION {
                const std::function<bool(std::string*)>& check,
                const std::vector<VORN_MGR*>& choices = {});
     // Refuses a device or template name that must never become part of a file name (path
-    // separators, "..", empty, NUL, "db", longer than 128), before any file is touched. The
-    // refusal carries the library's own text where it has one.
+    // separators, "..", empty, NUL, "db", longer than MAX_NAME_LENGTH), before any file is touched.
+    // The refusal carries the library's own text where it has one.
     bool name_is_safe(const std::string& name, bool is_template);
     // After a save or delete of `mgr` failed: names each file that stood in its way and did not
     // load whole (the library never changes those) with why and how to go on, or else the
