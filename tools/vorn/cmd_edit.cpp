@@ -596,9 +596,7 @@ bool apply_settings(SESSION& session, VORN_MGR* mgr, const VORN_FLASH* flash, co
         session.output().error("device '" + args.name + "' not changed; nothing was saved");
         return false;
     }
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
-        mgr->create_xml_object_with_flash_list({draft.get()}));
-    text = PGM_COMMON_XML::write_xml_string(root.get());
+    text = device_text(mgr, draft.get());
     return true;
 }
 
@@ -680,6 +678,34 @@ bool ask_again() {
     return answer.empty() || answer[0] == 'y' || answer[0] == 'Y';
 }
 
+void write_scratch(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) throw REFUSED("cannot write the temporary file " + path);
+}
+
+// The edited file judged as an import with --replace into `target` would judge it, and as the
+// one device `name` still.
+USER_FILE check_edited_file(SESSION& session, DB_DIR target, const std::string& name,
+                            const std::string& path) {
+    CHECK_POLICY policy;
+    policy.target = target;
+    policy.saved_by_update = true;
+    policy.replace = true;
+    policy.own_device = name;
+    USER_FILE checked = USER_FILE_CHECKER(session, policy).check(path);
+    if (!checked.report.read) return checked;
+    if (checked.report.devices.size() != 1 || !checked.report.templates.empty())
+        checked.problems.push_back(
+            PROBLEM{0, 0, 0, "", "the file must hold exactly one device and no template"});
+    else if (checked.device_names.front() != name)
+        checked.problems.push_back(PROBLEM{0, 0, 0, "",
+                                           "the device name must stay '" + name +
+                                               "'; `vorn add NEW --like " + name +
+                                               "` makes a copy"});
+    return checked;
+}
+
 int run_edit(SESSION& session, const EDIT_ARGS& args) {
     OUTPUT& output = session.output();
     if (!session.name_is_safe(args.name, false)) return STATUS_REJECTED;
@@ -698,19 +724,10 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
     // Refused before the editor opens, not after the work is done.
     const std::string dir = session.writable_dir(target);
 
-    std::string original;
-    {
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
-            mgr->create_xml_object_with_flash_list({flash}));
-        original = PGM_COMMON_XML::write_xml_string(root.get());
-    }
+    const std::string original = device_text(mgr, flash);
     SCRATCH_DIR scratch;
     const std::string path = scratch.path() + PGM_COMMON::flash_file_name(args.name);
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << original;
-        if (!out) throw REFUSED("cannot write the temporary file " + path);
-    }
+    write_scratch(path, original);
 
     // Text that was not saved stays where the messages about it point, with the way back in.
     auto keep_text = [&](const std::string& why) {
@@ -731,9 +748,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
         if (!args.sets.empty()) {
             std::string text;
             if (!apply_settings(session, mgr, flash, args, text)) return STATUS_REJECTED;
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out << text;
-            if (!out) throw REFUSED("cannot write the temporary file " + path);
+            write_scratch(path, text);
         }
         const int status = args.sets.empty() ? run_editor(path) : 0;
         if (status != 0) {
@@ -747,23 +762,7 @@ int run_edit(SESSION& session, const EDIT_ARGS& args) {
             output.data()["saved"] = false;
             return STATUS_DONE;
         }
-        CHECK_POLICY policy;
-        policy.target = target;
-        policy.saved_by_update = true;
-        policy.replace = true;
-        policy.own_device = args.name;
-        USER_FILE_CHECKER checker(session, policy);
-        checked = checker.check(path);
-        if (checked.report.read) {
-            if (checked.report.devices.size() != 1 || !checked.report.templates.empty())
-                checked.problems.push_back(
-                    PROBLEM{0, 0, 0, "", "the file must hold exactly one device and no template"});
-            else if (checked.device_names.front() != args.name)
-                checked.problems.push_back(PROBLEM{0, 0, 0, "",
-                                                   "the device name must stay '" + args.name +
-                                                       "'; `vorn add NEW --like " + args.name +
-                                                       "` makes a copy"});
-        }
+        checked = check_edited_file(session, target, args.name, path);
         if (checked.problems.empty()) break;
         report_file(std::cerr, checked);
         output.data()["problems"] = file_json(checked)["problems"];

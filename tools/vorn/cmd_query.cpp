@@ -148,9 +148,7 @@ int run_show(SESSION& session, const SHOW_ARGS& args) {
             throw REFUSED("'" + args.name +
                           "' is a legacy device known to the programmer only; it has no "
                           "database entry to print");
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
-            mgr->create_xml_object_with_flash_list({flash}));
-        const std::string text = PGM_COMMON_XML::write_xml_string(root.get());
+        const std::string text = device_text(mgr, flash);
         output.out() << text;
         if (!text.empty() && text.back() != '\n') output.out() << '\n';
         output.data()["device"] = device_json(mgr, flash, false);

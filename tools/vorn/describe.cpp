@@ -98,6 +98,11 @@ std::string device_source(VORN_MGR* mgr, VORN_FLASH* flash) {
     return "zentro";
 }
 
+std::string device_text(VORN_MGR* mgr, VORN_FLASH* flash) {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(mgr->create_xml_object_with_flash_list({flash}));
+    return PGM_COMMON_XML::write_xml_string(root.get());
+}
+
 std::string device_file(VORN_MGR* mgr, VORN_FLASH* flash) {
     const auto& active = mgr->get_flash_db_active_dir_map();
     auto it = active.find(flash->get_name());

@@ -102,12 +102,8 @@ void USER_FILE_CHECKER::settle_repeats(USER_FILE& file) {
                        qspi->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SFL),
                        qspi->get_user_template_operation_list(name, VORN_PROG_FLOW_TYPE_SDM));
         }
-        auto text = [&](VORN_FLASH* flash) {
-            std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
-                repeat.mgr->create_xml_object_with_flash_list({flash}));
-            return PGM_COMMON_XML::write_xml_string(root.get());
-        };
-        return text(repeat.record) == text(repeat.mgr->get_flash_map().at(repeat.name));
+        return device_text(repeat.mgr, repeat.record) ==
+               device_text(repeat.mgr, repeat.mgr->get_flash_map().at(repeat.name));
     };
     // Back to front, so that the positions of the ones still to come stay put.
     for (auto it = repeats.rbegin(); it != repeats.rend(); ++it) {

@@ -284,6 +284,8 @@ const char* operation_key(VORN_OP_TYPE type);
 // "built-in", "zentro", "custom" or "legacy".
 std::string device_source(VORN_MGR* mgr, VORN_FLASH* flash);
 std::string device_file(VORN_MGR* mgr, VORN_FLASH* flash);
+// The device's own file, as the library writes it (one device in its document).
+std::string device_text(VORN_MGR* mgr, VORN_FLASH* flash);
 json device_json(VORN_MGR* mgr, VORN_FLASH* flash, bool with_flows);
 void print_device(std::ostream& out, VORN_MGR* mgr, VORN_FLASH* flash);
 // Both flows, operation by operation and action by action, as `show` prints them.
