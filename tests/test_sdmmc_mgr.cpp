@@ -77,7 +77,9 @@ TEST_F(SdmmcMgr, FamiliesComeFromTheHostWithTheGate) {
 
 TEST_F(SdmmcMgr, UserFilesNeedTheCustomSwitch) {
     m_prog.write("xml/pgm_flash_mine.xml", sdmmc_doc({{"ZEN_1", "1.8V", "64GB"}}));
-    m_custom.write("pgm_flash_mine.xml", sdmmc_doc({{"CUS_1", "1.8V", "64GB"}}));
+    // GOLD_B is also a built-in card: the custom one replaces it.
+    m_custom.write("pgm_flash_mine.xml",
+                   sdmmc_doc({{"CUS_1", "1.8V", "64GB"}, {"GOLD_B", "1.8V", "128GB"}}));
     {
         VORN_SDMMC_MGR off;
         EXPECT_EQ(off.get_flash_map().size(), 3u);
@@ -90,6 +92,10 @@ TEST_F(SdmmcMgr, UserFilesNeedTheCustomSwitch) {
     EXPECT_EQ(on.get_custom_dir_map().at("CUS_1"), custom + "pgm_flash_mine.xml");
     EXPECT_TRUE(on.get_flash_map().at("CUS_1")->get_flash_removable_permission());
     EXPECT_EQ(on.get_flash_map().at("CUS_1")->get_db_dir(), custom);
+    EXPECT_EQ(on.get_flash_map().size(), 5u);
+    EXPECT_EQ(on.get_flash_map().at("GOLD_B")->get_density(), "128GB");
+    EXPECT_TRUE(on.get_flash_map().at("GOLD_B")->get_flash_removable_permission());
+    EXPECT_EQ(on.get_flash_db_active_dir_map().at("GOLD_B"), custom + "pgm_flash_mine.xml");
 }
 
 TEST_F(SdmmcMgr, BadCardSilentlyEndsItsFile) {
