@@ -1861,38 +1861,38 @@ inline PGM_COMMON_XML_ELEMENT* pgm_common_xml_vorn_qspi_create(PGM_COMMON_XML_EN
             return new PGM_COMMON_XML_VORN_QSPI_PROG_FLOW_TEMPLATE(tag);
         case PGM_COMMON_XML_ENUM_TEMPLATE_NAME:
             return new PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME(tag);
+        case PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK:
+            return new PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK(tag);
+        case PGM_COMMON_XML_ENUM_EXPECTED_DATA:
+            return new PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA(tag);
         case PGM_COMMON_XML_ENUM_NAME:
             return new PGM_COMMON_XML_VORN_QSPI_NAME(tag);
-        case PGM_COMMON_XML_ENUM_COMMAND:
-            return new PGM_COMMON_XML_VORN_QSPI_COMMAND(tag);
-        case PGM_COMMON_XML_ENUM_ADDRESS:
-            return new PGM_COMMON_XML_VORN_QSPI_ADDRESS(tag);
         case PGM_COMMON_XML_ENUM_DATA:
             return new PGM_COMMON_XML_VORN_QSPI_DATA(tag);
         case PGM_COMMON_XML_ENUM_DATA_LENGTH:
             return new PGM_COMMON_XML_VORN_QSPI_DATA_LENGTH(tag);
-        case PGM_COMMON_XML_ENUM_EXPECTED_DATA:
-            return new PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA(tag);
-        case PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK:
-            return new PGM_COMMON_XML_VORN_QSPI_EXPECTED_DATA_MASK(tag);
+        case PGM_COMMON_XML_ENUM_DIRECTION:
+            return new PGM_COMMON_XML_VORN_QSPI_DIRECTION(tag);
         case PGM_COMMON_XML_ENUM_ATTEMPT_COUNT:
             return new PGM_COMMON_XML_VORN_QSPI_ATTEMPT_COUNT(tag);
-        case PGM_COMMON_XML_ENUM_PAGE_SIZE:
-            return new PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE(tag);
-        case PGM_COMMON_XML_ENUM_ADDRESSING_MODE:
-            return new PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE(tag);
-        case PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE:
-            return new PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE(tag);
         case PGM_COMMON_XML_ENUM_ERASE_SIZE:
             return new PGM_COMMON_XML_VORN_QSPI_ERASE_SIZE(tag);
         case PGM_COMMON_XML_ENUM_DELAY:
             return new PGM_COMMON_XML_VORN_QSPI_DELAY(tag);
+        case PGM_COMMON_XML_ENUM_COMMAND:
+            return new PGM_COMMON_XML_VORN_QSPI_COMMAND(tag);
+        case PGM_COMMON_XML_ENUM_PAGE_SIZE:
+            return new PGM_COMMON_XML_VORN_QSPI_PAGE_SIZE(tag);
+        case PGM_COMMON_XML_ENUM_ADDRESS:
+            return new PGM_COMMON_XML_VORN_QSPI_ADDRESS(tag);
+        case PGM_COMMON_XML_ENUM_ADDRESSING_MODE:
+            return new PGM_COMMON_XML_VORN_QSPI_ADDRESSING_MODE(tag);
+        case PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE:
+            return new PGM_COMMON_XML_VORN_QSPI_ACT_DUMMY_CLOCK_CYCLE(tag);
         case PGM_COMMON_XML_ENUM_BUS_WIDTH:
             return new PGM_COMMON_XML_VORN_QSPI_BUS_WIDTH(tag);
         case PGM_COMMON_XML_ENUM_DESCRIPTION:
             return new PGM_COMMON_XML_VORN_QSPI_DESCRIPTION(tag);
-        case PGM_COMMON_XML_ENUM_DIRECTION:
-            return new PGM_COMMON_XML_VORN_QSPI_DIRECTION(tag);
         default:
             return nullptr;
     }

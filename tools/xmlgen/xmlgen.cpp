@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "vorn_act_property_table.h"
+
 namespace {
 
 constexpr unsigned ENUM_MAX = 486;
@@ -127,6 +129,50 @@ Elem leaf_uint(const char* tag, std::vector<Attr> attrs = {}) {
 
 const Attr VERSION = {"version", Slot::UINT, "1", "", true};
 
+// The action properties of the library's table: the child of ACTION that carries each one and
+// how it holds the value. The leaves of ACTION are made from these rows.
+enum class Form { TEXT, LINES, NUMBER, MICROSECONDS };
+struct Property {
+    const char* tag;
+    Form form;
+};
+#define VORN_XMLGEN_PROPERTY(member, type, label, tag, key, form, default_value, rule) \
+    {#tag, Form::form},
+const Property PROPERTIES[] = {VORN_ACT_PROPERTY_TABLE(VORN_XMLGEN_PROPERTY)};
+#undef VORN_XMLGEN_PROPERTY
+
+// Byte lists an action may leave empty (a register write without data, say).
+const std::set<std::string> MAY_BE_EMPTY = {"DATA", "EXPECTED_DATA", "EXPECTED_DATA_MASK"};
+
+[[noreturn]] void fail(const std::string& why);
+
+Elem action_leaf(const std::string& tag) {
+    const Property* found = nullptr;
+    for (const auto& p : PROPERTIES) {
+        if (tag != p.tag) continue;
+        if (found && found->form != p.form) fail("properties of two forms carried by " + tag);
+        found = &p;
+    }
+    if (!found) fail("ACTION child without a property: " + tag);
+    const char* name = found->tag;
+    switch (found->form) {
+        case Form::NUMBER:
+            return leaf_uint(name);
+        case Form::MICROSECONDS:
+            return leaf_uint(name, {{"unit", Slot::TEXT, "us", "", true}});
+        default:
+            return leaf_text(name, MAY_BE_EMPTY.count(tag) ? 1 : 0);
+    }
+}
+
+void check_action_children(const std::vector<Child>& children) {
+    for (const auto& p : PROPERTIES) {
+        bool held = false;
+        for (const auto& c : children) held = held || std::string(c.tag) == p.tag;
+        if (!held) fail(std::string("property tag not a child of ACTION: ") + p.tag);
+    }
+}
+
 Format qspi_format() {
     std::vector<Elem> e;
     e.push_back(container(
@@ -165,18 +211,11 @@ Format qspi_format() {
         e.push_back(leaf_uint(t));
     e.push_back(leaf_text("PROG_FLOW_TEMPLATE"));
     e.push_back(leaf_text("TEMPLATE_NAME"));
-    e.push_back(leaf_text("NAME"));
-    e.push_back(leaf_text("COMMAND"));
-    e.push_back(leaf_text("ADDRESS"));
-    e.push_back(leaf_text("DATA", 1));
-    e.push_back(leaf_text("DATA_LENGTH"));
-    e.push_back(leaf_text("EXPECTED_DATA", 1));
-    e.push_back(leaf_text("EXPECTED_DATA_MASK", 1));
-    for (const char* t :
-         {"ATTEMPT_COUNT", "PAGE_SIZE", "ADDRESSING_MODE", "ACT_DUMMY_CLOCK_CYCLE", "ERASE_SIZE"})
-        e.push_back(leaf_uint(t));
-    e.push_back(leaf_uint("DELAY", {{"unit", Slot::TEXT, "us", "", true}}));
-    for (const char* t : {"BUS_WIDTH", "DESCRIPTION", "DIRECTION"}) e.push_back(leaf_text(t));
+    std::vector<Child> action_children;
+    for (const auto& elem : e)
+        if (std::string(elem.tag) == "ACTION") action_children = elem.children;
+    for (const auto& c : action_children) e.push_back(action_leaf(c.tag));
+    check_action_children(action_children);
     return {"QSPI", "qspi", "QSPI", "QSPI_FLASH", std::move(e)};
 }
 

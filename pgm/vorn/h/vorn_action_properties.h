@@ -127,10 +127,9 @@ constexpr int vorn_act_property_tagged(VORN_ACT_TYPE type, PGM_COMMON_XML_ENUM t
     return -1;
 }
 
-// Rows in member order, each type's rows one run in type order, no type without its run.
+// Each type's rows one run in type order, no type without its run.
 constexpr bool vorn_act_rows_in_order() {
     for (int p = 0; p < VORN_ACT_PROPERTY_COUNT; ++p) {
-        if (VORN_ACT_PROPERTIES[p].property != p) return false;
         const int type = VORN_ACT_PROPERTIES[p].type;
         if (p == 0 && type != 0) return false;
         if (p > 0 && type != VORN_ACT_PROPERTIES[p - 1].type &&
@@ -140,7 +139,7 @@ constexpr bool vorn_act_rows_in_order() {
     return VORN_ACT_PROPERTIES[VORN_ACT_PROPERTY_COUNT - 1].type == VORN_ACT_TYPE_COUNT - 1;
 }
 static_assert(vorn_act_rows_in_order(),
-              "VORN_ACT_PROPERTY_TABLE follows VORN_ACT_PROPERTY, one run per action type");
+              "VORN_ACT_PROPERTY_TABLE holds one run per action type, in type order");
 
 // Two properties of one action carried by the same child could not both be read back.
 constexpr bool vorn_act_tags_distinct() {
