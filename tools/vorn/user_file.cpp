@@ -120,10 +120,17 @@ void USER_FILE_CHECKER::settle_repeats(USER_FILE& file) {
         file.notes.push_back("user template '" + name + "' is in the database already, unchanged");
 }
 
-void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name,
-                                          int line, VORN_FLASH* record) {
+const USER_FILE_CHECKER::SEEN* USER_FILE_CHECKER::first_seen(std::map<std::string, SEEN>& seen,
+                                                             const std::string& name,
+                                                             const USER_FILE& file, int line) {
     const SEEN here{file.path + ":" + std::to_string(line),
                     file.full_path + ":" + std::to_string(line)};
+    const auto [first, added] = seen.emplace(name, here);
+    return added || first->second.origin == here.origin ? nullptr : &first->second;
+}
+
+void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name,
+                                          int line, VORN_FLASH* record) {
     auto duplicate = [&](const std::string& dir) {
         judge(file, line, [&](std::string* msg) {
             MSG_E* e = MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(name, dir);
@@ -133,12 +140,9 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
             return false;
         });
     };
-    auto seen = m_seen_devices.find(name);
-    if (seen == m_seen_devices.end()) {
-        m_seen_devices[name] = here;
-    } else if (seen->second.origin != here.origin) {
+    if (const SEEN* first = first_seen(m_seen_devices, name, file, line)) {
         duplicate(directory_of(file.full_path));
-        file.notes.push_back("device '" + name + "' is also defined at " + seen->second.where);
+        file.notes.push_back("device '" + name + "' is also defined at " + first->where);
     }
     auto tmpl = m_seen_templates.find(name);
     if (tmpl != m_seen_templates.end())
@@ -209,15 +213,9 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
 void USER_FILE_CHECKER::check_template_name(USER_FILE& file, const std::string& name, int line,
                                             VORN_FLASH* record) {
     VORN_QSPI_MGR* mgr = m_session.qspi();
-    const SEEN here{file.path + ":" + std::to_string(line),
-                    file.full_path + ":" + std::to_string(line)};
-    auto seen = m_seen_templates.find(name);
-    if (seen == m_seen_templates.end())
-        m_seen_templates[name] = here;
-    else if (seen->second.origin != here.origin)
-        file.problems.push_back(
-            PROBLEM{line, 0, 0, "",
-                    "user template '" + name + "' is also defined at " + seen->second.where});
+    if (const SEEN* first = first_seen(m_seen_templates, name, file, line))
+        file.problems.push_back(PROBLEM{
+            line, 0, 0, "", "user template '" + name + "' is also defined at " + first->where});
     auto device = m_seen_devices.find(name);
     if (device != m_seen_devices.end())
         file.problems.push_back(PROBLEM{line, 0, 0, "",

@@ -388,6 +388,10 @@ class USER_FILE_CHECKER {
         std::string where;
         std::string origin;
     };
+    // Notes that `name` is defined at `line` of `file`; returns its first definition when that
+    // was another place, else null.
+    static const SEEN* first_seen(std::map<std::string, SEEN>& seen, const std::string& name,
+                                  const USER_FILE& file, int line);
     std::map<std::string, SEEN> m_seen_devices;
     std::map<std::string, SEEN> m_seen_templates;
     std::vector<REPEAT> m_repeats;  // of the file being checked
