@@ -129,6 +129,21 @@ const USER_FILE_CHECKER::SEEN* USER_FILE_CHECKER::first_seen(std::map<std::strin
     return added || first->second.origin == here.origin ? nullptr : &first->second;
 }
 
+bool USER_FILE_CHECKER::name_fits(USER_FILE& file, const std::string& name, int line,
+                                  bool is_template) {
+    const std::map<std::string, SEEN>& others = is_template ? m_seen_devices : m_seen_templates;
+    auto other = others.find(name);
+    if (other != others.end())
+        file.problems.push_back(
+            PROBLEM{line, 0, 0, "",
+                    std::string(is_template ? "template name '" : "device name '") + name +
+                        "' is also the name of the " + (is_template ? "device" : "user template") +
+                        " at " + other->second.where});
+    if (name.size() <= MAX_NAME_LENGTH) return true;
+    file.problems.push_back(PROBLEM{line, 0, 0, "", name_too_long(name, is_template)});
+    return false;
+}
+
 void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const std::string& name,
                                           int line, VORN_FLASH* record) {
     auto duplicate = [&](const std::string& dir) {
@@ -144,16 +159,7 @@ void USER_FILE_CHECKER::check_device_name(USER_FILE& file, VORN_MGR* mgr, const 
         duplicate(directory_of(file.full_path));
         file.notes.push_back("device '" + name + "' is also defined at " + first->where);
     }
-    auto tmpl = m_seen_templates.find(name);
-    if (tmpl != m_seen_templates.end())
-        file.problems.push_back(PROBLEM{line, 0, 0, "",
-                                        "device name '" + name +
-                                            "' is also the name of the user template at " +
-                                            tmpl->second.where});
-    if (name.size() > MAX_NAME_LENGTH) {
-        file.problems.push_back(PROBLEM{line, 0, 0, "", name_too_long(name, false)});
-        return;
-    }
+    if (!name_fits(file, name, line, false)) return;
 
     std::string copy = name;
     const bool exists = mgr->device_exist_in_db(name, true);
@@ -216,16 +222,7 @@ void USER_FILE_CHECKER::check_template_name(USER_FILE& file, const std::string& 
     if (const SEEN* first = first_seen(m_seen_templates, name, file, line))
         file.problems.push_back(PROBLEM{
             line, 0, 0, "", "user template '" + name + "' is also defined at " + first->where});
-    auto device = m_seen_devices.find(name);
-    if (device != m_seen_devices.end())
-        file.problems.push_back(PROBLEM{line, 0, 0, "",
-                                        "template name '" + name +
-                                            "' is also the name of the device at " +
-                                            device->second.where});
-    if (name.size() > MAX_NAME_LENGTH) {
-        file.problems.push_back(PROBLEM{line, 0, 0, "", name_too_long(name, true)});
-        return;
-    }
+    if (!name_fits(file, name, line, true)) return;
     const auto& files = mgr->get_template_db_dir_map();
     auto existing = files.find(name);
     std::string copy = name;

@@ -392,6 +392,9 @@ class USER_FILE_CHECKER {
     // was another place, else null.
     static const SEEN* first_seen(std::map<std::string, SEEN>& seen, const std::string& name,
                                   const USER_FILE& file, int line);
+    // A device and a template of one name clash; a name too long for a file name is refused,
+    // and then nothing more of it is checked (false).
+    bool name_fits(USER_FILE& file, const std::string& name, int line, bool is_template);
     std::map<std::string, SEEN> m_seen_devices;
     std::map<std::string, SEEN> m_seen_templates;
     std::vector<REPEAT> m_repeats;  // of the file being checked
