@@ -33,6 +33,12 @@ inline std::string vorn_base_name(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
+// Posts a message the catalogue's builder made, and frees it.
+inline void vorn_post_message(MSG_BASE* msg) {
+    std::unique_ptr<MSG_BASE> owner(msg);
+    if (owner) owner->post();
+}
+
 inline bool vorn_list_contains(const std::vector<std::string>& list, const std::string& value) {
     for (const std::string& entry : list)
         if (entry == value) return true;

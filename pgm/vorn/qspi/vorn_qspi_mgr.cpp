@@ -1,6 +1,6 @@
-// The QSPI database manager: loading, operation lists from XML, value checks, templates and
-// permissions. Its choice lists are in vorn_qspi_lists.cpp, its writing in
-// vorn_qspi_mgr_writer.cpp.
+// The QSPI database manager: loading, operation lists from XML, templates and permissions.
+// Its value checks are in vorn_qspi_validators.cpp, its choice lists in vorn_qspi_lists.cpp,
+// its writing in vorn_qspi_mgr_writer.cpp.
 #define VORN_SOURCE_FILE "pgm/vorn/vorn_qspi_mgr"
 
 #include "vorn_qspi_mgr.h"
@@ -51,11 +51,6 @@ FLOW_ELEMENTS flow_elements(PGM_COMMON_XML_ELEMENT* owner, const char* one_flow)
         prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SDM, true);
     VORN_CHECK(sdm_list.size() == 1, "sdm_list.size() == 1");
     return {sfl_list.at(0), sdm_list.at(0)};
-}
-
-void post_message(MSG_BASE* msg) {
-    std::unique_ptr<MSG_BASE> owner(msg);
-    if (owner) owner->post();
 }
 
 void delete_operations(std::vector<VORN_OPERATION*>& list) {
@@ -147,7 +142,7 @@ std::unique_ptr<VORN_QSPI_FLASH> read_flash(VORN_QSPI_MGR& mgr,
     sdm_guard.release();
 
     if (taken(values.name)) {
-        post_message(MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(values.name, directory));
+        vorn_post_message(MSG_VORN::E::FOUND_DUPLICATED_FLASH_IN_DB(values.name, directory));
         return nullptr;
     }
     return flash;
@@ -645,133 +640,6 @@ std::vector<VORN_OPERATION*>* VORN_QSPI_MGR::get_user_template_operation_list(
         VORN_FAIL(TARVEN::fmt_sprintf("Unknown user template %s", name));
     return type == VORN_PROG_FLOW_TYPE_SDM ? &it->second->sdm_operation_list
                                            : &it->second->sfl_operation_list;
-}
-
-// ---- value checks ----------------------------------------------------------------------
-
-bool VORN_QSPI_MGR::device_id_is_valid(std::string id, std::string* msg) {
-    bool valid =
-        !id.empty() && id.find_first_not_of("abcdefxABCDEF0123456789 ") == std::string::npos;
-    if (valid) {
-        unsigned int count = 0;
-        bool ok = false;
-        std::unique_ptr<unsigned char[]> bytes(
-            VORN_MGR::convert_data_list_string_to_byte_array(id, &count, &ok));
-        valid = bytes != nullptr && ok;
-    }
-    if (!valid && msg != nullptr) {
-        post_message(MSG_VORN::W::INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR(id));
-        *msg = "Device ID '" + id +
-               "' is invalid. It either contains an empty string or special characters, or it "
-               "is not in the list of byte formats.";
-    }
-    return valid;
-}
-
-bool VORN_QSPI_MGR::total_device_die_is_valid(unsigned int die, std::string* msg) {
-    if (die != 0) return true;
-    if (msg != nullptr) {
-        post_message(MSG_VORN::W::INVALID_TOTAL_DEVICE_DIE(0));
-        *msg = std::string("Total device die '") + "0" + "' is invalid.";
-    }
-    return false;
-}
-
-bool VORN_QSPI_MGR::dummy_clock_cycle_is_valid(unsigned int cycles, std::string* msg) {
-    if (cycles <= VORN_QSPI_DUMMY_CLOCK_CYCLE_MAX) return true;
-    if (msg != nullptr) {
-        post_message(MSG_VORN::W::INVALID_DEVICE_DUMMY_CLOCK_CYCLE(static_cast<int>(cycles)));
-        *msg = "Device dummy clock cycle '" + std::to_string(cycles) + "' is invalid.";
-    }
-    return false;
-}
-
-bool VORN_QSPI_MGR::prog_flow_template_is_valid(std::string name, std::string* msg) {
-    bool valid = false;
-    if (!name.empty()) {
-        for (const char* vendor : VORN_PROG_FLOW_TEMPLATE_NAME) valid = valid || name == vendor;
-        valid = valid || m_user_flash_template_map.count(name) > 0;
-        valid = valid || (m_flash != nullptr && name == m_flash->get_parameter_value(
-                                                            VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
-    }
-    if (!valid && msg != nullptr) {
-        post_message(MSG_VORN::W::INVALID_PROGRAMMING_FLOW_TEMPLATE(name));
-        *msg = "Programming flow template '" + name + "' is invalid.";
-    }
-    return valid;
-}
-
-bool VORN_QSPI_MGR::template_name_is_valid(std::string name, std::string* msg) {
-    if (!is_valid_name(name)) {
-        if (msg != nullptr) {
-            post_message(
-                MSG_VORN::W::INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR(name));
-            *msg = "Template name '" + name +
-                   "' is invalid as it contains either an empty string or special characters.";
-        }
-        return false;
-    }
-    if (is_golden_template_name(name)) {
-        if (msg != nullptr) {
-            post_message(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE(name));
-            *msg = "Template name '" + name +
-                   "' is invalid as it conflicts with the reserved name for the programming flow "
-                   "template.";
-        }
-        return false;
-    }
-    if (m_user_flash_template_map.find(name) != m_user_flash_template_map.end()) {
-        if (msg != nullptr) {
-            post_message(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE(name));
-            *msg = "Template name '" + name +
-                   "' is invalid as it already exist in the template database.";
-        }
-        return false;
-    }
-    if (device_exist_in_db(name, true)) {
-        if (msg != nullptr) {
-            post_message(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE(name));
-            *msg = "Tempate name '" + name +
-                   "' is invalid as it conflicts with existing device name in the device "
-                   "database.";
-        }
-        return false;
-    }
-    return true;
-}
-
-bool VORN_QSPI_MGR::is_parameter_valid(VORN_FLASH_PARAM param) {
-    if (param == VORN_FLASH_PARAM_ID ||
-        (param >= VORN_FLASH_PARAM_TOTAL_DIE && param <= VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE))
-        return true;
-    return VORN_MGR::is_parameter_valid(param);
-}
-
-bool VORN_QSPI_MGR::is_parameter_valid(VORN_FLASH_PARAM param, std::string value,
-                                       std::string* msg) {
-    switch (param) {
-        case VORN_FLASH_PARAM_TEMPLATE_NAME:
-            return template_name_is_valid(value, msg);
-        case VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE:
-            return prog_flow_template_is_valid(value, msg);
-        case VORN_FLASH_PARAM_ID:
-            return device_id_is_valid(value, msg);
-        default:
-            return VORN_MGR::is_parameter_valid(param, value, msg);
-    }
-}
-
-bool VORN_QSPI_MGR::is_parameter_valid(VORN_FLASH_PARAM param, unsigned int value,
-                                       std::string* msg) {
-    switch (param) {
-        case VORN_FLASH_PARAM_TOTAL_DIE:
-            return total_device_die_is_valid(value, msg);
-        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE:
-        case VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4:
-            return dummy_clock_cycle_is_valid(value, msg);
-        default:
-            return VORN_MGR::is_parameter_valid(param, value, msg);
-    }
 }
 
 // ---- permissions and templates -----------------------------------------------------------

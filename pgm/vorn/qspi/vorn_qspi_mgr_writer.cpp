@@ -20,11 +20,6 @@ static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
-void post_message(MSG_BASE* msg) {
-    std::unique_ptr<MSG_BASE> owner(msg);
-    if (owner) owner->post();
-}
-
 // The number of a numeric property as strtol with base 0 reads it ("0x10" is 16, "010" is 8);
 // false when it does not fit the unsigned 32 bits of its element. Validation lets such texts
 // through (a delay has no upper bound), so a save checks them first (flash_fits_file).
@@ -314,7 +309,7 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
     VORN_CHECK(!name.empty(),
                "!flash->get_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME).empty()");
     if (!flash_fits_file(flash)) {
-        post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
+        vorn_post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
         return false;
     }
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(create_user_template_xml_object(flash));
@@ -326,7 +321,7 @@ bool VORN_QSPI_MGR::write_template_xml_and_update_dir_map(VORN_FLASH* flash, std
         msg_vdebug_impl(2, "Deleting old XML file %s", file.c_str());
         const std::string text = PGM_COMMON_XML::write_xml_string(root.get());
         if (text.empty() || !save_file(file, text)) {
-            post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
+            vorn_post_message(MSG_VORN::W::FAILED_TO_UPDATE_DB(db_dir));
             return false;
         }
         msg_vdebug_impl(2, "Writing new XML file, %s", file.c_str());
