@@ -23,6 +23,7 @@
 #include "fio_export.h"
 #include "gen_export.h"
 #include "host_fault.h"
+#include "host_file.h"
 #include "pgm_common_export.h"
 
 namespace {
@@ -50,19 +51,6 @@ std::string with_slash(std::string folder) {
     return folder;
 }
 
-bool write_all(int fd, const std::string& content) {
-    const char* p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void sync_folder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -81,7 +69,7 @@ std::string write_temporary(const std::string& target, const std::string& conten
                                     std::strerror(errno));
         return std::string();
     }
-    bool ok = !HOST_FAULT::take(HOST_FAULT::CHANGE_WRITE) && write_all(fd, content) &&
+    bool ok = !HOST_FAULT::take(HOST_FAULT::CHANGE_WRITE) && HOST_FILE::write_all(fd, content) &&
               ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
     if (!ok && errno == 0) errno = ENOSPC;
     const int saved = errno;

@@ -23,19 +23,6 @@ long long to_ns(const timespec& t) {
     return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-bool write_all(int fd, const std::string& content) {
-    const char* p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A writer killed between mkstemp and rename leaves its temporary behind; the next
 // successful write of the same file removes it.
 void remove_stale_temporaries(const std::string& folder, const std::string& file_name) {
@@ -58,6 +45,19 @@ void remove_stale_temporaries(const std::string& folder, const std::string& file
 }
 
 }  // namespace
+
+bool write_all(int fd, const std::string& content) {
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 STAMP stamp_of(const std::string& path) {
     STAMP s;

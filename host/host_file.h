@@ -34,6 +34,9 @@ long long now_ns();
 // file modified shortly before it was read is read again next time.
 bool is_settled(const STAMP& stamp, long long read_ns);
 
+// All of `content` to `fd`, through short writes and interruptions; false on an error.
+bool write_all(int fd, const std::string& content);
+
 // Whole file into `out`; false when it cannot be read.
 bool read_file(const std::string& path, std::string& out);
 

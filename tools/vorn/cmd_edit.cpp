@@ -23,10 +23,6 @@ namespace vorn_tool {
 
 namespace {
 
-DB_DIR parse_db_dir(const std::string& text) {
-    return text == "zentro" ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
-}
-
 // The vendor whose facts a new part takes: its vendor template's, else the one its
 // manufacturer byte names; -1 when neither is known.
 int facts_vendor(int template_vendor, const std::string& id) {
@@ -890,7 +886,7 @@ int run_template_delete(SESSION& session, const std::string& name) {
 }  // namespace
 
 void add_edit_commands(CLI::App& app, std::vector<COMMAND>& commands) {
-    const std::vector<std::string> dirs{"custom", "zentro"};
+    const std::vector<std::string> dirs = db_dir_names();
 
     auto add = std::make_shared<ADD_ARGS>();
     CLI::App* cmd = app.add_subcommand(

@@ -9,10 +9,6 @@ namespace vorn_tool {
 
 namespace {
 
-DB_DIR parse_db_dir(const std::string& text) {
-    return text == "zentro" ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
-}
-
 // SD/MMC files need their manager, which must exist before the database loads.
 void ask_for_sdmmc_if_needed(SESSION& session, const std::vector<std::string>& files) {
     for (const std::string& file : files) {
@@ -385,7 +381,7 @@ int run_export(SESSION& session, const EXPORT_ARGS& args) {
 }  // namespace
 
 void add_file_commands(CLI::App& app, std::vector<COMMAND>& commands) {
-    const std::vector<std::string> dirs{"custom", "zentro"};
+    const std::vector<std::string> dirs = db_dir_names();
 
     auto check = std::make_shared<CHECK_ARGS>();
     CLI::App* cmd = app.add_subcommand(

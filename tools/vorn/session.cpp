@@ -117,6 +117,14 @@ const ACCEPTED ACCEPTED_VALUES[] = {
 
 const char* db_dir_name(DB_DIR dir) { return dir == DB_DIR::CUSTOM ? "custom" : "zentro"; }
 
+DB_DIR parse_db_dir(const std::string& name) {
+    return name == db_dir_name(DB_DIR::ZENTRO) ? DB_DIR::ZENTRO : DB_DIR::CUSTOM;
+}
+
+std::vector<std::string> db_dir_names() {
+    return {db_dir_name(DB_DIR::CUSTOM), db_dir_name(DB_DIR::ZENTRO)};
+}
+
 std::string absolute_path(const std::string& path) {
     fs::path p = path.empty() ? fs::current_path() : fs::absolute(path);
     return p.lexically_normal().string();

@@ -186,6 +186,10 @@ class PROGRESS {
 enum class DB_DIR { CUSTOM, ZENTRO };
 
 const char* db_dir_name(DB_DIR dir);
+// The directory a name of db_dir_names() names.
+DB_DIR parse_db_dir(const std::string& name);
+// What a command line may name a directory by, for its choice checks.
+std::vector<std::string> db_dir_names();
 
 // The database as a host sees it. Directories are settled before the first manager loads,
 // because every manager reads the custom directory when it is built.
