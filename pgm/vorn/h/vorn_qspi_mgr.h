@@ -80,6 +80,9 @@ class VORN_API VORN_QSPI_MGR : public VORN_MGR {
     bool write_template_xml_and_update_dir_map(VORN_FLASH* flash, std::string& db_dir);
     PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* create_xml_device_info(VORN_FLASH* flash);
     PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW* create_xml_programming_flow(VORN_FLASH* flash);
+    // The same of a device's or a user template's two flows.
+    PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW* create_xml_programming_flow(
+        const std::vector<VORN_OPERATION*>* sfl_list, const std::vector<VORN_OPERATION*>* sdm_list);
     void create_xml_for_one_programming_flow(const std::vector<VORN_OPERATION*>* operation_list,
                                              PGM_COMMON_XML_VORN_QSPI_SFL* xml_sfl_flow,
                                              PGM_COMMON_XML_VORN_QSPI_SDM* xml_sdm_flow);

@@ -121,6 +121,12 @@ PGM_COMMON_XML_VORN_QSPI_DEVICE_INFO* VORN_QSPI_MGR::create_xml_device_info(VORN
 PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW* VORN_QSPI_MGR::create_xml_programming_flow(
     VORN_FLASH* flash) {
     VORN_CHECK(flash, "flash");
+    return create_xml_programming_flow(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                                       flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM));
+}
+
+PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW* VORN_QSPI_MGR::create_xml_programming_flow(
+    const std::vector<VORN_OPERATION*>* sfl_list, const std::vector<VORN_OPERATION*>* sdm_list) {
     std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW> programming_flow(
         new PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW));
     std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SFL> sfl(
@@ -128,11 +134,9 @@ PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW* VORN_QSPI_MGR::create_xml_programming
     std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SDM> sdm(
         new PGM_COMMON_XML_VORN_QSPI_SDM(PGM_COMMON_XML_ENUM_SDM));
 
-    create_xml_for_one_programming_flow(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
-                                        sfl.get(), nullptr);
+    create_xml_for_one_programming_flow(sfl_list, sfl.get(), nullptr);
     programming_flow->add_child(sfl.release(), nullptr);
-    create_xml_for_one_programming_flow(flash->get_operation_list(VORN_PROG_FLOW_TYPE_SDM), nullptr,
-                                        sdm.get());
+    create_xml_for_one_programming_flow(sdm_list, nullptr, sdm.get());
     programming_flow->add_child(sdm.release(), nullptr);
     return programming_flow.release();
 }
@@ -276,17 +280,9 @@ void VORN_QSPI_MGR::create_user_template_with_template_list(
             new PGM_COMMON_XML_VORN_QSPI_USER_TEMPLATE(PGM_COMMON_XML_ENUM_USER_TEMPLATE));
         attach(user_template.get(), text_leaf<PGM_COMMON_XML_VORN_QSPI_TEMPLATE_NAME>(
                                         PGM_COMMON_XML_ENUM_TEMPLATE_NAME, template_name));
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> programming_flow(
-            new PGM_COMMON_XML_VORN_QSPI_PROGRAMMING_FLOW(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW));
-        std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SFL> sfl(
-            new PGM_COMMON_XML_VORN_QSPI_SFL(PGM_COMMON_XML_ENUM_SFL));
-        std::unique_ptr<PGM_COMMON_XML_VORN_QSPI_SDM> sdm(
-            new PGM_COMMON_XML_VORN_QSPI_SDM(PGM_COMMON_XML_ENUM_SDM));
-        create_xml_for_one_programming_flow(&it->second->sfl_operation_list, sfl.get(), nullptr);
-        programming_flow->add_child(sfl.release(), nullptr);
-        create_xml_for_one_programming_flow(&it->second->sdm_operation_list, nullptr, sdm.get());
-        programming_flow->add_child(sdm.release(), nullptr);
-        attach(user_template.get(), std::move(programming_flow));
+        attach(user_template.get(),
+               std::unique_ptr<PGM_COMMON_XML_ELEMENT>(create_xml_programming_flow(
+                   &it->second->sfl_operation_list, &it->second->sdm_operation_list)));
         attach(target, std::move(user_template));
     }
     if (created) root = created.release();
