@@ -39,6 +39,12 @@ inline void vorn_post_message(MSG_BASE* msg) {
     if (owner) owner->post();
 }
 
+using VORN_WARNING_BUILDER = MSG_W* (*)(const std::string&);
+
+// The rejection protocol of every validator: with a text pointer, post the warning `id` and
+// explain with its catalogue sentence for `value`; without one, stay silent. Always false.
+bool vorn_reject(VORN_WARNING_BUILDER build, MSG_ID id, const std::string& value, std::string* err);
+
 inline bool vorn_list_contains(const std::vector<std::string>& list, const std::string& value) {
     for (const std::string& entry : list)
         if (entry == value) return true;

@@ -24,23 +24,20 @@ std::string warning_text(MSG_ID id, const std::string& value) {
     return text;
 }
 
-using WARNING_BUILDER = MSG_W* (*)(const std::string&);
+bool is_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
 
-// The rejection protocol of every validator: with a text pointer, post the warning and
-// explain; without one, stay silent.
-bool reject(WARNING_BUILDER build, MSG_ID id, const std::string& value, std::string* err) {
+}  // namespace
+
+bool vorn_reject(VORN_WARNING_BUILDER build, MSG_ID id, const std::string& value,
+                 std::string* err) {
     if (err == nullptr) return false;
     std::unique_ptr<MSG_W> msg(build(value));
     msg->post();
     *err = warning_text(id, value);
     return false;
 }
-
-bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-}  // namespace
 
 bool VORN_MGR::is_valid_name(std::string& name) {
     if (name.empty() || name == "db") return false;
@@ -57,25 +54,26 @@ bool VORN_MGR::is_golden_template_name(std::string& name) {
 
 bool VORN_MGR::device_name_is_valid(std::string name, std::string* err) {
     if (!is_valid_name(name))
-        return reject(MSG_VORN::W::INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, 20473,
-                      name, err);
+        return vorn_reject(MSG_VORN::W::INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+                           20473, name, err);
     if (is_golden_template_name(name))
-        return reject(MSG_VORN::W::INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE, 20474, name, err);
+        return vorn_reject(MSG_VORN::W::INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE, 20474, name,
+                           err);
     if (device_exist_in_db(name, true))
-        return reject(MSG_VORN::W::INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE, 20475, name,
-                      err);
+        return vorn_reject(MSG_VORN::W::INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE, 20475,
+                           name, err);
     return true;
 }
 
 bool VORN_MGR::device_density_is_valid(std::string density, std::string* err) {
     if (density.empty() || !vorn_list_contains(get_device_density_list(), density))
-        return reject(MSG_VORN::W::INVALID_DEVICE_DENSITY, 20478, density, err);
+        return vorn_reject(MSG_VORN::W::INVALID_DEVICE_DENSITY, 20478, density, err);
     return true;
 }
 
 bool VORN_MGR::device_io_voltage_is_valid(std::string voltage, std::string* err) {
     if (voltage.empty() || !vorn_list_contains(get_device_io_voltage_list(), voltage))
-        return reject(MSG_VORN::W::INVALID_IO_VOLTAGE, 20476, voltage, err);
+        return vorn_reject(MSG_VORN::W::INVALID_IO_VOLTAGE, 20476, voltage, err);
     return true;
 }
 
@@ -84,7 +82,7 @@ bool VORN_MGR::device_io_voltage_is_compatible(std::string voltage, std::string*
     if (device_io_voltage_is_valid(voltage, nullptr) &&
         voltage == m_dev_info_map[m_active_device_family].io_voltage)
         return true;
-    return reject(MSG_VORN::W::INCOMPATIBLE_IO_VOLTAGE, 20535, voltage, err);
+    return vorn_reject(MSG_VORN::W::INCOMPATIBLE_IO_VOLTAGE, 20535, voltage, err);
 }
 
 namespace {

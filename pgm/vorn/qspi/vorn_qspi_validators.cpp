@@ -20,13 +20,9 @@ bool VORN_QSPI_MGR::device_id_is_valid(std::string id, std::string* msg) {
             VORN_MGR::convert_data_list_string_to_byte_array(id, &count, &ok));
         valid = bytes != nullptr && ok;
     }
-    if (!valid && msg != nullptr) {
-        vorn_post_message(MSG_VORN::W::INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR(id));
-        *msg = "Device ID '" + id +
-               "' is invalid. It either contains an empty string or special characters, or it "
-               "is not in the list of byte formats.";
-    }
-    return valid;
+    if (valid) return true;
+    return vorn_reject(MSG_VORN::W::INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, 20477, id,
+                       msg);
 }
 
 bool VORN_QSPI_MGR::total_device_die_is_valid(unsigned int die, std::string* msg) {
@@ -55,46 +51,25 @@ bool VORN_QSPI_MGR::prog_flow_template_is_valid(std::string name, std::string* m
         valid = valid || (m_flash != nullptr && name == m_flash->get_parameter_value(
                                                             VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE));
     }
-    if (!valid && msg != nullptr) {
-        vorn_post_message(MSG_VORN::W::INVALID_PROGRAMMING_FLOW_TEMPLATE(name));
-        *msg = "Programming flow template '" + name + "' is invalid.";
-    }
-    return valid;
+    if (valid) return true;
+    return vorn_reject(MSG_VORN::W::INVALID_PROGRAMMING_FLOW_TEMPLATE, 20481, name, msg);
 }
 
 bool VORN_QSPI_MGR::template_name_is_valid(std::string name, std::string* msg) {
-    if (!is_valid_name(name)) {
-        if (msg != nullptr) {
-            vorn_post_message(
-                MSG_VORN::W::INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR(name));
-            *msg = "Template name '" + name +
-                   "' is invalid as it contains either an empty string or special characters.";
-        }
-        return false;
-    }
-    if (is_golden_template_name(name)) {
-        if (msg != nullptr) {
-            vorn_post_message(
-                MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE(name));
-            *msg = "Template name '" + name +
-                   "' is invalid as it conflicts with the reserved name for the programming flow "
-                   "template.";
-        }
-        return false;
-    }
-    if (m_user_flash_template_map.find(name) != m_user_flash_template_map.end()) {
-        if (msg != nullptr) {
-            vorn_post_message(
-                MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE(name));
-            *msg = "Template name '" + name +
-                   "' is invalid as it already exist in the template database.";
-        }
-        return false;
-    }
+    if (!is_valid_name(name))
+        return vorn_reject(MSG_VORN::W::INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+                           20673, name, msg);
+    if (is_golden_template_name(name))
+        return vorn_reject(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE,
+                           20674, name, msg);
+    if (m_user_flash_template_map.find(name) != m_user_flash_template_map.end())
+        return vorn_reject(MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE,
+                           20676, name, msg);
     if (device_exist_in_db(name, true)) {
         if (msg != nullptr) {
             vorn_post_message(
                 MSG_VORN::W::INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE(name));
+            // This explanation is not the catalogue's sentence: it begins "Tempate".
             *msg = "Tempate name '" + name +
                    "' is invalid as it conflicts with existing device name in the device "
                    "database.";
