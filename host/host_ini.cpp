@@ -1,5 +1,7 @@
 #include "host_ini.h"
 
+#include "gen_export.h"
+
 namespace HOST_INI {
 
 namespace {
@@ -67,12 +69,7 @@ bool parse_bool(const std::string& text, bool& value) {
     return false;
 }
 
-bool iequals(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
+bool iequals(const std::string& a, const std::string& b) { return gen_stricmp(a, b) == 0; }
 
 std::string to_lower(std::string text) {
     for (char& c : text) c = lower(c);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 
+#include "gen_export.h"
 #include "pgm_common_export.h"
 
 namespace fs = std::filesystem;
@@ -55,8 +56,6 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; 
 bool is_word(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The number at the start of text[pos..]; sets `end` behind it. False on no digits or overflow.
 bool read_number(const std::string& text, size_t pos, size_t& end, unsigned long long& value) {
@@ -132,11 +131,7 @@ void PGM_COMMON::change_folder_slash(std::string& path) {
 }
 
 bool PGM_COMMON::compare_string(const std::string& a, const std::string& b, bool ignore_case) {
-    if (a.size() != b.size()) return false;
-    if (!ignore_case) return a == b;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
+    return ignore_case ? gen_stricmp(a, b) == 0 : a == b;
 }
 
 unsigned long long PGM_COMMON::convert_string_to_qword(const std::string& text, bool strict,
