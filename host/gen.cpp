@@ -4,13 +4,12 @@
 #include <mutex>
 
 #include "gen_export.h"
+#include "host_text.h"
 
 #include <fmt/args.h>
 #include <fmt/printf.h>
 
 namespace {
-
-int lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
 
 int sign(int v) { return (v > 0) - (v < 0); }
 
@@ -35,19 +34,15 @@ int gen_strcmp(const char* a, const char* b) {
 int gen_strcmp(const std::string& a, const std::string& b) { return sign(a.compare(b)); }
 
 int gen_stricmp(const char* a, const char* b) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(a != nullptr ? a : "");
-    const unsigned char* q = reinterpret_cast<const unsigned char*>(b != nullptr ? b : "");
-    while (*p != 0 && lower(*p) == lower(*q)) {
-        ++p;
-        ++q;
-    }
-    return sign(lower(*p) - lower(*q));
+    return gen_stricmp(std::string(a != nullptr ? a : ""), std::string(b != nullptr ? b : ""));
 }
 
 int gen_stricmp(const std::string& a, const std::string& b) {
+    // Bytes compare unsigned, as strcmp does.
+    auto lower = [](char c) { return static_cast<unsigned char>(HOST_TEXT::ascii_lower(c)); };
     size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
-        int d = lower(static_cast<unsigned char>(a[i])) - lower(static_cast<unsigned char>(b[i]));
+        int d = lower(a[i]) - lower(b[i]);
         if (d != 0) return sign(d);
     }
     return sign(static_cast<int>(a.size() > b.size()) - static_cast<int>(a.size() < b.size()));

@@ -1,6 +1,7 @@
 #include "host_ini.h"
 
 #include "gen_export.h"
+#include "host_text.h"
 
 namespace HOST_INI {
 
@@ -14,8 +15,6 @@ std::string trim(const std::string& s) {
         --e;
     return s.substr(b, e - b);
 }
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -72,7 +71,7 @@ bool parse_bool(const std::string& text, bool& value) {
 bool iequals(const std::string& a, const std::string& b) { return gen_stricmp(a, b) == 0; }
 
 std::string to_lower(std::string text) {
-    for (char& c : text) c = lower(c);
+    for (char& c : text) c = HOST_TEXT::ascii_lower(c);
     return text;
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "host_text.h"
 #include "msg_export.h"
 
 namespace {
@@ -117,10 +118,6 @@ bool match_placeholder(const std::string& text, size_t pos, PLACEHOLDER& out) {
     return true;
 }
 
-bool is_name_char(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 // Splits "text/WNAME" into the text and the name; false when there is no such tail.
 bool split_tail(const std::string& format, std::string& body, std::string& name) {
     size_t slash = format.rfind('/');
@@ -128,7 +125,7 @@ bool split_tail(const std::string& format, std::string& body, std::string& name)
     char letter = format[slash + 1];
     if (letter != 'E' && letter != 'W') return false;
     for (size_t i = slash + 2; i < format.size(); ++i)
-        if (!is_name_char(format[i])) return false;
+        if (!HOST_TEXT::is_word_char(format[i])) return false;
     name = format.substr(slash + 2);
     body = format.substr(0, slash);
     return true;

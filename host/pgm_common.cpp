@@ -8,6 +8,7 @@
 
 #include "gen_export.h"
 #include "pgm_common_export.h"
+#include "host_text.h"
 
 namespace fs = std::filesystem;
 
@@ -53,10 +54,6 @@ unsigned hex_value(char c) {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool is_word(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-
 // The number at the start of text[pos..]; sets `end` behind it. False on no digits or overflow.
 bool read_number(const std::string& text, size_t pos, size_t& end, unsigned long long& value) {
     const unsigned long long max = std::numeric_limits<unsigned long long>::max();
@@ -96,7 +93,8 @@ unsigned long long convert(const std::string& text, bool strict, unsigned long l
     if (!read_number(text, pos, end, value) || value > limit) return 0;
     // Lenient reading still refuses text glued to the number ("12ab", "0X10"), which is a
     // different number written wrongly rather than a number followed by a remark.
-    if (strict ? end != text.size() : (end < text.size() && is_word(text[end]))) return 0;
+    if (strict ? end != text.size() : (end < text.size() && HOST_TEXT::is_word_char(text[end])))
+        return 0;
     if (ok != nullptr) *ok = true;
     return value;
 }

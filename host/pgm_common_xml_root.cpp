@@ -10,7 +10,7 @@ namespace {
 // comments a person puts before it.
 constexpr std::streamsize HEAD_BYTES = 65536;
 
-bool is_name_char(char c) {
+bool is_xml_name_char(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':' || c == '-' ||
            c == '.';
 }
@@ -35,7 +35,7 @@ std::string PGM_COMMON_XML::document_element(const std::string& xml_file) {
             continue;
         }
         size_t end = pos + 1;
-        while (end < head.size() && is_name_char(head[end])) ++end;
+        while (end < head.size() && is_xml_name_char(head[end])) ++end;
         return head.substr(pos + 1, end - pos - 1);
     }
     return "";
