@@ -28,12 +28,7 @@ bool is_stored(const VORN_MGR& mgr, const VORN_FLASH* record) {
 
 // The ID's bytes, or none when it has no readable ID.
 std::vector<unsigned char> id_bytes(const VORN_FLASH& record) {
-    const std::string text = record.get_parameter_value(VORN_FLASH_PARAM_ID);
-    unsigned int count = 0;
-    if (text.empty() || !vorn_scan_byte_list(text, nullptr, count)) return {};
-    std::vector<unsigned char> bytes(count);
-    vorn_scan_byte_list(text, bytes.data(), count);
-    return bytes;
+    return vorn_byte_list_bytes(record.get_parameter_value(VORN_FLASH_PARAM_ID));
 }
 
 // `dir` as the described calls compare it: absolute, normalised, ending with "/".

@@ -727,12 +727,7 @@ VORN_FLASH_PART_PROFILE::VORN_FLASH_PART_PROFILE(const VORN_FLASH_PART& part) : 
 
 VORN_FLASH_CONFIG VORN_FLASH_CONFIG::from_flash(const VORN_FLASH& flash) {
     VORN_FLASH_CONFIG config;
-    const std::string id = flash.get_parameter_value(VORN_FLASH_PARAM_ID);
-    unsigned int count = 0;
-    if (vorn_scan_byte_list(id, nullptr, count) && count > 0) {
-        config.id.resize(count);
-        vorn_scan_byte_list(id, config.id.data(), count);
-    }
+    config.id = vorn_byte_list_bytes(flash.get_parameter_value(VORN_FLASH_PARAM_ID));
     config.density_bytes = flash.get_density_in_bytes_qword();
     config.dies = flash.get_parameter_value_in_dword(VORN_FLASH_PARAM_TOTAL_DIE, nullptr);
     config.dummy_cycles =

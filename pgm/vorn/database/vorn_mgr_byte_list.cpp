@@ -53,6 +53,14 @@ bool vorn_scan_byte_list(const std::string& text, unsigned char* out, unsigned i
     return count > 0;
 }
 
+std::vector<unsigned char> vorn_byte_list_bytes(const std::string& text) {
+    unsigned int count = 0;
+    if (!vorn_scan_byte_list(text, nullptr, count)) return {};
+    std::vector<unsigned char> bytes(count);
+    vorn_scan_byte_list(text, bytes.data(), count);
+    return bytes;
+}
+
 unsigned char* VORN_MGR::convert_data_list_string_to_byte_array(std::string data_string,
                                                                 unsigned int* size, bool* ok) {
     VORN_CHECK(!data_string.empty(), "!data_string.empty()");

@@ -406,11 +406,9 @@ std::string VORN_QSPI_ACTION::get_property_value(VORN_ACT_PROPERTY property) con
 unsigned int VORN_QSPI_ACTION::get_property_value_in_dword(VORN_ACT_PROPERTY property) const {
     std::string text = get_property_value(property);
     if (text.empty()) return 0;
-    unsigned int count = 0;
-    bool ok = false;
-    std::unique_ptr<unsigned char[]> bytes(
-        VORN_MGR::convert_data_list_string_to_byte_array(text, &count, &ok));
-    if (ok && bytes != nullptr) return bytes_to_dword(bytes.get(), count);
+    const std::vector<unsigned char> bytes = vorn_byte_list_bytes(text);
+    if (!bytes.empty())
+        return bytes_to_dword(bytes.data(), static_cast<unsigned int>(bytes.size()));
     // Values that do not fit one byte per token, such as "256" or "4096".
     return PGM_COMMON::convert_string_to_dword(text, true);
 }

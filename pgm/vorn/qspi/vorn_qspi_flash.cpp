@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "vorn_internal.h"
+#include "database/vorn_byte_list.h"
 #include "vorn_mgr.h"
 #include "vorn_qspi_common.h"
 
@@ -154,15 +155,10 @@ unsigned int VORN_QSPI_FLASH::get_id_in_dword(unsigned int* mask) const {
 void VORN_QSPI_FLASH::read_id() {
     m_id_value = 0;
     m_id_mask = 0;
-    if (m_device_id.empty()) return;
-    unsigned int count = 0;
-    bool ok = false;
-    std::unique_ptr<unsigned char[]> bytes(
-        VORN_MGR::convert_data_list_string_to_byte_array(m_device_id, &count, &ok));
-    if (!ok || bytes == nullptr) return;
-    if (count > VORN_QSPI_LOOKUP_ID_BYTES) count = VORN_QSPI_LOOKUP_ID_BYTES;
+    const std::vector<unsigned char> bytes = vorn_byte_list_bytes(m_device_id);
+    const size_t count = std::min<size_t>(bytes.size(), VORN_QSPI_LOOKUP_ID_BYTES);
     // The first byte of the text is the least significant.
-    for (unsigned int i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         m_id_value |= static_cast<unsigned int>(bytes[i]) << (8 * i);
         m_id_mask |= 0xFFu << (8 * i);
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "vorn_internal.h"
+#include "database/vorn_byte_list.h"
 #include "vorn_msgs.h"
 #include "vorn_qspi_mgr.h"
 
@@ -13,14 +14,8 @@ static MEM_INITIALIZER mem_initializer("VORN");
 bool VORN_QSPI_MGR::device_id_is_valid(std::string id, std::string* msg) {
     bool valid =
         !id.empty() && id.find_first_not_of("abcdefxABCDEF0123456789 ") == std::string::npos;
-    if (valid) {
-        unsigned int count = 0;
-        bool ok = false;
-        std::unique_ptr<unsigned char[]> bytes(
-            VORN_MGR::convert_data_list_string_to_byte_array(id, &count, &ok));
-        valid = bytes != nullptr && ok;
-    }
-    if (valid) return true;
+    unsigned int count = 0;
+    if (valid && vorn_scan_byte_list(id, nullptr, count)) return true;
     return vorn_reject(MSG_VORN::W::INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, 20477, id,
                        msg);
 }
