@@ -2,7 +2,9 @@
 // files/values/conversions.tsv), what they own and release, and what they refuse.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <tuple>
 
 #include "vorn.h"
 #include "vorn_test_support.h"
@@ -109,6 +111,25 @@ TEST(Records, FlowsAreOwnedAndRefusedChangesChangeNothing) {
     EXPECT_THROW(card.set_operation_list({}, VORN_PROG_FLOW_TYPE_SDM), VORN_INTERNAL_ERROR);
     card.set_operation_list({new VORN_QSPI_OPERATION(VORN_OP_TYPE_PROGRAM)},
                             VORN_PROG_FLOW_TYPE_SDM);
+}
+
+// A setter given a parameter its family does not carry ends in an internal error that names
+// the parameter and the family's source.
+TEST(Records, SettersRefuseParametersTheirFamilyLacks) {
+    VORN_QSPI_FLASH flash("F");
+    VORN_SDMMC_FLASH card("S");
+    const std::string qspi = "pgm/vorn/vorn_qspi_flash";
+    const std::string sdmmc = "pgm/vorn/vorn_sdmmc_flash";
+    using CASE = std::tuple<std::function<void()>, std::string, std::string>;
+    for (const auto& [call, file, text] : std::vector<CASE>{
+             {[&] { flash.set_parameter_value(VORN_FLASH_PARAM_DENSITY, 1u); }, qspi, "3"},
+             {[&] { flash.set_parameter_value(VORN_FLASH_PARAM_NAME, "N"); }, qspi, "0"},
+             {[&] { card.set_parameter_value(VORN_FLASH_PARAM_TOTAL_DIE, 1u); }, sdmmc, "4"},
+             {[&] { card.set_parameter_value(VORN_FLASH_PARAM_ID, "1"); }, sdmmc, "1"}}) {
+        const VORN_INTERNAL_ERROR error = vorn_test::internal_error_of(call);
+        EXPECT_EQ(error.file(), file);
+        EXPECT_EQ(error.what(), "Unknown flash parameter: " + text);
+    }
 }
 
 TEST(Records, ActionsStartWithDefaultsTheirOwnRulesAccept) {

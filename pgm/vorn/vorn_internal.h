@@ -27,6 +27,10 @@
 // Reports an already formatted condition text; does not return.
 #define VORN_FAIL(text) MSG_INTERNAL_ERROR::report((text), "VORN", VORN_SOURCE_FILE, __LINE__)
 
+// A parameter the record or manager does not have; does not return.
+#define VORN_FAIL_UNKNOWN_PARAMETER(param) \
+    VORN_FAIL(TARVEN::fmt_sprintf("Unknown flash parameter: %d", static_cast<int>(param)))
+
 // The file name of a path: what follows its last slash, of either kind.
 inline std::string vorn_base_name(const std::string& path) {
     size_t pos = path.find_last_of("/\\");

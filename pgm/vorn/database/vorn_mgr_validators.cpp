@@ -107,10 +107,6 @@ const TEXT_RULE* find_text_rule(VORN_FLASH_PARAM param) {
     return nullptr;
 }
 
-[[noreturn]] void fail_unknown_parameter(VORN_FLASH_PARAM param) {
-    VORN_FAIL(TARVEN::fmt_sprintf("Unknown flash parameter: %d", static_cast<int>(param)));
-}
-
 }  // namespace
 
 bool VORN_MGR::is_parameter_valid(VORN_FLASH_PARAM param) {
@@ -119,16 +115,16 @@ bool VORN_MGR::is_parameter_valid(VORN_FLASH_PARAM param) {
 
 bool VORN_MGR::is_parameter_valid(VORN_FLASH_PARAM param, std::string value, std::string* err) {
     const TEXT_RULE* rule = find_text_rule(param);
-    if (rule == nullptr) fail_unknown_parameter(param);
+    if (rule == nullptr) VORN_FAIL_UNKNOWN_PARAMETER(param);
     return (this->*(rule->validator))(std::move(value), err);
 }
 
 bool VORN_MGR::is_parameter_valid(VORN_FLASH_PARAM param, unsigned int, std::string*) {
-    fail_unknown_parameter(param);
+    VORN_FAIL_UNKNOWN_PARAMETER(param);
 }
 
 bool VORN_MGR::is_parameter_compatible(VORN_FLASH_PARAM param, std::string value,
                                        std::string* err) {
-    if (param != VORN_FLASH_PARAM_IO_VOLTAGE) fail_unknown_parameter(param);
+    if (param != VORN_FLASH_PARAM_IO_VOLTAGE) VORN_FAIL_UNKNOWN_PARAMETER(param);
     return device_io_voltage_is_compatible(std::move(value), err);
 }

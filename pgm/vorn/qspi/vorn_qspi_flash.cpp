@@ -12,14 +12,6 @@
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
-namespace {
-
-[[noreturn]] void unknown_parameter(VORN_FLASH_PARAM param) {
-    VORN_FAIL(TARVEN::fmt_sprintf("Unknown flash parameter: %d", static_cast<int>(param)));
-}
-
-}  // namespace
-
 VORN_QSPI_FLASH::VORN_QSPI_FLASH(const std::string& name) : VORN_FLASH(name) {
     // A complete flow holds one operation of each type.
     m_sfl_operation_list.reserve(VORN_OP_TYPE_COUNT);
@@ -122,7 +114,7 @@ void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string va
             m_prog_flow_template = std::move(value);
             break;
         default:
-            unknown_parameter(param);
+            VORN_FAIL_UNKNOWN_PARAMETER(param);
     }
 }
 
@@ -143,7 +135,7 @@ void VORN_QSPI_FLASH::set_parameter_value(VORN_FLASH_PARAM param, unsigned int v
             m_dummy_clk_cycle_x4 = value;
             break;
         default:
-            unknown_parameter(param);
+            VORN_FAIL_UNKNOWN_PARAMETER(param);
     }
 }
 

@@ -10,10 +10,6 @@ static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
-[[noreturn]] void unknown_parameter(VORN_FLASH_PARAM param) {
-    VORN_FAIL(TARVEN::fmt_sprintf("Unknown flash parameter: %d", static_cast<int>(param)));
-}
-
 // Cards have a single flow.
 void check_flow(VORN_PROG_FLOW_TYPE flow) {
     if (flow != VORN_PROG_FLOW_TYPE_SDM) VORN_FAIL("Unknown programming flow type");
@@ -69,10 +65,10 @@ unsigned int VORN_SDMMC_FLASH::get_parameter_value_in_dword(VORN_FLASH_PARAM par
 
 void VORN_SDMMC_FLASH::set_parameter_value(VORN_FLASH_PARAM param, std::string value) {
     values_changed();
-    if (param != VORN_FLASH_PARAM_IO_VOLTAGE) unknown_parameter(param);
+    if (param != VORN_FLASH_PARAM_IO_VOLTAGE) VORN_FAIL_UNKNOWN_PARAMETER(param);
     m_io_voltage = std::move(value);
 }
 
 void VORN_SDMMC_FLASH::set_parameter_value(VORN_FLASH_PARAM param, unsigned int) {
-    unknown_parameter(param);
+    VORN_FAIL_UNKNOWN_PARAMETER(param);
 }
