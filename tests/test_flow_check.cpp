@@ -27,7 +27,8 @@ VORN_FLASH_OUTCOME outcome_named(const std::string& name) {
         {"unknown", VORN_FLASH_OUTCOME_UNKNOWN_COMMAND},
         {"notonpart", VORN_FLASH_OUTCOME_NOT_ON_THIS_PART},
         {"quad", VORN_FLASH_OUTCOME_QUAD_DISABLED},
-        {"outside", VORN_FLASH_OUTCOME_OUTSIDE_REGION}};
+        {"outside", VORN_FLASH_OUTCOME_OUTSIDE_REGION},
+        {"short", VORN_FLASH_OUTCOME_INCOMPLETE}};
     for (const auto& n : OUTCOME_NAMES)
         if (name == n.first) return n.second;
     ADD_FAILURE() << "no outcome " << name;

@@ -108,7 +108,9 @@ VORN_FLASH_RESPONSE VORN_FLASH_MODEL::execute(const VORN_FLASH_TRANSACTION& tran
         else if (command->dummy == VORN_FLASH_DUMMY_DEVICE_X4)
             response.dummy_cycles = m_config.dummy_cycles_x4;
         // A write cut short (chip select raised inside the address or before the register
-        // byte) is not executed; a read takes the missing address bits from the dummy cycles.
+        // byte) is not executed and the write enable latch stays set (Micron MT25QL 256Mb
+        // datasheet, "ERASE Operations"); a read takes the missing address bits from the dummy
+        // cycles.
         const bool writes = command->kind == VORN_FLASH_COMMAND_PROGRAM ||
                             command->kind == VORN_FLASH_COMMAND_ERASE ||
                             command->kind == VORN_FLASH_COMMAND_WRITE_REGISTER;
