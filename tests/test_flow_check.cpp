@@ -236,6 +236,13 @@ TEST(FlashParts, AreFoundByTypedNameAndById) {
     EXPECT_GT(micron.size(), 10u);
     for (const VORN_FLASH_PART* p : micron) EXPECT_EQ(p->id[0], 0x20) << p->name;
     EXPECT_TRUE(VORN_FLASH_PART::find_answering(0x18BA20, 0xFF000000).empty());
+    int count = 0;
+    const VORN_FLASH_PART* all = VORN_FLASH_PART::get_all(&count);
+    for (const VORN_FLASH_PART* p = all; p != all + count; ++p) {
+        const auto same =
+            VORN_FLASH_PART::find_answering(p->id[0] | p->id[1] << 8 | p->id[2] << 16, 0xFFFFFF);
+        EXPECT_EQ(std::count(same.begin(), same.end(), p), 1) << p->name << " by its own ID";
+    }
 
     const VORN_FLASH_PART* fl512 = part_named("S25FL512S");
     const VORN_FLASH_PART* fs512 = part_named("S25FS512S");

@@ -52,6 +52,9 @@ TEST(HostPath, SplitsLexicallyAndAnchorsRelativePaths) {
     FIO_PATH p("/a//b/./c/../pgm_flash_x.xml");
     EXPECT_EQ(p.file_name() + " " + p.fullpath(), "pgm_flash_x.xml /a/b/pgm_flash_x.xml");
     EXPECT_EQ(FIO_PATH("./xml/f.xml").fullpath(), (fs::current_path() / "xml/f.xml").string());
+    // lexically_normal leaves a root of two slashes as it is.
+    EXPECT_EQ(FIO_PATH("//").full_directory(), "/");
+    EXPECT_EQ(FIO_PATH("//f.xml").fullpath(), "/f.xml");
 }
 
 TEST(HostFind, MatchingFilesInAscendingByteOrder) {
