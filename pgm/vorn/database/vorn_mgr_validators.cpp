@@ -95,14 +95,14 @@ struct TEXT_RULE {
 };
 
 // The parameters the base judges; member pointers keep the family overrides in effect.
-const TEXT_RULE text_rules[] = {
+const TEXT_RULE TEXT_RULES[] = {
     {VORN_FLASH_PARAM_NAME, &VORN_MGR::device_name_is_valid},
     {VORN_FLASH_PARAM_IO_VOLTAGE, &VORN_MGR::device_io_voltage_is_valid},
     {VORN_FLASH_PARAM_DENSITY, &VORN_MGR::device_density_is_valid},
 };
 
 const TEXT_RULE* find_text_rule(VORN_FLASH_PARAM param) {
-    for (const TEXT_RULE& rule : text_rules)
+    for (const TEXT_RULE& rule : TEXT_RULES)
         if (rule.param == param) return &rule;
     return nullptr;
 }

@@ -17,16 +17,11 @@ namespace {
 constexpr DEV_FAMILY_ENUM ISSI_FLOW_FAMILIES[] = {static_cast<DEV_FAMILY_ENUM>(28),
                                                   static_cast<DEV_FAMILY_ENUM>(23)};
 
-// "ISSI" in any letter case, as a device's programming-flow template names that vendor's flow.
+// The ISSI template's name in any letter case, as a device's programming-flow template names
+// that vendor's flow.
 bool is_issi_flow(const std::string& prog_flow_template) {
-    static const char issi[] = "ISSI";
-    if (prog_flow_template.size() != sizeof issi - 1) return false;
-    for (size_t i = 0; i < prog_flow_template.size(); ++i) {
-        char c = prog_flow_template[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != issi[i]) return false;
-    }
-    return true;
+    static const std::string issi = VORN_PROG_FLOW_TEMPLATE_NAME[VORN_PROG_FLOW_TEMPLATE_ISSI];
+    return gen_stricmp(prog_flow_template, issi) == 0;
 }
 
 }  // namespace
