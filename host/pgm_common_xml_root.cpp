@@ -1,7 +1,7 @@
 // The document element of a file, told before a family's manager is asked for.
-#include <cctype>
 #include <fstream>
 
+#include "host_text.h"
 #include "pgm_common_xml_export.h"
 
 namespace {
@@ -11,8 +11,7 @@ namespace {
 constexpr std::streamsize HEAD_BYTES = 65536;
 
 bool is_xml_name_char(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':' || c == '-' ||
-           c == '.';
+    return HOST_TEXT::is_word_char(c) || c == ':' || c == '-' || c == '.';
 }
 
 }  // namespace

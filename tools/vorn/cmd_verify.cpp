@@ -1,6 +1,5 @@
 // Flows checked against a model of the chip: `vorn verify`, and the flow check that add, edit,
 // import and check run on the devices they handle.
-#include <cctype>
 #include <cstdio>
 #include <iterator>
 #include <iostream>
@@ -171,14 +170,10 @@ json flow_check_json(const std::string& name, const VORN_FLOW_CHECK_RESULT& resu
 }
 
 int parse_judge_as(const std::string& typed) {
-    auto upper = [](std::string text) {
-        for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return text;
-    };
     std::string names;
     for (size_t i = 0; i < std::size(VORN_PROG_FLOW_TEMPLATE_NAME); ++i) {
         const std::string name = VORN_PROG_FLOW_TEMPLATE_NAME[i];
-        if (upper(name) == upper(typed)) return static_cast<int>(i);
+        if (gen_stricmp(name, typed) == 0) return static_cast<int>(i);
         names += (names.empty() ? "" : ", ") + name;
     }
     throw USAGE_ERROR("--judge-as takes one of the vendors " + names + ", not '" + typed + "'");

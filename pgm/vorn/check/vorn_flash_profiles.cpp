@@ -599,13 +599,8 @@ std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_answering(unsigned int
 }
 
 std::vector<const VORN_FLASH_PART*> VORN_FLASH_PART::find_by_name(const std::string& typed) {
-    auto same = [&typed](const std::string& name) {
-        return name.size() == typed.size() &&
-               std::equal(name.begin(), name.end(), typed.begin(), [](char a, char b) {
-                   return std::toupper(static_cast<unsigned char>(a)) ==
-                          std::toupper(static_cast<unsigned char>(b));
-               });
-    };
+    // ASCII letters only: the host's locale must not change which part a name finds.
+    auto same = [&typed](const std::string& name) { return gen_stricmp(name, typed) == 0; };
     std::vector<const VORN_FLASH_PART*> found;
     int count = 0;
     const VORN_FLASH_PART* parts = get_all(&count);
