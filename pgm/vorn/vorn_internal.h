@@ -49,6 +49,11 @@ using VORN_WARNING_BUILDER = MSG_W* (*)(const std::string&);
 // explain with its catalogue sentence for `value`; without one, stay silent. Always false.
 bool vorn_reject(VORN_WARNING_BUILDER build, MSG_ID id, const std::string& value, std::string* err);
 
+// A letter, digit or underscore: what names of devices, templates and actions are made of.
+inline bool vorn_is_word_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
 inline bool vorn_list_contains(const std::vector<std::string>& list, const std::string& value) {
     for (const std::string& entry : list)
         if (entry == value) return true;

@@ -24,10 +24,6 @@ std::string warning_text(MSG_ID id, const std::string& value) {
     return text;
 }
 
-bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 }  // namespace
 
 bool vorn_reject(VORN_WARNING_BUILDER build, MSG_ID id, const std::string& value,
@@ -42,7 +38,7 @@ bool vorn_reject(VORN_WARNING_BUILDER build, MSG_ID id, const std::string& value
 bool VORN_MGR::is_valid_name(std::string& name) {
     if (name.empty() || name == "db") return false;
     for (char c : name)
-        if (!is_name_char(c)) return false;
+        if (!vorn_is_word_char(c)) return false;
     return true;
 }
 

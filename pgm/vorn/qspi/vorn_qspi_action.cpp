@@ -270,8 +270,7 @@ bool is_byte_list_text(const std::string& text, unsigned int* count) {
 bool is_action_name(const std::string& text) {
     bool has_word_char = false;
     for (char c : text) {
-        bool word_char =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        const bool word_char = vorn_is_word_char(c);
         if (!word_char && c != ' ') return false;
         has_word_char = has_word_char || word_char;
     }
