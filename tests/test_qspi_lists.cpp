@@ -197,6 +197,11 @@ TEST_F(QspiLists, LegacyAnswersMatchTheLists) {
             }
         }
     }
+    // A name the device tables do not hold is ordered against nothing, either way round.
+    EXPECT_TRUE(mgr->legacy_config_device_comparator("LGCY4", "LGCY16"));
+    EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY16", "LGCY4"));
+    EXPECT_FALSE(mgr->legacy_config_device_comparator("LGCY4", "NOWHERE"));
+    EXPECT_FALSE(mgr->legacy_config_device_comparator("NOWHERE", "LGCY4"));
 }
 
 // A host's subclass that narrows the legacy list, or makes its own with names of its own, is
