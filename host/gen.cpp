@@ -2,6 +2,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 #include "gen_export.h"
 #include "host_text.h"
@@ -25,6 +26,17 @@ MEM_STATE& mem_state() {
     return *s;
 }
 
+// Bytes compare unsigned, as strcmp does; the C-string form reads no further than its NUL.
+int compare_blind(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return static_cast<unsigned char>(HOST_TEXT::ascii_lower(c)); };
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        const int d = lower(a[i]) - lower(b[i]);
+        if (d != 0) return sign(d);
+    }
+    return sign(static_cast<int>(a.size() > b.size()) - static_cast<int>(a.size() < b.size()));
+}
+
 }  // namespace
 
 int gen_strcmp(const char* a, const char* b) {
@@ -34,19 +46,11 @@ int gen_strcmp(const char* a, const char* b) {
 int gen_strcmp(const std::string& a, const std::string& b) { return sign(a.compare(b)); }
 
 int gen_stricmp(const char* a, const char* b) {
-    return gen_stricmp(std::string(a != nullptr ? a : ""), std::string(b != nullptr ? b : ""));
+    return compare_blind(std::string_view(a != nullptr ? a : ""),
+                         std::string_view(b != nullptr ? b : ""));
 }
 
-int gen_stricmp(const std::string& a, const std::string& b) {
-    // Bytes compare unsigned, as strcmp does.
-    auto lower = [](char c) { return static_cast<unsigned char>(HOST_TEXT::ascii_lower(c)); };
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        int d = lower(a[i]) - lower(b[i]);
-        if (d != 0) return sign(d);
-    }
-    return sign(static_cast<int>(a.size() > b.size()) - static_cast<int>(a.size() < b.size()));
-}
+int gen_stricmp(const std::string& a, const std::string& b) { return compare_blind(a, b); }
 
 char* gen_strcpy(char* dst, size_t size, const char* src) {
     if (dst == nullptr || size == 0) return dst;
