@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "vorn_action.h"
+#include "vorn_action_fields.h"
 #include "vorn_action_properties.h"
 #include "vorn_flash.h"
 #include "vorn_internal.h"
@@ -142,45 +143,13 @@ const ISSUE_INFO ISSUE_TABLE[ISSUE_COUNT] = {
 
 // ---- property access ----------------------------------------------------------------------------
 
-// The properties an action of each type sends, indexed by VORN_ACT_TYPE; -1 where it has none.
-struct ACTION_FIELDS {
-    int name;
-    int command;
-    int address;
-    int data;
-    int length;
-    int expected;
-    int mask;
-    int addressing;
-};
-
-constexpr std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> make_fields() {
-    std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> fields{};
-    for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
-        const auto type = static_cast<VORN_ACT_TYPE>(t);
-        fields[t] = {vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_NAME),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_COMMAND),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_ADDRESS),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_DATA),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_DATA_LENGTH),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_ADDRESSING_MODE)};
-    }
-    return fields;
-}
-
-constexpr std::array<ACTION_FIELDS, VORN_ACT_TYPE_COUNT> ACTION_FIELD_TABLE = make_fields();
-
-VORN_ACT_PROPERTY as_property(int property) { return static_cast<VORN_ACT_PROPERTY>(property); }
-
 bool refers_to_file(const VORN_ACTION& action, int property) {
-    return property >= 0 &&
-           action.property_value_is_jic_file(action.get_property_value(as_property(property)));
+    return property >= 0 && action.property_value_is_jic_file(
+                                action.get_property_value(vorn_field_property(property)));
 }
 
 unsigned long long number_of(const VORN_ACTION& action, int property) {
-    return property < 0 ? 0 : action.get_property_value_in_dword(as_property(property));
+    return property < 0 ? 0 : action.get_property_value_in_dword(vorn_field_property(property));
 }
 
 std::vector<unsigned char> bytes_of(const VORN_ACTION& action, int property) {
@@ -188,7 +157,7 @@ std::vector<unsigned char> bytes_of(const VORN_ACTION& action, int property) {
     unsigned int count = 0;
     bool ok = false;
     std::unique_ptr<unsigned char[]> bytes(
-        action.get_property_value_in_byte_array(as_property(property), &count, &ok));
+        action.get_property_value_in_byte_array(vorn_field_property(property), &count, &ok));
     if (!ok || bytes == nullptr) return {};
     return std::vector<unsigned char>(bytes.get(), bytes.get() + count);
 }
@@ -451,15 +420,15 @@ class FLOW_RUN {
     static std::string action_name(const VORN_ACTION& action) {
         if (action.get_type() == VORN_ACT_TYPE_CUSTOM)
             return action.get_property_value(VORN_ACT_PROPERTY_CUSTOM_DESCRIPTION);
-        std::string name =
-            action.get_property_value(as_property(ACTION_FIELD_TABLE[action.get_type()].name));
+        std::string name = action.get_property_value(
+            vorn_field_property(VORN_ACTION_FIELD_TABLE[action.get_type()].name));
         if (name.empty()) name = action.get_name();
         return TARVEN::fmt_sprintf("%s 0x%02X", name, opcode_of(action));
     }
 
     static unsigned char opcode_of(const VORN_ACTION& action) {
         return static_cast<unsigned char>(
-            number_of(action, ACTION_FIELD_TABLE[action.get_type()].command));
+            number_of(action, VORN_ACTION_FIELD_TABLE[action.get_type()].command));
     }
 
     // ---- transactions -------------------------------------------------------------------------
@@ -560,7 +529,7 @@ class FLOW_RUN {
 
     void write_register(const AT& at) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
+        const VORN_ACTION_FIELDS& f = VORN_ACTION_FIELD_TABLE[action.get_type()];
         VORN_FLASH_TRANSACTION t;
         t.command = opcode_of(action);
         if (refers_to_file(action, f.data))
@@ -586,7 +555,7 @@ class FLOW_RUN {
 
     void read_register(const AT& at) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
+        const VORN_ACTION_FIELDS& f = VORN_ACTION_FIELD_TABLE[action.get_type()];
         VORN_FLASH_TRANSACTION t;
         t.command = opcode_of(action);
         t.in_length = refers_to_file(action, f.length)
@@ -657,7 +626,7 @@ class FLOW_RUN {
     // Write Data and Erase: a command, an address, and for Write Data the page's data.
     void write_at_address(const AT& at, const UNIT& unit) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
+        const VORN_ACTION_FIELDS& f = VORN_ACTION_FIELD_TABLE[action.get_type()];
         const unsigned int sent = static_cast<unsigned int>(number_of(action, f.addressing));
         const unsigned long long address =
             refers_to_file(action, f.address) ? unit.address : number_of(action, f.address);
@@ -692,7 +661,7 @@ class FLOW_RUN {
 
     void read_data(const AT& at, const UNIT& unit) {
         const VORN_ACTION& action = *at.act;
-        const ACTION_FIELDS& f = ACTION_FIELD_TABLE[action.get_type()];
+        const VORN_ACTION_FIELDS& f = VORN_ACTION_FIELD_TABLE[action.get_type()];
         const unsigned int sent = static_cast<unsigned int>(number_of(action, f.addressing));
         const bool from_file = refers_to_file(action, f.address);
         const unsigned long long address = from_file ? unit.address : number_of(action, f.address);

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "vorn_action_properties.h"
+#include "vorn_action_fields.h"
 #include "vorn_flash.h"
 #include "vorn_flow_check.h"
 #include "vorn_internal.h"
@@ -18,37 +18,11 @@ static MEM_INITIALIZER mem_initializer("VORN");
 
 namespace {
 
-// The properties fitting touches, indexed by VORN_ACT_TYPE; -1 where the type has none.
-struct FIT_FIELDS {
-    int name;
-    int command;
-    int addressing;
-    int expected;
-    int mask;
-};
-
-constexpr std::array<FIT_FIELDS, VORN_ACT_TYPE_COUNT> make_fields() {
-    std::array<FIT_FIELDS, VORN_ACT_TYPE_COUNT> fields{};
-    for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
-        const auto type = static_cast<VORN_ACT_TYPE>(t);
-        fields[t] = {vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_NAME),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_COMMAND),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_ADDRESSING_MODE),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA),
-                     vorn_act_property_tagged(type, PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK)};
-    }
-    return fields;
-}
-
-constexpr std::array<FIT_FIELDS, VORN_ACT_TYPE_COUNT> FIELDS = make_fields();
-
-VORN_ACT_PROPERTY prop(int property) { return static_cast<VORN_ACT_PROPERTY>(property); }
-
 const VORN_FLASH_COMMAND* command_of(const VORN_FLASH_VENDOR_PROFILE& profile,
                                      const VORN_ACTION& action) {
-    const int field = FIELDS[action.get_type()].command;
+    const int field = VORN_ACTION_FIELD_TABLE[action.get_type()].command;
     if (field < 0) return nullptr;
-    const unsigned int opcode = action.get_property_value_in_dword(prop(field));
+    const unsigned int opcode = action.get_property_value_in_dword(vorn_field_property(field));
     return opcode > 0xFF ? nullptr
                          : profile.find_command_on_any_part(static_cast<unsigned char>(opcode));
 }
@@ -88,13 +62,15 @@ std::string hex_byte(unsigned int value) {
 
 // Clears `bit` from the first byte of a Read Register's expected data and mask; false when
 // nothing is left to check.
-bool drop_bit(VORN_ACTION& action, const FIT_FIELDS& f, unsigned int bit) {
-    const unsigned int mask = action.get_property_value_in_dword(prop(f.mask)) & 0xFF;
+bool drop_bit(VORN_ACTION& action, const VORN_ACTION_FIELDS& f, unsigned int bit) {
+    const unsigned int mask =
+        action.get_property_value_in_dword(vorn_field_property(f.mask)) & 0xFF;
     if ((mask & bit) == 0) return true;
-    const unsigned int expected = action.get_property_value_in_dword(prop(f.expected)) & 0xFF;
+    const unsigned int expected =
+        action.get_property_value_in_dword(vorn_field_property(f.expected)) & 0xFF;
     if ((mask & ~bit) == 0) return false;
-    action.set_property_value(prop(f.mask), hex_byte(mask & ~bit));
-    action.set_property_value(prop(f.expected), hex_byte(expected & ~bit));
+    action.set_property_value(vorn_field_property(f.mask), hex_byte(mask & ~bit));
+    action.set_property_value(vorn_field_property(f.expected), hex_byte(expected & ~bit));
     return true;
 }
 
@@ -110,7 +86,7 @@ std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PR
         const auto* qspi = dynamic_cast<const VORN_QSPI_ACTION*>(source);
         VORN_CHECK(qspi != nullptr, "a flow holds QSPI actions only");
         auto action = std::make_unique<VORN_QSPI_ACTION>(*qspi);
-        const FIT_FIELDS& f = FIELDS[action->get_type()];
+        const VORN_ACTION_FIELDS& f = VORN_ACTION_FIELD_TABLE[action->get_type()];
         const VORN_FLASH_COMMAND* command = command_of(profile, *action);
         // The clearing of an address register goes with the write enable and write disable
         // around it.
@@ -153,12 +129,14 @@ std::vector<std::unique_ptr<VORN_ACTION>> fit_actions(const VORN_FLASH_VENDOR_PR
                     twin_of(profile, *command,
                             native ? VORN_FLASH_ADDRESS_FOUR : VORN_FLASH_ADDRESS_MODE, density);
                 if (twin != nullptr) {
-                    action->set_property_value(prop(f.command), hex_byte(twin->opcode));
-                    action->set_property_value(prop(f.name), twin->name);
+                    action->set_property_value(vorn_field_property(f.command),
+                                               hex_byte(twin->opcode));
+                    action->set_property_value(vorn_field_property(f.name), twin->name);
                 }
             }
-            if (action->get_property_value_in_dword(prop(f.addressing)) == (native ? 3u : 4u))
-                action->set_property_value(prop(f.addressing), native ? "4" : "3");
+            if (action->get_property_value_in_dword(vorn_field_property(f.addressing)) ==
+                (native ? 3u : 4u))
+                action->set_property_value(vorn_field_property(f.addressing), native ? "4" : "3");
         }
         out.push_back(std::move(action));
     }
@@ -202,12 +180,13 @@ std::string vorn_flow_addressing_misfit(const VORN_FLASH& flash, const std::stri
         if (ops == nullptr) continue;
         for (const VORN_OPERATION* op : *ops) {
             for (const VORN_ACTION* action : *op->get_action_list()) {
-                const FIT_FIELDS& f = FIELDS[action->get_type()];
+                const VORN_ACTION_FIELDS& f = VORN_ACTION_FIELD_TABLE[action->get_type()];
                 if (profile != nullptr &&
                     is_kind(command_of(*profile, *action), VORN_FLASH_COMMAND_ENTER_4BYTE))
                     four = true;
                 if (f.addressing < 0) continue;
-                const unsigned int bytes = action->get_property_value_in_dword(prop(f.addressing));
+                const unsigned int bytes =
+                    action->get_property_value_in_dword(vorn_field_property(f.addressing));
                 four = four || bytes == 4;
                 three = three || bytes == 3;
             }
