@@ -176,6 +176,7 @@ bool read_journal(const std::string& path,
 // Applies one step; renames a temporary that is still there, removes a target that is.
 bool apply(const std::string& folder, const std::string& temporary, const std::string& target) {
     HOST_FAULT::crash_point();
+    if (HOST_FAULT::take(HOST_FAULT::CHANGE_APPLY)) return false;
     if (!temporary.empty())
         return ::rename((folder + temporary).c_str(), (folder + target).c_str()) == 0;
     return ::unlink((folder + target).c_str()) == 0 || errno == ENOENT;

@@ -7,7 +7,7 @@
 namespace HOST_FAULT {
 namespace {
 
-constexpr int OP_COUNT = CHANGE_COMMIT + 1;
+constexpr int OP_COUNT = CHANGE_APPLY + 1;
 
 std::mutex& fault_mutex() {
     static std::mutex m;

@@ -14,6 +14,7 @@ enum OP {
     WRITE_INI,        // cfg_write_user_ini_file fails without touching the file
     CHANGE_WRITE,     // FIO_FOLDER_CHANGE::write cannot write its temporary (a full disk)
     CHANGE_COMMIT,    // FIO_FOLDER_CHANGE::commit cannot put the change in place
+    CHANGE_APPLY,     // a step of a journalled commit fails after the journal is written
 };
 
 // The next `count` calls of `op` fail (adds to what is already pending).

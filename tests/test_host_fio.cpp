@@ -75,4 +75,24 @@ TEST(HostFind, MatchingFilesInAscendingByteOrder) {
     EXPECT_EQ(once.find_first() + once.find_next() + once.find_first(), "other.xmlother.xml");
 }
 
+// A step that cannot be put in place once the journal is written is left whole to recovery: its
+// temporary is kept, and the next recovery finishes the step.
+TEST(HostFolderChange, AStepFailingAfterTheJournalIsFinishedByRecovery) {
+    HOST_FAULT::clear();
+    vorn_test::TempDir dir;
+    {
+        FIO_FOLDER_CHANGE change(dir.path());
+        ASSERT_TRUE(change.write(dir.file("pgm_flash_a.xml"), "a"));
+        ASSERT_TRUE(change.write(dir.file("pgm_flash_b.xml"), "b"));
+        HOST_FAULT::fail_next(HOST_FAULT::CHANGE_APPLY);
+        EXPECT_TRUE(change.commit()) << "the journal holds the change";
+    }
+    EXPECT_FALSE(dir.exists("pgm_flash_a.xml"));
+    EXPECT_EQ(dir.read("pgm_flash_b.xml"), "b");
+    FIO_FOLDER_LOCK lock(dir.path(), true);
+    FIO_FOLDER_CHANGE::recover_folder(dir.path());
+    EXPECT_EQ(dir.read("pgm_flash_a.xml"), "a");
+    EXPECT_EQ(dir.read("pgm_flash_b.xml"), "b");
+}
+
 }  // namespace
