@@ -75,11 +75,20 @@ TEST(HostFind, MatchingFilesInAscendingByteOrder) {
     EXPECT_EQ(once.find_first() + once.find_next() + once.find_first(), "other.xmlother.xml");
 }
 
-// A step that cannot be put in place once the journal is written is left whole to recovery: its
-// temporary is kept, and the next recovery finishes the step.
-TEST(HostFolderChange, AStepFailingAfterTheJournalIsFinishedByRecovery) {
+// A change of several files goes through a journal: one that cannot be written fails the commit
+// with nothing changed; a step that cannot be put in place once it is written is left whole to
+// recovery, its temporary kept, and the next recovery finishes the step.
+TEST(HostFolderChange, AJournalledChangeIsAllOrLeftToRecovery) {
     HOST_FAULT::clear();
     vorn_test::TempDir dir;
+    {
+        FIO_FOLDER_CHANGE change(dir.path());
+        ASSERT_TRUE(change.write(dir.file("pgm_flash_a.xml"), "a"));
+        ASSERT_TRUE(change.write(dir.file("pgm_flash_b.xml"), "b"));
+        HOST_FAULT::fail_next(HOST_FAULT::CHANGE_WRITE);
+        EXPECT_FALSE(change.commit());
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path()));
     {
         FIO_FOLDER_CHANGE change(dir.path());
         ASSERT_TRUE(change.write(dir.file("pgm_flash_a.xml"), "a"));
