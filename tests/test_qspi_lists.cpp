@@ -117,6 +117,7 @@ TEST_F(QspiLists, ListsFollowTheFamilyVoltageAndScheme) {
 TEST_F(QspiLists, EditPermission) {
     write_custom("pgm_flash_u.xml", document(flash_xml(device("USERDEV"))));
     mgr = load();
+    EXPECT_TRUE(mgr->is_new_device_supported()) << "no switch turns QSPI user devices off";
     VORN_FLASH* builtin = mgr->get_flash_map().at("A18_MIC");
     mgr->set_active_device_family(LOW_FAMILY);
     EXPECT_TRUE(mgr->get_operation_editable_permission(nullptr));
