@@ -3,7 +3,6 @@
 #include "vorn_flow_check.h"
 
 #include <algorithm>
-#include <array>
 #include <map>
 #include <memory>
 #include <set>

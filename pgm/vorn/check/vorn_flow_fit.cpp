@@ -2,7 +2,6 @@
 
 #include "vorn_flow_fit.h"
 
-#include <array>
 #include <cstdio>
 #include <memory>
 
