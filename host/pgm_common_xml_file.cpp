@@ -41,6 +41,8 @@ constexpr off_t MAX_FILE_SIZE = PGM_COMMON_XML::MAX_FILE_SIZE;
 constexpr size_t MAX_REASONS = 20;
 constexpr int PARSE_OPTIONS = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_BIG_LINES;
 const char* const XSI_NAMESPACE = "http://www.w3.org/2001/XMLSchema-instance";
+// Any other namespace of an attribute, which the builder needs only to tell apart from none.
+const char* const OTHER_NAMESPACE = "";
 
 thread_local std::string t_last_error;
 
@@ -367,7 +369,7 @@ const FORMAT* format_of(PGM_COMMON_XML_FILE_ENUM kind) {
 // An attribute as the reader hands it to the builder.
 struct ATTRIBUTE_TEXT {
     std::string name;
-    const char* ns_uri;  // null when the attribute has no namespace
+    const char* ns_uri;  // null when the attribute has no namespace, else one of the constants
     std::string value;
 };
 
@@ -555,10 +557,23 @@ class TREE_BUILDER {
 
 // ---- reading ---------------------------------------------------------------------------------
 //
-// A document is read in one pass: libxml2's parser hands its events to the tree builder and,
-// when a schema is given, to the schema check at the same time; libxml2 builds no tree of its
-// own. The parser's reasons and the schema's are kept apart, since a file that is not
-// well-formed is refused for that alone.
+// A document is read in one pass: libxml2's parser hands its events to the schema check, when
+// a schema is given, and keeps them for the tree builder, which builds each child of the
+// document element once its end is read; libxml2 builds no tree of its own. The parser's reasons
+// and the schema's are kept apart, since a file that is not well-formed is refused for that alone.
+
+// An event of the document as the builder takes it, kept until its device is complete.
+struct EVENT {
+    enum KIND : unsigned char { START, TEXT, END };
+    KIND kind = START;
+    bool has_ns = false;
+    int line = 0;
+    const char* name = nullptr;  // libxml2's own copy; null when the name is kept in `texts`
+    size_t text_at = 0;          // a text, or a name of START, in READ_PASS::texts
+    size_t text_length = 0;
+    size_t first_attribute = 0;  // of START, in READ_PASS::attributes
+    size_t attribute_count = 0;
+};
 
 struct READ_PASS {
     xmlParserCtxtPtr ctxt = nullptr;
@@ -571,7 +586,12 @@ struct READ_PASS {
     bool lenient = false;
     bool doctype = false;
     std::exception_ptr exception;  // nothing may unwind through libxml2
+    // The events of the device being read, with their attributes and texts. A device is
+    // built once it is complete rather than event by event, so that the parser's loop and
+    // the builder's each run on their own and keep their code in the processor's cache.
+    std::vector<EVENT> events;
     std::vector<ATTRIBUTE_TEXT> attributes;
+    std::string texts;
     std::string qualified_name;
     std::vector<int> open_lines;           // of the elements started and not yet ended
     const xmlChar* last_end_at = nullptr;  // where the last element ended, and its line
@@ -616,6 +636,7 @@ const char* qualified(std::string& buffer, const xmlChar* prefix, const xmlChar*
     return buffer.c_str();
 }
 
+// The document element starts the builder at once; every other start is kept for replay.
 void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* prefix,
                    const xmlChar* uri, int attribute_count, const xmlChar** attributes) {
     const int line = xmlSAX2GetLineNumber(pass.ctxt);
@@ -631,7 +652,18 @@ void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* pr
                 "line %d: the document element is \"%s\", not \"%s\"", line, name, root_name));
         pass.builder.emplace(*pass.format, pass.lenient, pass.build_error, pass.sink);
     }
-    pass.attributes.clear();
+    EVENT event;
+    event.has_ns = uri != nullptr || undeclared;
+    event.line = line;
+    event.first_attribute = pass.attributes.size();
+    event.attribute_count = static_cast<size_t>(attribute_count);
+    if (undeclared) {
+        // Kept whole, as the next undeclared name reuses the buffer.
+        event.text_at = pass.texts.size();
+        pass.texts.append(name).push_back('\0');
+    } else {
+        event.name = name;
+    }
     for (int i = 0; i < attribute_count; ++i) {
         const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
         std::string value(reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3]));
@@ -640,15 +672,53 @@ void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* pr
              at = value.find("&#38;", at + 1))
             value.replace(at, 5, "&");
         const bool attribute_undeclared = a[1] != nullptr && a[2] == nullptr;
+        // The builder tells only schema-instance attributes from other namespaced ones.
+        const char* ns_uri = a[2] == nullptr ? nullptr
+                             : std::strcmp(reinterpret_cast<const char*>(a[2]), XSI_NAMESPACE) == 0
+                                 ? XSI_NAMESPACE
+                                 : OTHER_NAMESPACE;
         pass.attributes.push_back({attribute_undeclared
                                        ? std::string(reinterpret_cast<const char*>(a[1])) + ":" +
                                              reinterpret_cast<const char*>(a[0])
                                        : std::string(reinterpret_cast<const char*>(a[0])),
-                                   reinterpret_cast<const char*>(a[2]), std::move(value)});
+                                   ns_uri, std::move(value)});
     }
-    if (!pass.builder->start(name, uri != nullptr || undeclared, line, pass.attributes.data(),
-                             pass.attributes.size()))
-        pass.fail_build(pass.build_error);
+    if (pass.open_lines.size() == 1) {  // the document element
+        if (!pass.builder->start(name, event.has_ns, line, pass.attributes.data(),
+                                 pass.attributes.size()))
+            pass.fail_build(pass.build_error);
+        pass.attributes.clear();
+        return;
+    }
+    pass.events.push_back(event);
+}
+
+// Hands the kept events to the builder in order and forgets them.
+void replay(READ_PASS& pass) {
+    for (const EVENT& event : pass.events) {
+        bool built = true;
+        switch (event.kind) {
+            case EVENT::START:
+                built = pass.builder->start(
+                    event.name != nullptr ? event.name : pass.texts.data() + event.text_at,
+                    event.has_ns, event.line, pass.attributes.data() + event.first_attribute,
+                    event.attribute_count);
+                break;
+            case EVENT::TEXT:
+                built = pass.builder->text(pass.texts.data() + event.text_at, event.text_length);
+                break;
+            case EVENT::END:
+                built = pass.builder->end();
+                break;
+        }
+        if (!built) {
+            pass.fail_build(pass.build_error);
+            break;
+        }
+    }
+    pass.events.clear();
+    pass.attributes.clear();
+    pass.texts.clear();
 }
 
 // Runs one step of the builder unless building has stopped; what it throws stops the parser
@@ -684,15 +754,29 @@ extern "C" void on_end(void* context, const xmlChar*, const xmlChar*, const xmlC
         read.open_lines.pop_back();
     }
     build(context, [](READ_PASS& pass) {
-        if (!pass.builder->end()) pass.fail_build(pass.build_error);
+        const size_t depth = pass.open_lines.size();  // of the element's parent
+        if (depth > 0) {
+            EVENT event;
+            event.kind = EVENT::END;
+            pass.events.push_back(event);
+            // A child of the document element is complete: build it.
+            if (depth == 1) replay(pass);
+            return;
+        }
+        replay(pass);
+        if (pass.builder && !pass.builder->end()) pass.fail_build(pass.build_error);
     });
 }
 
 extern "C" void on_text(void* context, const xmlChar* text, int length) {
     build(context, [&](READ_PASS& pass) {
-        if (pass.builder &&
-            !pass.builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
-            pass.fail_build(pass.build_error);
+        if (!pass.builder) return;
+        EVENT event;
+        event.kind = EVENT::TEXT;
+        event.text_at = pass.texts.size();
+        event.text_length = static_cast<size_t>(length);
+        pass.texts.append(reinterpret_cast<const char*>(text), event.text_length);
+        pass.events.push_back(event);
     });
 }
 
