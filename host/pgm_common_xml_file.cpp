@@ -41,8 +41,6 @@ constexpr off_t MAX_FILE_SIZE = PGM_COMMON_XML::MAX_FILE_SIZE;
 constexpr size_t MAX_REASONS = 20;
 constexpr int PARSE_OPTIONS = XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_BIG_LINES;
 const char* const XSI_NAMESPACE = "http://www.w3.org/2001/XMLSchema-instance";
-// Any other namespace of an attribute, which the builder needs only to tell apart from none.
-const char* const OTHER_NAMESPACE = "";
 
 thread_local std::string t_last_error;
 
@@ -369,7 +367,7 @@ const FORMAT* format_of(PGM_COMMON_XML_FILE_ENUM kind) {
 // An attribute as the reader hands it to the builder.
 struct ATTRIBUTE_TEXT {
     std::string name;
-    const char* ns_uri;  // null when the attribute has no namespace, else one of the constants
+    const char* ns_uri;  // null when the attribute has no namespace
     std::string value;
 };
 
@@ -557,22 +555,29 @@ class TREE_BUILDER {
 
 // ---- reading ---------------------------------------------------------------------------------
 //
-// A document is read in one pass: libxml2's parser hands its events to the schema check, when
-// a schema is given, and keeps them for the tree builder, which builds each child of the
-// document element once its end is read; libxml2 builds no tree of its own. The parser's reasons
-// and the schema's are kept apart, since a file that is not well-formed is refused for that alone.
+// A document is read in one pass, and libxml2 builds no tree of its own. The parser's events
+// are kept until a child of the document element is complete (a device, a template); then all
+// of them go to the schema check, when a schema is given, and then all of them to the tree
+// builder. Handing a whole device to each in turn, rather than every event to the parser, the
+// schema check and the builder in turn, lets each run its loop with its own code in the
+// processor's cache. The parser's reasons and the schema's are kept apart, since a file that is not
+// well-formed is refused for that alone.
 
-// An event of the document as the builder takes it, kept until its device is complete.
+// A parser event, kept with copies of what the parser's buffers hold only for the event's
+// length. Names and namespace names are libxml2's own copies, kept by the document.
 struct EVENT {
     enum KIND : unsigned char { START, TEXT, END };
     KIND kind = START;
-    bool has_ns = false;
+    // The line a schema message about the event names (see message_line): where the element
+    // starts for START and END.
     int line = 0;
-    const char* name = nullptr;  // libxml2's own copy; null when the name is kept in `texts`
-    size_t text_at = 0;          // a text, or a name of START, in READ_PASS::texts
-    size_t text_length = 0;
-    size_t first_attribute = 0;  // of START, in READ_PASS::attributes
-    size_t attribute_count = 0;
+    const xmlChar* local_name = nullptr;
+    const xmlChar* prefix = nullptr;
+    const xmlChar* uri = nullptr;
+    size_t first = 0;  // START: namespaces and attributes in READ_PASS::pointers; TEXT: texts
+    int namespace_count = 0;
+    int attribute_count = 0;
+    size_t length = 0;  // TEXT
 };
 
 struct READ_PASS {
@@ -586,28 +591,39 @@ struct READ_PASS {
     bool lenient = false;
     bool doctype = false;
     std::exception_ptr exception;  // nothing may unwind through libxml2
-    // The events of the device being read, with their attributes and texts. A device is
-    // built once it is complete rather than event by event, so that the parser's loop and
-    // the builder's each run on their own and keep their code in the processor's cache.
-    std::vector<EVENT> events;
     std::vector<ATTRIBUTE_TEXT> attributes;
-    std::string texts;
     std::string qualified_name;
-    std::vector<int> open_lines;           // of the elements started and not yet ended
-    const xmlChar* last_end_at = nullptr;  // where the last element ended, and its line
-    int last_end_line = 0;
     REASONS* schema_reasons = nullptr;
 
-    // The line a schema message is about. Streaming, libxml2's schema check tells none; a
-    // checked tree tells the line of the element it is about, so the same is given here: the
-    // parser's at a start tag, the element's own at its end tag.
-    int schema_line() const {
-        if (ctxt == nullptr || ctxt->input == nullptr) return 0;
+    // Where kept events go: first to the schema check's handlers, when a schema is given,
+    // then to the builder's.
+    xmlSAXHandlerPtr schema_sax = nullptr;
+    void* schema_context = nullptr;
+    xmlSAXHandlerPtr builder_sax = nullptr;
+
+    // The events kept, and what they point to: namespace pairs and attributes (five pointers
+    // each, as libxml2 hands them over; a value's two are set when replayed), attribute
+    // values as places in `texts`, texts.
+    std::vector<EVENT> events;
+    std::vector<const xmlChar*> pointers;
+    std::vector<std::pair<size_t, size_t>> values;
+    std::string texts;
+    int replay_line = 0;  // the line of the event being replayed
+
+    // Reading: the lines of the elements started and not yet ended, and where the last one ended.
+    std::vector<int> open_lines;
+    const xmlChar* last_end_at = nullptr;
+    int last_end_line = 0;
+
+    // The line a schema message about what is read at the parser's position names. Streaming,
+    // libxml2's schema check tells none; a checked tree tells the line of the element it is
+    // about, so the same is given here: the parser's at a start tag, the element's own at its
+    // end tag.
+    int message_line() const {
         const xmlChar* const cur = ctxt->input->cur;
         const xmlChar* at = cur;
         while (at > ctxt->input->base && *(at - 1) != '<') --at;
         if (at == ctxt->input->base || *at != '/') return xmlSAX2GetLineNumber(ctxt);
-        // At an end tag: the element may have been handed to on_end already, or not yet.
         if (cur == last_end_at) return last_end_line;
         return open_lines.empty() ? xmlSAX2GetLineNumber(ctxt) : open_lines.back();
     }
@@ -624,7 +640,8 @@ READ_PASS* pass_of(void* context) { return static_cast<READ_PASS*>(context); }
 extern "C" void collect_schema_error(void* context, xmlErrorPtr error) {
     if (context == nullptr || error == nullptr) return;
     const READ_PASS& pass = *pass_of(context);
-    pass.schema_reasons->add(error->line > 0 ? error->line : pass.schema_line(),
+    // Streaming, libxml2's schema check tells no line of its own.
+    pass.schema_reasons->add(error->line > 0 ? error->line : pass.replay_line,
                              error->message ? error->message : "");
 }
 
@@ -634,91 +651,6 @@ const char* qualified(std::string& buffer, const xmlChar* prefix, const xmlChar*
     buffer += ':';
     buffer += reinterpret_cast<const char*>(name);
     return buffer.c_str();
-}
-
-// The document element starts the builder at once; every other start is kept for replay.
-void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* prefix,
-                   const xmlChar* uri, int attribute_count, const xmlChar** attributes) {
-    const int line = xmlSAX2GetLineNumber(pass.ctxt);
-    // A name with an undeclared prefix is no name of the format; it is refused as one in a
-    // namespace is.
-    const bool undeclared = prefix != nullptr && uri == nullptr;
-    const char* name = undeclared ? qualified(pass.qualified_name, prefix, local_name)
-                                  : reinterpret_cast<const char*>(local_name);
-    if (!pass.builder) {
-        const char* root_name = PGM_COMMON_XML_ENUM_STRING[pass.format->root];
-        if (uri != nullptr || undeclared || std::strcmp(name, root_name) != 0)
-            return pass.fail_build(TARVEN::fmt_sprintf(
-                "line %d: the document element is \"%s\", not \"%s\"", line, name, root_name));
-        pass.builder.emplace(*pass.format, pass.lenient, pass.build_error, pass.sink);
-    }
-    EVENT event;
-    event.has_ns = uri != nullptr || undeclared;
-    event.line = line;
-    event.first_attribute = pass.attributes.size();
-    event.attribute_count = static_cast<size_t>(attribute_count);
-    if (undeclared) {
-        // Kept whole, as the next undeclared name reuses the buffer.
-        event.text_at = pass.texts.size();
-        pass.texts.append(name).push_back('\0');
-    } else {
-        event.name = name;
-    }
-    for (int i = 0; i < attribute_count; ++i) {
-        const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
-        std::string value(reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3]));
-        // An ampersand reaches a handler as "&#38;", for a tree builder to decode.
-        for (size_t at = value.find("&#38;"); at != std::string::npos;
-             at = value.find("&#38;", at + 1))
-            value.replace(at, 5, "&");
-        const bool attribute_undeclared = a[1] != nullptr && a[2] == nullptr;
-        // The builder tells only schema-instance attributes from other namespaced ones.
-        const char* ns_uri = a[2] == nullptr ? nullptr
-                             : std::strcmp(reinterpret_cast<const char*>(a[2]), XSI_NAMESPACE) == 0
-                                 ? XSI_NAMESPACE
-                                 : OTHER_NAMESPACE;
-        pass.attributes.push_back({attribute_undeclared
-                                       ? std::string(reinterpret_cast<const char*>(a[1])) + ":" +
-                                             reinterpret_cast<const char*>(a[0])
-                                       : std::string(reinterpret_cast<const char*>(a[0])),
-                                   ns_uri, std::move(value)});
-    }
-    if (pass.open_lines.size() == 1) {  // the document element
-        if (!pass.builder->start(name, event.has_ns, line, pass.attributes.data(),
-                                 pass.attributes.size()))
-            pass.fail_build(pass.build_error);
-        pass.attributes.clear();
-        return;
-    }
-    pass.events.push_back(event);
-}
-
-// Hands the kept events to the builder in order and forgets them.
-void replay(READ_PASS& pass) {
-    for (const EVENT& event : pass.events) {
-        bool built = true;
-        switch (event.kind) {
-            case EVENT::START:
-                built = pass.builder->start(
-                    event.name != nullptr ? event.name : pass.texts.data() + event.text_at,
-                    event.has_ns, event.line, pass.attributes.data() + event.first_attribute,
-                    event.attribute_count);
-                break;
-            case EVENT::TEXT:
-                built = pass.builder->text(pass.texts.data() + event.text_at, event.text_length);
-                break;
-            case EVENT::END:
-                built = pass.builder->end();
-                break;
-        }
-        if (!built) {
-            pass.fail_build(pass.build_error);
-            break;
-        }
-    }
-    pass.events.clear();
-    pass.attributes.clear();
-    pass.texts.clear();
 }
 
 // Runs one step of the builder unless building has stopped; what it throws stops the parser
@@ -736,48 +668,171 @@ void build(void* context, STEP step) {
     }
 }
 
-extern "C" void on_start(void* context, const xmlChar* name, const xmlChar* prefix,
-                         const xmlChar* uri, int, const xmlChar**, int attribute_count, int,
-                         const xmlChar** attributes) {
-    READ_PASS& read = *pass_of(context);
-    read.open_lines.push_back(xmlSAX2GetLineNumber(read.ctxt));
+// ---- the builder's handlers, fed with kept events
+
+void start_element(READ_PASS& pass, const xmlChar* local_name, const xmlChar* prefix,
+                   const xmlChar* uri, int attribute_count, const xmlChar** attributes) {
+    const int line = pass.replay_line;
+    // A name with an undeclared prefix is no name of the format; it is refused as one in a
+    // namespace is.
+    const bool undeclared = prefix != nullptr && uri == nullptr;
+    const char* name = undeclared ? qualified(pass.qualified_name, prefix, local_name)
+                                  : reinterpret_cast<const char*>(local_name);
+    if (!pass.builder) {
+        const char* root_name = PGM_COMMON_XML_ENUM_STRING[pass.format->root];
+        if (uri != nullptr || undeclared || std::strcmp(name, root_name) != 0)
+            return pass.fail_build(TARVEN::fmt_sprintf(
+                "line %d: the document element is \"%s\", not \"%s\"", line, name, root_name));
+        pass.builder.emplace(*pass.format, pass.lenient, pass.build_error, pass.sink);
+    }
+    pass.attributes.clear();
+    for (int i = 0; i < attribute_count; ++i) {
+        const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
+        std::string value(reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3]));
+        // An ampersand reaches a handler as "&#38;", for a tree builder to decode.
+        for (size_t at = value.find("&#38;"); at != std::string::npos;
+             at = value.find("&#38;", at + 1))
+            value.replace(at, 5, "&");
+        const bool attribute_undeclared = a[1] != nullptr && a[2] == nullptr;
+        pass.attributes.push_back({attribute_undeclared
+                                       ? std::string(reinterpret_cast<const char*>(a[1])) + ":" +
+                                             reinterpret_cast<const char*>(a[0])
+                                       : std::string(reinterpret_cast<const char*>(a[0])),
+                                   reinterpret_cast<const char*>(a[2]), std::move(value)});
+    }
+    if (!pass.builder->start(name, uri != nullptr || undeclared, line, pass.attributes.data(),
+                             pass.attributes.size()))
+        pass.fail_build(pass.build_error);
+}
+
+extern "C" void build_start(void* context, const xmlChar* name, const xmlChar* prefix,
+                            const xmlChar* uri, int, const xmlChar**, int attribute_count, int,
+                            const xmlChar** attributes) {
     build(context, [&](READ_PASS& pass) {
         start_element(pass, name, prefix, uri, attribute_count, attributes);
     });
 }
 
-extern "C" void on_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-    READ_PASS& read = *pass_of(context);
-    if (!read.open_lines.empty()) {
-        read.last_end_at = read.ctxt->input->cur;
-        read.last_end_line = read.open_lines.back();
-        read.open_lines.pop_back();
-    }
+extern "C" void build_end(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
     build(context, [](READ_PASS& pass) {
-        const size_t depth = pass.open_lines.size();  // of the element's parent
-        if (depth > 0) {
-            EVENT event;
-            event.kind = EVENT::END;
-            pass.events.push_back(event);
-            // A child of the document element is complete: build it.
-            if (depth == 1) replay(pass);
-            return;
-        }
-        replay(pass);
-        if (pass.builder && !pass.builder->end()) pass.fail_build(pass.build_error);
+        if (!pass.builder->end()) pass.fail_build(pass.build_error);
     });
 }
 
-extern "C" void on_text(void* context, const xmlChar* text, int length) {
+extern "C" void build_text(void* context, const xmlChar* text, int length) {
     build(context, [&](READ_PASS& pass) {
-        if (!pass.builder) return;
-        EVENT event;
-        event.kind = EVENT::TEXT;
-        event.text_at = pass.texts.size();
-        event.text_length = static_cast<size_t>(length);
-        pass.texts.append(reinterpret_cast<const char*>(text), event.text_length);
-        pass.events.push_back(event);
+        if (pass.builder &&
+            !pass.builder->text(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
+            pass.fail_build(pass.build_error);
     });
+}
+
+// ---- the parser's handlers, which keep the events
+
+// Hands every kept event, in order, to one set of handlers; stops where building stops.
+void feed(READ_PASS& pass, const xmlSAXHandler& sax, void* context) {
+    for (const EVENT& event : pass.events) {
+        if (pass.exception || (context == &pass && pass.build_failed)) return;
+        pass.replay_line = event.line;
+        switch (event.kind) {
+            case EVENT::START: {
+                const xmlChar** pointers = pass.pointers.data() + event.first;
+                sax.startElementNs(context, event.local_name, event.prefix, event.uri,
+                                   event.namespace_count, pointers, event.attribute_count, 0,
+                                   pointers + 2 * static_cast<size_t>(event.namespace_count));
+                break;
+            }
+            case EVENT::TEXT:
+                sax.characters(context,
+                               reinterpret_cast<const xmlChar*>(pass.texts.data()) + event.first,
+                               static_cast<int>(event.length));
+                break;
+            case EVENT::END:
+                sax.endElementNs(context, event.local_name, event.prefix, event.uri);
+                break;
+        }
+    }
+}
+
+// Hands the kept events on, the whole of them to the schema check and then to the builder, and
+// forgets them.
+void replay(READ_PASS& pass) {
+    // The texts are complete: the values' places become pointers.
+    const xmlChar* const texts = reinterpret_cast<const xmlChar*>(pass.texts.data());
+    size_t value = 0;
+    for (const EVENT& event : pass.events) {
+        if (event.kind != EVENT::START) continue;
+        const xmlChar** attribute =
+            pass.pointers.data() + event.first + 2 * static_cast<size_t>(event.namespace_count);
+        for (int i = 0; i < event.attribute_count; ++i, attribute += 5, ++value) {
+            attribute[3] = texts + pass.values[value].first;
+            attribute[4] = texts + pass.values[value].second;
+        }
+    }
+    if (pass.schema_sax != nullptr) feed(pass, *pass.schema_sax, pass.schema_context);
+    if (pass.format != nullptr) feed(pass, *pass.builder_sax, &pass);
+    pass.replay_line = 0;
+    pass.events.clear();
+    pass.pointers.clear();
+    pass.values.clear();
+    pass.texts.clear();
+}
+
+extern "C" void on_start(void* context, const xmlChar* name, const xmlChar* prefix,
+                         const xmlChar* uri, int namespace_count, const xmlChar** namespaces,
+                         int attribute_count, int, const xmlChar** attributes) {
+    READ_PASS& pass = *pass_of(context);
+    const int line = xmlSAX2GetLineNumber(pass.ctxt);
+    pass.open_lines.push_back(line);
+    EVENT event;
+    event.line = line;
+    event.local_name = name;
+    event.prefix = prefix;
+    event.uri = uri;
+    event.first = pass.pointers.size();
+    event.namespace_count = namespace_count;
+    event.attribute_count = attribute_count;
+    pass.pointers.insert(pass.pointers.end(), namespaces, namespaces + 2 * namespace_count);
+    for (int i = 0; i < attribute_count; ++i) {
+        const xmlChar* const* a = attributes + 5 * i;  // name, prefix, URI, value, value end
+        const size_t at = pass.texts.size();
+        pass.texts.append(reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3]));
+        pass.values.emplace_back(at, pass.texts.size());
+        pass.pointers.insert(pass.pointers.end(), {a[0], a[1], a[2], nullptr, nullptr});
+    }
+    pass.events.push_back(event);
+    // The document element starts the builder at once.
+    if (pass.open_lines.size() == 1) replay(pass);
+}
+
+extern "C" void on_end(void* context, const xmlChar* name, const xmlChar* prefix,
+                       const xmlChar* uri) {
+    READ_PASS& pass = *pass_of(context);
+    EVENT event;
+    event.kind = EVENT::END;
+    event.local_name = name;
+    event.prefix = prefix;
+    event.uri = uri;
+    if (!pass.open_lines.empty()) {
+        event.line = pass.open_lines.back();
+        pass.last_end_at = pass.ctxt->input->cur;
+        pass.last_end_line = event.line;
+        pass.open_lines.pop_back();
+    }
+    pass.events.push_back(event);
+    // A child of the document element, or the document element, is complete.
+    if (pass.open_lines.size() <= 1) replay(pass);
+}
+
+extern "C" void on_text(void* context, const xmlChar* text, int length) {
+    READ_PASS& pass = *pass_of(context);
+    EVENT event;
+    event.kind = EVENT::TEXT;
+    event.line = pass.message_line();
+    event.first = pass.texts.size();
+    event.length = static_cast<size_t>(length);
+    pass.texts.append(reinterpret_cast<const char*>(text), event.length);
+    pass.events.push_back(event);
 }
 
 extern "C" void on_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
@@ -807,8 +862,14 @@ bool parse(SOURCE_FILE& file, const std::string& path, xmlSchemaPtr schema, READ
     handler.ignorableWhitespace = on_text;
     handler.internalSubset = on_doctype;
     handler.externalSubset = on_doctype;
-    xmlSAXHandlerPtr sax = &handler;
-    void* user_data = &pass;
+
+    xmlSAXHandler builder;
+    std::memset(&builder, 0, sizeof builder);
+    builder.initialized = XML_SAX2_MAGIC;
+    builder.startElementNs = build_start;
+    builder.endElementNs = build_end;
+    builder.characters = build_text;
+    pass.builder_sax = &builder;
 
     struct VALIDATION {
         xmlSchemaValidCtxtPtr vctxt = nullptr;
@@ -823,14 +884,16 @@ bool parse(SOURCE_FILE& file, const std::string& path, xmlSchemaPtr schema, READ
         if (validation.vctxt == nullptr) throw std::bad_alloc();
         pass.schema_reasons = &schema_reasons;
         xmlSchemaSetValidStructuredErrors(validation.vctxt, collect_schema_error, &pass);
-        validation.plug = xmlSchemaSAXPlug(validation.vctxt, &sax, &user_data);
+        // Plugged into no handlers, the check's own are handed back, to be fed directly.
+        validation.plug =
+            xmlSchemaSAXPlug(validation.vctxt, &pass.schema_sax, &pass.schema_context);
         if (validation.plug == nullptr) throw std::bad_alloc();
     }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (ctxt == nullptr) throw std::bad_alloc();
     xmlSAXHandlerPtr own_sax = ctxt->sax;  // the context frees its own table
-    ctxt->sax = sax;
-    ctxt->userData = user_data;
+    ctxt->sax = &handler;
+    ctxt->userData = &pass;
     pass.ctxt = ctxt;
     // libxml2 refuses documents deeper than 256 elements: nothing is allocated in its calls.
     pass.open_lines.reserve(512);
