@@ -621,9 +621,11 @@ struct READ_PASS {
     // end tag.
     int message_line() const {
         const xmlChar* const cur = ctxt->input->cur;
-        const xmlChar* at = cur;
-        while (at > ctxt->input->base && *(at - 1) != '<') --at;
-        if (at == ctxt->input->base || *at != '/') return xmlSAX2GetLineNumber(ctxt);
+        const xmlChar* const base = ctxt->input->base;
+        // The last tag begun before the position, as far back as the buffer goes.
+        const void* tag = memrchr(base, '<', static_cast<size_t>(cur - base));
+        if (tag == nullptr || *(static_cast<const xmlChar*>(tag) + 1) != '/')
+            return xmlSAX2GetLineNumber(ctxt);
         if (cur == last_end_at) return last_end_line;
         return open_lines.empty() ? xmlSAX2GetLineNumber(ctxt) : open_lines.back();
     }
