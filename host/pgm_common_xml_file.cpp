@@ -847,6 +847,18 @@ extern "C" void on_doctype(void* context, const xmlChar*, const xmlChar*, const 
     xmlStopParser(pass.ctxt);
 }
 
+// A SAX2 handler table of these element and text handlers and no others.
+xmlSAXHandler sax_handlers(startElementNsSAX2Func start, endElementNsSAX2Func end,
+                           charactersSAXFunc text) {
+    xmlSAXHandler handler;
+    std::memset(&handler, 0, sizeof handler);
+    handler.initialized = XML_SAX2_MAGIC;
+    handler.startElementNs = start;
+    handler.endElementNs = end;
+    handler.characters = text;
+    return handler;
+}
+
 // Parses `bytes` into `pass`, checking them against `schema` unless it is null; `valid` tells
 // the schema's verdict, its reasons in `schema_reasons`. False when not well-formed.
 bool parse(SOURCE_FILE& file, const std::string& path, xmlSchemaPtr schema, READ_PASS& pass,
@@ -855,22 +867,11 @@ bool parse(SOURCE_FILE& file, const std::string& path, xmlSchemaPtr schema, READ
         pass.reasons->add(0, "the file is empty");
         return false;
     }
-    xmlSAXHandler handler;
-    std::memset(&handler, 0, sizeof handler);
-    handler.initialized = XML_SAX2_MAGIC;
-    handler.startElementNs = on_start;
-    handler.endElementNs = on_end;
-    handler.characters = on_text;
+    xmlSAXHandler handler = sax_handlers(on_start, on_end, on_text);
     handler.ignorableWhitespace = on_text;
     handler.internalSubset = on_doctype;
     handler.externalSubset = on_doctype;
-
-    xmlSAXHandler builder;
-    std::memset(&builder, 0, sizeof builder);
-    builder.initialized = XML_SAX2_MAGIC;
-    builder.startElementNs = build_start;
-    builder.endElementNs = build_end;
-    builder.characters = build_text;
+    xmlSAXHandler builder = sax_handlers(build_start, build_end, build_text);
     pass.builder_sax = &builder;
 
     struct VALIDATION {
