@@ -731,10 +731,10 @@ extern "C" void build_text(void* context, const xmlChar* text, int length) {
 
 // ---- the parser's handlers, which keep the events
 
-// Hands every kept event, in order, to one set of handlers; stops where building stops.
+// Hands every kept event, in order, to one set of handlers.
 void feed(READ_PASS& pass, const xmlSAXHandler& sax, void* context) {
     for (const EVENT& event : pass.events) {
-        if (pass.exception || (context == &pass && pass.build_failed)) return;
+        if (pass.exception) return;
         pass.replay_line = event.line;
         switch (event.kind) {
             case EVENT::START: {
