@@ -39,7 +39,6 @@ TEST(HostCommonStrings, SlashesComparisonsAndCase) {
     EXPECT_EQ(TARVEN::fmt_sprintf("%d %d", 1), "(unprintable)");
 }
 
-// Formatting keeps each argument's own type, as printf would read it.
 // One rule names the database's files, for the saves, the loaders and the recovery alike.
 TEST(HostCommonStrings, FlashFileNames) {
     EXPECT_TRUE(PGM_COMMON::is_flash_file_name(PGM_COMMON::flash_file_name("A")));
@@ -49,6 +48,7 @@ TEST(HostCommonStrings, FlashFileNames) {
         EXPECT_FALSE(PGM_COMMON::is_flash_file_name(other)) << other;
 }
 
+// Formatting keeps each argument's own type, as printf would read it.
 TEST(HostCommonStrings, FormattingReadsEachArgumentAsItsType) {
     const std::string name = "W25Q";
     EXPECT_EQ(TARVEN::fmt_sprintf("%s|%s|%c|%d|%u", name, "x", 'c', -5, 4000000000u),

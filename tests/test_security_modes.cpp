@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,25 +83,6 @@ TEST_P(ModesUnderUmask, WhatTheXmlLayerWrites) {
     EXPECT_EQ(dir.read("pgm_flash_cards.xml"), PGM_COMMON_XML::write_xml_string(&root));
     EXPECT_EQ(mode_of(file), "0644");
     EXPECT_EQ(tree(dir.path()), std::vector<std::string>{"pgm_flash_cards.xml"});
-}
-
-// A file that held two devices is written again when one of them goes; it comes back 0644
-// even if it was world-writable before.
-TEST_P(ModesUnderUmask, AFileRewrittenAfterADeleteIsTightened) {
-    {
-        VORN_QSPI_MGR writer;
-        std::unique_ptr<VORN_FLASH> a(make_qspi_device(writer, "PAIR_A"));
-        std::unique_ptr<VORN_FLASH> b(make_qspi_device(writer, "PAIR_B"));
-        std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
-            writer.create_xml_object_with_flash_list({a.get(), b.get()}));
-        custom.write("pgm_flash_pair.xml", PGM_COMMON_XML::write_xml_string(tree.get()));
-        ASSERT_EQ(chmod(custom.file("pgm_flash_pair.xml").c_str(), 0666), 0);
-    }
-    VORN_QSPI_MGR mgr;
-    ASSERT_EQ(mgr.get_custom_dir_map().count("PAIR_B"), 1u);
-    ASSERT_TRUE(mgr.delete_db("PAIR_A", custom.path()));
-    ASSERT_TRUE(custom.exists("pgm_flash_pair.xml"));
-    EXPECT_EQ(too_open(custom.path()), "");
 }
 
 TEST_P(ModesUnderUmask, FilesTheToolWrites) {
