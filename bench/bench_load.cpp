@@ -62,21 +62,8 @@ std::string write_generated_devices(int count, int* files) {
     std::vector<std::unique_ptr<VORN_FLASH>> owned;
     std::vector<VORN_FLASH*> flashes;
     for (int i = 0; i < count; ++i) {
-        auto flash = std::make_unique<VORN_QSPI_FLASH>("GEN_" + std::to_string(i));
-        for (VORN_FLASH_PARAM p : {VORN_FLASH_PARAM_ID, VORN_FLASH_PARAM_IO_VOLTAGE,
-                                   VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE})
-            flash->set_parameter_value(p, model->get_parameter_value(p));
-        for (VORN_FLASH_PARAM p : {VORN_FLASH_PARAM_TOTAL_DIE, VORN_FLASH_PARAM_DUMMY_CLK_CYCLE,
-                                   VORN_FLASH_PARAM_DUMMY_CLK_CYCLE_X4})
-            flash->set_parameter_value(p, model->get_parameter_value_in_dword(p, nullptr));
-        flash->set_density(model->get_density());
-        for (VORN_PROG_FLOW_TYPE type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
-            std::vector<VORN_OPERATION*> copy;
-            for (const VORN_OPERATION* op : *model->get_operation_list(type))
-                copy.push_back(
-                    new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
-            flash->set_operation_list(copy, type);
-        }
+        std::unique_ptr<VORN_FLASH> flash(vorn_make_draft(model));
+        flash->set_name("GEN_" + std::to_string(i));
         flashes.push_back(flash.get());
         owned.push_back(std::move(flash));
     }

@@ -169,8 +169,8 @@ void write_legacy_list(const fs::path& source, const fs::path& target) {
 std::vector<VORN_OPERATION*> copy_flow(VORN_QSPI_MGR& mgr, VORN_PROG_FLOW_TEMPLATE tpl,
                                        VORN_PROG_FLOW_TYPE type) {
     std::vector<VORN_OPERATION*> copy;
-    for (const VORN_OPERATION* op : *mgr.get_prog_flow_template_operation_list(tpl, type))
-        copy.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
+    if (!vorn_copy_flow(*mgr.get_prog_flow_template_operation_list(tpl, type), copy))
+        throw std::runtime_error("a vendor flow cannot be copied");
     return copy;
 }
 

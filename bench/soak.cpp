@@ -116,9 +116,7 @@ struct SANDBOX {
 
 std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* from) {
     std::vector<VORN_OPERATION*> out;
-    if (from == nullptr) fail("a vendor flow is missing");
-    for (const VORN_OPERATION* op : *from)
-        out.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
+    if (from == nullptr || !vorn_copy_flow(*from, out)) fail("a vendor flow is missing");
     return out;
 }
 

@@ -154,18 +154,8 @@ TEST(FlowCheck, EveryShippedDevicePassesOnItsParts) {
 
 // A copy of a device under another name.
 std::unique_ptr<VORN_QSPI_FLASH> renamed(const VORN_FLASH& flash, const std::string& name) {
-    auto copy = std::make_unique<VORN_QSPI_FLASH>(name);
-    copy->set_density(flash.get_density());
-    for (auto p : {VORN_FLASH_PARAM_ID, VORN_FLASH_PARAM_PROG_FLOW_TEMPLATE})
-        copy->set_parameter_value(p, flash.get_parameter_value(p));
-    for (auto p : {VORN_FLASH_PARAM_TOTAL_DIE, VORN_FLASH_PARAM_DUMMY_CLK_CYCLE})
-        copy->set_parameter_value(p, flash.get_parameter_value_in_dword(p, nullptr));
-    for (auto flow : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM}) {
-        std::vector<VORN_OPERATION*> ops;
-        for (const VORN_OPERATION* op : *flash.get_operation_list(flow))
-            ops.push_back(new VORN_QSPI_OPERATION(*static_cast<const VORN_QSPI_OPERATION*>(op)));
-        copy->set_operation_list(ops, flow);
-    }
+    std::unique_ptr<VORN_QSPI_FLASH> copy(static_cast<VORN_QSPI_FLASH*>(vorn_make_draft(&flash)));
+    copy->set_name(name);
     return copy;
 }
 
