@@ -44,6 +44,13 @@ bool name_text(const std::string& s) {
            only_of(s, 0, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_ ");
 }
 
+// Each property's rule, by its number: N a name, U a number, B "1-1", T "1-1-1", J the
+// programming file or 1 to 256, P at least 1, F the programming file or a number, S 256 only,
+// A 0 to 15, D anything but empty, C start, end or nil, L a byte list, the programming file or
+// empty, c a command (one byte).
+constexpr char RULES[] = "NcLUBNcJLLPUBNcFLSPUTNcFJLLPAUTNcFPPUBDC";
+static_assert(sizeof RULES == 41, "one rule per property");
+
 // 1 accepted, 0 refused, -1 the host's number or byte reading decides.
 int expected(int p, const std::string& v) {
     unsigned long long n = 0;
@@ -54,61 +61,38 @@ int expected(int p, const std::string& v) {
         if (!known) return -1;
         return n >= lo && n <= hi ? 1 : 0;
     };
-    switch (p) {
-        case 0:
-        case 5:
-        case 13:
-        case 21:
-        case 31:
+    const bool byte_text = only_of(v, 0, "abcdefxABCDEF0123456789 ");
+    switch (RULES[p]) {
+        case 'N':
             return name_text(v) ? 1 : 0;
-        case 3:
-        case 11:
-        case 19:
-        case 29:
-        case 36:
+        case 'U':
             return num ? 1 : 0;
-        case 4:
-        case 12:
-        case 37:
+        case 'B':
             return v == "1-1" ? 1 : 0;
-        case 20:
-        case 30:
+        case 'T':
             return v == "1-1-1" ? 1 : 0;
-        case 7:
-        case 24:
+        case 'J':
             return jic(v) ? 1 : in_range(1, 256);
-        case 10:
-        case 18:
-        case 27:
-        case 34:
-        case 35:
+        case 'P':
             return in_range(1, ~0ull);
-        case 15:
-        case 23:
-        case 33:
+        case 'F':
             return jic(v) || num ? 1 : 0;
-        case 17:
+        case 'S':
             return in_range(256, 256);
-        case 28:
+        case 'A':
             return in_range(0, 15);
-        case 38:
+        case 'D':
             return v.empty() ? 0 : 1;
-        case 39:
+        case 'C':
             return v == "start" || v == "end" || v == "nil" ? 1 : 0;
-        case 2:
-        case 16:
-        case 8:
-        case 25:
-        case 9:
-        case 26:
-            if (v.empty() || jic(v)) return 1;
-            return only_of(v, 0, "abcdefxABCDEF0123456789 ") ? -1 : 0;
-        default:  // commands: one byte of a byte list
-            return v.empty() || !only_of(v, 0, "abcdefxABCDEF0123456789 ") ? 0 : -1;
+        case 'L':
+            return v.empty() || jic(v) ? 1 : byte_text ? -1 : 0;
+        default:
+            return v.empty() || !byte_text ? 0 : -1;
     }
 }
 
-bool is_bus_width(int p) { return p == 4 || p == 12 || p == 20 || p == 30 || p == 37; }
+bool is_bus_width(int p) { return RULES[p] == 'B' || RULES[p] == 'T'; }
 
 }  // namespace
 
