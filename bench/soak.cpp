@@ -116,7 +116,8 @@ struct SANDBOX {
 
 std::vector<VORN_OPERATION*> copy_operations(const std::vector<VORN_OPERATION*>* from) {
     std::vector<VORN_OPERATION*> out;
-    if (from == nullptr || !vorn_copy_flow(*from, out)) fail("a vendor flow is missing");
+    if (from == nullptr || !vorn_copy_flow(*from, out))
+        fail("a vendor flow is missing or cannot be copied");
     return out;
 }
 
