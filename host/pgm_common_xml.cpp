@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include <sanitizer/asan_interface.h>
+
 #include "gen_export.h"
 #include "msg_export.h"
 #include "pgm_common_xml_export.h"
@@ -164,6 +166,62 @@ const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
 }
 
 }  // namespace
+
+// ---- the memory of elements ------------------------------------------------------------------
+
+namespace {
+thread_local pgm_common_xml_detail::ELEMENT_MEMORY* t_element_memory = nullptr;
+}  // namespace
+
+namespace pgm_common_xml_detail {
+
+ELEMENT_MEMORY::ELEMENT_MEMORY() : m_outer(t_element_memory) { t_element_memory = this; }
+
+ELEMENT_MEMORY::~ELEMENT_MEMORY() {
+    t_element_memory = m_outer;
+    for (size_t slot = 0; slot <= MAX_SIZE / 8; ++slot)
+        for (void* block : m_blocks[slot]) {
+            ASAN_UNPOISON_MEMORY_REGION(block, slot * 8);
+            ::operator delete(block);
+        }
+}
+
+ELEMENT_MEMORY* ELEMENT_MEMORY::current() { return t_element_memory; }
+
+void* ELEMENT_MEMORY::take(std::size_t size) {
+    if (size > MAX_SIZE || size % 8 != 0 || m_blocks[size / 8].empty()) return nullptr;
+    void* block = m_blocks[size / 8].back();
+    m_blocks[size / 8].pop_back();
+    ASAN_UNPOISON_MEMORY_REGION(block, size);
+    return block;
+}
+
+bool ELEMENT_MEMORY::keep(void* block, std::size_t size) {
+    if (size > MAX_SIZE || size % 8 != 0) return false;
+    m_blocks[size / 8].push_back(block);
+    // A kept block is as dead as a freed one to the address sanitizer.
+    ASAN_POISON_MEMORY_REGION(block, size);
+    return true;
+}
+
+}  // namespace pgm_common_xml_detail
+
+void* PGM_COMMON_XML_ELEMENT::operator new(std::size_t size) {
+    if (auto* memory = pgm_common_xml_detail::ELEMENT_MEMORY::current())
+        if (void* block = memory->take(size)) return block;
+    return ::operator new(size);
+}
+
+void PGM_COMMON_XML_ELEMENT::operator delete(void* block, std::size_t size) noexcept {
+    if (block == nullptr) return;
+    auto* memory = pgm_common_xml_detail::ELEMENT_MEMORY::current();
+    try {
+        if (memory != nullptr && memory->keep(block, size)) return;
+    } catch (const std::bad_alloc&) {
+        // Not kept: freed at once.
+    }
+    ::operator delete(block);
+}
 
 // ---- elements -------------------------------------------------------------------------------
 

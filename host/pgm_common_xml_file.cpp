@@ -924,6 +924,8 @@ bool read_document(const std::string& path, const std::string& xsd, const FORMAT
                    PGM_COMMON_XML_CHILD_SINK* sink = nullptr) {
     ensure_libxml();
     std::lock_guard<std::mutex> lock(g_mutex);
+    // Before the pass, so that it outlives every element the pass deletes.
+    pgm_common_xml_detail::ELEMENT_MEMORY element_memory;
     REASONS reasons;
     ERROR_SCOPE scope(reasons);
 

@@ -117,6 +117,11 @@ class PGM_API PGM_COMMON_XML_ELEMENT {
                            void* value_ptr);
     // Deletes every child, then the element.
     virtual ~PGM_COMMON_XML_ELEMENT();
+    // While a file is read, elements take their memory from the read and give it back to it:
+    // a file's elements come and go a device at a time, and the C allocator is slow to hand
+    // the same large blocks out again and again. Elsewhere these are plain new and delete.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block, std::size_t size) noexcept;
     PGM_COMMON_XML_ELEMENT(const PGM_COMMON_XML_ELEMENT&) = delete;
     PGM_COMMON_XML_ELEMENT& operator=(const PGM_COMMON_XML_ELEMENT&) = delete;
 
