@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bitset>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include <sanitizer/asan_interface.h>
@@ -21,7 +22,7 @@ void check(bool ok, const char* condition, int line) {
     if (!ok) MSG_INTERNAL_ERROR::report(condition, MODULE, FILE_NAME, line);
 }
 
-const char* const BUILTIN_NAMES[] = {"__if_continue__", "__if_skip__", "__hidden__"};
+constexpr std::string_view BUILTIN_NAMES[] = {"__if_continue__", "__if_skip__", "__hidden__"};
 
 bool is_in_enum(int value) { return value > 0 && value <= PGM_COMMON_XML_ENUM__MAX__; }
 
@@ -139,7 +140,7 @@ void PGM_COMMON_XML_ATTRIBUTE_INFO::validate() const {
 }
 
 bool PGM_COMMON_XML_ATTRIBUTE_INFO::is_builtin_name(const std::string& name) {
-    for (const char* builtin : BUILTIN_NAMES)
+    for (std::string_view builtin : BUILTIN_NAMES)
         if (name == builtin) return true;
     return false;
 }
@@ -155,9 +156,9 @@ const std::vector<PGM_COMMON_XML_ATTRIBUTE_INFO>& builtin_attributes() {
     };
     static const BUILTINS* const builtins = [] {
         auto* made = new BUILTINS;
-        for (const char* builtin : BUILTIN_NAMES)
+        for (std::string_view builtin : BUILTIN_NAMES)
             made->descs.push_back(
-                {builtin, "", "", "", PGM_XML_TYPE_STRING, PGM_XML_EXIST_OPTIONAL});
+                {std::string(builtin), "", "", "", PGM_XML_TYPE_STRING, PGM_XML_EXIST_OPTIONAL});
         made->attributes.reserve(made->descs.size());
         for (const auto& desc : made->descs) made->attributes.emplace_back(desc, nullptr);
         return made;
