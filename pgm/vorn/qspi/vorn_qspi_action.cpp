@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "vorn_action_properties.h"
 #include "vorn_internal.h"
@@ -361,6 +362,35 @@ PACKED_ENTRY find_value(const std::string& packed, VORN_ACT_PROPERTY property) {
     return {pos, pos, pos, false};
 }
 
+// Stores `value` as the entry of `property`, replacing the one there.
+void pack_value(std::string& packed, VORN_ACT_PROPERTY property, const char* value, size_t size) {
+    const PACKED_ENTRY entry = find_value(packed, property);
+    char header[20];
+    size_t header_size = write_packed_number(header, packed_key(property));
+    header_size += write_packed_number(header + header_size, size);
+    // Resized in place, then filled: no temporary entry to allocate.
+    packed.replace(entry.begin, entry.end - entry.begin, header_size + size, '\0');
+    char* out = &packed[entry.begin];
+    std::memcpy(out, header, header_size);
+    if (size != 0) std::memcpy(out + header_size, value, size);
+}
+
+// Every action of a type starts from the same values, its run's defaults: packed once.
+const std::string& packed_defaults(VORN_ACT_TYPE type) {
+    static const std::vector<std::string> packed = [] {
+        std::vector<std::string> made(VORN_ACT_TYPE_COUNT);
+        for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
+            const VORN_ACT_RUN run = VORN_ACT_RUNS[t];
+            for (int p = run.first; p < run.first + run.count; ++p)
+                if (const char* value = VORN_ACT_PROPERTIES[p].default_value)
+                    pack_value(made[static_cast<size_t>(t)], static_cast<VORN_ACT_PROPERTY>(p),
+                               value, std::strlen(value));
+        }
+        return made;
+    }();
+    return packed[static_cast<size_t>(type)];
+}
+
 }  // namespace
 
 // ---- VORN_ACTION ----------------------------------------------------------------------------
@@ -381,12 +411,9 @@ VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
     // Room for typical values (a name of some 25 characters, short numbers) so that loading
     // them rarely has to move the buffer.
     m_property_values.reserve(static_cast<size_t>(run.count) * 8 + 8);
-    for (int p = run.first; p < run.first + run.count; ++p) {
+    m_property_values = packed_defaults(type);
+    for (int p = run.first; p < run.first + run.count; ++p)
         m_property_list.push_back(static_cast<VORN_ACT_PROPERTY>(p));
-        if (VORN_ACT_PROPERTIES[p].default_value != nullptr)
-            set_property_value(static_cast<VORN_ACT_PROPERTY>(p),
-                               VORN_ACT_PROPERTIES[p].default_value);
-    }
 }
 
 VORN_QSPI_ACTION::~VORN_QSPI_ACTION() = default;
@@ -435,16 +462,7 @@ std::vector<std::string> VORN_QSPI_ACTION::get_property_value_list(
 }
 
 void VORN_QSPI_ACTION::set_property_value(VORN_ACT_PROPERTY property, std::string value) {
-    const PACKED_ENTRY entry = find_value(m_property_values, property);
-    char header[20];
-    size_t header_size = write_packed_number(header, packed_key(property));
-    header_size += write_packed_number(header + header_size, value.size());
-    // Resized in place, then filled: no temporary entry to allocate.
-    m_property_values.replace(entry.begin, entry.end - entry.begin, header_size + value.size(),
-                              '\0');
-    char* out = &m_property_values[entry.begin];
-    std::memcpy(out, header, header_size);
-    if (!value.empty()) std::memcpy(out + header_size, value.data(), value.size());
+    pack_value(m_property_values, property, value.data(), value.size());
 }
 
 bool VORN_QSPI_ACTION::property_value_is_valid(VORN_ACT_PROPERTY property, std::string value,
