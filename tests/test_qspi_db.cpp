@@ -18,16 +18,6 @@ namespace {
 constexpr unsigned DUPLICATE = 20482;
 constexpr unsigned FAILED_TO_UPDATE = 20560;
 
-std::unique_ptr<VORN_ACTION> make_action(VORN_ACT_TYPE type,
-                                         const std::vector<std::string>& values) {
-    std::unique_ptr<VORN_ACTION> act(new VORN_QSPI_ACTION(type));
-    const auto& props = act->get_property_enum_list();
-    EXPECT_EQ(props.size(), values.size());
-    for (size_t i = 0; i < props.size() && i < values.size(); ++i)
-        act->set_property_value(props[i], values[i]);
-    return act;
-}
-
 class QspiDb : public QspiTest {
   protected:
     void SetUp() override {
@@ -77,9 +67,9 @@ TEST_F(QspiDb, UserFilesAreTakenWithTheirSourceAndPrecedence) {
     clash.id = "0x01 0x02";
     DEVICE twice = device("CUS1");
     twice.id = "0xEF 0x40";
-    write_zentro("pgm_flash_zen.xml",
-                 document(flash_xml(device("ZEN1")) + flash_xml(clash) +
-                          flash_xml(device("AFTER")) + template_xml("dropped_tpl")));
+    programmer.write("xml/pgm_flash_zen.xml",
+                     document(flash_xml(device("ZEN1")) + flash_xml(clash) +
+                              flash_xml(device("AFTER")) + template_xml("dropped_tpl")));
     write_custom("pgm_flash_cus.xml",
                  document(flash_xml(device("CUS1")) + flash_xml(replacement) + flash_xml(twice)));
     write_custom("pgm_flash_tpl.xml", document(template_xml("tplA")));
@@ -196,8 +186,7 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
     }
     DEVICE bad_die = device("BAD");
     bad_die.total_die = "0";
-    FLOW bad_flow;
-    bad_flow.initialization = write_reg("Write Enable", "0x06 0x07");
+    const FLOW bad_flow{write_reg("Write Enable", "0x06 0x07")};
     FLOW untyped;
     untyped.erase = "<ACTION>" + leaf("NAME", "x") + "</ACTION>";
     const std::string rest = vendor_xml("MACRONIX") + vendor_xml("WINBOND") + vendor_xml("ISSI");
@@ -224,8 +213,7 @@ TEST_F(QspiDb, GoldenTemplateDefectsAreInternalErrors) {
     write_golden(
         document(flash_xml(bad_die) + "<GOLDEN_TEMPLATE>" + all_vendors() + "</GOLDEN_TEMPLATE>"));
     EXPECT_EQ(load_error(), "status");
-    FLOW issi;
-    issi.initialization = write_reg("Issi Only", "0x35");
+    const FLOW issi{write_reg("Issi Only", "0x35")};
     write_golden(golden_document(vendor_xml("MICRON") + vendor_xml("MACRONIX") +
                                      vendor_xml("CYPRESS") + vendor_xml("WINBOND") +
                                      vendor_xml("ISSI", issi),
@@ -336,7 +324,12 @@ TEST_F(QspiDb, ASavedDeviceIsWrittenAsDocumentedAndReadsBackEqual) {
     VORN_OPERATION* erase = sfl.at(VORN_OP_TYPE_ERASE);
     erase->clear_action_list();
     auto add = [&](VORN_ACT_TYPE type, const std::vector<std::string>& values) {
-        erase->add_action_into_list(make_action(type, values).release());
+        auto* act = new VORN_QSPI_ACTION(type);
+        const auto& props = act->get_property_enum_list();
+        EXPECT_EQ(props.size(), values.size());
+        for (size_t i = 0; i < props.size() && i < values.size(); ++i)
+            act->set_property_value(props[i], values[i]);
+        erase->add_action_into_list(act);
     };
     add(VORN_ACT_TYPE_WRITE_REGISTER, {"Write Status", "0x01", "0x00 0x02", "5", "1-1"});
     add(VORN_ACT_TYPE_READ_REGISTER,
@@ -381,9 +374,7 @@ TEST_F(QspiDb, ASavedDeviceIsWrittenAsDocumentedAndReadsBackEqual) {
 TEST_F(QspiDb, NumbersPast32BitsFailTheSaveQuietly) {
     auto mgr = load();
     for (const char* delay : {"4294967296", "99999999999999999999"}) {
-        VORN_FLASH* flash =
-            complete_record(*mgr, mgr->create_flash("HUGE"), VORN_PROG_FLOW_TEMPLATE_MICRON,
-                            "0x20 0xBA 0x19", "1.8V", "256Mb");
+        VORN_FLASH* flash = issi(*mgr, mgr->create_flash("HUGE"));
         flash->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "huge_tpl");
         flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)
             ->at(0)
@@ -429,9 +420,7 @@ TEST_F(QspiDb, TheWriterNamesTheFirstRefusedField) {
     };
     vorn_test::MessageCapture quiet;
     for (const auto& [spoil, condition] : cases) {
-        std::unique_ptr<VORN_FLASH> flash(complete_record(*mgr, new VORN_QSPI_FLASH("W"),
-                                                          VORN_PROG_FLOW_TEMPLATE_MICRON,
-                                                          "0x20 0xBA 0x19", "1.8V", "256Mb"));
+        std::unique_ptr<VORN_FLASH> flash(issi(*mgr, new VORN_QSPI_FLASH("W")));
         spoil(*flash);
         EXPECT_STREQ(vorn_test::internal_error_of([&] {
                          delete mgr->create_xml_object_with_flash_list({flash.get()});
@@ -470,8 +459,7 @@ TEST_F(QspiDb, TemplatesAreSavedBesideTheDeviceAndSurviveFailures) {
     EXPECT_FALSE(custom.exists("pgm_flash_CARRIER.xml"));
     EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"carried", "gone", "kept"}));
 
-    std::unique_ptr<VORN_FLASH> other(complete_record(
-        *mgr, new VORN_QSPI_FLASH("DEV"), VORN_PROG_FLOW_TEMPLATE_MICRON, "0x20", "1.8V", "256Mb"));
+    std::unique_ptr<VORN_FLASH> other(issi(*mgr, new VORN_QSPI_FLASH("DEV")));
     other->set_parameter_value(VORN_FLASH_PARAM_TEMPLATE_NAME, "abc");
     custom.write("pgm_flash_template_abc.xml", "an earlier file");
     for (HOST_FAULT::OP op : {HOST_FAULT::CHANGE_WRITE, HOST_FAULT::CHANGE_COMMIT}) {
@@ -628,8 +616,7 @@ TEST_F(QspiDb, AFileThatDidNotLoadWholeIsNeverChangedByASave) {
     refused.total_die = "0";
     const std::string broken = document(flash_xml(device("TYPO"))).replace(20, 1, "");
     const std::string partial = document(flash_xml(device("FIRST")) + flash_xml(refused));
-    FLOW bad;
-    bad.initialization = write_reg("Write Enable", "0xZZ");
+    const FLOW bad{write_reg("Write Enable", "0xZZ")};
     const std::string bad_template = document(template_xml("tbad", bad));
     write_custom("pgm_flash_TYPO.xml", broken);
     write_custom("pgm_flash_EMPTY.xml", "");

@@ -22,10 +22,6 @@ class QspiTest : public ::testing::Test {
     void SetUp() override { VORN_MGR::set_db_custom_dir(custom.path()); }
     void TearDown() override { VORN_MGR::set_db_custom_dir(""); }
 
-    // Writes a user file into the tool-suite database directory.
-    void write_zentro(const std::string& file, const std::string& text) {
-        programmer.write("xml/" + file, text);
-    }
     void write_custom(const std::string& file, const std::string& text) {
         custom.write(file, text);
     }
@@ -34,14 +30,9 @@ class QspiTest : public ::testing::Test {
     }
     std::unique_ptr<VORN_QSPI_MGR> load() { return std::make_unique<VORN_QSPI_MGR>(); }
 
-    // The internal error the constructor ends with, or "" when it loads.
+    // The internal error the constructor must end with.
     std::string load_error() {
-        try {
-            VORN_QSPI_MGR mgr;
-        } catch (const VORN_INTERNAL_ERROR& e) {
-            return e.what();
-        }
-        return "";
+        return vorn_test::internal_error_of([] { VORN_QSPI_MGR mgr; }).what();
     }
 
     vorn_test::ProgrammerDir programmer;

@@ -36,12 +36,13 @@ inline std::string read_reg(const std::string& name, const std::string& command,
 }
 
 // The five operations of one flow; each argument is the action elements of one operation.
+// Each starts empty, so FLOW{actions} is a flow that only initializes.
 struct FLOW {
-    std::string initialization;
-    std::string program;
-    std::string erase;
-    std::string verify;
-    std::string termination;
+    std::string initialization{};
+    std::string program{};
+    std::string erase{};
+    std::string verify{};
+    std::string termination{};
 };
 
 inline std::string flow_body(const FLOW& flow) {
