@@ -61,6 +61,13 @@ std::vector<STEP> parse_steps(const std::string& text) {
     return steps;
 }
 
+std::vector<std::string> sorted_names(const std::vector<const VORN_FLASH_PART*>& parts) {
+    std::vector<std::string> out;
+    for (const VORN_FLASH_PART* p : parts) out.push_back(p->name);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 const VORN_FLASH_PART* part_named(const std::string& name) {
     int count = 0;
     const VORN_FLASH_PART* parts = VORN_FLASH_PART::get_all(&count);
@@ -100,11 +107,7 @@ TEST(FlashModel, AnswersAsTheChipFactsSay) {
             run_steps(label, profile.get(), config, steps);
             continue;
         }
-        int vendor = -1;
-        static const char* const VENDOR_NAMES[] = {"Micron", "Macronix", "Cypress", "Winbond",
-                                                   "ISSI"};
-        for (int i = 0; i < 5; ++i)
-            if (f[0] == VENDOR_NAMES[i]) vendor = i;
+        const int vendor = vorn_vendor_template_index(f[0]);
         ASSERT_GE(vendor, 0) << label;
         const auto& profile =
             VORN_FLASH_VENDOR_PROFILE::get_profile(static_cast<VORN_PROG_FLOW_TEMPLATE>(vendor));
@@ -201,26 +204,20 @@ TEST(FlowCheck, JudgesADeviceAsThePartsItsIdAndNameGive) {
 // A user names the part; the ID and a masked lookup find the parts behind an ID, and further
 // ID bytes are kept where the chip table compares them.
 TEST(FlashParts, AreFoundByTypedNameAndById) {
-    auto names = [](const std::vector<const VORN_FLASH_PART*>& parts) {
-        std::vector<std::string> out;
-        for (const VORN_FLASH_PART* p : parts) out.push_back(p->name);
-        std::sort(out.begin(), out.end());
-        return out;
-    };
     using NAMES = std::vector<std::string>;
-    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("mt25ql128")), NAMES{"MT25QL128"});
-    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("N25Q128")),
+    EXPECT_EQ(sorted_names(VORN_FLASH_PART::find_by_name("mt25ql128")), NAMES{"MT25QL128"});
+    EXPECT_EQ(sorted_names(VORN_FLASH_PART::find_by_name("N25Q128")),
               (NAMES{"N25Q128..1E", "N25Q128..3E"}));
-    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("n25q128..3e")), NAMES{"N25Q128..3E"});
-    EXPECT_EQ(names(VORN_FLASH_PART::find_by_name("MX25L12873F")),
+    EXPECT_EQ(sorted_names(VORN_FLASH_PART::find_by_name("n25q128..3e")), NAMES{"N25Q128..3E"});
+    EXPECT_EQ(sorted_names(VORN_FLASH_PART::find_by_name("MX25L12873F")),
               NAMES{"MX25L12835F/MX25L12873F"});
     EXPECT_TRUE(VORN_FLASH_PART::find_by_name("MT25QL12").empty());
     EXPECT_TRUE(VORN_FLASH_PART::find_by_name("").empty());
 
-    EXPECT_EQ(names(VORN_FLASH_PART::find_answering(0x18BA20, 0xFFFFFF)),
+    EXPECT_EQ(sorted_names(VORN_FLASH_PART::find_answering(0x18BA20, 0xFFFFFF)),
               (NAMES{"MT25QL128", "N25Q128..3E"}));
     // The fourth byte of a lookup is none of a part's first three.
-    EXPECT_EQ(names(VORN_FLASH_PART::find_answering(0x7718BA20, 0xFFFFFFFF)),
+    EXPECT_EQ(sorted_names(VORN_FLASH_PART::find_answering(0x7718BA20, 0xFFFFFFFF)),
               (NAMES{"MT25QL128", "N25Q128..3E"}));
     const auto micron = VORN_FLASH_PART::find_answering(0x20, 0xFF);
     EXPECT_GT(micron.size(), 10u);
@@ -266,12 +263,8 @@ TEST(FlashParts, UserNamesAreWholePartNames) {
     EXPECT_TRUE(VORN_FLASH_PART::find_by_name("C)").empty());
 
     auto picked = [](std::vector<unsigned char> id, unsigned long long bytes, const char* device) {
-        std::vector<std::string> out;
-        for (const VORN_FLASH_PART* p :
-             VORN_FLASH_PART::pick_by_name(VORN_FLASH_PART::find_by_id(id, bytes), device))
-            out.push_back(p->name);
-        std::sort(out.begin(), out.end());
-        return out;
+        return sorted_names(
+            VORN_FLASH_PART::pick_by_name(VORN_FLASH_PART::find_by_id(id, bytes), device));
     };
     EXPECT_EQ(picked({0xC2, 0x25, 0x36}, 4u << 20, "MX25U3235F"), NAMES{"MX25U3235E/F"});
     EXPECT_EQ(picked({0xC2, 0x25, 0x36}, 4u << 20, "FLASH_A"),
@@ -394,6 +387,13 @@ TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
     }
 }
 
+// The properties that choose 3- or 4-byte addresses.
+bool is_addressing_mode(VORN_ACT_PROPERTY p) {
+    return p == VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE ||
+           p == VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE ||
+           p == VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE;
+}
+
 }  // namespace
 
 // ---- flows fitted to a part's own 4-byte opcodes ------------------------------------------------
@@ -428,9 +428,7 @@ TEST(FlowFit, NativeFourByteFlowsNeverSwitchTheModeAndAddressTheWholePart) {
                           opcode == 0x52 ? VORN_FLASH_ADDRESS_MODE : VORN_FLASH_ADDRESS_FOUR)
                     << c->name;
                 for (auto p : list) {
-                    if (p == VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE ||
-                        p == VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE ||
-                        p == VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE) {
+                    if (is_addressing_mode(p)) {
                         EXPECT_EQ(action->get_property_value_in_dword(p), 4u) << c->name;
                     }
                 }
@@ -451,11 +449,7 @@ TEST(FlowFit, NewRecordsFitOnlyVendorFlowsAndOnlyUpTo16MB) {
         for (const VORN_OPERATION* op : ops)
             for (const VORN_ACTION* action : *op->get_action_list())
                 for (auto p : action->get_property_enum_list())
-                    if ((p == VORN_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE ||
-                         p == VORN_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE ||
-                         p == VORN_ACT_PROPERTY_ERASE_ADDRESSING_MODE) &&
-                        action->get_property_value_in_dword(p) == 4)
-                        ++count;
+                    count += is_addressing_mode(p) && action->get_property_value_in_dword(p) == 4;
         return count;
     };
     ASSERT_GT(four_byte_actions(*flow), 0);
