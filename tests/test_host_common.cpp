@@ -69,15 +69,11 @@ TEST(HostCommonStrings, FormattingReadsEachArgumentAsItsType) {
 
 // Each row of files/host/conversions.tsv: a text, how it is read, and what comes out.
 TEST(HostCommonConvert, NumbersAndHexBytesAsTheTableSays) {
-    std::istringstream rows(vorn_test::read_test_file("host/conversions.tsv"));
-    for (std::string line; std::getline(rows, line);) {
-        if (line[0] == '#') continue;
-        std::istringstream row(line);
-        std::string kind, text, mode, expected;
-        std::getline(row, kind, '\t');
-        std::getline(row, text, '\t');
-        std::getline(row, mode, '\t');
-        std::getline(row, expected);
+    for (const vorn_test::TABLE_ROW& row : vorn_test::read_table("host/conversions.tsv", 4)) {
+        const std::string& kind = row.fields[0];
+        const std::string& text = row.fields[1];
+        const std::string& mode = row.fields[2];
+        const std::string line = "conversions.tsv:" + std::to_string(row.line);
         const bool strict = mode.rfind("strict", 0) == 0;
         std::ostringstream got;
         bool ok = false;
@@ -95,7 +91,7 @@ TEST(HostCommonConvert, NumbersAndHexBytesAsTheTableSays) {
         } else {
             got << PGM_COMMON::convert_string_to_dword(text, strict, &ok);
         }
-        EXPECT_EQ(ok ? got.str() : "-", expected) << line;
+        EXPECT_EQ(ok ? got.str() : "-", row.fields[3]) << line;
         EXPECT_TRUE(ok || kind == "hex" || got.str() == "0") << line;
     }
 }

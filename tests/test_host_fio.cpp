@@ -81,21 +81,17 @@ TEST(HostFind, MatchingFilesInAscendingByteOrder) {
 TEST(HostFolderChange, AJournalledChangeIsAllOrLeftToRecovery) {
     HOST_FAULT::clear();
     vorn_test::TempDir dir;
-    {
+    // Writes two files in one change whose step `op` fails; the commit's answer.
+    auto commit_failing_at = [&](HOST_FAULT::OP op) {
         FIO_FOLDER_CHANGE change(dir.path());
-        ASSERT_TRUE(change.write(dir.file("pgm_flash_a.xml"), "a"));
-        ASSERT_TRUE(change.write(dir.file("pgm_flash_b.xml"), "b"));
-        HOST_FAULT::fail_next(HOST_FAULT::CHANGE_WRITE);
-        EXPECT_FALSE(change.commit());
-    }
+        EXPECT_TRUE(change.write(dir.file("pgm_flash_a.xml"), "a"));
+        EXPECT_TRUE(change.write(dir.file("pgm_flash_b.xml"), "b"));
+        HOST_FAULT::fail_next(op);
+        return change.commit();
+    };
+    EXPECT_FALSE(commit_failing_at(HOST_FAULT::CHANGE_WRITE));
     EXPECT_TRUE(fs::is_empty(dir.path()));
-    {
-        FIO_FOLDER_CHANGE change(dir.path());
-        ASSERT_TRUE(change.write(dir.file("pgm_flash_a.xml"), "a"));
-        ASSERT_TRUE(change.write(dir.file("pgm_flash_b.xml"), "b"));
-        HOST_FAULT::fail_next(HOST_FAULT::CHANGE_APPLY);
-        EXPECT_TRUE(change.commit()) << "the journal holds the change";
-    }
+    EXPECT_TRUE(commit_failing_at(HOST_FAULT::CHANGE_APPLY)) << "the journal holds the change";
     EXPECT_FALSE(dir.exists("pgm_flash_a.xml"));
     EXPECT_EQ(dir.read("pgm_flash_b.xml"), "b");
     FIO_FOLDER_LOCK lock(dir.path(), true);

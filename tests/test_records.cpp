@@ -12,7 +12,6 @@
 namespace {
 
 std::string read_back(const std::string& kind, const std::string& text) {
-    char out[64];
     if (kind == "density" || kind == "qspi-name" || kind == "id") {
         VORN_QSPI_FLASH flash("F");
         flash.set_density(text);
@@ -22,8 +21,7 @@ std::string read_back(const std::string& kind, const std::string& text) {
         unsigned mask = 0x5A5A5A5A;
         const unsigned value = flash.get_id_in_dword(&mask);
         EXPECT_EQ(flash.get_id_in_dword(nullptr), value);
-        std::snprintf(out, sizeof out, "0x%X 0x%X", value, mask);
-        return out;
+        return TARVEN::fmt_sprintf("0x%X 0x%X", value, mask);
     }
     if (kind == "sdmmc-name") {
         VORN_SDMMC_FLASH card("S");
@@ -33,20 +31,15 @@ std::string read_back(const std::string& kind, const std::string& text) {
     VORN_QSPI_ACTION action(VORN_ACT_TYPE_READ_REGISTER);
     const VORN_ACT_PROPERTY p = VORN_ACT_PROPERTY_READ_REG_EXPECTED_DATA;
     action.set_property_value(p, text);
-    if (kind == "dword") {
-        std::snprintf(out, sizeof out, "0x%X", action.get_property_value_in_dword(p));
-        return out;
-    }
+    if (kind == "dword") return TARVEN::fmt_sprintf("0x%X", action.get_property_value_in_dword(p));
     if (kind == "jic") return action.property_value_is_jic_file(text) ? "true" : "false";
     unsigned int count = 99;
     bool ok = false;
     std::unique_ptr<unsigned char[]> bytes(action.get_property_value_in_byte_array(p, &count, &ok));
     if (!bytes) return ok ? "null but ok" : "null";
     std::string list;
-    for (unsigned i = 0; i < count; ++i) {
-        std::snprintf(out, sizeof out, "%s%02X", i ? " " : "", bytes[i]);
-        list += out;
-    }
+    for (unsigned i = 0; i < count; ++i)
+        list += TARVEN::fmt_sprintf("%s%02X", i ? " " : "", bytes[i]);
     return ok ? list : list + " not ok";
 }
 

@@ -23,18 +23,15 @@ const std::string NOT_UTF8_IN_A_DEVICE =
 
 class FuzzRegression : public ::testing::Test, protected SMALL_DATABASE {
   protected:
-    std::vector<std::string> environment() const {
-        return {"VORN_INI=" + scratch.path() + "vorn.ini",
-                "VORN_USER_INI=" + scratch.path() + "user.ini", "XDG_CONFIG_HOME=" + scratch.path(),
-                "HOME=" + scratch.path()};
-    }
     RUN check_with_tool(const std::string& file, bool json) {
         std::vector<std::string> args = {"--programmer-dir", programmer.path(), "--custom-dir",
-                                         custom.path()};
-        if (json) args.push_back("--json");
-        args.push_back("check");
-        args.push_back(file);
-        return run_tool(args, environment(), scratch.path());
+                                         custom.path(),      "check",           file};
+        if (json) args.insert(args.begin() + 4, "--json");
+        return run_tool(args,
+                        {"VORN_INI=" + scratch.path() + "vorn.ini",
+                         "VORN_USER_INI=" + scratch.path() + "user.ini",
+                         "XDG_CONFIG_HOME=" + scratch.path(), "HOME=" + scratch.path()},
+                        scratch.path());
     }
 
     vorn_test::TempDir inputs;

@@ -5,7 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>

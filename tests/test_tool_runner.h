@@ -118,13 +118,9 @@ class CONSOLE {
   public:
     explicit CONSOLE(const std::string& files_dir) {
         fs::create_directories(home() + "/tmp");
-        fs::create_directories(programmer());
         for (const auto& entry : fs::directory_iterator(files_dir))
             if (entry.is_regular_file())
                 fs::copy(entry.path(), fs::path(home()) / entry.path().filename());
-        for (const char* sub : {"xml", "xsd", "dev"})
-            fs::copy(fs::path(VORN_TEST_DATA_DIR) / sub, fs::path(programmer()) / sub,
-                     fs::copy_options::recursive);
         static const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
         const std::string tools = fs::path(VORN_TOOL_PATH).parent_path().string();
         setenv("PATH", (tools + ":" + path).c_str(), 1);
@@ -148,7 +144,7 @@ class CONSOLE {
     CONSOLE& operator=(const CONSOLE&) = delete;
 
     std::string home() const { return m_root.path() + "home"; }
-    std::string programmer() const { return m_root.path() + "programmer/"; }
+    const std::string& programmer() const { return m_programmer.path(); }
 
     // Runs `command` from the home; paths are printed as on README's machine.
     std::string run(const std::string& command) const {
@@ -182,6 +178,7 @@ class CONSOLE {
 
   private:
     vorn_test::TempDir m_root;
+    vorn_test::ProgrammerDir m_programmer;
     std::string m_tmpdir;
 };
 

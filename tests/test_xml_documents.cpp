@@ -6,7 +6,6 @@
 #include <libxml/xmlmemory.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 

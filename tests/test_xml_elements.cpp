@@ -2,7 +2,6 @@
 // lists follow it, and which values its leaves and attributes take.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
