@@ -24,31 +24,14 @@ const char* const legacy_ini =
     "[QCDV64]\nenabled = 1\nio_voltage = 3.0V/3.3V\ngroup = quad\norder = 1\n"
     "[QCDV18]\nenabled = 1\nio_voltage = 1.8V\ngroup = quad\norder = 2\n";
 
-// An SD/MMC card that shares its name with a QSPI golden device, and one that repeats an SD/MMC
-// golden name (each SD/MMC load then reports one duplicate).
-const char* const twin_card =
-    "<SDMMC_FLASH version=\"1\"><FLASH><DEVICE_INFO><DEVICE_NAME>MT25QL128</DEVICE_NAME>"
-    "<DEVICE_IO_VOLTAGE>1.8V</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>8GB</DEVICE_DENSITY>"
-    "</DEVICE_INFO></FLASH></SDMMC_FLASH>\n";
-const char* const duplicate_card =
-    "<SDMMC_FLASH version=\"1\"><FLASH><DEVICE_INFO><DEVICE_NAME>EMMC_1GB</DEVICE_NAME>"
-    "<DEVICE_IO_VOLTAGE>1.8V</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>1GB</DEVICE_DENSITY>"
-    "</DEVICE_INFO></FLASH></SDMMC_FLASH>\n";
-
-size_t count_id(const MessageCapture& capture, unsigned id) {
-    size_t n = 0;
-    for (unsigned m : capture.message_ids())
-        if (m == id) ++n;
-    return n;
-}
-
 }  // namespace
 
 // First in the file: when it runs first (always under ctest, one process per test) these are
 // the very first calls of the process.
 TEST(HelperSingleton, ConcurrentFirstCallsCreateOneHelper) {
     vorn_test::ProgrammerDir prog;
-    prog.write("xml/pgm_flash_dup.xml", duplicate_card);
+    // A card repeating an SD/MMC golden name: each SD/MMC load reports one duplicate.
+    prog.write("xml/pgm_flash_dup.xml", vorn_test::sdmmc_document({{"EMMC_1GB", "1.8V", "1GB"}}));
     cfg_set_switch("pgm_enable_sdmmc", true);
     cfg_set_switch("pgm_enable_custom_sdmmc", true);
     MessageCapture capture;
@@ -66,10 +49,10 @@ TEST(HelperSingleton, ConcurrentFirstCallsCreateOneHelper) {
     for (VORN_HELPER* h : seen) EXPECT_EQ(h, seen[0]);
     ASSERT_NE(seen[0], nullptr);
     // One construction loads the SD/MMC manager once and reports the duplicate once.
-    size_t first = count_id(capture, 20482);
+    size_t first = capture.count_id(20482);
     EXPECT_LE(first, 1u);
     VORN_HELPER::refresh_flash_managers();
-    EXPECT_EQ(count_id(capture, 20482), first + 1);
+    EXPECT_EQ(capture.count_id(20482), first + 1);
     cfg_clear_switches();
     VORN_HELPER::refresh_flash_managers();
 }
@@ -86,10 +69,6 @@ class Helper : public ::testing::Test {
         VORN_HELPER::set_active_flash_family(QSPI);
         VORN_MGR::set_db_custom_dir("");
     }
-    void with_sdmmc(bool on) {
-        cfg_set_switch("pgm_enable_sdmmc", on);
-        VORN_HELPER::refresh_flash_managers();
-    }
     static std::vector<DEV_FAMILY_ENUM> families(const VORN_HELPER& helper) {
         std::vector<DEV_FAMILY_ENUM> out;
         for (VORN_MGR* m : helper.get_manager_list()) out.push_back(m->get_flash_family());
@@ -103,7 +82,8 @@ class Helper : public ::testing::Test {
 // ---- which managers exist -----------------------------------------------------------------
 
 TEST_F(Helper, SdmmcManagerFollowsTheSwitchAtTheLastRefresh) {
-    with_sdmmc(false);
+    cfg_set_switch("pgm_enable_sdmmc", false);
+    VORN_HELPER::refresh_flash_managers();
     EXPECT_EQ(families(*VORN_HELPER::get_helper()), std::vector<DEV_FAMILY_ENUM>{QSPI});
     EXPECT_FALSE(VORN_HELPER::is_supported_family(SDMMC));
     EXPECT_EQ(VORN_HELPER::get_flash_manager(SDMMC, false), nullptr);
@@ -126,7 +106,8 @@ TEST_F(Helper, SdmmcManagerFollowsTheSwitchAtTheLastRefresh) {
 TEST_F(Helper, RenewalMovesTheNewManagerToTheEnd) {
     cfg_set_switch("pgm_enable_sdmmc", true);
     cfg_set_switch("pgm_enable_custom_sdmmc", true);
-    m_custom.write("pgm_flash_twin.xml", twin_card);
+    // A card that shares its name with a QSPI golden device.
+    m_custom.write("pgm_flash_twin.xml", vorn_test::sdmmc_document({{"MT25QL128", "1.8V", "8GB"}}));
     VORN_HELPER helper;
     VORN_MGR* qspi = helper.get_manager(QSPI, false);
     VORN_MGR* sdmmc = helper.get_manager(SDMMC, false);

@@ -3,7 +3,6 @@
 // says where each refused one stands.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,23 +12,11 @@ using namespace qspi_test;
 
 namespace {
 
-std::vector<unsigned> ids_of(const std::vector<VORN_LOAD_FINDING>& findings) {
-    std::vector<unsigned> ids;
-    for (const VORN_LOAD_FINDING& f : findings) ids.push_back(f.id);
-    return ids;
-}
-
 // A finding as a host shows it: "line id severity name field=value".
 std::string shown(const VORN_LOAD_FINDING& f) {
     return std::to_string(f.line) + " " + std::to_string(f.id) + " " +
            std::string(1, f.severity ? f.severity : '-') + " " + f.name + " " + f.field + "=" +
            f.value;
-}
-
-FLOW with_init(const std::string& actions) {
-    FLOW flow;
-    flow.initialization = actions;
-    return flow;
 }
 
 }  // namespace
@@ -44,7 +31,7 @@ class LoadReport : public QspiTest {
         DEVICE b = device("B");
         b.total_die = "0";
         return document(flash_xml(a) + "\n" + flash_xml(b) + "\n" +
-                        template_xml("T", with_init(write_reg("Write Enable", "0x106"))));
+                        template_xml("T", FLOW{write_reg("Write Enable", "0x106")}));
     }
     // The loader's reports on the custom directory (the shipped directory holds the SD/MMC
     // golden template, which the QSPI loader reads and refuses like any file of the other
@@ -67,7 +54,8 @@ TEST_F(LoadReport, ACheckGoesOnWhereALoadStopsAndNamesEachLine) {
     ASSERT_EQ(loaded.size(), 1u);
     EXPECT_EQ(loaded[0]->file, custom.file("pgm_flash_bad.xml"));
     EXPECT_FALSE(loaded[0]->loaded);
-    EXPECT_EQ(ids_of(loaded[0]->findings), std::vector<unsigned>{20478});
+    ASSERT_EQ(loaded[0]->findings.size(), 1u);
+    EXPECT_EQ(loaded[0]->findings[0].id, 20478u);
 
     const VORN_USER_FILE_REPORT report =
         vorn_check_user_file(mgr.get(), nullptr, custom.file("pgm_flash_bad.xml"));
@@ -95,16 +83,15 @@ TEST_F(LoadReport, ACheckGoesOnWhereALoadStopsAndNamesEachLine) {
               "4 20486 W VORN_INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR =");
     EXPECT_EQ(t.record, nullptr);
     // The validators still post: a host that shows messages sees them.
-    EXPECT_TRUE(capture.has_id(20486));
+    EXPECT_GT(capture.count_id(20486), 0u);
 }
 
 TEST_F(LoadReport, AnAcceptedFileGivesTheRecordsALoadStores) {
     DEVICE d = device("GOOD");
     d.sfl.initialization = write_reg("Write Enable", "0x06");
     d.sdm.program = read_reg("Read Status", "0x05", "0x00", "0x01", "7");
-    write_custom(
-        "pgm_flash_good.xml",
-        document(flash_xml(d) + template_xml("FLOWS", with_init(write_reg("WE", "0x06")))));
+    write_custom("pgm_flash_good.xml",
+                 document(flash_xml(d) + template_xml("FLOWS", FLOW{write_reg("WE", "0x06")})));
     auto mgr = load();
     EXPECT_TRUE(custom_reports(*mgr).empty()) << "a file taken whole draws no report";
 
@@ -201,7 +188,7 @@ TEST_F(LoadReport, TheFamilyOfAFileIsItsDocumentElement) {
 // A template's name gives its flows, a vendor's or a user's; a record takes copies of them.
 TEST_F(LoadReport, TemplateNamesGiveFlowsThatCopiesLeaveAlone) {
     write_custom("pgm_flash_t.xml",
-                 document(template_xml("mine", with_init(write_reg("Write Enable", "0x06")))));
+                 document(template_xml("mine", FLOW{write_reg("Write Enable", "0x06")})));
     auto mgr = load();
     const std::vector<VORN_OPERATION*>* sfl = nullptr;
     const std::vector<VORN_OPERATION*>* sdm = nullptr;

@@ -15,7 +15,7 @@
 
 namespace {
 
-using reliability_test::entries;
+using vorn_test::entries;
 
 struct ENTRY {
     bool custom;  // else the Zentro directory
@@ -28,10 +28,8 @@ using MODEL = std::map<std::string, ENTRY>;
 const auto CARD_FAMILY = static_cast<DEV_FAMILY_ENUM>(61);  // 1.8 V, with SD/MMC
 
 std::string id_text(unsigned id) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%02X 0x%02X 0x%02X", id & 0xFF, (id >> 8) & 0xFF,
-                  (id >> 16) & 0xFF);
-    return text;
+    return TARVEN::fmt_sprintf("0x%02X 0x%02X 0x%02X", id & 0xFF, (id >> 8) & 0xFF,
+                               (id >> 16) & 0xFF);
 }
 
 struct QSPI {
@@ -56,10 +54,7 @@ struct SDMMC {
     static void seed(vorn_test::ProgrammerDir& prog) {
         cfg_set_switch("pgm_enable_custom_sdmmc", true);
         prog.write("xml/pgm_flash_db_sdmmc.xml",
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SDMMC_FLASH version=\"1\">"
-                   "<FLASH><DEVICE_INFO><DEVICE_NAME>GOLD</DEVICE_NAME><DEVICE_IO_VOLTAGE>1.8V"
-                   "</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>8GB</DEVICE_DENSITY></DEVICE_INFO>"
-                   "</FLASH></SDMMC_FLASH>\n");
+                   vorn_test::sdmmc_document({{"GOLD", "1.8V", "8GB"}}));
     }
     static VORN_FLASH* make(MGR&, const std::string& name, const ENTRY& e) {
         auto* flash = new VORN_SDMMC_FLASH(name);

@@ -31,6 +31,7 @@
 #include "vorn_test_support.h"
 
 using namespace reliability_test;
+using vorn_test::entries;
 
 namespace {
 
@@ -151,8 +152,7 @@ bool perform(VORN_QSPI_MGR& mgr, const STEP& step, const std::string& dir) {
 std::string strays(const std::string& dir) {
     std::string out;
     for (const std::string& name : entries(dir, "*"))
-        if (name.rfind("pgm_flash_", 0) != 0 || !read_qspi_file(dir + name).valid)
-            out += " " + name;
+        if (name.rfind("pgm_flash_", 0) != 0 || !is_valid_qspi_file(dir + name)) out += " " + name;
     return out;
 }
 

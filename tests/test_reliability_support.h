@@ -4,14 +4,12 @@
 #define TEST_RELIABILITY_SUPPORT_H
 
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,17 +49,6 @@ inline VORN_FLASH* make_qspi_device(VORN_QSPI_MGR& mgr, const std::string& name,
     return flash;
 }
 
-// Names in a folder matching a shell pattern, sorted; none when it cannot be read.
-inline std::vector<std::string> entries(const std::string& dir, const char* pattern) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
-        if (fnmatch(pattern, entry.path().filename().c_str(), 0) == 0)
-            out.push_back(entry.path().filename());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // Every path below `root` (files and folders, links not followed), relative to it, sorted.
 inline std::vector<std::string> tree(const std::string& root) {
     std::vector<std::string> out;
@@ -72,43 +59,15 @@ inline std::vector<std::string> tree(const std::string& root) {
     return out;
 }
 
-// What one QSPI user file holds, read through the host's XML layer only.
-struct FILE_CONTENT {
-    bool valid = false;
-    std::string reason;
-    std::vector<std::string> devices;
-    std::vector<std::string> templates;
-};
-
-inline std::string leaf(const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind) {
-    auto children = parent->get_childs(kind, true);
-    return children.empty() ? std::string() : children.front()->get_value_text();
-}
-
-inline FILE_CONTENT read_qspi_file(const std::string& path) {
-    FILE_CONTENT content;
+// Whether a QSPI user file passes the schema and parses, read through the host's XML layer only.
+inline bool is_valid_qspi_file(const std::string& path) {
     const std::string xsd = PGM_COMMON::pgm_get_common_programmer() + "xsd/vorn_qspi.xsd";
     std::string error;
     std::string warning;
-    if (!PGM_COMMON_XML::check_xsd(path, xsd, error, warning)) {
-        content.reason = error.empty() ? warning : error;
-        return content;
-    }
+    if (!PGM_COMMON_XML::check_xsd(path, xsd, error, warning)) return false;
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(
         PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_VORN_QSPI, path, xsd, false, "", "", ""));
-    if (root == nullptr) {
-        content.reason = PGM_COMMON_XML::last_error();
-        return content;
-    }
-    content.valid = true;
-    for (const PGM_COMMON_XML_ELEMENT* flash : root->get_childs(PGM_COMMON_XML_ENUM_FLASH, true))
-        for (const PGM_COMMON_XML_ELEMENT* info :
-             flash->get_childs(PGM_COMMON_XML_ENUM_DEVICE_INFO, true))
-            content.devices.push_back(leaf(info, PGM_COMMON_XML_ENUM_DEVICE_NAME));
-    for (const PGM_COMMON_XML_ELEMENT* tmpl :
-         root->get_childs(PGM_COMMON_XML_ENUM_USER_TEMPLATE, true))
-        content.templates.push_back(leaf(tmpl, PGM_COMMON_XML_ENUM_TEMPLATE_NAME));
-    return content;
+    return root != nullptr;
 }
 
 // The vorn tool of this build, or empty when the build has none.

@@ -2,30 +2,16 @@
 // stubs, and saving cards through the shared update and delete path.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <tuple>
-
 #include "pgm_common_xml_vorn_sdmmc_auto_export.h"
 #include "vorn.h"
 #include "vorn_test_support.h"
 
 using vorn_test::MessageCapture;
+using vorn_test::sdmmc_document;
 
 using vorn_test::internal_error_of;
 
 namespace {
-
-using CARD = std::tuple<std::string, std::string, std::string>;  // name, voltage, density
-
-std::string sdmmc_doc(const std::vector<CARD>& cards) {
-    std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SDMMC_FLASH version=\"1\">\n";
-    for (const CARD& c : cards)
-        doc += "  <FLASH><DEVICE_INFO><DEVICE_NAME>" + std::get<0>(c) +
-               "</DEVICE_NAME><DEVICE_IO_VOLTAGE>" + std::get<1>(c) +
-               "</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>" + std::get<2>(c) +
-               "</DEVICE_DENSITY></DEVICE_INFO></FLASH>\n";
-    return doc + "</SDMMC_FLASH>\n";
-}
 
 const char* const families_ini =
     "[12]\nname = Plain\nenabled = 1\nsdm = 0\nsdmmc = 0\nflash_io_voltage = 3.0V/3.3V\n"
@@ -39,9 +25,9 @@ class SdmmcMgr : public ::testing::Test {
   protected:
     void SetUp() override {
         m_prog.write("dev/families.ini", families_ini);
-        m_prog.write("xml/pgm_flash_db_sdmmc.xml", sdmmc_doc({{"GOLD_A", "1.8V", "8GB"},
-                                                              {"GOLD_B", "1.8V", "32GB"},
-                                                              {"GOLD_C", "1.8V", "32GB"}}));
+        m_prog.write("xml/pgm_flash_db_sdmmc.xml", sdmmc_document({{"GOLD_A", "1.8V", "8GB"},
+                                                                   {"GOLD_B", "1.8V", "32GB"},
+                                                                   {"GOLD_C", "1.8V", "32GB"}}));
         VORN_MGR::set_db_custom_dir(m_custom.path());
         zentro = FIO_PATH(VORN_MGR::get_db_zentro_dir()).full_directory();
         custom = FIO_PATH(VORN_MGR::get_db_custom_dir()).full_directory();
@@ -76,10 +62,10 @@ TEST_F(SdmmcMgr, FamiliesComeFromTheHostWithTheGate) {
 }
 
 TEST_F(SdmmcMgr, UserFilesNeedTheCustomSwitch) {
-    m_prog.write("xml/pgm_flash_mine.xml", sdmmc_doc({{"ZEN_1", "1.8V", "64GB"}}));
+    m_prog.write("xml/pgm_flash_mine.xml", sdmmc_document({{"ZEN_1", "1.8V", "64GB"}}));
     // GOLD_B is also a built-in card: the custom one replaces it.
     m_custom.write("pgm_flash_mine.xml",
-                   sdmmc_doc({{"CUS_1", "1.8V", "64GB"}, {"GOLD_B", "1.8V", "128GB"}}));
+                   sdmmc_document({{"CUS_1", "1.8V", "64GB"}, {"GOLD_B", "1.8V", "128GB"}}));
     {
         VORN_SDMMC_MGR off;
         EXPECT_EQ(off.get_flash_map().size(), 3u);
@@ -100,10 +86,10 @@ TEST_F(SdmmcMgr, UserFilesNeedTheCustomSwitch) {
 
 TEST_F(SdmmcMgr, BadCardSilentlyEndsItsFile) {
     cfg_set_switch("pgm_enable_custom_sdmmc", true);
-    m_custom.write("pgm_flash_bad.xml", sdmmc_doc({{"FIRST", "1.8V", "16GB"},
-                                                   {"SECOND", "1.8V", "3GB"},
-                                                   {"THIRD", "1.8V", "16GB"}}));
-    m_custom.write("pgm_flash_volt.xml", sdmmc_doc({{"LOWV", "3.0V/3.3V", "16GB"}}));
+    m_custom.write("pgm_flash_bad.xml", sdmmc_document({{"FIRST", "1.8V", "16GB"},
+                                                        {"SECOND", "1.8V", "3GB"},
+                                                        {"THIRD", "1.8V", "16GB"}}));
+    m_custom.write("pgm_flash_volt.xml", sdmmc_document({{"LOWV", "3.0V/3.3V", "16GB"}}));
     VORN_SDMMC_MGR mgr;
     EXPECT_EQ(mgr.get_flash_map().count("FIRST"), 1u);
     EXPECT_EQ(mgr.get_flash_map().count("SECOND"), 0u);
@@ -120,7 +106,7 @@ TEST_F(SdmmcMgr, GoldenTemplateDefectsAreInternalErrors) {
 
     // A defect after some cards were stored must not leak them.
     m_prog.write("xml/pgm_flash_db_sdmmc.xml",
-                 sdmmc_doc({{"OK", "1.8V", "1GB"}, {"BAD", "1.8V", "1TB"}}));
+                 sdmmc_document({{"OK", "1.8V", "1GB"}, {"BAD", "1.8V", "1TB"}}));
     EXPECT_STREQ(internal_error_of([] { VORN_SDMMC_MGR mgr; }).what(), "status");
 }
 
@@ -166,7 +152,7 @@ TEST_F(SdmmcMgr, StubsAndUnsupportedFunctions) {
     EXPECT_STREQ(internal_error_of([&] { mgr.create_operation(VORN_OP_TYPE_PROGRAM); }).what(),
                  "Unsupported function: create_operation");
 
-    m_prog.write("xml/pgm_flash_db_sdmmc.xml", sdmmc_doc({}));
+    m_prog.write("xml/pgm_flash_db_sdmmc.xml", sdmmc_document({}));
     VORN_SDMMC_MGR empty;
     EXPECT_TRUE(empty.get_flash_map().empty());
     EXPECT_STREQ(internal_error_of([&] {

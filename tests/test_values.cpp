@@ -68,10 +68,7 @@ class Values : public qspi_test::QspiTest {
         programmer.write("dev/legacy_flash.ini",
                          "[OLD3V]\nenabled = 1\nio_voltage = 3.0V/3.3V\ngroup = g\norder = 1\n");
         programmer.write("xml/pgm_flash_db_sdmmc.xml",
-                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SDMMC_FLASH version=\"1\">"
-                         "<FLASH><DEVICE_INFO><DEVICE_NAME>GOLD_A</DEVICE_NAME><DEVICE_IO_VOLTAGE>"
-                         "1.8V</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>8GB</DEVICE_DENSITY>"
-                         "</DEVICE_INFO></FLASH></SDMMC_FLASH>\n");
+                         vorn_test::sdmmc_document({{"GOLD_A", "1.8V", "8GB"}}));
         qspi_test::DEVICE taken = qspi_test::device("TAKEN_3V");
         taken.io_voltage = "3.0V/3.3V";
         write_custom("pgm_flash_mine.xml",

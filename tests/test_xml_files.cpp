@@ -142,13 +142,7 @@ TEST(XmlRoundTrip, WhatIsWrittenReadsBackToTheSameTree) {
 class XmlWriter : public testing::Test {
   protected:
     ~XmlWriter() override { HOST_FAULT::clear(); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& entry : fs::directory_iterator(m_dir.path()))
-            out.push_back(entry.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
+    std::vector<std::string> names() const { return vorn_test::entries(m_dir.path(), "*"); }
     // Writes the test file sdmmc_user.xml with its first device named `name`.
     bool write(const std::string& file, const std::string& name = "EMMC") {
         m_name->write_string(name);
@@ -279,8 +273,7 @@ TEST(XmlCaching, EveryCallReadsTheFileAndAChangedSchemaIsCompiledAgain) {
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     EXPECT_EQ(name_in(), "EMMC_16GX");
     std::string error;
-    TREE read_tree(
-        PGM_COMMON_XML::read_xml(PGM_COMMON_XML_FILE_VORN_SDMMC, file, SDMMC_XSD, error));
+    TREE read_tree = read(file, true, error);
     ASSERT_NE(read_tree, nullptr) << error;
     EXPECT_EQ(read_tree->get_childs(PGM_COMMON_XML_ENUM_DEVICE_NAME, false)[0]->get_value_text(),
               "EMMC_16GX");

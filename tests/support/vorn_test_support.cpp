@@ -1,8 +1,10 @@
 #include "vorn_test_support.h"
 
+#include <fnmatch.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +72,26 @@ int Child::wait() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+std::string sdmmc_document(const std::vector<CARD>& cards) {
+    std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SDMMC_FLASH version=\"1\">\n";
+    for (const CARD& c : cards)
+        doc += "  <FLASH><DEVICE_INFO><DEVICE_NAME>" + c.name +
+               "</DEVICE_NAME><DEVICE_IO_VOLTAGE>" + c.io_voltage +
+               "</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>" + c.density +
+               "</DEVICE_DENSITY></DEVICE_INFO></FLASH>\n";
+    return doc + "</SDMMC_FLASH>\n";
+}
+
+std::vector<std::string> entries(const std::string& dir, const char* pattern) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        if (fnmatch(pattern, entry.path().filename().c_str(), 0) == 0)
+            out.push_back(entry.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
@@ -127,10 +149,10 @@ std::vector<std::string> MessageCapture::traces() const {
     return out;
 }
 
-bool MessageCapture::has_id(unsigned id) const {
-    for (const auto& r : m_records)
-        if (r.severity != 'D' && r.id == id) return true;
-    return false;
+size_t MessageCapture::count_id(unsigned id) const {
+    size_t n = 0;
+    for (const auto& r : m_records) n += r.severity != 'D' && r.id == id;
+    return n;
 }
 
 ProgrammerDir::ProgrammerDir() {

@@ -46,7 +46,7 @@ class MessageCapture {
     std::vector<MSG_RECORD> messages() const;
     std::vector<unsigned> message_ids() const;
     std::vector<std::string> traces() const;
-    bool has_id(unsigned id) const;
+    size_t count_id(unsigned id) const;
     void clear() { m_records.clear(); }
 
   private:
@@ -66,8 +66,6 @@ class ProgrammerDir {
     void write(const std::string& relative, const std::string& content) const {
         m_dir.write(relative, content);
     }
-    std::string read(const std::string& relative) const { return m_dir.read(relative); }
-    bool exists(const std::string& relative) const { return m_dir.exists(relative); }
 
   private:
     TempDir m_dir;
@@ -100,6 +98,15 @@ class Child {
     pid_t m_pid = -1;
     int m_go[2] = {-1, -1};
 };
+
+// An SD/MMC document holding one device per card.
+struct CARD {
+    std::string name, io_voltage, density;
+};
+std::string sdmmc_document(const std::vector<CARD>& cards);
+
+// Names in a folder matching a shell pattern, sorted; none when it cannot be read.
+std::vector<std::string> entries(const std::string& dir, const char* pattern);
 
 // Text of any file; empty when it cannot be read.
 std::string read_text(const std::string& path);
