@@ -471,3 +471,31 @@ TEST(FlowFit, NewRecordsFitOnlyVendorFlowsAndOnlyUpTo16MB) {
         for (VORN_OPERATION* op : out) delete op;
     }
 }
+
+// A part up to 16MB has no 4-byte addresses, and 3-byte addresses reach only the first 16MB of
+// a larger one; flows that switch a large part to 4-byte mode fit it.
+TEST(FlowFit, AddressingMisfitsAreNamedForThePartsDensity) {
+    const VORN_FLASH_VENDOR_PROFILE& winbond =
+        VORN_FLASH_VENDOR_PROFILE::get_profile(VORN_PROG_FLOW_TEMPLATE_WINBOND);
+    auto misfit = [&](const char* device, bool three_byte_flows) {
+        std::unique_ptr<VORN_QSPI_FLASH> flash = copy_of(device);
+        for (auto type : {VORN_PROG_FLOW_TYPE_SFL, VORN_PROG_FLOW_TYPE_SDM})
+            if (three_byte_flows)
+                flash->set_operation_list(
+                    vorn_fit_flow_to_three_bytes(winbond, *flash->get_operation_list(type)), type);
+        return vorn_flow_addressing_misfit(*flash, "src");
+    };
+    EXPECT_EQ(misfit("W25Q128JV", false), "");
+    EXPECT_EQ(misfit("W25Q128JV", true), "");
+    EXPECT_EQ(misfit("W25Q256JV", false), "");
+    EXPECT_EQ(misfit("W25Q256JV", true),
+              "the flows of 'src' use 3-byte addresses, which reach only the first 16MB of a "
+              "256Mb part");
+    std::unique_ptr<VORN_QSPI_FLASH> small = copy_of("W25Q128JV");
+    std::vector<VORN_OPERATION*> four_byte;
+    ASSERT_TRUE(vorn_copy_flow(*copy_of("W25Q256JV")->get_operation_list(VORN_PROG_FLOW_TYPE_SFL),
+                               four_byte));
+    small->set_operation_list(four_byte, VORN_PROG_FLOW_TYPE_SFL);
+    EXPECT_EQ(vorn_flow_addressing_misfit(*small, "src"),
+              "the flows of 'src' use 4-byte addressing, which a 128Mb part does not have");
+}
