@@ -375,20 +375,21 @@ void pack_value(std::string& packed, VORN_ACT_PROPERTY property, const char* val
     if (size != 0) std::memcpy(out + header_size, value, size);
 }
 
-// Every action of a type starts from the same values, its run's defaults: packed once.
+// Every action of a type starts from the same values, its run's defaults: packed once, and
+// never destroyed, so that an action made during static destruction still finds them.
 const std::string& packed_defaults(VORN_ACT_TYPE type) {
-    static const std::vector<std::string> packed = [] {
-        std::vector<std::string> made(VORN_ACT_TYPE_COUNT);
+    static const std::vector<std::string>* const packed = [] {
+        auto* made = new std::vector<std::string>(VORN_ACT_TYPE_COUNT);
         for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
             const VORN_ACT_RUN run = VORN_ACT_RUNS[t];
             for (int p = run.first; p < run.first + run.count; ++p)
                 if (const char* value = VORN_ACT_PROPERTIES[p].default_value)
-                    pack_value(made[static_cast<size_t>(t)], static_cast<VORN_ACT_PROPERTY>(p),
+                    pack_value((*made)[static_cast<size_t>(t)], static_cast<VORN_ACT_PROPERTY>(p),
                                value, std::strlen(value));
         }
         return made;
     }();
-    return packed[static_cast<size_t>(type)];
+    return (*packed)[static_cast<size_t>(type)];
 }
 
 }  // namespace
