@@ -432,10 +432,12 @@ TEST_F(QspiDb, TheWriterNamesTheFirstRefusedField) {
 TEST_F(QspiDb, AnActionOutsideThePropertyTableIsNeverWritten) {
     auto mgr = load();
     struct STRAY_ACTION : VORN_QSPI_ACTION {
-        STRAY_ACTION(int type, size_t properties) : VORN_QSPI_ACTION(VORN_ACT_TYPE_CUSTOM) {
+        STRAY_ACTION(int type, size_t properties)
+            : VORN_QSPI_ACTION(VORN_ACT_TYPE_CUSTOM), own(properties) {
             m_type = static_cast<VORN_ACT_TYPE>(type);
-            m_property_list.resize(properties);
+            m_property_list = &own;
         }
+        std::vector<VORN_ACT_PROPERTY> own;
     };
     auto writing = [&](VORN_ACTION* action) {
         VORN_QSPI_OPERATION op(VORN_OP_TYPE_ERASE);

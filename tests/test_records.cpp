@@ -106,6 +106,20 @@ TEST(Records, FlowsAreOwnedAndRefusedChangesChangeNothing) {
                             VORN_PROG_FLOW_TYPE_SDM);
 }
 
+// Every operation reads its type's name and description, copies too, whatever became of the
+// operation it was copied from.
+TEST(Records, OperationsReadTheirTypesNameAndDescription) {
+    for (int t = 0; t < VORN_OP_TYPE_COUNT; ++t) {
+        auto original = std::make_unique<VORN_QSPI_OPERATION>(static_cast<VORN_OP_TYPE>(t));
+        const VORN_QSPI_OPERATION copy(*original);
+        original.reset();
+        EXPECT_EQ(copy.get_name(), VORN_OP_TYPE_NAME[t]);
+        EXPECT_EQ(copy.get_description(), VORN_OP_TYPE_DESC[t]);
+    }
+    EXPECT_EQ(VORN_QSPI_OPERATION(VORN_OP_TYPE_TERMINATION).get_description().substr(0, 62),
+              "The Programmer engine performs the Termination operation at th");
+}
+
 // A setter given a parameter its family does not carry ends in an internal error that names
 // the parameter and the family's source.
 TEST(Records, SettersRefuseParametersTheirFamilyLacks) {

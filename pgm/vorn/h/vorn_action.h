@@ -15,7 +15,9 @@ class VORN_API VORN_ACTION {
 
     const std::string& get_name() const { return m_name; }
     VORN_ACT_TYPE get_type() const { return m_type; }
-    const std::vector<VORN_ACT_PROPERTY>& get_property_enum_list() const { return m_property_list; }
+    const std::vector<VORN_ACT_PROPERTY>& get_property_enum_list() const {
+        return *m_property_list;
+    }
 
     virtual std::string get_property_name(VORN_ACT_PROPERTY property) const = 0;
     // The stored text; empty when the property has no value.
@@ -39,7 +41,8 @@ class VORN_API VORN_ACTION {
   protected:
     VORN_ACT_TYPE m_type = VORN_ACT_TYPE_WRITE_REGISTER;
     std::string m_name;
-    std::vector<VORN_ACT_PROPERTY> m_property_list;
+    // The type's properties, one list shared by every action of that type.
+    const std::vector<VORN_ACT_PROPERTY>* m_property_list = &no_properties();
     // The values set so far, packed into one buffer in property order: per entry the property
     // and the value's length (numbers written seven bits per byte, low bits first, the high
     // bit set on all but the last byte), then the value's bytes. A property without an entry
@@ -47,6 +50,8 @@ class VORN_API VORN_ACTION {
     // One allocation per action instead of one per value: a database holds hundreds of
     // thousands of actions, and their memory is most of what a load touches.
     std::string m_property_values;
+
+    static const std::vector<VORN_ACT_PROPERTY>& no_properties();
 };
 
 class VORN_API VORN_OPERATION {
@@ -54,7 +59,7 @@ class VORN_API VORN_OPERATION {
     virtual ~VORN_OPERATION() = default;
 
     const std::string& get_name() const { return m_name; }
-    const std::string& get_description() const { return m_description; }
+    const std::string& get_description() const { return *m_description; }
     VORN_OP_TYPE get_type() const { return m_type; }
 
     // The operation keeps ownership of the list and its actions.
@@ -66,9 +71,13 @@ class VORN_API VORN_OPERATION {
 
   protected:
     std::string m_name;
-    std::string m_description;
+    // The type's description, one text shared by every operation of that type: a database
+    // holds ten operations per device, and a description is a few hundred bytes.
+    const std::string* m_description = &no_description();
     VORN_OP_TYPE m_type = VORN_OP_TYPE_INITIALIZATION;
     std::vector<VORN_ACTION*> m_action_list;
+
+    static const std::string& no_description();
 };
 
 #endif

@@ -392,9 +392,28 @@ const std::string& packed_defaults(VORN_ACT_TYPE type) {
     return (*packed)[static_cast<size_t>(type)];
 }
 
+// The properties of a type, its run of the table; made once and never destroyed, as above.
+const std::vector<VORN_ACT_PROPERTY>& properties_of(VORN_ACT_TYPE type) {
+    static const std::vector<std::vector<VORN_ACT_PROPERTY>>* const lists = [] {
+        auto* made = new std::vector<std::vector<VORN_ACT_PROPERTY>>(VORN_ACT_TYPE_COUNT);
+        for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
+            const VORN_ACT_RUN run = VORN_ACT_RUNS[t];
+            for (int p = run.first; p < run.first + run.count; ++p)
+                (*made)[static_cast<size_t>(t)].push_back(static_cast<VORN_ACT_PROPERTY>(p));
+        }
+        return made;
+    }();
+    return (*lists)[static_cast<size_t>(type)];
+}
+
 }  // namespace
 
 // ---- VORN_ACTION ----------------------------------------------------------------------------
+
+const std::vector<VORN_ACT_PROPERTY>& VORN_ACTION::no_properties() {
+    static const auto* properties = new std::vector<VORN_ACT_PROPERTY>();
+    return *properties;
+}
 
 bool VORN_ACTION::property_value_is_jic_file(std::string value) const {
     return value.find("jic") != std::string::npos || value.find("JIC") != std::string::npos;
@@ -408,13 +427,11 @@ VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
     const VORN_ACT_RUN run = VORN_ACT_RUNS[type];
     m_name = VORN_ACT_TYPE_NAME[type];
     m_type = type;
-    m_property_list.reserve(static_cast<size_t>(run.count));
+    m_property_list = &properties_of(type);
     // Room for typical values (a name of some 25 characters, short numbers) so that loading
     // them rarely has to move the buffer.
     m_property_values.reserve(static_cast<size_t>(run.count) * 8 + 8);
     m_property_values = packed_defaults(type);
-    for (int p = run.first; p < run.first + run.count; ++p)
-        m_property_list.push_back(static_cast<VORN_ACT_PROPERTY>(p));
 }
 
 VORN_QSPI_ACTION::~VORN_QSPI_ACTION() = default;
