@@ -158,6 +158,7 @@ TEST(Records, ActionsStartWithDefaultsTheirOwnRulesAccept) {
             }
         }
         EXPECT_EQ(values, defaults[t]) << VORN_ACT_TYPE_NAME[t];
+        EXPECT_EQ(VORN_QSPI_ACTION(action).get_name(), VORN_ACT_TYPE_NAME[t]);
         EXPECT_TRUE(capture.messages().empty());
     }
     EXPECT_THROW(VORN_QSPI_ACTION(static_cast<VORN_ACT_TYPE>(6)), VORN_INTERNAL_ERROR);

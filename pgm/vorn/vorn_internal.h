@@ -49,6 +49,12 @@ using VORN_WARNING_BUILDER = MSG_W* (*)(const std::string&);
 // explain with its catalogue sentence for `value`; without one, stay silent. Always false.
 bool vorn_reject(VORN_WARNING_BUILDER build, MSG_ID id, const std::string& value, std::string* err);
 
+// The texts of a table, made once into strings and never destroyed, so that a record made or
+// read while statics are torn down still finds them.
+inline const std::vector<std::string>& vorn_texts_of(const char* const* table, size_t count) {
+    return *new std::vector<std::string>(table, table + count);
+}
+
 // A letter, digit or underscore: what names of devices, templates and actions are made of.
 inline bool vorn_is_word_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';

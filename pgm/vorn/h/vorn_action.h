@@ -9,11 +9,15 @@
 
 #include "vorn_common.h"
 
+// What a record's shared texts and lists point at until it is given its type's: empty.
+VORN_API const std::string& vorn_no_text();
+VORN_API const std::vector<VORN_ACT_PROPERTY>& vorn_no_properties();
+
 class VORN_API VORN_ACTION {
   public:
     virtual ~VORN_ACTION() = default;
 
-    const std::string& get_name() const { return m_name; }
+    const std::string& get_name() const { return *m_name; }
     VORN_ACT_TYPE get_type() const { return m_type; }
     const std::vector<VORN_ACT_PROPERTY>& get_property_enum_list() const {
         return *m_property_list;
@@ -40,9 +44,10 @@ class VORN_API VORN_ACTION {
 
   protected:
     VORN_ACT_TYPE m_type = VORN_ACT_TYPE_WRITE_REGISTER;
-    std::string m_name;
-    // The type's properties, one list shared by every action of that type.
-    const std::vector<VORN_ACT_PROPERTY>* m_property_list = &no_properties();
+    // The type's name and properties, shared by every action of that type: a database holds
+    // hundreds of thousands of actions.
+    const std::string* m_name = &vorn_no_text();
+    const std::vector<VORN_ACT_PROPERTY>* m_property_list = &vorn_no_properties();
     // The values set so far, packed into one buffer in property order: per entry the property
     // and the value's length (numbers written seven bits per byte, low bits first, the high
     // bit set on all but the last byte), then the value's bytes. A property without an entry
@@ -50,15 +55,13 @@ class VORN_API VORN_ACTION {
     // One allocation per action instead of one per value: a database holds hundreds of
     // thousands of actions, and their memory is most of what a load touches.
     std::string m_property_values;
-
-    static const std::vector<VORN_ACT_PROPERTY>& no_properties();
 };
 
 class VORN_API VORN_OPERATION {
   public:
     virtual ~VORN_OPERATION() = default;
 
-    const std::string& get_name() const { return m_name; }
+    const std::string& get_name() const { return *m_name; }
     const std::string& get_description() const { return *m_description; }
     VORN_OP_TYPE get_type() const { return m_type; }
 
@@ -70,14 +73,12 @@ class VORN_API VORN_OPERATION {
     virtual void add_action_into_list(VORN_ACTION* action) = 0;
 
   protected:
-    std::string m_name;
-    // The type's description, one text shared by every operation of that type: a database
+    // The type's name and description, shared by every operation of that type: a database
     // holds ten operations per device, and a description is a few hundred bytes.
-    const std::string* m_description = &no_description();
+    const std::string* m_name = &vorn_no_text();
+    const std::string* m_description = &vorn_no_text();
     VORN_OP_TYPE m_type = VORN_OP_TYPE_INITIALIZATION;
     std::vector<VORN_ACTION*> m_action_list;
-
-    static const std::string& no_description();
 };
 
 #endif

@@ -410,9 +410,15 @@ const std::vector<VORN_ACT_PROPERTY>& properties_of(VORN_ACT_TYPE type) {
 
 // ---- VORN_ACTION ----------------------------------------------------------------------------
 
-const std::vector<VORN_ACT_PROPERTY>& VORN_ACTION::no_properties() {
-    static const auto* properties = new std::vector<VORN_ACT_PROPERTY>();
-    return *properties;
+// Never destroyed, as the tables above.
+const std::string& vorn_no_text() {
+    static const std::string& text = *new std::string();
+    return text;
+}
+
+const std::vector<VORN_ACT_PROPERTY>& vorn_no_properties() {
+    static const auto& properties = *new std::vector<VORN_ACT_PROPERTY>();
+    return properties;
 }
 
 bool VORN_ACTION::property_value_is_jic_file(std::string value) const {
@@ -425,7 +431,8 @@ VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
     if (static_cast<int>(type) < 0 || static_cast<int>(type) >= VORN_ACT_TYPE_COUNT)
         VORN_FAIL("Unknown action type");
     const VORN_ACT_RUN run = VORN_ACT_RUNS[type];
-    m_name = VORN_ACT_TYPE_NAME[type];
+    static const auto& names = vorn_texts_of(VORN_ACT_TYPE_NAME, VORN_ACT_TYPE_COUNT);
+    m_name = &names[type];
     m_type = type;
     m_property_list = &properties_of(type);
     // Room for typical values (a name of some 25 characters, short numbers) so that loading

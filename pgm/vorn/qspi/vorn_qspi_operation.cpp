@@ -9,31 +9,14 @@
 
 static MEM_INITIALIZER mem_initializer("VORN");
 
-namespace {
-
-// Never destroyed, so that an operation outliving the library's statics still reads its text.
-const std::string& description_of(VORN_OP_TYPE type) {
-    static const auto* texts = [] {
-        auto* made = new std::vector<std::string>();
-        for (const char* text : VORN_OP_TYPE_DESC) made->emplace_back(text);
-        return made;
-    }();
-    return (*texts)[type];
-}
-
-}  // namespace
-
-const std::string& VORN_OPERATION::no_description() {
-    static const auto* text = new std::string();
-    return *text;
-}
-
 VORN_QSPI_OPERATION::VORN_QSPI_OPERATION(VORN_OP_TYPE type) {
     if (static_cast<int>(type) < VORN_OP_TYPE_INITIALIZATION ||
         static_cast<int>(type) > VORN_OP_TYPE_TERMINATION)
         VORN_FAIL("Unknown operation type");
-    m_name = VORN_OP_TYPE_NAME[type];
-    m_description = &description_of(type);
+    static const auto& names = vorn_texts_of(VORN_OP_TYPE_NAME, VORN_OP_TYPE_COUNT);
+    static const auto& descriptions = vorn_texts_of(VORN_OP_TYPE_DESC, VORN_OP_TYPE_COUNT);
+    m_name = &names[type];
+    m_description = &descriptions[type];
     m_type = type;
 }
 
