@@ -526,6 +526,8 @@ unsigned int PGM_COMMON_XML_ELEMENT::get_child_count(PGM_COMMON_XML_ENUM kind, b
 std::vector<PGM_COMMON_XML_ELEMENT*> PGM_COMMON_XML_ELEMENT::get_childs(PGM_COMMON_XML_ENUM kind,
                                                                         bool direct) const {
     std::vector<PGM_COMMON_XML_ELEMENT*> out;
+    // Counted first: one allocation, where growing would take several for a handful.
+    if (direct) out.reserve(get_child_count(kind, true));
     for (PGM_COMMON_XML_ELEMENT* child : m_children) {
         if (child->m_sub_class_type == kind) out.push_back(child);
         if (!direct) {
