@@ -383,6 +383,13 @@ bool check_counts(PGM_COMMON_XML_ELEMENT& element, std::string& error) {
     return true;
 }
 
+// Text of XML white space only.
+bool is_blank(const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] != ' ' && text[i] != '\t' && text[i] != '\n' && text[i] != '\r') return false;
+    return true;
+}
+
 // Builds an element tree from the events of a document read in order: an element's start
 // with its attributes, texts, an element's end.
 class TREE_BUILDER {
@@ -473,13 +480,6 @@ class TREE_BUILDER {
         bool container = false;
         std::string text;  // a value element's texts so far
     };
-
-    static bool is_blank(const char* text, size_t length) {
-        for (size_t i = 0; i < length; ++i)
-            if (text[i] != ' ' && text[i] != '\t' && text[i] != '\n' && text[i] != '\r')
-                return false;
-        return true;
-    }
 
     bool fail(int line, const char* name, const char* format) {
         m_error = TARVEN::fmt_sprintf("line %d: ", line) + TARVEN::fmt_sprintf(format, name);
@@ -612,6 +612,7 @@ struct READ_PASS {
 
     // Reading: the lines of the elements started and not yet ended, and where the last one ended.
     std::vector<int> open_lines;
+    bool after_end = false;  // the last event read ended an element
     const xmlChar* last_end_at = nullptr;
     int last_end_line = 0;
 
@@ -786,6 +787,7 @@ extern "C" void on_start(void* context, const xmlChar* name, const xmlChar* pref
     READ_PASS& pass = *pass_of(context);
     const int line = xmlSAX2GetLineNumber(pass.ctxt);
     pass.open_lines.push_back(line);
+    pass.after_end = false;
     EVENT event;
     event.line = line;
     event.local_name = name;
@@ -821,6 +823,7 @@ extern "C" void on_end(void* context, const xmlChar* name, const xmlChar* prefix
         pass.last_end_line = event.line;
         pass.open_lines.pop_back();
     }
+    pass.after_end = true;
     pass.events.push_back(event);
     // A child of the document element, or the document element, is complete.
     if (pass.open_lines.size() <= 1) replay(pass);
@@ -828,6 +831,12 @@ extern "C" void on_end(void* context, const xmlChar* name, const xmlChar* prefix
 
 extern "C" void on_text(void* context, const xmlChar* text, int length) {
     READ_PASS& pass = *pass_of(context);
+    // White space after an end tag lies between elements, where neither format holds text:
+    // the schema check and the builder would both pass over it, so it is not kept.
+    if (pass.after_end &&
+        is_blank(reinterpret_cast<const char*>(text), static_cast<size_t>(length)))
+        return;
+    pass.after_end = false;
     EVENT event;
     event.kind = EVENT::TEXT;
     event.line = pass.message_line();
