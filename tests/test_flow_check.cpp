@@ -498,4 +498,11 @@ TEST(FlowFit, AddressingMisfitsAreNamedForThePartsDensity) {
     small->set_operation_list(four_byte, VORN_PROG_FLOW_TYPE_SFL);
     EXPECT_EQ(vorn_flow_addressing_misfit(*small, "src"),
               "the flows of 'src' use 4-byte addressing, which a 128Mb part does not have");
+    // Entering 4-byte mode is 4-byte addressing, whatever the addresses say.
+    std::unique_ptr<VORN_QSPI_FLASH> entering = copy_of("W25Q128JV");
+    auto* enter = new VORN_QSPI_ACTION(VORN_ACT_TYPE_WRITE_REGISTER);
+    enter->set_property_value(VORN_ACT_PROPERTY_WRITE_REG_COMMAND, "0xB7");
+    entering->get_operation_list(VORN_PROG_FLOW_TYPE_SDM)->front()->add_action_into_list(enter);
+    EXPECT_EQ(vorn_flow_addressing_misfit(*entering, "src"),
+              "the flows of 'src' use 4-byte addressing, which a 128Mb part does not have");
 }
