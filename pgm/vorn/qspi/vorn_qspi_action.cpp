@@ -375,42 +375,39 @@ void pack_value(std::string& packed, VORN_ACT_PROPERTY property, const char* val
     if (size != 0) std::memcpy(out + header_size, value, size);
 }
 
-// Every action of a type starts from the same values, its run's defaults: packed once, and
-// never destroyed, so that an action made during static destruction still finds them.
-const std::string& packed_defaults(VORN_ACT_TYPE type) {
-    static const std::vector<std::string>* const packed = [] {
-        auto* made = new std::vector<std::string>(VORN_ACT_TYPE_COUNT);
-        for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
-            const VORN_ACT_RUN run = VORN_ACT_RUNS[t];
-            for (int p = run.first; p < run.first + run.count; ++p)
-                if (const char* value = VORN_ACT_PROPERTIES[p].default_value)
-                    pack_value((*made)[static_cast<size_t>(t)], static_cast<VORN_ACT_PROPERTY>(p),
-                               value, std::strlen(value));
-        }
-        return made;
-    }();
-    return (*packed)[static_cast<size_t>(type)];
-}
+// What every action of a type starts from: the type's name, its properties (its run of the
+// table) and their defaults, packed. Made once and shared; never destroyed, so that an action
+// made or read during static destruction still finds them.
+struct TYPE_START {
+    std::string name;
+    std::vector<VORN_ACT_PROPERTY> properties;
+    std::string packed_defaults;
+};
 
-// The properties of a type, its run of the table; made once and never destroyed, as above.
-const std::vector<VORN_ACT_PROPERTY>& properties_of(VORN_ACT_TYPE type) {
-    static const std::vector<std::vector<VORN_ACT_PROPERTY>>* const lists = [] {
-        auto* made = new std::vector<std::vector<VORN_ACT_PROPERTY>>(VORN_ACT_TYPE_COUNT);
+const TYPE_START& start_of(VORN_ACT_TYPE type) {
+    static const std::vector<TYPE_START>* const starts = [] {
+        auto* made = new std::vector<TYPE_START>(VORN_ACT_TYPE_COUNT);
         for (int t = 0; t < VORN_ACT_TYPE_COUNT; ++t) {
+            TYPE_START& start = (*made)[static_cast<size_t>(t)];
+            start.name = VORN_ACT_TYPE_NAME[t];
             const VORN_ACT_RUN run = VORN_ACT_RUNS[t];
-            for (int p = run.first; p < run.first + run.count; ++p)
-                (*made)[static_cast<size_t>(t)].push_back(static_cast<VORN_ACT_PROPERTY>(p));
+            for (int p = run.first; p < run.first + run.count; ++p) {
+                const auto property = static_cast<VORN_ACT_PROPERTY>(p);
+                start.properties.push_back(property);
+                if (const char* value = VORN_ACT_PROPERTIES[p].default_value)
+                    pack_value(start.packed_defaults, property, value, std::strlen(value));
+            }
         }
         return made;
     }();
-    return (*lists)[static_cast<size_t>(type)];
+    return (*starts)[static_cast<size_t>(type)];
 }
 
 }  // namespace
 
 // ---- VORN_ACTION ----------------------------------------------------------------------------
 
-// Never destroyed, as the tables above.
+// Never destroyed, as the type starts above.
 const std::string& vorn_no_text() {
     static const std::string& text = *new std::string();
     return text;
@@ -430,15 +427,14 @@ bool VORN_ACTION::property_value_is_jic_file(std::string value) const {
 VORN_QSPI_ACTION::VORN_QSPI_ACTION(VORN_ACT_TYPE type) {
     if (static_cast<int>(type) < 0 || static_cast<int>(type) >= VORN_ACT_TYPE_COUNT)
         VORN_FAIL("Unknown action type");
-    const VORN_ACT_RUN run = VORN_ACT_RUNS[type];
-    static const auto& names = vorn_texts_of(VORN_ACT_TYPE_NAME, VORN_ACT_TYPE_COUNT);
-    m_name = &names[type];
+    const TYPE_START& start = start_of(type);
+    m_name = &start.name;
     m_type = type;
-    m_property_list = &properties_of(type);
+    m_property_list = &start.properties;
     // Room for typical values (a name of some 25 characters, short numbers) so that loading
     // them rarely has to move the buffer.
-    m_property_values.reserve(static_cast<size_t>(run.count) * 8 + 8);
-    m_property_values = packed_defaults(type);
+    m_property_values.reserve(start.properties.size() * 8 + 8);
+    m_property_values = start.packed_defaults;
 }
 
 VORN_QSPI_ACTION::~VORN_QSPI_ACTION() = default;
