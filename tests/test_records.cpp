@@ -116,8 +116,6 @@ TEST(Records, OperationsReadTheirTypesNameAndDescription) {
         EXPECT_EQ(copy.get_name(), VORN_OP_TYPE_NAME[t]);
         EXPECT_EQ(copy.get_description(), VORN_OP_TYPE_DESC[t]);
     }
-    EXPECT_EQ(VORN_QSPI_OPERATION(VORN_OP_TYPE_TERMINATION).get_description().substr(0, 62),
-              "The Programmer engine performs the Termination operation at th");
 }
 
 // A setter given a parameter its family does not carry ends in an internal error that names
