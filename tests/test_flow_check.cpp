@@ -326,6 +326,11 @@ std::vector<std::string> split(const std::string& text) {
     return out;
 }
 
+VORN_QSPI_ACTION* action_copy(const VORN_OPERATION& op, size_t index) {
+    return new VORN_QSPI_ACTION(
+        *static_cast<const VORN_QSPI_ACTION*>(op.get_action_list()->at(index)));
+}
+
 // Several properties of one action change at once when `what` and `value` list them,
 // separated by ';'.
 void plant(std::unique_ptr<VORN_QSPI_FLASH>& flash, const FAULT& fault) {
@@ -352,9 +357,7 @@ void plant(std::unique_ptr<VORN_QSPI_FLASH>& flash, const FAULT& fault) {
     const VORN_QSPI_OPERATION kept(*op);
     op->clear_action_list();
     for (unsigned int i = 0; i < kept.get_action_list()->size(); ++i)
-        if (i + 1 != action)
-            op->add_action_into_list(new VORN_QSPI_ACTION(
-                *static_cast<const VORN_QSPI_ACTION*>(kept.get_action_list()->at(i))));
+        if (i + 1 != action) op->add_action_into_list(action_copy(kept, i));
 }
 
 TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
@@ -385,6 +388,25 @@ TEST(FlowCheck, NamesEachPlantedFaultAtItsAction) {
         EXPECT_NE(found->text.find(fault.text), std::string::npos) << label << ": " << found->text;
         EXPECT_EQ(vorn_flow_severity_name(found->severity), fault.severity) << label;
     }
+}
+
+// The programmer chooses among the erase actions between the markers only: one placed before
+// them is no choice, and runs for every block as the write enable after it does.
+TEST(FlowCheck, AnEraseActionBeforeTheMarkersRunsForEveryBlock) {
+    std::unique_ptr<VORN_QSPI_FLASH> flash = copy_of("MX25L12835F");
+    auto* erase = static_cast<VORN_QSPI_OPERATION*>(
+        flash->get_operation_list(VORN_PROG_FLOW_TYPE_SFL)->at(VORN_OP_TYPE_ERASE));
+    const VORN_QSPI_OPERATION kept(*erase);
+    erase->clear_action_list();
+    erase->add_action_into_list(action_copy(kept, 2));  // Sector Erase 4KB, as action 1
+    for (size_t i = 0; i < kept.get_action_list()->size(); ++i)
+        erase->add_action_into_list(action_copy(kept, i));
+    unsigned int runs[3] = {};  // of actions 1 and 2 (the write enable)
+    for (const VORN_FLOW_TRACE_ENTRY& t : VORN_FLOW_CHECKER(true).check_flash(*flash).trace)
+        if (t.flow == VORN_PROG_FLOW_TYPE_SFL && t.operation == VORN_OP_TYPE_ERASE && t.action < 3)
+            ++runs[t.action];
+    EXPECT_GT(runs[2], 1u);
+    EXPECT_EQ(runs[1], runs[2]);
 }
 
 // The properties that choose 3- or 4-byte addresses.
