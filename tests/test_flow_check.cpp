@@ -24,6 +24,7 @@ VORN_FLASH_OUTCOME outcome_named(const std::string& name) {
     static const std::pair<const char*, VORN_FLASH_OUTCOME> OUTCOME_NAMES[] = {
         {"wel", VORN_FLASH_OUTCOME_NO_WRITE_ENABLE},
         {"rsten", VORN_FLASH_OUTCOME_NO_RESET_ENABLE},
+        {"busy", VORN_FLASH_OUTCOME_BUSY},
         {"unknown", VORN_FLASH_OUTCOME_UNKNOWN_COMMAND},
         {"notonpart", VORN_FLASH_OUTCOME_NOT_ON_THIS_PART},
         {"quad", VORN_FLASH_OUTCOME_QUAD_DISABLED},
