@@ -89,6 +89,7 @@ TEST_F(Helper, SdmmcManagerFollowsTheSwitchAtTheLastRefresh) {
     EXPECT_EQ(VORN_HELPER::get_flash_manager(SDMMC, false), nullptr);
     EXPECT_FALSE(VORN_HELPER::is_supported_mode(PGMIO_CONFIG_SCHEME_SDMMC_X8));
     EXPECT_TRUE(VORN_HELPER::is_supported_mode(PGMIO_CONFIG_SCHEME_AS_X1));
+    EXPECT_FALSE(VORN_HELPER::set_active_flash_family(SDMMC));
 
     cfg_set_switch("pgm_enable_sdmmc", true);
     EXPECT_FALSE(VORN_HELPER::is_supported_family(SDMMC)) << "not before a refresh";
@@ -99,6 +100,8 @@ TEST_F(Helper, SdmmcManagerFollowsTheSwitchAtTheLastRefresh) {
     VORN_MGR* sdmmc = VORN_HELPER::get_flash_manager(SDMMC, false);
     ASSERT_NE(sdmmc, nullptr);
     EXPECT_EQ(VORN_HELPER::get_flash_manager(PGMIO_CONFIG_SCHEME_SDMMC_X8, false), sdmmc);
+    EXPECT_TRUE(VORN_HELPER::set_active_flash_family(SDMMC));
+    EXPECT_EQ(VORN_HELPER::get_active_flash_manager(false), sdmmc);
 }
 
 // ---- lookups on a helper of our own ------------------------------------------------------
