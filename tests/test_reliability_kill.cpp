@@ -118,20 +118,11 @@ struct STEP {
 };
 
 STATE apply(STATE s, const STEP& step) {
-    switch (step.kind) {
-        case 'd':
-            s.devices[step.name] = step.version;
-            break;
-        case 'x':
-            s.devices.erase(step.name);
-            break;
-        case 't':
-            s.templates[step.name] = step.version;
-            break;
-        case 'y':
-            s.templates.erase(step.name);
-            break;
-    }
+    auto& names = step.kind == 'd' || step.kind == 'x' ? s.devices : s.templates;
+    if (step.kind == 'd' || step.kind == 't')
+        names[step.name] = step.version;
+    else
+        names.erase(step.name);
     return s;
 }
 
