@@ -40,20 +40,15 @@ json bytes_json(const std::vector<unsigned char>& bytes, size_t begin) {
 }
 
 json trace_json(const VORN_FLOW_TRACE_ENTRY& e) {
-    const auto& out = e.transaction.out;
-    const size_t sent = std::min<size_t>(e.address_bytes, out.size());
+    const unsigned int sent = e.sent_address_bytes();
     json address = nullptr;
-    if (sent > 0) {
-        unsigned long long value = 0;
-        for (size_t i = 0; i < sent; ++i) value = (value << 8) | out[i];
-        address = value;
-    }
+    if (sent > 0) address = e.address();
     return json{{"flow", flow_json(e.flow)},
                 {"operation", operation_json(e.operation)},
                 {"action", e.action},
                 {"command", e.transaction.command},
                 {"address", address},
-                {"out", bytes_json(out, sent)},
+                {"out", bytes_json(e.transaction.out, sent)},
                 {"dummy_cycles", e.transaction.dummy_cycles},
                 {"in", bytes_json(e.response.in, 0)},
                 {"answer", e.response.answer},

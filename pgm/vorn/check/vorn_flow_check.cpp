@@ -745,16 +745,24 @@ std::string VORN_FLOW_FINDING::describe() const {
     return where.empty() ? text : where + ": " + text;
 }
 
+unsigned int VORN_FLOW_TRACE_ENTRY::sent_address_bytes() const {
+    return std::min<unsigned int>(address_bytes, transaction.out.size());
+}
+
+unsigned long long VORN_FLOW_TRACE_ENTRY::address() const {
+    unsigned long long value = 0;
+    for (unsigned int i = 0; i < sent_address_bytes(); ++i)
+        value = (value << 8) | transaction.out[i];
+    return value;
+}
+
 std::string VORN_FLOW_TRACE_ENTRY::describe() const {
     std::string line = TARVEN::fmt_sprintf("#%u %s", action, action_name);
     const size_t bare = line.size();
     const std::vector<unsigned char>& out = transaction.out;
-    const unsigned int sent = std::min<unsigned int>(address_bytes, out.size());
-    if (sent > 0) {
-        unsigned long long address = 0;
-        for (unsigned int i = 0; i < sent; ++i) address = (address << 8) | out[i];
-        line += TARVEN::fmt_sprintf(" addr 0x%0*llX", static_cast<int>(2 * sent), address);
-    }
+    const unsigned int sent = sent_address_bytes();
+    if (sent > 0)
+        line += TARVEN::fmt_sprintf(" addr 0x%0*llX", static_cast<int>(2 * sent), address());
     if (out.size() > sent) line += " out " + short_bytes(out, sent);
     if (transaction.dummy_cycles > 0)
         line += TARVEN::fmt_sprintf(" dummy %u", transaction.dummy_cycles);

@@ -44,6 +44,10 @@ struct VORN_API VORN_FLOW_TRACE_ENTRY {
     // Repeats of the same read that the log leaves out: a poll whose answer can no longer change.
     unsigned int repeats = 0;
 
+    // How many leading bytes of the transaction's `out` were sent as address, and the address
+    // they make (0 when none).
+    unsigned int sent_address_bytes() const;
+    unsigned long long address() const;
     // "#3 Read Status Register 0x05: in 03 -> Status Register 1 reads 0x03 (busy)"
     std::string describe() const;
 };
