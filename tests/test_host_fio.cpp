@@ -44,6 +44,7 @@ TEST(HostFileSystem, OperationsAndTheirInjectedFailures) {
     EXPECT_FALSE(FIO_FILE_SYSTEM::remove(dir.path()));
     EXPECT_TRUE(FIO_FILE_SYSTEM::create_directories(dir.path() + "p/q"));
     EXPECT_TRUE(FIO_FILE_SYSTEM::is_directory(dir.path() + "p/q"));
+    EXPECT_FALSE(FIO_FILE_SYSTEM::is_directory("") || FIO_FILE_SYSTEM::exists(""));
     dir.write("a.xml", "");
     EXPECT_FALSE(FIO_FILE_SYSTEM::create_directories(dir.path() + "a.xml/q"));
 }
