@@ -750,9 +750,9 @@ unsigned int VORN_FLOW_TRACE_ENTRY::sent_address_bytes() const {
 }
 
 unsigned long long VORN_FLOW_TRACE_ENTRY::address() const {
+    const unsigned int sent = sent_address_bytes();
     unsigned long long value = 0;
-    for (unsigned int i = 0; i < sent_address_bytes(); ++i)
-        value = (value << 8) | transaction.out[i];
+    for (unsigned int i = 0; i < sent; ++i) value = (value << 8) | transaction.out[i];
     return value;
 }
 
